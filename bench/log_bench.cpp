@@ -1,0 +1,21 @@
+// A disabled log entry must cost one comparison: compare it with an enabled one.
+#include <benchmark/benchmark.h>
+
+#include "log/DebugLog.h"
+
+static void BM_DisabledEntry(benchmark::State& state) {
+  vDEBUG_SetLevel(0);
+  for (auto _ : state) vDEBUG_MSG_printf("%s:%d: value %d", "Bench::Disabled", 1, 42);
+}
+BENCHMARK(BM_DisabledEntry);
+
+static void BM_EnabledEntryToNullSink(benchmark::State& state) {
+  vDEBUG_SetLevel(3);
+  vDEBUG_SetSink([](std::string_view) {});
+  for (auto _ : state) vDEBUG_MSG_printf("%s:%d: value %d", "Bench::Enabled", 1, 42);
+  vDEBUG_SetSink({});
+  vDEBUG_SetLevel(0);
+}
+BENCHMARK(BM_EnabledEntryToNullSink);
+
+BENCHMARK_MAIN();

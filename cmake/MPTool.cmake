@@ -1,0 +1,40 @@
+# One static library per source folder. Sources are picked up by glob so that a new
+# file in a folder needs no edit here; DEPS names the libraries below it.
+function(mptool_library name)
+  cmake_parse_arguments(ARG "" "" "DIRS;DEPS;LIBS;EXCLUDE" ${ARGN})
+  if(NOT ARG_DIRS)
+    set(ARG_DIRS .)
+  endif()
+  set(srcs)
+  foreach(d ${ARG_DIRS})
+    file(GLOB s CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${d}/*.cpp)
+    list(APPEND srcs ${s})
+  endforeach()
+  foreach(x ${ARG_EXCLUDE})
+    list(FILTER srcs EXCLUDE REGEX ".*/${x}$")
+  endforeach()
+  if(NOT srcs)
+    # a folder whose code is still to come
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/empty_${name}.cpp "")
+    set(srcs ${CMAKE_CURRENT_BINARY_DIR}/empty_${name}.cpp)
+  endif()
+  add_library(mp_${name} STATIC ${srcs})
+  target_include_directories(mp_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(mp_${name} PUBLIC ${ARG_DEPS} ${ARG_LIBS} Threads::Threads)
+endfunction()
+
+# One test program per test folder, every TEST registered with CTest.
+function(mptool_test name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(test_${name} ${srcs})
+  target_include_directories(test_${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(test_${name} PRIVATE ${ARG_DEPS} mp_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(test_${name} PRIVATE
+    MPTOOL_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data"
+    MPTOOL_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+  gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()

@@ -1,0 +1,33 @@
+#include "platform/Clock.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace {
+int64_t llSteadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+}  // namespace
+
+CScaledClock::CScaledClock(double dScale)
+    : m_dScale(dScale > 0 ? dScale : 1.0), m_llStartNs(llSteadyNs()) {}
+
+uint64_t CScaledClock::ullNowMs() const {
+  double dRealMs = static_cast<double>(llSteadyNs() - m_llStartNs) / 1e6;
+  return static_cast<uint64_t>(dRealMs / m_dScale);
+}
+
+bool CScaledClock::bSleepMs(uint64_t ullMs, std::stop_token st) {
+  if (st.stop_requested()) return false;
+  auto realWait = std::chrono::nanoseconds(static_cast<int64_t>(static_cast<double>(ullMs) * 1e6 * m_dScale));
+  if (realWait.count() <= 0) return !st.stop_requested();
+  std::mutex m;
+  std::condition_variable_any cv;
+  std::unique_lock<std::mutex> lock(m);
+  // wait_for with a stop token wakes early on a stop request; the predicate never holds.
+  cv.wait_for(lock, st, realWait, [] { return false; });
+  return !st.stop_requested();
+}

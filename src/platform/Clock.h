@@ -1,0 +1,33 @@
+// The one clock every wait and time-out of the tool and of the simulated bench goes through.
+// Time is counted in "tool milliseconds": with a scale below 1 (the simulated bench's
+// time_scale) a 40 s wait passes in 40 s * scale of real time, and now() advances at the
+// same scaled rate, so waits and time-outs stay consistent with each other.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stop_token>
+
+class IClock {
+ public:
+  virtual ~IClock() = default;
+  // Tool milliseconds since the clock was made. Never blocks.
+  virtual uint64_t ullNowMs() const = 0;
+  // Waits ms tool milliseconds. Returns false at once when the stop token is (or becomes)
+  // stop-requested, true when the whole wait passed.
+  virtual bool bSleepMs(uint64_t ullMs, std::stop_token st = {}) = 0;
+  // Real seconds per tool second (1 on real hardware).
+  virtual double dScale() const = 0;
+};
+
+class CScaledClock : public IClock {
+ public:
+  explicit CScaledClock(double dScale = 1.0);
+  uint64_t ullNowMs() const override;
+  bool bSleepMs(uint64_t ullMs, std::stop_token st = {}) override;
+  double dScale() const override { return m_dScale; }
+
+ private:
+  double m_dScale;
+  int64_t m_llStartNs;
+};
