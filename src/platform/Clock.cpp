@@ -13,15 +13,20 @@ int64_t llSteadyNs() {
 }  // namespace
 
 CScaledClock::CScaledClock(double dScale)
-    : m_dScale(dScale > 0 ? dScale : 1.0), m_llStartNs(llSteadyNs()) {}
+    : m_dScale(dScale >= 0 ? dScale : 1.0), m_llStartNs(llSteadyNs()) {}
 
 uint64_t CScaledClock::ullNowMs() const {
+  if (m_dScale == 0) return m_ullWaitedMs.load();
   double dRealMs = static_cast<double>(llSteadyNs() - m_llStartNs) / 1e6;
   return static_cast<uint64_t>(dRealMs / m_dScale);
 }
 
 bool CScaledClock::bSleepMs(uint64_t ullMs, std::stop_token st) {
   if (st.stop_requested()) return false;
+  if (m_dScale == 0) {
+    m_ullWaitedMs += ullMs;
+    return true;
+  }
   auto realWait = std::chrono::nanoseconds(static_cast<int64_t>(static_cast<double>(ullMs) * 1e6 * m_dScale));
   if (realWait.count() <= 0) return !st.stop_requested();
   std::mutex m;

@@ -1,9 +1,11 @@
 // The one clock every wait and time-out of the tool and of the simulated bench goes through.
 // Time is counted in "tool milliseconds": with a scale below 1 (the simulated bench's
 // time_scale) a 40 s wait passes in 40 s * scale of real time, and now() advances at the
-// same scaled rate, so waits and time-outs stay consistent with each other.
+// same scaled rate, so waits and time-outs stay consistent with each other. A scale of 0
+// makes every wait pass at once; now() then advances by the waits made (benchmarks).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <stop_token>
@@ -30,4 +32,5 @@ class CScaledClock : public IClock {
  private:
   double m_dScale;
   int64_t m_llStartNs;
+  std::atomic<uint64_t> m_ullWaitedMs{0};  // only used with scale 0
 };
