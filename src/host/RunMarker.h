@@ -1,0 +1,38 @@
+// The "production run in progress" mark shared by every copy of the tool on the machine.
+// The copy in a run holds an exclusive lock (flock) on one file and writes its process id
+// into it; another copy tests the lock without waiting. The lock goes with the process, so
+// a copy that dies in a run leaves no stale mark.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+class IClock;
+
+class CRunMarker {
+ public:
+  explicit CRunMarker(std::string strPath);
+  ~CRunMarker();
+  CRunMarker(const CRunMarker&) = delete;
+  CRunMarker& operator=(const CRunMarker&) = delete;
+
+  // Takes the mark, trying every 50 ms for up to ullWaitMs on the clock (0: one try).
+  // True when this object holds it (also when it already did).
+  bool bAcquire(IClock& clock, uint64_t ullWaitMs = 0);
+  void vRelease();
+  bool bHeld() const;
+  // The process id the current holder wrote, 0 when unknown.
+  uint32_t dwHolderPid() const;
+  const std::string& strPath() const { return m_strPath; }
+
+  // /run/lock when it is writable, otherwise $TMPDIR or /tmp; the file "MPTool.run.lock".
+  static std::string strDefaultPath();
+
+ private:
+  bool bTryOnce();
+
+  std::string m_strPath;
+  mutable std::mutex m_mutex;
+  int m_fd = -1;
+};

@@ -1,0 +1,133 @@
+// Process lookup and termination through /proc, reboot, and the single-instance rule.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+
+#include "host/USBUtility.h"
+#include "log/DebugLog.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+// Process ids under the proc root whose executable's file name is pszName, ascending.
+// Processes whose executable cannot be read (another user's, a kernel thread) are skipped.
+std::vector<uint32_t> vecMatchingPids(const std::string& strRoot, const char* pszName) {
+  std::vector<uint32_t> pids;
+  std::error_code ec;
+  fs::directory_iterator it(strRoot, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const std::string strId = it->path().filename().string();
+    if (strId.empty() || !std::all_of(strId.begin(), strId.end(), ::isdigit)) continue;
+    std::error_code ecLink;
+    fs::path exe = fs::read_symlink(it->path() / "exe", ecLink);
+    if (ecLink) continue;
+    std::string strBase = exe.filename().string();
+    // A copy whose file was replaced (rebuilt) is still that program.
+    const std::string strDeleted = " (deleted)";
+    if (strBase.size() > strDeleted.size() &&
+        strBase.compare(strBase.size() - strDeleted.size(), strDeleted.size(), strDeleted) == 0)
+      strBase.resize(strBase.size() - strDeleted.size());
+    if (strBase == pszName) pids.push_back(static_cast<uint32_t>(std::stoul(strId)));
+  }
+  std::sort(pids.begin(), pids.end());
+  return pids;
+}
+}  // namespace
+
+uint32_t CUSBUtility::GetProcessID(const char* pszName, uint32_t dwSkipPid) {
+  try {
+    for (uint32_t pid : vecMatchingPids(m_options.strProcRoot, pszName))
+      if (pid != dwSkipPid) return pid;
+  } catch (...) {
+    vDEBUG_MSG_printf("%s:%d: GetProcessID: pName : %s , dwErrorCode %d",
+                      "CUSBUtility::GetProcessID", __LINE__, pszName, errno);
+  }
+  return 0;
+}
+
+int CUSBUtility::DetectProcess(const char* pszName) {
+  try {
+    return static_cast<int>(vecMatchingPids(m_options.strProcRoot, pszName).size());
+  } catch (...) {
+    vDEBUG_MSG_printf("%s:%d: DetectProcess: pName : %s , dwErrorCode %d",
+                      "CUSBUtility::DetectProcess", __LINE__, pszName, errno);
+    return 0;
+  }
+}
+
+bool CUSBUtility::KillProcess(uint32_t dwPid, uint32_t uExitCode) {
+  if (dwPid == 0 || dwPid == static_cast<uint32_t>(getpid())) {
+    errno = EPERM;
+    vDEBUG_MSG_printf("%s:%d: KillProcess: hProcess = NULL , pId:%x , exitCode:%x , dwErrorCode:%d",
+                      "CUSBUtility::KillProcess", __LINE__, dwPid, uExitCode, EPERM);
+    errno = EPERM;
+    return false;
+  }
+  if (kill(static_cast<pid_t>(dwPid), SIGTERM) != 0) {
+    int nErr = errno;
+    vDEBUG_MSG_printf("%s:%d: KillProcess: hProcess = NULL , pId:%x , exitCode:%x , dwErrorCode:%d",
+                      "CUSBUtility::KillProcess", __LINE__, dwPid, uExitCode, nErr);
+    errno = nErr;
+    return false;
+  }
+  return true;
+}
+
+bool CUSBUtility::RebootSystem() {
+  const auto& cmd = m_options.rebootCommand;
+  if (cmd.empty()) return false;
+  std::vector<char*> argv;
+  for (const auto& s : cmd) argv.push_back(const_cast<char*>(s.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
+  if (rc != 0) {
+    vDEBUG_ERR_printf("%s:%d: RebootSystem: start %s failed , dwErrorCode %d",
+                      "CUSBUtility::RebootSystem", __LINE__, argv[0], rc);
+    return false;
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+SingleInstanceResult CUSBUtility::stEnforceSingleInstance(const char* pszName) {
+  SingleInstanceResult r;
+  r.iProcessCount = DetectProcess(pszName);
+  if (r.iProcessCount <= 1) return r;
+  // Holding the mark while ending the other copy keeps it from starting a run meanwhile;
+  // a copy already in a run holds the mark, and then nothing is ended.
+  CRunMarker probe(m_RunMarker.strPath());
+  if (!probe.bAcquire(m_clock, 0)) {
+    r.eOutcome = ESingleInstance::RunInProgress;
+    r.dwRunHolderPid = m_RunMarker.dwHolderPid();
+    return r;
+  }
+  r.dwProcessID = GetProcessID(pszName, static_cast<uint32_t>(getpid()));
+  if (r.dwProcessID == 0) {
+    // only this copy after all (the other one ended meanwhile)
+    r.eOutcome = ESingleInstance::NoOther;
+  } else if (KillProcess(r.dwProcessID, 0)) {
+    r.eOutcome = ESingleInstance::EndedStale;
+  } else {
+    r.eOutcome = ESingleInstance::EndFailed;
+    r.nErrorCode = errno;
+  }
+  probe.vRelease();
+  return r;
+}
+
+bool CUSBUtility::bBeginProductionRun(uint64_t ullWaitMs) {
+  return m_RunMarker.bAcquire(m_clock, ullWaitMs);
+}
+
+void CUSBUtility::vEndProductionRun() { m_RunMarker.vRelease(); }
