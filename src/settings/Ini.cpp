@@ -1,0 +1,402 @@
+#include "settings/Ini.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <stdexcept>
+#include <fstream>
+#include <sstream>
+
+#include "log/DebugLog.h"
+#include "settings/IniKeys.h"
+
+namespace {
+
+bool bIsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string strTrim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && bIsBlank(s[b])) ++b;
+  while (e > b && bIsBlank(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+bool bEqualsNoCase(const std::string& a, const char* b) {
+  size_t n = std::strlen(b);
+  if (a.size() != n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The text as a fixed-size record field would hold it: up to the first zero byte.
+size_t nTextLen(const std::string& s) {
+  size_t n = s.find('\0');
+  return n == std::string::npos ? s.size() : n;
+}
+
+std::string strCText(const std::string& s) { return s.substr(0, nTextLen(s)); }
+
+// Checks that the settings path names a readable and writable regular file. A folder is
+// refused here: reading it would look like an empty, valid file.
+bool bCheckINIPath(const std::string& strPath, int& nErr) {
+  nErr = 0;
+  if (strPath.empty() || access(strPath.c_str(), F_OK) != 0) {
+    nErr = errno ? errno : ENOENT;
+    vDEBUG_MSG_printf("%s:%d: vCheckFilePathExists: Not Exist , strFilePath : %s , err : %d , dwErrorCode %d",
+                      "Ini::vLoadINIFile", __LINE__, strPath.c_str(), nErr, nErr);
+    return false;
+  }
+  struct stat st {};
+  if (access(strPath.c_str(), R_OK | W_OK) != 0 || stat(strPath.c_str(), &st) != 0 ||
+      !S_ISREG(st.st_mode)) {
+    nErr = errno ? errno : EISDIR;
+    if (S_ISDIR(st.st_mode)) nErr = EISDIR;
+    vDEBUG_MSG_printf("%s:%d: vCheckFilePathExists: Not Read/Write , strFilePath : %s , err : %d , dwErrorCode %d",
+                      "Ini::vLoadINIFile", __LINE__, strPath.c_str(), nErr, nErr);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// Decimal integer as the C library's atoi reads it (blanks, sign, digits up to the first
+// other character, 0 when none), saturated to the 32-bit range instead of overflowing.
+int32_t nParseIniInt(const std::string& s) {
+  size_t i = 0;
+  while (i < s.size() && bIsBlank(s[i])) ++i;
+  bool bNeg = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) bNeg = s[i++] == '-';
+  long long v = 0;
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+    v = v * 10 + (s[i] - '0');
+    if (v > static_cast<long long>(INT_MAX) + 1) v = static_cast<long long>(INT_MAX) + 1;
+  }
+  if (bNeg) v = -v;
+  if (v > INT_MAX) v = INT_MAX;
+  if (v < INT_MIN) v = INT_MIN;
+  return static_cast<int32_t>(v);
+}
+
+Ini::Ini(IniMessageFn fnMessage) : m_fnMessage(std::move(fnMessage)) {
+  m_fnLocalTime = [] {
+    std::time_t t = std::time(nullptr);
+    std::tm tmNow{};
+    localtime_r(&t, &tmNow);
+    return tmNow;
+  };
+}
+
+void Ini::vShowMessage(const std::string& strText, int nType) const {
+  if (m_fnMessage) m_fnMessage(strText, nType);
+}
+
+void Ini::vSetConfigLengthLimits() {
+  m_ConfigLimits.m_ucConfig_VID_Len = 4;
+  m_ConfigLimits.m_ucConfig_PID_Len = 4;
+  m_ConfigLimits.m_ucConfig_Rev_Len = 4;
+  m_ConfigLimits.m_ucConfig_SN_Len = 20;
+  m_ConfigLimits.m_ucConfig_Manufacturer_Len = 44;
+  m_ConfigLimits.m_ucConfig_Product_Len = 48;
+}
+
+uint8_t Ini::vCheckINIType() {
+  static const char* kLabel = "Ini::vCheckINIType";
+  uint8_t ucResult = INI_CHECK_OK;
+  try {
+    INISettings& r = m_pINI;
+    size_t ucINI_SN_Len = nTextLen(r.ucSerial_number);
+    size_t ucINI_Manufacturer_Len = nTextLen(r.ucManufacturer_string);
+    size_t ucINI_Product_Len = nTextLen(r.ucProduct_string);
+    size_t ucINI_DiskLabel_len = nTextLen(r.ucDrive_label_name);
+
+    m_ConfigLimits.m_ucDevice_DiskLabel_Len = r.ucFormat_drive_type != 0 ? 11 : 32;
+    vSetConfigLengthLimits();
+    const ConfigLengthLimits& l = m_ConfigLimits;
+
+    if (ucINI_SN_Len > l.m_ucConfig_SN_Len) {
+      std::string strINISN = strCText(r.ucSerial_number);
+      r.ucSerial_number.clear();
+      ucResult = INI_CHECK_TOO_LONG;
+      vDEBUG_MSG_printf("%s:%d: vCheckINIType: SN Size not accure, this->m_pINI.ucConfig_format : %x , m_ucConfig_SN_Len : %d , ucINI_SN_Len : %d , strINISN : %s ,  dwErrorCode %d",
+                        kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_SN_Len,
+                        static_cast<int>(ucINI_SN_Len), strINISN.c_str(), 0);
+      vShowMessage("Invalid SN Size", INI_MSG_WARNING);
+    } else if (r.ucCheck_SerialNumber != 0) {
+      for (size_t i = 0; i < ucINI_SN_Len; ++i) {
+        char c = r.ucSerial_number[i];
+        bool bHex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (bHex) continue;
+        ucResult = INI_CHECK_SN_NOT_HEX;
+        vDEBUG_MSG_printf("%s:%d: vCheckINIType: SN Invalid , this->m_pINI.ucConfig_format : %x , m_ucConfig_SN_Len : %d , ucINI_SN_Len : %d , strINISN : %s ,  dwErrorCode %d",
+                          kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_SN_Len,
+                          static_cast<int>(ucINI_SN_Len), strCText(r.ucSerial_number).c_str(), 0);
+        vShowMessage("Invalid SN String", INI_MSG_WARNING);
+        r.ucSerial_number.clear();
+        break;
+      }
+    }
+    if (ucINI_Manufacturer_Len > l.m_ucConfig_Manufacturer_Len) {
+      std::string strINIManufacturer = strCText(r.ucManufacturer_string);
+      r.ucManufacturer_string.clear();
+      ucResult = INI_CHECK_TOO_LONG;
+      vDEBUG_MSG_printf("%s:%d: vCheckINIType: SN Size not accure, this->m_pINI.ucConfig_format : %x , m_ucConfig_Manufacturer_Len : %d , ucINI_Manufacturer_Len : %d , strINIManufacturer : %s ,  dwErrorCode %d",
+                        kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_Manufacturer_Len,
+                        static_cast<int>(ucINI_Manufacturer_Len), strINIManufacturer.c_str(), 0);
+      vShowMessage("Invalid Manufacturer Size", INI_MSG_WARNING);
+    }
+    if (ucINI_Product_Len > l.m_ucConfig_Product_Len) {
+      std::string strINIProduct = strCText(r.ucProduct_string);
+      r.ucProduct_string.clear();
+      ucResult = INI_CHECK_TOO_LONG;
+      vDEBUG_MSG_printf("%s:%d: vCheckINIType: SN Size not accure, this->m_pINI.ucConfig_format : %x , m_ucConfig_Product_Len : %d , ucINI_Product_Len : %d , strINIProduct : %s ,  dwErrorCode %d",
+                        kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_Product_Len,
+                        static_cast<int>(ucINI_Product_Len), strINIProduct.c_str(), 0);
+      vShowMessage("Invalid Product Size", INI_MSG_WARNING);
+    }
+    if (ucINI_DiskLabel_len > l.m_ucDevice_DiskLabel_Len) {
+      r.ucDrive_label_name.clear();
+      ucResult = INI_CHECK_LABEL_TOO_LONG;
+      vDEBUG_MSG_printf("%s:%d: vCheckINIType: DiskLabel Size not accure, ucINI_DiskLabel_len=%d , m_ucDevice_DiskLabel_Len= %d, dwErrorCode %d",
+                        kLabel, __LINE__, static_cast<int>(ucINI_DiskLabel_len),
+                        l.m_ucDevice_DiskLabel_Len, 0);
+      vShowMessage("Invalid DiskLabel Size", INI_MSG_WARNING);
+    }
+  } catch (...) {
+    vDEBUG_MSG_printf("%s:%d: vCheckINIType: this->m_pINI.ucConfig_format : %x , dwErrorCode %d",
+                      kLabel, __LINE__, m_pINI.ucConfig_format, errno);
+    vShowMessage("Unknown Error", INI_MSG_WARNING);
+    return INI_CHECK_UNEXPECTED;
+  }
+  return ucResult;
+}
+
+bool Ini::vLoadINIFile(const std::string& strINIFilePath) {
+  static const char* kLabel = "Ini::vLoadINIFile";
+  m_pINI = INISettings{};
+  int nErr = 0;
+  if (!bCheckINIPath(strINIFilePath, nErr)) {
+    vShowMessage(strINIFilePath + " File/Path Not Read/Write", INI_MSG_WARNING);
+    vDEBUG_MSG_printf("%s:%d: vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel,
+                      __LINE__, strINIFilePath.c_str(), nErr);
+    return false;
+  }
+  try {
+    std::ifstream in(strINIFilePath, std::ios::binary);
+    if (!in) throw std::runtime_error("open failed");
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    if (in.bad()) throw std::runtime_error("read failed");
+    return bLoadLines(strINIFilePath, ss.str());
+  } catch (...) {
+    int nErrNow = errno;
+    m_pINI = INISettings{};
+    vDEBUG_MSG_printf("%s:%d: vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel,
+                      __LINE__, strINIFilePath.c_str(), nErrNow);
+    return false;
+  }
+}
+
+bool Ini::bLoadLines(const std::string& strINIFilePath, const std::string& strContent) {
+  static const char* kLabel = "Ini::vLoadINIFile";
+  // Counted lines number the invalid-line messages; a plain int cannot wrap on any file
+  // that fits in memory line by line.
+  long long nTotalINICountLine = 0;
+  std::string strPending;
+  size_t nPos = 0;
+  while (nPos < strContent.size()) {
+    size_t nEnd = strContent.find('\n', nPos);
+    if (nEnd == std::string::npos) nEnd = strContent.size();
+    std::string strLine = strContent.substr(nPos, nEnd - nPos);
+    nPos = nEnd + 1;
+    if (!strLine.empty() && strLine.back() == '\r') strLine.pop_back();
+    if (strLine.empty()) continue;
+
+    std::string strItemName, strRest;
+    size_t nEq = strLine.find('=');
+    if (nEq == std::string::npos) {
+      strItemName = strLine;
+    } else {
+      strItemName = strLine.substr(0, nEq);
+      strRest = strLine.substr(nEq + 1);
+    }
+    size_t nComment = strRest.find("//");
+    std::string strItemValue = strRest.substr(0, nComment);
+    if (strItemValue.empty()) strItemValue = strRest;
+    strItemName = strTrim(strItemName);
+    strItemValue = strTrim(strItemValue);
+
+    if (bEqualsNoCase(strItemName, "[ini_version]") || bEqualsNoCase(strItemName, "[usb_func]"))
+      continue;
+    if (bEqualsNoCase(strItemName, "version")) {
+      m_pINI.uiVersion = nParseIniInt(strItemValue);
+      if (m_pINI.uiVersion != INI_FILE_VERSION) {
+        char szMsg[128];
+        std::snprintf(szMsg, sizeof(szMsg),
+                      "Loaded INI file Versoin[%d] is not suit for current version of MPTool",
+                      m_pINI.uiVersion);
+        vShowMessage(szMsg, INI_MSG_WARNING);
+        return false;
+      }
+      ++nTotalINICountLine;
+      continue;
+    }
+    bool bHeader = false;
+    for (const char* h : kIniCountedHeaders)
+      if (bEqualsNoCase(strItemName, h)) bHeader = true;
+    if (bHeader) {
+      ++nTotalINICountLine;
+      continue;
+    }
+
+    const IniKeyDef* pKey = nullptr;
+    for (const IniKeyDef& k : kIniKeys)
+      if (bEqualsNoCase(strItemName, k.pszKey)) pKey = &k;
+    if (pKey == nullptr) {
+      strPending += std::to_string(nTotalINICountLine) + " " +
+                    "Line of Configuration String in INI file is invalid !" + "\r\n";
+      vDEBUG_MSG_printf("%s:%d: INI file Setting, strItemName=%s, strItemValue=%s", kLabel,
+                        __LINE__, strItemName.c_str(), strItemValue.c_str());
+      ++nTotalINICountLine;
+      continue;
+    }
+    ++nTotalINICountLine;
+
+    if (pKey->pText != nullptr) {
+      std::string& strField = m_pINI.*(pKey->pText);
+      // A repeated key replaces the earlier value entirely.
+      strField.clear();
+      size_t nZero = strItemValue.find('\0');
+      if (nZero != std::string::npos) {
+        vDEBUG_WRN_printf("%s:%d: vLoadINIFile: %s value holds a zero byte at %d, kept up to it",
+                          kLabel, __LINE__, pKey->pszKey, static_cast<int>(nZero));
+        strItemValue.resize(nZero);
+      }
+      if (strItemValue.size() > INI_TEXT_MAX) {
+        vDEBUG_WRN_printf("%s:%d: vLoadINIFile: %s value of %d characters cut to %d", kLabel,
+                          __LINE__, pKey->pszKey, static_cast<int>(strItemValue.size()),
+                          static_cast<int>(INI_TEXT_MAX));
+        strItemValue.resize(INI_TEXT_MAX);
+      }
+      strField = strItemValue;
+      continue;
+    }
+
+    int32_t nValue = nParseIniInt(strItemValue);
+    switch (pKey->eRule) {
+      case IniKeyRule::RemainLength:
+        if (nValue > 20 || nValue < 0) nValue = 20;
+        break;
+      case IniKeyRule::RemainEnable:
+        if (nValue != 0 && nValue != 1) nValue = 0;
+        break;
+      case IniKeyRule::FixLength:
+        if (nValue != 0 && (nValue < 12 || nValue > 20)) nValue = 0;
+        break;
+      case IniKeyRule::Ignored:
+        nValue = 0;
+        break;
+      default:
+        break;
+    }
+    if (pKey->pByte != nullptr) m_pINI.*(pKey->pByte) = static_cast<uint8_t>(nValue & 0xFF);
+    if (pKey->pInt != nullptr) m_pINI.*(pKey->pInt) = nValue;
+    if (pKey->eRule == IniKeyRule::AutoInstall && m_fnSetAutoInstallFilterDriver)
+      m_fnSetAutoInstallFilterDriver(m_pINI.ucAuto_install_filter_driver_enable);
+  }
+  if (!strPending.empty()) vShowMessage(strPending, INI_MSG_WARNING);
+  vDEBUG_MSG_printf("%s:%d: vLoadINIFile: strINIFilePath : %s ucTotalINICountLine : %lld , dwErrorCode %d",
+                    kLabel, __LINE__, strINIFilePath.c_str(), nTotalINICountLine, 0);
+  return vCheckINIType() == INI_CHECK_OK;
+}
+
+std::string Ini::strBuildINIText() const {
+  std::string s;
+  char szNum[32];
+  for (const IniStoreLine& line : kIniStoreOrder) {
+    if (line.eKind == IniStoreKind::Header) {
+      s += line.pszText;
+      s += "\r\n";
+    } else if (line.eKind == IniStoreKind::Empty) {
+      s += "\r\n";
+    } else if (line.eKind == IniStoreKind::VersionConst) {
+      std::snprintf(szNum, sizeof(szNum), "%d", INI_FILE_VERSION);
+      s += std::string(line.pszText) + "=" + szNum + "\r\n";
+    } else {
+      const IniKeyDef* pKey = pFindIniKey(line.pszText);
+      if (pKey == nullptr) continue;  // every stored key is in the table
+      s += pKey->pszKey;
+      s += "=";
+      if (pKey->pText != nullptr) {
+        s += strCText(m_pINI.*(pKey->pText));
+      } else {
+        int nValue = pKey->pByte != nullptr ? static_cast<int>(m_pINI.*(pKey->pByte))
+                                            : static_cast<int>(m_pINI.*(pKey->pInt));
+        std::snprintf(szNum, sizeof(szNum), "%d", nValue);
+        s += szNum;
+      }
+      s += "\r\n";
+    }
+  }
+  return s;
+}
+
+bool Ini::vStoreINIFile(const std::string& strINIFilePath) {
+  static const char* kLabel = "Ini::vStoreINIFile";
+  if (vCheckINIType() != INI_CHECK_OK) {
+    vDEBUG_MSG_printf("%s:%d: vStoreINIFile: Check INI Type Not Valid , strINIFilePath : %s , dwErrorCode %d",
+                      kLabel, __LINE__, strINIFilePath.c_str(), 0);
+    return false;
+  }
+  std::string strTemp;
+  bool bTempMade = false;
+  int fd = -1;
+  try {
+    std::string strText = strBuildINIText();
+    // Write beside the old file and rename over it, so a crash leaves either the old or
+    // the new settings, never none.
+    strTemp = strINIFilePath + ".tmp-XXXXXX";
+    fd = mkstemp(strTemp.data());
+    if (fd < 0) throw std::runtime_error("mkstemp");
+    bTempMade = true;
+    struct stat st {};
+    mode_t mode = (stat(strINIFilePath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                      ? (st.st_mode & 07777)
+                      : 0644;
+    fchmod(fd, mode);
+    size_t nDone = 0;
+    while (nDone < strText.size()) {
+      ssize_t n = write(fd, strText.data() + nDone, strText.size() - nDone);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) throw std::runtime_error("write");
+      nDone += static_cast<size_t>(n);
+    }
+    if (fsync(fd) != 0) throw std::runtime_error("fsync");
+    int nClose = close(fd);
+    fd = -1;
+    if (nClose != 0) throw std::runtime_error("close");
+    if (rename(strTemp.c_str(), strINIFilePath.c_str()) != 0) throw std::runtime_error("rename");
+    bTempMade = false;
+    return true;
+  } catch (...) {
+    int nErr = errno;
+    if (fd >= 0) close(fd);
+    if (bTempMade) unlink(strTemp.c_str());
+    vDEBUG_MSG_printf("%s:%d: vStoreINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel,
+                      __LINE__, strINIFilePath.c_str(), nErr);
+    return false;
+  }
+}
