@@ -1,0 +1,99 @@
+#include "platform/linux/DeviceStateSysfs.h"
+
+#include <libudev.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/linux/SysfsRead.h"
+
+bool bUdevQueueIsEmpty() {
+  udev* u = udev_new();
+  if (!u) return true;  // no udev: nothing to wait for
+  udev_queue* q = udev_queue_new(u);
+  bool bEmpty = !q || udev_queue_get_queue_is_empty(q) != 0;
+  if (q) udev_queue_unref(q);
+  udev_unref(u);
+  return bEmpty;
+}
+
+CDeviceStateSysfs::CDeviceStateSysfs(IClock& clock, std::string strRoot, UdevSettledFn settled)
+    : m_clock(clock), m_strRoot(std::move(strRoot)), m_settled(std::move(settled)) {}
+
+bool CDeviceStateSysfs::bValidHub(const std::string& strHub) const {
+  if (strHub.empty() || strHub.find('/') != std::string::npos || strHub == "." || strHub == "..") return false;
+  struct stat st{};
+  return ::stat((m_strRoot + "/" + strHub).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int CDeviceStateSysfs::nRescan() {
+  if (!m_settled) return 0;
+  uint64_t ullStart = m_clock.ullNowMs();
+  while (!m_settled()) {
+    if (m_clock.ullNowMs() - ullStart >= RESCAN_TIMEOUT_MS) return ETIMEDOUT;
+    m_clock.bSleepMs(20);
+  }
+  return 0;
+}
+
+int CDeviceStateSysfs::nRestartHub(const std::string& strHub) {
+  if (!bValidHub(strHub)) return ENOENT;
+  std::string strPath = m_strRoot + "/" + strHub + "/authorized";
+  int nErr = sysfs::nWriteText(strPath, "0");
+  if (nErr != 0) return nErr;
+  return sysfs::nWriteText(strPath, "1");
+}
+
+std::string CDeviceStateSysfs::strSuspendSettingName(const std::string& strHub) const {
+  return m_strRoot + "/" + strHub + "/power/control";
+}
+
+int CDeviceStateSysfs::nReadControl(const std::string& strHub, std::string& strValue) {
+  if (!bValidHub(strHub)) return ENOENT;
+  int nErr = sysfs::nReadText(strSuspendSettingName(strHub), strValue);
+  if (nErr != 0) return nErr;
+  if (strValue != "on" && strValue != "auto") return EINVAL;
+  std::lock_guard<std::mutex> l(m_mutex);
+  m_mapFirstControl.emplace(strHub, strValue);
+  return 0;
+}
+
+int CDeviceStateSysfs::nGetSuspendSetting(const std::string& strHub, int& nValue) {
+  std::string s;
+  int nErr = nReadControl(strHub, s);
+  if (nErr != 0) return nErr;
+  nValue = s == "auto" ? 1 : 0;
+  return 0;
+}
+
+int CDeviceStateSysfs::nSetSuspendSetting(const std::string& strHub, int nValue) {
+  std::string strCurrent;
+  int nErr = nReadControl(strHub, strCurrent);
+  if (nErr != 0 && nErr != EINVAL) return nErr;
+  std::string strWanted = "on";
+  if (nValue != 0) {
+    std::lock_guard<std::mutex> l(m_mutex);
+    auto it = m_mapFirstControl.find(strHub);
+    strWanted = it != m_mapFirstControl.end() ? it->second : "auto";
+  }
+  return sysfs::nWriteText(strSuspendSettingName(strHub), strWanted);
+}
+
+bool CFilterDriverStatusLinux::bIsRegistered() {
+  struct stat st{};
+  return ::stat(m_strRulesFile.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+int CFilterDriverStatusLinux::nInstall() { return ENOSYS; }
+
+std::string CFilterDriverStatusLinux::strInstalledVersion() {
+  std::string s;
+  if (sysfs::nReadFile(m_strRulesFile, s) != 0) return {};
+  const std::string strTag = "# version ";
+  size_t p = s.find(strTag);
+  if (p == std::string::npos) return {};
+  size_t e = s.find('\n', p);
+  std::string v = s.substr(p + strTag.size(), e == std::string::npos ? std::string::npos : e - p - strTag.size());
+  while (!v.empty() && (v.back() == ' ' || v.back() == '\r')) v.pop_back();
+  return v;
+}
