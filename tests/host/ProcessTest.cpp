@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "host/USBUtility.h"
+#include "platform/Clock.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+// A child process that waits until it is signalled; killed and reaped at the end.
+class Child {
+ public:
+  Child() {
+    m_pid = fork();
+    if (m_pid == 0) {
+      for (;;) pause();
+    }
+  }
+  ~Child() {
+    if (!m_reaped) {
+      kill(m_pid, SIGKILL);
+      waitpid(m_pid, nullptr, 0);
+    }
+  }
+  pid_t pid() const { return m_pid; }
+  // Waits (briefly, polling) for the child to end; true with its terminating signal.
+  bool bEndedBy(int sig) {
+    for (int i = 0; i < 200; ++i) {
+      int status = 0;
+      pid_t r = waitpid(m_pid, &status, WNOHANG);
+      if (r == m_pid) {
+        m_reaped = true;
+        return WIFSIGNALED(status) && WTERMSIG(status) == sig;
+      }
+      usleep(5000);
+    }
+    return false;
+  }
+  bool bAlive() {
+    int status = 0;
+    return waitpid(m_pid, &status, WNOHANG) == 0;
+  }
+
+ private:
+  pid_t m_pid;
+  bool m_reaped = false;
+};
+
+struct ProcessTest : testing::Test {
+  TempDir dir;
+  CScaledClock clock{0.001};
+  fs::path proc() const { return dir.path() / "proc"; }
+  // An entry of the fake process list whose executable is target.
+  void vAddProcess(uint32_t pid, const std::string& target) {
+    fs::create_directories(proc() / std::to_string(pid));
+    fs::create_symlink(target, proc() / std::to_string(pid) / "exe");
+  }
+  USBUtilityOptions opts() {
+    USBUtilityOptions o;
+    o.strAppPath = dir.str();
+    o.strProcRoot = proc().string();
+    o.strRunMarkerPath = (dir.path() / "run.lock").string();
+    return o;
+  }
+};
+}  // namespace
+
+TEST_F(ProcessTest, LookupMatchesTheExecutableFileNameExactlyInIdOrder) {
+  fs::create_directories(proc() / "self");
+  fs::create_directories(proc() / "acpi");
+  vAddProcess(100, "/opt/line/MPTool");
+  vAddProcess(20, "/home/op/build/bin/MPTool (deleted)");  // rebuilt while running
+  vAddProcess(300, "/opt/line/mptool");                     // case matters
+  vAddProcess(400, "/opt/line/MPTool.exe");
+  vAddProcess(500, "/usr/bin/MPTool-old");
+  fs::create_directories(proc() / "600");  // exe unreadable: skipped
+  CUSBUtility u(clock, opts());
+  EXPECT_EQ(u.DetectProcess("MPTool"), 2);
+  EXPECT_EQ(u.GetProcessID("MPTool"), 20u);  // numeric order, not text order
+  EXPECT_EQ(u.GetProcessID("MPTool", 20), 100u);
+  EXPECT_EQ(u.GetProcessID("mptool"), 300u);
+  EXPECT_EQ(u.GetProcessID("vlnhub"), 0u);
+  EXPECT_EQ(u.DetectProcess("vlnhub"), 0);
+}
+
+TEST_F(ProcessTest, MissingProcessListFindsNothing) {
+  CUSBUtility u(clock, opts());
+  EXPECT_EQ(u.DetectProcess("MPTool"), 0);
+  EXPECT_EQ(u.GetProcessID("MPTool"), 0u);
+}
+
+TEST_F(ProcessTest, RealProcessListFindsThisTestProgram) {
+  auto o = opts();
+  o.strProcRoot = "/proc";
+  CUSBUtility u(clock, o);
+  std::string self = fs::read_symlink("/proc/self/exe").filename().string();
+  EXPECT_GE(u.DetectProcess(self.c_str()), 1);
+  EXPECT_NE(u.GetProcessID(self.c_str()), 0u);
+}
+
+TEST_F(ProcessTest, KillEndsAnotherProcessButNeverThisOne) {
+  CUSBUtility u(clock, opts());
+  EXPECT_FALSE(u.KillProcess(static_cast<uint32_t>(getpid()), 0));
+  EXPECT_FALSE(u.KillProcess(0, 0));
+  Child child;
+  EXPECT_TRUE(u.KillProcess(static_cast<uint32_t>(child.pid()), 0));
+  EXPECT_TRUE(child.bEndedBy(SIGTERM));
+  EXPECT_FALSE(u.KillProcess(static_cast<uint32_t>(child.pid()), 0));  // gone now
+}
+
+TEST_F(ProcessTest, SingleInstanceEndsTheStaleCopyAndNeverItself) {
+  Child stale;
+  // this process comes first in the list, so a rule taking "the first copy" would end us
+  vAddProcess(static_cast<uint32_t>(getpid()), "/opt/line/MPTool");
+  vAddProcess(static_cast<uint32_t>(stale.pid()), "/opt/line/MPTool");
+  ASSERT_LT(getpid(), stale.pid());
+  CUSBUtility u(clock, opts());
+  SingleInstanceResult r = u.stEnforceSingleInstance("MPTool");
+  EXPECT_EQ(r.eOutcome, ESingleInstance::EndedStale);
+  EXPECT_EQ(r.iProcessCount, 2);
+  EXPECT_EQ(r.dwProcessID, static_cast<uint32_t>(stale.pid()));
+  EXPECT_TRUE(stale.bEndedBy(SIGTERM));
+  // the rule released the mark it held while ending the copy
+  EXPECT_TRUE(u.bBeginProductionRun(0));
+  u.vEndProductionRun();
+}
+
+TEST_F(ProcessTest, SingleInstanceNeverEndsACopyInAProductionRun) {
+  Child running;
+  vAddProcess(static_cast<uint32_t>(getpid()), "/opt/line/MPTool");
+  vAddProcess(static_cast<uint32_t>(running.pid()), "/opt/line/MPTool");
+  // the other copy's utilities hold the run mark (a second lock on the same file)
+  CUSBUtility other(clock, opts());
+  ASSERT_TRUE(other.bBeginProductionRun(0));
+  CUSBUtility u(clock, opts());
+  SingleInstanceResult r = u.stEnforceSingleInstance("MPTool");
+  EXPECT_EQ(r.eOutcome, ESingleInstance::RunInProgress);
+  EXPECT_EQ(r.dwRunHolderPid, static_cast<uint32_t>(getpid()));
+  EXPECT_TRUE(running.bAlive());
+  // once the run is over the stale copy goes
+  other.vEndProductionRun();
+  EXPECT_EQ(u.stEnforceSingleInstance("MPTool").eOutcome, ESingleInstance::EndedStale);
+  EXPECT_TRUE(running.bEndedBy(SIGTERM));
+}
+
+TEST_F(ProcessTest, SingleInstanceAloneDoesNothing) {
+  vAddProcess(static_cast<uint32_t>(getpid()), "/opt/line/MPTool");
+  vAddProcess(1, "/sbin/init");
+  CUSBUtility u(clock, opts());
+  SingleInstanceResult r = u.stEnforceSingleInstance("MPTool");
+  EXPECT_EQ(r.eOutcome, ESingleInstance::NoOther);
+  EXPECT_EQ(r.iProcessCount, 1);
+}
+
+TEST_F(ProcessTest, RunMarkIsExclusiveAndWaitsOnTheClock) {
+  CRunMarker a((dir.path() / "run.lock").string());
+  CRunMarker b((dir.path() / "run.lock").string());
+  EXPECT_TRUE(a.bAcquire(clock));
+  EXPECT_TRUE(a.bAcquire(clock));  // already held
+  uint64_t t0 = clock.ullNowMs();
+  EXPECT_FALSE(b.bAcquire(clock, 300));
+  EXPECT_GE(clock.ullNowMs() - t0, 300u);
+  EXPECT_EQ(b.dwHolderPid(), static_cast<uint32_t>(getpid()));
+  a.vRelease();
+  EXPECT_FALSE(a.bHeld());
+  EXPECT_TRUE(b.bAcquire(clock));
+  EXPECT_TRUE(b.bHeld());
+}
+
+TEST_F(ProcessTest, RunMarkHeldByAnotherProcessIsSeenAndFreedWhenItDies) {
+  std::string path = (dir.path() / "run.lock").string();
+  int pipefd[2];
+  ASSERT_EQ(pipe(pipefd), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    CScaledClock c(0.001);
+    CRunMarker m(path);
+    char ok = m.bAcquire(c) ? 1 : 0;
+    if (write(pipefd[1], &ok, 1) != 1) _exit(1);
+    for (;;) pause();
+  }
+  char ok = 0;
+  ASSERT_EQ(read(pipefd[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 1);
+  CRunMarker m(path);
+  EXPECT_FALSE(m.bAcquire(clock));
+  EXPECT_EQ(m.dwHolderPid(), static_cast<uint32_t>(pid));
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  EXPECT_TRUE(m.bAcquire(clock));  // no stale mark after a crash
+  close(pipefd[0]);
+  close(pipefd[1]);
+}
