@@ -89,11 +89,12 @@ int CFilterDriverStatusLinux::nInstall() { return ENOSYS; }
 std::string CFilterDriverStatusLinux::strInstalledVersion() {
   std::string s;
   if (sysfs::nReadFile(m_strRulesFile, s) != 0) return {};
-  const std::string strTag = "# version ";
+  const std::string strTag = "FileVersion:";
   size_t p = s.find(strTag);
   if (p == std::string::npos) return {};
   size_t e = s.find('\n', p);
   std::string v = s.substr(p + strTag.size(), e == std::string::npos ? std::string::npos : e - p - strTag.size());
   while (!v.empty() && (v.back() == ' ' || v.back() == '\r')) v.pop_back();
+  while (!v.empty() && v.front() == ' ') v.erase(v.begin());
   return v;
 }

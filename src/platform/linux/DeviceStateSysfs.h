@@ -41,7 +41,7 @@ class CDeviceStateSysfs : public IDeviceState {
 };
 
 // The filter driver as Linux sees it: registered when its udev rules file is installed;
-// the version is the "# version " line of that file. Installing is the deployment
+// the version is its "# FileVersion: 1.0.7.0" line. Installing is the deployment
 // scripts' job, so nInstall reports ENOSYS.
 class CFilterDriverStatusLinux : public IFilterDriverStatus {
  public:

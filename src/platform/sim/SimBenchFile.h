@@ -1,0 +1,75 @@
+// The simulated bench file (JSON): controllers, hubs on controller ports or on ports of other
+// hubs, each hub's starting identity, registers, flash file and injected faults. Reading
+// checks everything a bench needs before anything starts and names the first problem.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+enum class ESimFaultKind {
+  kFail,        // the request fails
+  kStall,       // the request stalls (fails as a stall does)
+  kTimeout,     // the request fails after its whole timeout passed
+  kGone,        // the hub leaves the bus at this request and does not come back
+  kFlip,        // bits flipped in what the flash stores (the request's data, or the image)
+  kEraseStuck,  // the erase started here (or next) never finishes
+  kNoReturn,    // the reset triggered here (or next) leaves the hub off the bus for good
+};
+const char* pszSimFaultKindName(ESimFaultKind e);
+
+// When a fault strikes: at the hub's Nth request (counted from 1 since the bench was
+// loaded), or at the k-th request with a given request code. It then strikes `count`
+// requests in a row (fail, stall, timeout; 0 = every request from then on).
+struct SimFaultSpec {
+  ESimFaultKind eKind = ESimFaultKind::kFail;
+  uint64_t ullAtRequest = 0;  // 0 = not by count
+  int nRequestCode = -1;      // -1 = not by code
+  uint32_t uOccurrence = 1;
+  uint32_t uCount = 1;
+  uint32_t uSeed = 1;         // flip: positions drawn from this seed
+  uint32_t uBits = 1;         // flip: number of bits
+};
+
+struct SimControllerSpec {
+  std::string strName;
+  int nPorts = 4;
+};
+
+struct SimHubSpec {
+  std::string strName;
+  std::string strController;  // set for a hub on a controller (root hub) port
+  std::string strParent;      // set for a hub on another hub's port
+  int nPort = 1;
+  bool bUsb3 = true;
+  int nPorts = 4;
+  uint16_t usVID = 0x2F7B, usPID = 0x55AA, usPIDU2 = 0x55AA, usBcdDevice = 0x0100;
+  std::string strManufacturer, strProduct, strSerial;
+  uint16_t usChipId = 0x6420;
+  std::map<uint16_t, uint8_t> mapRegisters;   // start values, over the defaults
+  std::array<uint8_t, 6> ucVersion{};         // version area when the flash holds no firmware
+  std::string strFlash;                       // absolute path
+  bool bSuspended = false;
+  uint32_t uResetMs = 1000;                   // time off the bus after a CPU reset
+  uint32_t uEraseMs = 200;                    // time of one erase phase
+  std::vector<SimFaultSpec> vecFaults;
+  // resolved by the reader
+  int nControllerIndex = -1;  // the controller the hub's tree hangs from
+  int nParentIndex = -1;      // -1 = on a controller port
+};
+
+struct SimBenchSpec {
+  double dTimeScale = 1.0;    // 0: waits pass at once
+  uint32_t uTransferLatencyUs = 0;
+  std::vector<SimControllerSpec> vecControllers;
+  std::vector<SimHubSpec> vecHubs;
+  std::string strPath;        // the bench file, when read from one
+};
+
+// Reads and checks a bench. On failure returns false and sets strError to one line naming
+// the file and the problem. Flash files are not opened here.
+bool bReadSimBenchFile(const std::string& strPath, SimBenchSpec& spec, std::string& strError);
+// The same from text; relative flash paths are taken relative to strBaseDir.
+bool bParseSimBench(const std::string& strText, const std::string& strBaseDir, SimBenchSpec& spec, std::string& strError);
