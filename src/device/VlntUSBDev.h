@@ -1,0 +1,83 @@
+// The device access object: one per process. It reaches the device list through m_pDevList
+// and addresses every hub by its device index n (0..15). Each hub operation opens the
+// hub's filter device named by the record's m_strHubObjectName, performs its requests
+// through the filter command channel and closes the handle before it returns; no handle
+// outlives an operation, so workers call these at once for different hubs.
+//
+// The class is split over several files: VlntUSBDev_Hub.cpp holds the hub flash and
+// register operations; the USB walk and the target hub identification go in their own
+// .cpp files (see the marked section below).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stop_token>
+#include <string>
+
+#include "device/DeviceList.h"
+#include "device/VLNTFILTER0.h"
+#include "platform/Clock.h"
+#include "platform/FilterDevice.h"
+
+constexpr uint32_t HUB_IMAGE_SIZE = 0x10000;        // a full read-back: configuration, then firmware area
+constexpr uint32_t HUB_FIRMWARE_AREA = 0x100;
+constexpr uint32_t HUB_FIRMWARE_AREA_SIZE = 0xFF00;
+constexpr uint16_t HUB_FW_LENGTH_MIN = 0x5000;
+constexpr uint16_t HUB_FW_LENGTH_MAX = 0xFEF8;
+
+// Speed codes of vGetHubSpeedRate.
+constexpr uint8_t HUB_SPEED_5G_X1 = 2, HUB_SPEED_5G_X2 = 3, HUB_SPEED_10G_X1 = 4, HUB_SPEED_10G_X2 = 5,
+                  HUB_SPEED_UNKNOWN = 0xFF;
+
+class CVlntUSBDev {
+ public:
+  CVlntUSBDev(IFilterDevicePlatform& platform, CVLNTFILTER0& filter, IClock& clock);
+  virtual ~CVlntUSBDev();
+  CVlntUSBDev(const CVlntUSBDev&) = delete;
+  CVlntUSBDev& operator=(const CVlntUSBDev&) = delete;
+
+  // --- wiring ---
+  void vSetDevList(DeviceList* pDevList) { m_pDevList = pDevList; }
+  // The program folder; the flash image is <folder>/VLNFW_Temp/TempBinData.bin.
+  void vSetAppPath(const std::string& strAppPath) { m_strAppPath = strAppPath; }
+  // What "ask the system to rescan for hardware changes" does (device state control).
+  void vSetRescanHandler(std::function<void()> fn) { m_fnRescan = std::move(fn); }
+  DeviceList* m_pDevList = nullptr;
+
+  // --- hub flash and register operations (VlntUSBDev_Hub.cpp) ---
+  // Integer results: 0 success, negative failure (-1 failed, -4 no hub or cannot open,
+  // -10 bad argument). Boolean results: 1 / 0. Waits end early on a stop request.
+  int VLN318xAccessRegister(int n, uint8_t* pBuf, uint32_t dwLen, uint16_t usAddr, bool bWrite);
+  int VLN318xBlockErase(int n, uint8_t ucBlock, std::stop_token st = {});
+  int VLN318xConfigWrite(int n, const uint8_t* pBlock, uint8_t ucValue, bool bCPUA);
+  int VLN318xConfigRead(int n, uint8_t* pBuf, uint32_t dwSize, uint8_t ucValue, bool bCPUA);
+  int VLN318xFirmwareWrite(int n, uint8_t ucValue, bool bCPUA, const std::string& strImagePath);
+  int VLN318xFirmwareRead(int n, uint8_t* pBuf, uint8_t ucValue, bool bCPUA);  // pBuf: 65280 bytes
+  int VLN318xReset(int n, uint8_t ucMode, std::stop_token st = {});
+  // mode 2 erase block ucValue; mode 1 erase and write pBuf; other modes read into pBuf.
+  bool bAccessHubConfig(int n, int nMode, uint8_t* pBuf, uint8_t ucValue, bool bCPUA, std::stop_token st = {});
+  bool bReadHubSPIROM(int n, uint8_t* pBuf, uint8_t ucValue, bool bCPUA, std::stop_token st = {});  // 65536 bytes
+  int vUpdateHubFirmware(int n, uint8_t ucValue, bool bIsCPU_A, std::stop_token st = {});
+  uint8_t vGetHubSpeedRate(int n, uint8_t ucPort);
+  uint8_t vGetHubCcOrien(int n);
+
+  // --- USB walk and target hub identification ---
+  // Members of the walk (Open, Enum, GetPortData, ...) and of the identification
+  // (vClearPrivateData, vTestHandleFromDriverInfo, ucTargetNumber, the opened flag, the scan
+  // state and the serial cache) are added here, implemented in their own .cpp files.
+
+ protected:
+  // Opens the filter device of record n; null when there is none or it cannot be opened.
+  std::unique_ptr<IFilterDeviceHandle> pOpenDevice(int n, std::string* pstrName = nullptr);
+  bool bValidIndex(int n) const { return m_pDevList && n >= 0 && n < MAX_DEV_RECORDS; }
+  void vRescan() {
+    if (m_fnRescan) m_fnRescan();
+  }
+
+  IFilterDevicePlatform& m_platform;
+  CVLNTFILTER0& m_filter;
+  IClock& m_clock;
+  std::string m_strAppPath;
+  std::function<void()> m_fnRescan;
+};
