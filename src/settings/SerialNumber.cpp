@@ -133,11 +133,10 @@ std::string strCheckSNFixLength(const INISettings& ini, const std::string& strSN
 std::string strCheckSNDigits(const INISettings& ini, const std::string& strSN) {
   if (ini.ucSN_EditType == SN_EDIT_BARCODE || ini.ucSN_EditType == SN_EDIT_HDDSN) return {};
   std::string strChecked = strSNWithoutPrefix(ini, strSN);
-  // The test is hexadecimal for type 1 and decimal for every other type here.
-  uint8_t ucType = ini.ucSN_EditType == SN_EDIT_HEX ? SN_EDIT_HEX : SN_EDIT_DEC;
-  if (bIsValidSNDigits(strChecked, ucType)) return {};
+  // The digit test of the edit type: a user-defined serial number (type 0) always passes.
+  if (bIsValidSNDigits(strChecked, ini.ucSN_EditType)) return {};
   return "SN digits [" + strChecked + "] should be all " +
-         (ucType == SN_EDIT_HEX ? "heximal" : "decimal");
+         (ini.ucSN_EditType == SN_EDIT_HEX ? "heximal" : "decimal");
 }
 
 SNStartLength stCheckStartSNLength(const INISettings& ini, const std::string& strScreenSN,

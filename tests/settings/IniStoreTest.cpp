@@ -1,0 +1,205 @@
+// Storing settings files: exact text, round trip, safe replacement of the old file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "settings/Ini.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+
+namespace {
+
+std::vector<std::string> vecSplitCRLF(const std::string& s) {
+  std::vector<std::string> v;
+  size_t nPos = 0;
+  while (nPos < s.size()) {
+    size_t n = s.find("\r\n", nPos);
+    if (n == std::string::npos) {
+      v.push_back(s.substr(nPos));
+      break;
+    }
+    v.push_back(s.substr(nPos, n - nPos));
+    nPos = n + 2;
+  }
+  return v;
+}
+
+std::string strReadData(const std::string& strName) {
+  std::filesystem::path p = std::filesystem::path(MPTOOL_TEST_DATA) / "settings" / strName;
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+TEST(IniStore, CompleteFileIsWrittenBackByteForByte) {
+  std::vector<std::string> shown;
+  Ini ini([&](const std::string& t, int) { shown.push_back(t); });
+  std::string strOriginal = strReadData("complete.ini");
+  ASSERT_FALSE(strOriginal.empty());
+  TempDir dir;
+  auto p = dir.write("vlnhub.ini", strOriginal);
+  ASSERT_TRUE(ini.vLoadINIFile(p.string()));
+  ASSERT_TRUE(ini.vStoreINIFile(p.string()));
+  EXPECT_EQ(dir.read("vlnhub.ini"), strOriginal);
+  EXPECT_TRUE(shown.empty());
+}
+
+TEST(IniStore, LayoutOfAFreshRecord) {
+  Ini ini;
+  std::string s = ini.strBuildINIText();
+  auto lines = vecSplitCRLF(s);
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "[ini_version]");
+  EXPECT_EQ(lines[1], "version=1005");  // the constant, not uiVersion
+  EXPECT_EQ(lines[2], "[usb_func]");     // no empty line before it
+  EXPECT_EQ(lines[3], "format_enable=0");
+  EXPECT_EQ(lines.back(), "auto_install_filter_driver_enable=0");
+  EXPECT_EQ(s.substr(s.size() - 2), "\r\n");
+  EXPECT_EQ(s.find("SN_Numbers"), std::string::npos);
+  // 76 key lines, 8 headers and 6 empty lines.
+  int nKeys = 0, nHeaders = 0, nEmpty = 0;
+  for (const auto& l : lines) {
+    if (l.empty()) ++nEmpty;
+    else if (l[0] == '[') ++nHeaders;
+    else if (l.find('=') != std::string::npos) ++nKeys;
+  }
+  EXPECT_EQ(nKeys, 76);
+  EXPECT_EQ(nHeaders, 8);
+  EXPECT_EQ(nEmpty, 6);
+}
+
+TEST(IniStore, NumbersAndTextsAsStored) {
+  Ini ini;
+  ini.m_pINI.uiVersion = 7;
+  ini.m_pINI.ucWr_test_count = 255;
+  ini.m_pINI.uiRescan_after_relink = -3;
+  ini.m_pINI.ucProduct_string = "Hub // with slashes";
+  ini.m_pINI.ucLPM = 1;
+  std::string s = ini.strBuildINIText();
+  EXPECT_NE(s.find("\r\nversion=1005\r\n"), std::string::npos);
+  EXPECT_NE(s.find("\r\nwr_test_count=255\r\n"), std::string::npos);
+  EXPECT_NE(s.find("\r\nrescan_after_relink=-3\r\n"), std::string::npos);
+  EXPECT_NE(s.find("\r\nproduct_string=Hub // with slashes\r\n"), std::string::npos);
+  EXPECT_NE(s.find("\r\nU1U2=0\r\nLPM=1\r\nPMU=0\r\nTL=0\r\n"), std::string::npos);
+}
+
+TEST(IniStore, RoundTripKeepsTheRecordExceptTheDocumentedFields) {
+  Ini a;
+  INISettings& r = a.m_pINI;
+  r.ucFormat_enable = 1;
+  r.ucFormat_drive_type = 2;
+  r.ucDrive_label_name = "LABEL";
+  r.ucWr_test_binary_name = "/tmp/wr.bin";
+  r.ucAuto_mp_DevNum = 4;
+  r.ucSlt_up_port_5gx1_en = 1;
+  r.ucSlt_down_port_20_en = 1;
+  r.ucHDDCapacity_Threshold = "128";
+  r.ucSN_EditType = 2;
+  r.ucFw_enablel = 1;
+  r.ucFw_binary_name = "/fw/a.bin";
+  r.uiRemove_after_finish = 9999;
+  r.uiExt_fw_enable = 1;
+  r.ucPDFw_enablel = 300;
+  r.ucMCUFw_enablel = -1;
+  r.ucPd_binary_name = "pd.bin";
+  r.ucMcu_binary_name = "mcu.hex";
+  r.ucConfig_format = 1;
+  r.ucVendor_id = "2F7B";
+  r.ucProduct_id = "55AA";
+  r.ucProduct_id_hub2 = "55AB";
+  r.ucContainer_string = "00112233445566778899AABBCCDDEEFF";
+  r.ucDevice_revision = "0100";
+  r.ucManufacturer_string = "Maker";
+  r.ucProduct_string = "Product";
+  r.ucSerial_number = "0000000000FF";
+  r.ucSerial_number_increase_Dec = 1;
+  r.uiSN_remain_value_enable = 1;
+  r.uiSN_remain_value_length = 4;
+  r.uiSN_fix_length = 12;
+  r.ucU1U2 = 1;
+  r.ucPMU = 1;
+  r.ucImage1 = 1;
+  r.ucCrc32 = 1;
+  r.ucCd_rom_mode = 3;
+  r.ucRead_speed = "1.5";
+  r.ucSpeed_test_file_size = "64";
+  r.ucAuto_install_filter_driver_enable = 1;
+  // Not carried by the file:
+  r.ucBc_enable_port2 = 1;
+  r.ucTL = 1;
+  r.uiSN_Numbers = 16;
+  r.ucIdle_timer = 2;
+  r.ucTarget_chip = "VLN6420";
+
+  TempDir dir;
+  std::string strPath = dir.str() + "/vlnhub.ini";
+  ASSERT_TRUE(a.vStoreINIFile(strPath));  // no file there before: created without a message
+  Ini b;
+  ASSERT_TRUE(b.vLoadINIFile(strPath));
+
+  INISettings expected = r;
+  expected.ucBc_enable_port2 = 0;
+  expected.ucTL = 0;
+  expected.uiSN_Numbers = 0;
+  expected.ucIdle_timer = 0;
+  expected.ucTarget_chip.clear();
+  expected.uiVersion = 1005;
+  EXPECT_TRUE(b.m_pINI == expected);
+  EXPECT_EQ(b.m_pINI.ucPDFw_enablel, 300);
+  EXPECT_EQ(b.m_pINI.ucMCUFw_enablel, -1);
+}
+
+TEST(IniStore, RefusedCheckWritesNothing) {
+  std::vector<std::string> shown;
+  Ini ini([&](const std::string& t, int) { shown.push_back(t); });
+  TempDir dir;
+  auto p = dir.write("vlnhub.ini", "old contents\r\n");
+  ini.m_pINI.ucManufacturer_string = std::string(50, 'M');
+  LogCapture log;
+  EXPECT_FALSE(ini.vStoreINIFile(p.string()));
+  EXPECT_EQ(dir.read("vlnhub.ini"), "old contents\r\n");
+  EXPECT_EQ(shown, std::vector<std::string>{"Invalid Manufacturer Size"});
+  EXPECT_TRUE(log.contains("vStoreINIFile: Check INI Type Not Valid , strINIFilePath : " + p.string()));
+}
+
+TEST(IniStore, ReplacesTheOldFileThroughATemporaryOne) {
+  Ini ini;
+  TempDir dir;
+  auto p = dir.write("vlnhub.ini", std::string(5000, 'z'));  // longer than the new text
+  ini.m_pINI.ucVendor_id = "ABCD";
+  ASSERT_TRUE(ini.vStoreINIFile(p.string()));
+  EXPECT_EQ(dir.read("vlnhub.ini"), ini.strBuildINIText());
+  // Nothing is left beside it.
+  int nFiles = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    (void)e;
+    ++nFiles;
+  }
+  EXPECT_EQ(nFiles, 1);
+}
+
+TEST(IniStore, FailureToWriteKeepsTheOldFileAndLeavesNoTemporary) {
+  Ini ini;
+  TempDir dir;
+  std::filesystem::create_directories(dir.path() / "sub");
+  LogCapture log;
+  // A folder where the file should be: the rename fails, the folder stays, no temp is left.
+  EXPECT_FALSE(ini.vStoreINIFile((dir.path() / "sub").string()));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "sub"));
+  int nFiles = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    (void)e;
+    ++nFiles;
+  }
+  EXPECT_EQ(nFiles, 1);
+  EXPECT_TRUE(log.contains("vStoreINIFile: strINIFilePath : " + (dir.path() / "sub").string()));
+  // A folder that does not exist.
+  EXPECT_FALSE(ini.vStoreINIFile(dir.str() + "/missing/vlnhub.ini"));
+}
+
+}  // namespace
