@@ -1,6 +1,19 @@
-#include <cstdio>
+// Creates the process-wide objects once and hands them by reference.
+#include "app/MPToolApp.h"
+#include "host/USBUtility.h"
+#include "platform/Clock.h"
+#include "settings/Ini.h"
+#include "ui/HeadlessMainView.h"
+#include "ui/MPToolDlg.h"
+#include "ui/WindowThread.h"
 
-int main() {
-  std::puts("MPTool");
-  return 0;
+int main(int argc, char** argv) {
+  CScaledClock clock(1.0);
+  CUSBUtility utility(clock);  // first: it sets up the diagnostic log
+  Ini ini;
+  CHeadlessMainView view;
+  CWindowThread windowThread;
+  CMPToolDlg dlg(utility, ini, view, windowThread, clock);
+  CMPToolApp app(dlg);
+  return app.nRun(argc, argv);
 }

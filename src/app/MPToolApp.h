@@ -1,0 +1,15 @@
+// The application object: reads the command line, runs the main window's start-up, and
+// hands over to the window (or, without one, to the window-less run).
+#pragma once
+
+#include "ui/MPToolDlg.h"
+
+class CMPToolApp {
+ public:
+  explicit CMPToolApp(CMPToolDlg& dlg) : m_dlg(dlg) {}
+  // Returns the process exit code (where start-up did not end the process already).
+  int nRun(int argc, const char* const* argv);
+
+ private:
+  CMPToolDlg& m_dlg;
+};

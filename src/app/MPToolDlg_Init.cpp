@@ -1,0 +1,138 @@
+// The main window's start-up and its command line.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+
+#include "app/CmdLine.h"
+#include "app/Resources.h"
+#include "log/DebugLog.h"
+#include "ui/ControlIds.h"
+#include "ui/MPToolDlg.h"
+
+bool CMPToolDlg::OnInitDialog() {
+  try {
+    // 1. Title and window decoration (the system menu and icons belong to the toolkit view).
+    view().vSetTitle(MPTOOL_VERSION_TEXT);
+    // 2.
+    vDEBUG_MSG_printf("%s:%d: AfxGetApp: m_lpCmdLine = %s ", "CMPToolDlg::OnInitDialog", __LINE__,
+                      m_strRawCmdLine.c_str());
+    // 3. The PASS and FAIL pictures appear only after a run.
+    view().vShowControl(IDC_PICTURE_PASS, false);
+    view().vShowControl(IDC_PICTURE_FAIL, false);
+    // 4.
+    if (!m_utility.vCheckFilePathExists(m_utility.m_szAppPath + "/" + AGREEMENT_FILE_NAME, false))
+      vWriteAgreementFile();
+    // 5.
+    if (!m_strCmdLine.empty()) {
+      m_strCmdLine = strUpperCase(m_strCmdLine);
+      if (m_strCmdLine.find("/DBG") != std::string::npos)
+        nApplyDebugOption();
+      else
+        vCmdLinePreHandler(m_strCmdLine);
+      if (bExitRequested()) return true;
+    }
+    // 6.
+    view().vSetFont(IDC_STATIC_VERSION, FontSpec{"Arial", 14, 7, 700});
+    view().vSetTextColour(IDC_STATIC_VERSION, RGB(255, 0, 0));
+    view().vSetText(IDC_STATIC_VERSION, MPTOOL_VERSION_TEXT);
+    // (the second font, Arial 16/7/700, is for More Config, set up with the controls)
+    // 7.
+    m_utility.m_bScanWaiting = false;
+    m_utility.vSetProgress(0);
+    // 8.
+    view().vSetProgressRange(IDC_PROGRESS_SEARCH, 0, 100);
+    view().vSetProgressPos(IDC_PROGRESS_SEARCH, 0);
+    view().vSetProgressColour(IDC_PROGRESS_SEARCH, RGB(20, 232, 20));
+    // 9.
+    view().vShowControl(IDC_STATIC_WARNING_MSG, false);
+    // 10.
+    m_strINIFilePath = m_utility.m_szAppPath + "/" + INI_DEFAULT_FILE_NAME;
+    // 11. Single instance: a stale copy is ended; never this copy, never one in a run.
+    SingleInstanceResult si = m_utility.stEnforceSingleInstance(MPTOOL_PROCESS_NAME);
+    if (si.eOutcome == ESingleInstance::RunInProgress) {
+      std::fprintf(stderr,
+                   "MPTool: another copy (process %u) is in a production run; this copy does "
+                   "not start (exit code %d)\n",
+                   si.dwRunHolderPid, EXIT_RUN_IN_PROGRESS);
+      vDEBUG_ERR_printf("%s:%d: OnInitDialog: production run in progress , dwProcessID : %u",
+                        "CMPToolDlg::OnInitDialog", __LINE__, si.dwRunHolderPid);
+      vExitProcess(EXIT_RUN_IN_PROGRESS);
+      return true;
+    }
+    if (si.eOutcome == ESingleInstance::EndedStale || si.eOutcome == ESingleInstance::EndFailed)
+      vDEBUG_ERR_printf("%s:%d: OnInitDialog: iProcessCount: %d , dwProcessID : %d dwErrorCode %d",
+                        "CMPToolDlg::OnInitDialog", __LINE__, si.iProcessCount,
+                        static_cast<int>(si.dwProcessID), si.nErrorCode);
+    // 12. Run state (the tool tips and fixed list contents come with the controls).
+    vInitialPrivateData();
+    // 13. Settings. (Handing ucCd_rom_mode to the device access object and the PD and MCU
+    // update flags to the PD engine joins here with those objects.)
+    m_ini.vLoadINIFile(m_strINIFilePath);
+    // 14-20 (controls, result table, device notifications, driver files, the driver check
+    // with exit -20, the first scan, the control state) join here with their subsystems.
+    if (m_bRDMode)
+      vDEBUG_MSG_printf("%s:%d: OnInitDialog , RD mode ", "CMPToolDlg::OnInitDialog", __LINE__);
+  } catch (...) {
+    vDEBUG_ERR_printf("%s:%d: OnInitDialog , dwErrorCode %d", "CMPToolDlg::OnInitDialog",
+                      __LINE__, errno);
+  }
+  return true;
+}
+
+int CMPToolDlg::nApplyDebugOption() {
+  DebugOption d = stSplitDebugOption(m_strCmdLine);
+  m_strCmdLine = d.strCmdLine;
+  // With "/DBG" the other options are not looked at: the window opens.
+  return vDEBUG_SetLevel(static_cast<int>(m_utility.vCharToHex(d.strLevelText)));
+}
+
+void CMPToolDlg::vCmdLinePreHandler(std::string cmd) {
+  if (cmd.empty()) return;
+  vDEBUG_SetLevel(4);
+  m_bShowGUI = 0;
+  vDEBUG_MSG_printf("%s:%d: cmd line[%s]", "CMPToolDlg::vCmdLinePreHandler", __LINE__,
+                    cmd.c_str());
+  CmdLineClass c = stClassifyCmdLine(cmd);
+  const char* L = "CMPToolDlg::vCmdLinePreHandler";
+  if (c.bHideWindow) view().vShowWindow(false);
+  switch (c.eOption) {
+    case ECmdOption::CheckFW:
+      m_strCmdLineFW = c.strValue;
+      vDEBUG_MSG_printf("%s:%d: Checked Firmware: %s", L, __LINE__, m_strCmdLineFW.c_str());
+      break;
+    case ECmdOption::RunSN:
+      m_strCmdLineSN = c.strValue;
+      vDEBUG_MSG_printf("%s:%d: AA: InputSN: %s", L, __LINE__, m_strCmdLineSN.c_str());
+      break;
+    case ECmdOption::LED:
+      vDEBUG_MSG_printf("%s:%d: set LED: %s", L, __LINE__, c.strValue.c_str());
+      m_ucCmdLineLED = {c.nLED[0], c.nLED[1]};
+      break;
+    case ECmdOption::None:
+      vDEBUG_MSG_printf("%s:%d: cmd line unmatch", L, __LINE__);
+      break;
+    default:
+      break;
+  }
+  if (c.nMode >= 0) m_nCmdLineMode = c.nMode;
+  if (c.bShowUsage) vShowUsage();
+  if (c.nExitCode) vExitProcess(*c.nExitCode);
+}
+
+void CMPToolDlg::vShowUsage() {
+  // A box in every mode; without a window its text goes to standard output.
+  m_utility.ShowProgramMSG(strUsageText(MPTOOL_VERSION_TEXT), MSG_TYPE_INFORMATION, MB_OK, false);
+}
+
+void CMPToolDlg::vWriteAgreementFile() {
+  const std::string& strHtml = strAgreementHtml();
+  if (strHtml.empty()) return;
+  std::string strPath = m_utility.m_szAppPath + "/" + AGREEMENT_FILE_NAME;
+  std::ofstream out(strPath, std::ios::binary | std::ios::app);
+  if (out) out.write(strHtml.data(), static_cast<std::streamsize>(strHtml.size()));
+  if (!out)
+    vDEBUG_ERR_printf("%s:%d: vWriteAgreementFile: %s , dwErrorCode %d",
+                      "CMPToolDlg::vWriteAgreementFile", __LINE__, strPath.c_str(), errno);
+}

@@ -1,0 +1,107 @@
+// The main window's state and handlers, without any window toolkit: it talks to the
+// operator only through IMainView, and runs its handlers on the window thread.
+//
+// The class is spread over several files by subject: MPToolDlg.cpp (construction, shared
+// helpers), and the start-up and command line (app/MPToolDlg_Init.cpp, in the application
+// library, since start-up wires every library below it). Later subjects (run, scan, result
+// table, command-line runs, controls) add their own MPToolDlg_<Subject>.cpp files.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "device/DeviceList.h"
+#include "host/USBUtility.h"
+#include "settings/Ini.h"
+#include "ui/IMainView.h"
+#include "ui/WindowThread.h"
+
+class IClock;
+
+// Version string shown as the window's title, on the version label and in the usage text.
+constexpr const char* MPTOOL_VERSION_TEXT = "VLN6420 series 2, 0, 1, 3 ( 1.1.2.19)";
+
+// Command-line modes (m_nCmdLineMode).
+constexpr int CMDLINE_MODE_WINDOW = -1;
+constexpr int CMDLINE_MODE_USAGE = 0;
+constexpr int CMDLINE_MODE_CHECK_FW = 1;
+constexpr int CMDLINE_MODE_RUN = 2;
+constexpr int CMDLINE_MODE_RUN_SN = 3;
+constexpr int CMDLINE_MODE_LED = 4;
+constexpr int CMDLINE_MODE_SPEED = 5;
+constexpr int CMDLINE_MODE_PROTOCOL = 6;
+constexpr int CMDLINE_MODE_CC = 7;
+constexpr int CMDLINE_MODE_CHIP = 8;
+
+// Process exit codes of start-up.
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_BAD_ARGUMENT = -10;
+constexpr int EXIT_NO_FILTER_DRIVER = -20;
+
+class CMPToolDlg {
+ public:
+  CMPToolDlg(CUSBUtility& utility, Ini& ini, IMainView& view, CWindowThread& windowThread,
+             IClock& clock);
+  CMPToolDlg(const CMPToolDlg&) = delete;
+  CMPToolDlg& operator=(const CMPToolDlg&) = delete;
+
+  // ---- command line (set during start-up, read-only afterwards) ----
+  std::string m_strRawCmdLine;   // the arguments joined by single blanks
+  std::string m_strCmdLine;      // normalised: no "_", tab or newline; upper-cased at start-up
+  int32_t m_nCmdLineMode = CMDLINE_MODE_WINDOW;
+  int32_t m_bShowGUI = 1;
+  std::string m_strCmdLineFW;
+  std::string m_strCmdLineSN;
+  std::array<int32_t, 2> m_ucCmdLineLED{0, 0};
+
+  // ---- settings ----
+  std::string m_strINIFilePath;  // program folder + "/vlnhub.ini"
+
+  // ---- devices and run state ----
+  DeviceList m_ToolsDevList;
+  uint8_t m_ucRunStatus = 0;  // 0 no run yet, 1 last run passed, 2 it failed
+  bool m_bRDMode = false;     // R&D mode; off at every start
+
+  // ---- start-up (defined in app/MPToolDlg_Init.cpp) ----
+  // The window's start-up; true. After an exit request (see vExitProcess) it stops at once.
+  bool OnInitDialog();
+  void vCmdLinePreHandler(std::string cmd);
+  void vShowUsage();
+  void vWriteAgreementFile();
+  // The "/DBG" option on the upper-cased command line; returns the level set.
+  int nApplyDebugOption();
+
+  // ---- run state ----
+  void vInitialPrivateData();
+
+  // ---- helpers for every handler ----
+  // An operator message as the mode wants it: a box in window mode, a line of
+  // "ProgramMSG.txt" in the window-less modes.
+  int nShowProgramMSG(const std::string& strText, uint8_t ucType, uint32_t uFlags = MB_OK);
+  // Ends the process at once with the code (no window closing, no thread stopping). The
+  // ending function is replaceable for tests; after it returns, bExitRequested() is true
+  // and handlers return without doing more.
+  void vExitProcess(int nExitCode);
+  bool bExitRequested() const { return m_nExitCode.has_value(); }
+  std::optional<int> nExitCode() const { return m_nExitCode; }
+  void vSetExitFunction(std::function<void(int)> fnExit) { m_fnExit = std::move(fnExit); }
+
+  CUSBUtility& utility() { return m_utility; }
+  Ini& ini() { return m_ini; }
+  IMainView& view() { return *m_pView; }
+  void vSetView(IMainView& view);
+  CWindowThread& windowThread() { return m_windowThread; }
+  IClock& clock() { return m_clock; }
+
+ private:
+  CUSBUtility& m_utility;
+  Ini& m_ini;
+  IMainView* m_pView;
+  CWindowThread& m_windowThread;
+  IClock& m_clock;
+  std::function<void(int)> m_fnExit;
+  std::optional<int> m_nExitCode;
+};
