@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/sim/SimBench.h"
+#include "SimBenchText.h"
+
+namespace {
+std::string strLoadError(const TempDir& dir, const std::string& text) {
+  auto path = dir.write("bench.json", text);
+  std::string err;
+  auto p = CSimBench::pLoad(path.string(), err);
+  EXPECT_FALSE(p) << text;
+  return err;
+}
+}  // namespace
+
+TEST(SimBenchFile, ReadsTheDocumentedFormat) {
+  TempDir dir;
+  std::string hubs = strSimHub("hubA", 1, "\"registers\": {\"0x5821\": \"0x03\"}") + "," +
+                     strSimHub("hubB", 2, "\"faults\": [{\"kind\": \"stall\", \"request\": \"0x52\", \"count\": 0}]",
+                               "\"parent\": \"hubA\"");
+  SimBenchSpec spec;
+  std::string err;
+  auto path = dir.write("b/bench.json", strSimBench(hubs, 0.01, 125));
+  ASSERT_TRUE(bReadSimBenchFile(path.string(), spec, err)) << err;
+  EXPECT_DOUBLE_EQ(spec.dTimeScale, 0.01);
+  EXPECT_EQ(spec.uTransferLatencyUs, 125u);
+  ASSERT_EQ(spec.vecHubs.size(), 2u);
+  EXPECT_EQ(spec.vecHubs[1].nParentIndex, 0);
+  EXPECT_EQ(spec.vecHubs[1].nControllerIndex, 0);
+  EXPECT_EQ(spec.vecHubs[0].mapRegisters.at(0x5821), 3);
+  EXPECT_EQ(spec.vecHubs[0].usPIDU2, 0x55AB);
+  EXPECT_EQ(spec.vecHubs[0].strFlash, (std::filesystem::absolute(dir.path() / "b" / "hubA.flash")).lexically_normal().string());
+  ASSERT_EQ(spec.vecHubs[1].vecFaults.size(), 1u);
+  EXPECT_EQ(spec.vecHubs[1].vecFaults[0].nRequestCode, 0x52);
+  EXPECT_EQ(spec.vecHubs[1].vecFaults[0].uCount, 0u);
+}
+
+TEST(SimBenchFile, NamesTheProblemOfABadBench) {
+  TempDir dir;
+  EXPECT_NE(strLoadError(dir, "{ not json").find("not valid JSON"), std::string::npos);
+  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "", "\"parent\": \"nobody\""))).find("unknown parent \"nobody\""),
+            std::string::npos);
+  std::string cycle = strSimHub("x", 1, "", "\"parent\": \"y\"") + "," + strSimHub("y", 1, "", "\"parent\": \"x\"");
+  EXPECT_NE(strLoadError(dir, strSimBench(cycle)).find("cycle"), std::string::npos);
+  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1) + "," + strSimHub("b", 1))).find("taken"), std::string::npos);
+  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 9))).find("port 9"), std::string::npos);
+  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "", "\"controller\": \"ehci\""))).find("unknown controller"),
+            std::string::npos);
+  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"faults\": [{\"kind\": \"melt\", \"at_request\": 1}]")))
+                .find("melt"),
+            std::string::npos);
+  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"faults\": [{\"kind\": \"fail\"}]"))).find("when it strikes"),
+            std::string::npos);
+  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"vid\": \"XYZ\""))).find("vid"), std::string::npos);
+  EXPECT_NE(strLoadError(dir, "{\"controllers\": [], \"hubs\": []}").find("controllers"), std::string::npos);
+}
+
+TEST(SimBenchFile, RefusesAWrongSizedOrUnwritableFlashFile) {
+  TempDir dir;
+  dir.write("hubA.flash", std::string(1000, '\xFF'));
+  std::string err = strLoadError(dir, strSimBench(strSimHub("hubA", 1)));
+  EXPECT_NE(err.find("hubA.flash"), std::string::npos);
+  EXPECT_NE(err.find("1000 bytes, expected 131072"), std::string::npos);
+  err = strLoadError(dir, strSimBench(strSimHub("hubB", 1, "\"flash\": \"/proc/no/such/dir/x.flash\"")));
+  EXPECT_NE(err.find("/proc/no/such/dir/x.flash"), std::string::npos);
+  EXPECT_NE(err.find("cannot be opened"), std::string::npos);
+  std::string missing;
+  EXPECT_FALSE(CSimBench::pLoad((dir.path() / "absent.json").string(), missing));
+  EXPECT_NE(missing.find("cannot be read"), std::string::npos);
+}
