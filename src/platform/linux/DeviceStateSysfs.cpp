@@ -71,10 +71,15 @@ int CDeviceStateSysfs::nSetSuspendSetting(const std::string& strHub, int nValue)
   int nErr = nReadControl(strHub, strCurrent);
   if (nErr != 0 && nErr != EINVAL) return nErr;
   std::string strWanted = "on";
-  if (nValue != 0) {
+  {
     std::lock_guard<std::mutex> l(m_mutex);
-    auto it = m_mapFirstControl.find(strHub);
-    strWanted = it != m_mapFirstControl.end() ? it->second : "auto";
+    if (nValue == 0) {
+      // What we write ourselves must not become the value to restore.
+      m_mapFirstControl.emplace(strHub, "auto");
+    } else {
+      auto it = m_mapFirstControl.find(strHub);
+      strWanted = it != m_mapFirstControl.end() ? it->second : "auto";
+    }
   }
   return sysfs::nWriteText(strSuspendSettingName(strHub), strWanted);
 }

@@ -87,7 +87,8 @@ int nReadDec(const std::string& strPath, uint32_t ulMax, uint32_t& ulOut) {
 }
 
 int nWriteText(const std::string& strPath, const std::string& strText) {
-  int fd = ::open(strPath.c_str(), O_WRONLY | O_CLOEXEC);
+  // O_TRUNC: sysfs ignores it, and a plain file (a copy of a tree) must not keep old bytes.
+  int fd = ::open(strPath.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (fd < 0) return errno;
   ssize_t n;
   do {

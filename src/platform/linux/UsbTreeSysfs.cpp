@@ -288,7 +288,8 @@ int CUsbTreeSysfs::nGetStringDescriptor(const std::string& strHub, uint32_t ulPo
   if (nErr == 0) nErr = sysfs::nReadDec(strPath(strChild, "devnum"), 0xFFFF, ulDev);
   if (nErr != 0) return nErr;
   nErr = m_reader(static_cast<int>(ulBus), static_cast<int>(ulDev), ucIndex, usLangId, usLength, vecOut);
-  if (nErr == 0 && (vecOut.size() < 2 || vecOut[1] != 3)) {
+  // The chip-identification string is raw bytes; only the language table is checked.
+  if (nErr == 0 && ucIndex == 0 && (vecOut.size() < 4 || vecOut[1] != 3)) {
     vecOut.clear();
     return EINVAL;
   }

@@ -1,0 +1,48 @@
+// Device state and power of the simulated bench. Each hub has a suspend setting (1, power
+// management on, until changed); a hub marked suspended in the bench answers no strings.
+// A restart takes the hub off the bus and back (events as for a reset, without touching
+// its chip): when its setting is 0 by then, it comes back awake, so the walk's idle check
+// settles as it does on real hubs. The rescan has nothing to wait for. The filter driver
+// counts as installed at version "1.0.7.0".
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <mutex>
+
+#include "platform/DeviceState.h"
+#include "platform/sim/SimBench.h"
+
+class CSimDeviceEvents;
+
+class CSimDeviceState : public IDeviceState {
+ public:
+  // pEvents (may be null) hears of restarts so that they reach the event callback.
+  explicit CSimDeviceState(CSimBench& bench, CSimDeviceEvents* pEvents = nullptr)
+      : m_bench(bench), m_pEvents(pEvents) {}
+  int nRescan() override;
+  int nRestartHub(const std::string& strHub) override;
+  int nGetSuspendSetting(const std::string& strHub, int& nValue) override;
+  int nSetSuspendSetting(const std::string& strHub, int nValue) override;
+  std::string strSuspendSettingName(const std::string& strHub) const override;
+
+  int nRestartCount() const { return m_nRestarts.load(); }
+  int nRescanCount() const { return m_nRescans.load(); }
+
+ private:
+  int nHub(const std::string& strHub) const;
+
+  CSimBench& m_bench;
+  CSimDeviceEvents* m_pEvents;
+  std::mutex m_mutex;
+  std::map<int, int> m_mapSetting;  // hub -> suspend setting; 1 when absent
+  std::atomic<int> m_nRestarts{0};
+  std::atomic<int> m_nRescans{0};
+};
+
+class CSimFilterDriverStatus : public IFilterDriverStatus {
+ public:
+  bool bIsRegistered() override { return true; }
+  int nInstall() override { return 0; }
+  std::string strInstalledVersion() override { return "1.0.7.0"; }
+};
