@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <stdexcept>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "log/DebugLog.h"
 #include "settings/IniKeys.h"
@@ -47,7 +47,9 @@ size_t nTextLen(const std::string& s) {
   return n == std::string::npos ? s.size() : n;
 }
 
-std::string strCText(const std::string& s) { return s.substr(0, nTextLen(s)); }
+std::string strCText(const std::string& s) {
+  return s.substr(0, nTextLen(s));
+}
 
 // Checks that the settings path names a readable and writable regular file. A folder is
 // refused here: reading it would look like an empty, valid file.
@@ -60,12 +62,12 @@ bool bCheckINIPath(const std::string& strPath, int& nErr) {
     return false;
   }
   struct stat st {};
-  if (access(strPath.c_str(), R_OK | W_OK) != 0 || stat(strPath.c_str(), &st) != 0 ||
-      !S_ISREG(st.st_mode)) {
+  if (access(strPath.c_str(), R_OK | W_OK) != 0 || stat(strPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     nErr = errno ? errno : EISDIR;
     if (S_ISDIR(st.st_mode)) nErr = EISDIR;
-    vDEBUG_MSG_printf("%s:%d: vCheckFilePathExists: Not Read/Write , strFilePath : %s , err : %d , dwErrorCode %d",
-                      "Ini::vLoadINIFile", __LINE__, strPath.c_str(), nErr, nErr);
+    vDEBUG_MSG_printf(
+        "%s:%d: vCheckFilePathExists: Not Read/Write , strFilePath : %s , err : %d , dwErrorCode %d",
+        "Ini::vLoadINIFile", __LINE__, strPath.c_str(), nErr, nErr);
     return false;
   }
   return true;
@@ -131,9 +133,11 @@ uint8_t Ini::vCheckINIType() {
       std::string strINISN = strCText(r.ucSerial_number);
       r.ucSerial_number.clear();
       ucResult = INI_CHECK_TOO_LONG;
-      vDEBUG_MSG_printf("%s:%d: vCheckINIType: SN Size not accure, this->m_pINI.ucConfig_format : %x , m_ucConfig_SN_Len : %d , ucINI_SN_Len : %d , strINISN : %s ,  dwErrorCode %d",
-                        kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_SN_Len,
-                        static_cast<int>(ucINI_SN_Len), strINISN.c_str(), 0);
+      vDEBUG_MSG_printf(
+          "%s:%d: vCheckINIType: SN Size not accure, this->m_pINI.ucConfig_format : %x , m_ucConfig_SN_Len : "
+          "%d , ucINI_SN_Len : %d , strINISN : %s ,  dwErrorCode %d",
+          kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_SN_Len, static_cast<int>(ucINI_SN_Len),
+          strINISN.c_str(), 0);
       vShowMessage("Invalid SN Size", INI_MSG_WARNING);
     } else if (r.ucCheck_SerialNumber != 0) {
       for (size_t i = 0; i < ucINI_SN_Len; ++i) {
@@ -141,9 +145,11 @@ uint8_t Ini::vCheckINIType() {
         bool bHex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
         if (bHex) continue;
         ucResult = INI_CHECK_SN_NOT_HEX;
-        vDEBUG_MSG_printf("%s:%d: vCheckINIType: SN Invalid , this->m_pINI.ucConfig_format : %x , m_ucConfig_SN_Len : %d , ucINI_SN_Len : %d , strINISN : %s ,  dwErrorCode %d",
-                          kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_SN_Len,
-                          static_cast<int>(ucINI_SN_Len), strCText(r.ucSerial_number).c_str(), 0);
+        vDEBUG_MSG_printf(
+            "%s:%d: vCheckINIType: SN Invalid , this->m_pINI.ucConfig_format : %x , m_ucConfig_SN_Len : %d , "
+            "ucINI_SN_Len : %d , strINISN : %s ,  dwErrorCode %d",
+            kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_SN_Len, static_cast<int>(ucINI_SN_Len),
+            strCText(r.ucSerial_number).c_str(), 0);
         vShowMessage("Invalid SN String", INI_MSG_WARNING);
         r.ucSerial_number.clear();
         break;
@@ -153,31 +159,37 @@ uint8_t Ini::vCheckINIType() {
       std::string strINIManufacturer = strCText(r.ucManufacturer_string);
       r.ucManufacturer_string.clear();
       ucResult = INI_CHECK_TOO_LONG;
-      vDEBUG_MSG_printf("%s:%d: vCheckINIType: SN Size not accure, this->m_pINI.ucConfig_format : %x , m_ucConfig_Manufacturer_Len : %d , ucINI_Manufacturer_Len : %d , strINIManufacturer : %s ,  dwErrorCode %d",
-                        kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_Manufacturer_Len,
-                        static_cast<int>(ucINI_Manufacturer_Len), strINIManufacturer.c_str(), 0);
+      vDEBUG_MSG_printf(
+          "%s:%d: vCheckINIType: SN Size not accure, this->m_pINI.ucConfig_format : %x , "
+          "m_ucConfig_Manufacturer_Len : %d , ucINI_Manufacturer_Len : %d , strINIManufacturer : %s ,  "
+          "dwErrorCode %d",
+          kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_Manufacturer_Len,
+          static_cast<int>(ucINI_Manufacturer_Len), strINIManufacturer.c_str(), 0);
       vShowMessage("Invalid Manufacturer Size", INI_MSG_WARNING);
     }
     if (ucINI_Product_Len > l.m_ucConfig_Product_Len) {
       std::string strINIProduct = strCText(r.ucProduct_string);
       r.ucProduct_string.clear();
       ucResult = INI_CHECK_TOO_LONG;
-      vDEBUG_MSG_printf("%s:%d: vCheckINIType: SN Size not accure, this->m_pINI.ucConfig_format : %x , m_ucConfig_Product_Len : %d , ucINI_Product_Len : %d , strINIProduct : %s ,  dwErrorCode %d",
-                        kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_Product_Len,
-                        static_cast<int>(ucINI_Product_Len), strINIProduct.c_str(), 0);
+      vDEBUG_MSG_printf(
+          "%s:%d: vCheckINIType: SN Size not accure, this->m_pINI.ucConfig_format : %x , "
+          "m_ucConfig_Product_Len : %d , ucINI_Product_Len : %d , strINIProduct : %s ,  dwErrorCode %d",
+          kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_Product_Len, static_cast<int>(ucINI_Product_Len),
+          strINIProduct.c_str(), 0);
       vShowMessage("Invalid Product Size", INI_MSG_WARNING);
     }
     if (ucINI_DiskLabel_len > l.m_ucDevice_DiskLabel_Len) {
       r.ucDrive_label_name.clear();
       ucResult = INI_CHECK_LABEL_TOO_LONG;
-      vDEBUG_MSG_printf("%s:%d: vCheckINIType: DiskLabel Size not accure, ucINI_DiskLabel_len=%d , m_ucDevice_DiskLabel_Len= %d, dwErrorCode %d",
-                        kLabel, __LINE__, static_cast<int>(ucINI_DiskLabel_len),
-                        l.m_ucDevice_DiskLabel_Len, 0);
+      vDEBUG_MSG_printf(
+          "%s:%d: vCheckINIType: DiskLabel Size not accure, ucINI_DiskLabel_len=%d , "
+          "m_ucDevice_DiskLabel_Len= %d, dwErrorCode %d",
+          kLabel, __LINE__, static_cast<int>(ucINI_DiskLabel_len), l.m_ucDevice_DiskLabel_Len, 0);
       vShowMessage("Invalid DiskLabel Size", INI_MSG_WARNING);
     }
   } catch (...) {
-    vDEBUG_MSG_printf("%s:%d: vCheckINIType: this->m_pINI.ucConfig_format : %x , dwErrorCode %d",
-                      kLabel, __LINE__, m_pINI.ucConfig_format, errno);
+    vDEBUG_MSG_printf("%s:%d: vCheckINIType: this->m_pINI.ucConfig_format : %x , dwErrorCode %d", kLabel,
+                      __LINE__, m_pINI.ucConfig_format, errno);
     vShowMessage("Unknown Error", INI_MSG_WARNING);
     return INI_CHECK_UNEXPECTED;
   }
@@ -190,8 +202,8 @@ bool Ini::vLoadINIFile(const std::string& strINIFilePath) {
   int nErr = 0;
   if (!bCheckINIPath(strINIFilePath, nErr)) {
     vShowMessage(strINIFilePath + " File/Path Not Read/Write", INI_MSG_WARNING);
-    vDEBUG_MSG_printf("%s:%d: vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel,
-                      __LINE__, strINIFilePath.c_str(), nErr);
+    vDEBUG_MSG_printf("%s:%d: vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel, __LINE__,
+                      strINIFilePath.c_str(), nErr);
     return false;
   }
   try {
@@ -204,8 +216,8 @@ bool Ini::vLoadINIFile(const std::string& strINIFilePath) {
   } catch (...) {
     int nErrNow = errno;
     m_pINI = INISettings{};
-    vDEBUG_MSG_printf("%s:%d: vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel,
-                      __LINE__, strINIFilePath.c_str(), nErrNow);
+    vDEBUG_MSG_printf("%s:%d: vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel, __LINE__,
+                      strINIFilePath.c_str(), nErrNow);
     return false;
   }
 }
@@ -239,8 +251,7 @@ bool Ini::bLoadLines(const std::string& strINIFilePath, const std::string& strCo
     strItemName = strTrim(strItemName);
     strItemValue = strTrim(strItemValue);
 
-    if (bEqualsNoCase(strItemName, "[ini_version]") || bEqualsNoCase(strItemName, "[usb_func]"))
-      continue;
+    if (bEqualsNoCase(strItemName, "[ini_version]") || bEqualsNoCase(strItemName, "[usb_func]")) continue;
     if (bEqualsNoCase(strItemName, "version")) {
       m_pINI.uiVersion = nParseIniInt(strItemValue);
       if (m_pINI.uiVersion != INI_FILE_VERSION) {
@@ -268,8 +279,8 @@ bool Ini::bLoadLines(const std::string& strINIFilePath, const std::string& strCo
     if (pKey == nullptr) {
       strPending += std::to_string(nTotalINICountLine) + " " +
                     "Line of Configuration String in INI file is invalid !" + "\r\n";
-      vDEBUG_MSG_printf("%s:%d: INI file Setting, strItemName=%s, strItemValue=%s", kLabel,
-                        __LINE__, strItemName.c_str(), strItemValue.c_str());
+      vDEBUG_MSG_printf("%s:%d: INI file Setting, strItemName=%s, strItemValue=%s", kLabel, __LINE__,
+                        strItemName.c_str(), strItemValue.c_str());
       ++nTotalINICountLine;
       continue;
     }
@@ -281,13 +292,13 @@ bool Ini::bLoadLines(const std::string& strINIFilePath, const std::string& strCo
       strField.clear();
       size_t nZero = strItemValue.find('\0');
       if (nZero != std::string::npos) {
-        vDEBUG_WRN_printf("%s:%d: vLoadINIFile: %s value holds a zero byte at %d, kept up to it",
-                          kLabel, __LINE__, pKey->pszKey, static_cast<int>(nZero));
+        vDEBUG_WRN_printf("%s:%d: vLoadINIFile: %s value holds a zero byte at %d, kept up to it", kLabel,
+                          __LINE__, pKey->pszKey, static_cast<int>(nZero));
         strItemValue.resize(nZero);
       }
       if (strItemValue.size() > INI_TEXT_MAX) {
-        vDEBUG_WRN_printf("%s:%d: vLoadINIFile: %s value of %d characters cut to %d", kLabel,
-                          __LINE__, pKey->pszKey, static_cast<int>(strItemValue.size()),
+        vDEBUG_WRN_printf("%s:%d: vLoadINIFile: %s value of %d characters cut to %d", kLabel, __LINE__,
+                          pKey->pszKey, static_cast<int>(strItemValue.size()),
                           static_cast<int>(INI_TEXT_MAX));
         strItemValue.resize(INI_TEXT_MAX);
       }
@@ -373,9 +384,8 @@ bool Ini::vStoreINIFile(const std::string& strINIFilePath) {
     if (fd < 0) throw std::runtime_error("mkstemp");
     bTempMade = true;
     struct stat st {};
-    mode_t mode = (stat(strINIFilePath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-                      ? (st.st_mode & 07777)
-                      : 0644;
+    mode_t mode =
+        (stat(strINIFilePath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ? (st.st_mode & 07777) : 0644;
     fchmod(fd, mode);
     size_t nDone = 0;
     while (nDone < strText.size()) {
@@ -395,8 +405,8 @@ bool Ini::vStoreINIFile(const std::string& strINIFilePath) {
     int nErr = errno;
     if (fd >= 0) close(fd);
     if (bTempMade) unlink(strTemp.c_str());
-    vDEBUG_MSG_printf("%s:%d: vStoreINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel,
-                      __LINE__, strINIFilePath.c_str(), nErr);
+    vDEBUG_MSG_printf("%s:%d: vStoreINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel, __LINE__,
+                      strINIFilePath.c_str(), nErr);
     return false;
   }
 }

@@ -24,7 +24,7 @@ using IniMessageFn = std::function<void(const std::string& strText, int nType)>;
 
 // Result codes of vCheckINIType.
 constexpr uint8_t INI_CHECK_OK = 0;
-constexpr uint8_t INI_CHECK_TOO_LONG = 2;      // serial number, manufacturer or product
+constexpr uint8_t INI_CHECK_TOO_LONG = 2;  // serial number, manufacturer or product
 constexpr uint8_t INI_CHECK_UNEXPECTED = 3;
 constexpr uint8_t INI_CHECK_SN_NOT_HEX = 4;
 constexpr uint8_t INI_CHECK_LABEL_TOO_LONG = 5;
@@ -67,6 +67,10 @@ class Ini {
   // The text vLogMPResult appends: header (when bWithHeader) then "\r\n" and the entry.
   std::string strBuildMPResultText(uint8_t ucIndex, const DevRecord& dev, const std::tm& tmNow,
                                    bool bWithHeader) const;
+  // The default settings file in the program folder: "%s/vlnhub.ini".
+  static std::string strDefaultINIPath(const std::string& strAppPath) {
+    return strAppPath + "/" + INI_DEFAULT_FILE_NAME;
+  }
   // "%s/%04d%02d%02d.log" for the given local time.
   static std::string strMPResultLogPath(const std::string& strAppPath, const std::tm& tmNow);
 

@@ -12,7 +12,9 @@ IniKeyDef B(const char* k, uint8_t S::*p, IniKeyRule r = IniKeyRule::Plain) {
 IniKeyDef I(const char* k, int32_t S::*p, IniKeyRule r = IniKeyRule::Plain) {
   return {k, nullptr, p, nullptr, r};
 }
-IniKeyDef T(const char* k, std::string S::*p) { return {k, nullptr, nullptr, p, IniKeyRule::Plain}; }
+IniKeyDef T(const char* k, std::string S::*p) {
+  return {k, nullptr, nullptr, p, IniKeyRule::Plain};
+}
 
 }  // namespace
 
@@ -82,8 +84,7 @@ const std::vector<IniKeyDef> kIniKeys = {
     T("read_speed", &S::ucRead_speed),
     T("write_speed", &S::ucWrite_speed),
     T("speed_test_file_size", &S::ucSpeed_test_file_size),
-    B("auto_install_filter_driver_enable", &S::ucAuto_install_filter_driver_enable,
-      IniKeyRule::AutoInstall),
+    B("auto_install_filter_driver_enable", &S::ucAuto_install_filter_driver_enable, IniKeyRule::AutoInstall),
     T("product_id_hub2", &S::ucProduct_id_hub2),
     T("container_string", &S::ucContainer_string),
     B("bc_enable_port1", &S::ucBc_enable_port1, IniKeyRule::Ignored),
@@ -96,43 +97,112 @@ const std::vector<IniKeyDef> kIniKeys = {
     B("TL", &S::ucTL, IniKeyRule::Ignored),
 };
 
-const std::vector<const char*> kIniCountedHeaders = {
-    "[SLT]", "[Speed_Test]", "[usb_fw]", "[usb_config]", "[usb_mode]", "[Target_Selection]"};
+const std::vector<const char*> kIniCountedHeaders = {"[SLT]",        "[Speed_Test]", "[usb_fw]",
+                                                     "[usb_config]", "[usb_mode]",   "[Target_Selection]"};
 
 namespace {
-IniStoreLine H(const char* s) { return {IniStoreKind::Header, s}; }
-IniStoreLine K(const char* s) { return {IniStoreKind::Key, s}; }
-IniStoreLine E() { return {IniStoreKind::Empty, ""}; }
+IniStoreLine H(const char* s) {
+  return {IniStoreKind::Header, s};
+}
+IniStoreLine K(const char* s) {
+  return {IniStoreKind::Key, s};
+}
+IniStoreLine E() {
+  return {IniStoreKind::Empty, ""};
+}
 }  // namespace
 
 const std::vector<IniStoreLine> kIniStoreOrder = {
-    H("[ini_version]"), {IniStoreKind::VersionConst, "version"},
-    H("[usb_func]"), K("format_enable"), K("format_drive_type"), K("partition_drive_type"),
-    K("drive_label_name"), K("wr_test_enable"), K("wr_test_binary_name"), K("wr_test_count"),
-    K("auto_mp"), K("auto_mp_DevNum"), K("preload_enable"), K("preload_folder_path"),
-    K("Check_USBStatus_enable"), K("Check_USBStatus"), K("Check_SerialNumber"),
-    K("Auto_Safe_Remove"), K("Scan_BarCode"), K("uiRemove_after_finish"), K("Speed_test_enable"),
-    K("Scan_HDDSN"), K("check_config"), K("HDDCapacityCheck"), K("HDDCapacity_Threshold"),
-    K("SN_EditType"), K("port_mapping_enable"), E(),
-    H("[SLT]"), K("run_slt_enable"), K("slt_up_stream_port_10g_x2"),
-    K("slt_up_stream_port_10g_x1"), K("slt_up_stream_port_5g_x2"), K("slt_up_stream_port_5g_x1"),
-    K("slt_up_stream_port_20"), K("slt_down_stream_port_10g_x2"),
-    K("slt_down_stream_port_10g_x1"), K("slt_down_stream_port_5g_x2"),
-    K("slt_down_stream_port_5g_x1"), K("slt_down_stream_port_20"), E(),
-    H("[Speed_Test]"), K("read_speed"), K("write_speed"), K("speed_test_file_size"), E(),
-    H("[usb_fw]"), K("fw_enable"), K("fw_binary_name"), K("fw_reload"), K("rescan_after_relink"),
-    K("ext_fw_enable"), K("pd_fw_enable"), K("mcu_fw_enable"), K("pd_binary_name"),
-    K("mcu_binary_name"), E(),
-    H("[usb_config]"), K("config_format"), K("vendor_id"), K("product_id"),
-    K("product_id_hub2"), K("container_string"), K("device_revision"),
-    K("manufacturer_string"), K("product_string"), K("serial_number"),
-    K("serial_number_increase"), K("serial_number_increase_HEX"),
-    K("serial_number_increase_DEC"), K("SN_fix_length"), K("SN_remain_value_enable"),
-    K("SN_remain_value_length"), K("bc_enable_port1"), K("bc_enable_port2"),
-    K("bc_enable_port3"), K("bc_enable_port4"), K("U1U2"), K("LPM"), K("PMU"), K("TL"),
-    K("image0"), K("image1"), K("crc32"), E(),
-    H("[usb_mode]"), K("cd_rom_mode"), E(),
-    H("[Target_Selection]"), K("auto_install_filter_driver_enable"),
+    H("[ini_version]"),
+    {IniStoreKind::VersionConst, "version"},
+    H("[usb_func]"),
+    K("format_enable"),
+    K("format_drive_type"),
+    K("partition_drive_type"),
+    K("drive_label_name"),
+    K("wr_test_enable"),
+    K("wr_test_binary_name"),
+    K("wr_test_count"),
+    K("auto_mp"),
+    K("auto_mp_DevNum"),
+    K("preload_enable"),
+    K("preload_folder_path"),
+    K("Check_USBStatus_enable"),
+    K("Check_USBStatus"),
+    K("Check_SerialNumber"),
+    K("Auto_Safe_Remove"),
+    K("Scan_BarCode"),
+    K("uiRemove_after_finish"),
+    K("Speed_test_enable"),
+    K("Scan_HDDSN"),
+    K("check_config"),
+    K("HDDCapacityCheck"),
+    K("HDDCapacity_Threshold"),
+    K("SN_EditType"),
+    K("port_mapping_enable"),
+    E(),
+    H("[SLT]"),
+    K("run_slt_enable"),
+    K("slt_up_stream_port_10g_x2"),
+    K("slt_up_stream_port_10g_x1"),
+    K("slt_up_stream_port_5g_x2"),
+    K("slt_up_stream_port_5g_x1"),
+    K("slt_up_stream_port_20"),
+    K("slt_down_stream_port_10g_x2"),
+    K("slt_down_stream_port_10g_x1"),
+    K("slt_down_stream_port_5g_x2"),
+    K("slt_down_stream_port_5g_x1"),
+    K("slt_down_stream_port_20"),
+    E(),
+    H("[Speed_Test]"),
+    K("read_speed"),
+    K("write_speed"),
+    K("speed_test_file_size"),
+    E(),
+    H("[usb_fw]"),
+    K("fw_enable"),
+    K("fw_binary_name"),
+    K("fw_reload"),
+    K("rescan_after_relink"),
+    K("ext_fw_enable"),
+    K("pd_fw_enable"),
+    K("mcu_fw_enable"),
+    K("pd_binary_name"),
+    K("mcu_binary_name"),
+    E(),
+    H("[usb_config]"),
+    K("config_format"),
+    K("vendor_id"),
+    K("product_id"),
+    K("product_id_hub2"),
+    K("container_string"),
+    K("device_revision"),
+    K("manufacturer_string"),
+    K("product_string"),
+    K("serial_number"),
+    K("serial_number_increase"),
+    K("serial_number_increase_HEX"),
+    K("serial_number_increase_DEC"),
+    K("SN_fix_length"),
+    K("SN_remain_value_enable"),
+    K("SN_remain_value_length"),
+    K("bc_enable_port1"),
+    K("bc_enable_port2"),
+    K("bc_enable_port3"),
+    K("bc_enable_port4"),
+    K("U1U2"),
+    K("LPM"),
+    K("PMU"),
+    K("TL"),
+    K("image0"),
+    K("image1"),
+    K("crc32"),
+    E(),
+    H("[usb_mode]"),
+    K("cd_rom_mode"),
+    E(),
+    H("[Target_Selection]"),
+    K("auto_install_filter_driver_enable"),
 };
 
 const IniKeyDef* pFindIniKey(const std::string& strKey) {

@@ -13,17 +13,45 @@
 
 namespace {
 
-const char* const kMPResultTitles[] = {
-    "Date", "Time", "Target", "Port#", "HDD_SN", "VID", "PID", "iVersion", "iManugacturer",
-    "iProduct", "SerialNumber", "FWVersion", "USB Speed", "PhysicalAddress", "LogicalAddress",
-    "ConfigTableFormat", "UpdateVID", "UpdatePID", "UpdateRevision", "UpdateManufacturerString",
-    "UpdateProductString", "UpdateSerialNumber", "UpdateSerialIncrease", "UpdateFWFile",
-    "FormatDriveType", "FormatLabelName", "WrRdTestBinary", "WrRdTestCount", "UpdateFWResult",
-    "ReloadFWResult", "DoPartitionFormatResult", "DoWrRdTestResult", "DoPreloadResult"};
+const char* const kMPResultTitles[] = {"Date",
+                                       "Time",
+                                       "Target",
+                                       "Port#",
+                                       "HDD_SN",
+                                       "VID",
+                                       "PID",
+                                       "iVersion",
+                                       "iManugacturer",
+                                       "iProduct",
+                                       "SerialNumber",
+                                       "FWVersion",
+                                       "USB Speed",
+                                       "PhysicalAddress",
+                                       "LogicalAddress",
+                                       "ConfigTableFormat",
+                                       "UpdateVID",
+                                       "UpdatePID",
+                                       "UpdateRevision",
+                                       "UpdateManufacturerString",
+                                       "UpdateProductString",
+                                       "UpdateSerialNumber",
+                                       "UpdateSerialIncrease",
+                                       "UpdateFWFile",
+                                       "FormatDriveType",
+                                       "FormatLabelName",
+                                       "WrRdTestBinary",
+                                       "WrRdTestCount",
+                                       "UpdateFWResult",
+                                       "ReloadFWResult",
+                                       "DoPartitionFormatResult",
+                                       "DoWrRdTestResult",
+                                       "DoPreloadResult"};
 
 // Fields are single-byte texts; like the fixed-size fields they come from, a text ends at
 // its first zero byte.
-std::string strField(const std::string& s) { return s.substr(0, s.find('\0')) + "\t"; }
+std::string strField(const std::string& s) {
+  return s.substr(0, s.find('\0')) + "\t";
+}
 
 std::string strNum(const char* pszFormat, int n) {
   char sz[32];
@@ -37,8 +65,8 @@ const std::string kEmpty = " \t";
 
 std::string Ini::strMPResultLogPath(const std::string& strAppPath, const std::tm& tmNow) {
   char sz[32];
-  std::snprintf(sz, sizeof(sz), "%04d%02d%02d.%s", tmNow.tm_year + 1900, tmNow.tm_mon + 1,
-                tmNow.tm_mday, "log");
+  std::snprintf(sz, sizeof(sz), "%04d%02d%02d.%s", tmNow.tm_year + 1900, tmNow.tm_mon + 1, tmNow.tm_mday,
+                "log");
   return strAppPath + "/" + sz;
 }
 
@@ -50,8 +78,7 @@ std::string Ini::strBuildMPResultText(uint8_t ucIndex, const DevRecord& dev, con
     for (const char* t : kMPResultTitles) s += std::string(t) + "\t";
   s += "\r\n";
   char sz[64];
-  std::snprintf(sz, sizeof(sz), "%04d%02d%02d\t", tmNow.tm_year + 1900, tmNow.tm_mon + 1,
-                tmNow.tm_mday);
+  std::snprintf(sz, sizeof(sz), "%04d%02d%02d\t", tmNow.tm_year + 1900, tmNow.tm_mon + 1, tmNow.tm_mday);
   s += sz;
   std::snprintf(sz, sizeof(sz), "%02d:%02d:%02d\t", tmNow.tm_hour, tmNow.tm_min, tmNow.tm_sec);
   s += sz;
@@ -76,8 +103,8 @@ std::string Ini::strBuildMPResultText(uint8_t ucIndex, const DevRecord& dev, con
   const bool bFormat = r.ucFormat_enable == 1;
   const bool bWr = r.ucWr_test_enable == 1;
   s += bFw ? strNum("%d\t", r.ucConfig_format) : kEmpty;
-  for (const std::string* p : {&r.ucVendor_id, &r.ucProduct_id, &r.ucDevice_revision,
-                               &r.ucManufacturer_string, &r.ucProduct_string})
+  for (const std::string* p :
+       {&r.ucVendor_id, &r.ucProduct_id, &r.ucDevice_revision, &r.ucManufacturer_string, &r.ucProduct_string})
     s += bFw ? strField(*p) : kEmpty;
   s += kEmpty;  // under "UpdateSerialNumber": always empty
   s += bFw ? strNum("%d\t", r.ucSerial_number_increase) : kEmpty;
@@ -127,8 +154,8 @@ bool Ini::vLogMPResult(uint8_t ucIndex, const DeviceList& devList, const std::st
   } catch (...) {
     int nErr = errno;
     if (fd >= 0) close(fd);
-    vDEBUG_MSG_printf("%s:%d: vLogMPResult: [%d] , dwErrorCode %d", "Ini::vLogMPResult",
-                      __LINE__, ucIndex, nErr);
+    vDEBUG_MSG_printf("%s:%d: vLogMPResult: [%d] , dwErrorCode %d", "Ini::vLogMPResult", __LINE__, ucIndex,
+                      nErr);
     return false;
   }
 }

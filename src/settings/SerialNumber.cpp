@@ -7,9 +7,15 @@
 
 namespace {
 
-bool bIsDec(char c) { return c >= '0' && c <= '9'; }
-bool bIsHexUpper(char c) { return bIsDec(c) || (c >= 'A' && c <= 'F'); }
-bool bIsHexAny(char c) { return bIsHexUpper(c) || (c >= 'a' && c <= 'f'); }
+bool bIsDec(char c) {
+  return c >= '0' && c <= '9';
+}
+bool bIsHexUpper(char c) {
+  return bIsDec(c) || (c >= 'A' && c <= 'F');
+}
+bool bIsHexAny(char c) {
+  return bIsHexUpper(c) || (c >= 'a' && c <= 'f');
+}
 
 std::string strUpper(const std::string& s) {
   std::string r = s;
@@ -18,7 +24,9 @@ std::string strUpper(const std::string& s) {
   return r;
 }
 
-char cDigit(int v) { return static_cast<char>(static_cast<unsigned char>(v < 10 ? v + '0' : v + 55)); }
+char cDigit(int v) {
+  return static_cast<char>(static_cast<unsigned char>(v < 10 ? v + '0' : v + 55));
+}
 
 }  // namespace
 
@@ -31,8 +39,8 @@ std::string vAddLimitSN(const std::string& strSerialNumber, uint8_t ucCount, uin
     for (char c : strUp)
       if (ucHex != 0 ? !bIsHexUpper(c) : !bIsDec(c)) bDigitsOk = false;
     if ((ucHex == 0 && !bDigitsOk) || strUp.empty()) {
-      vDEBUG_MSG_printf("%s:%d: vAddLimitSN: ucSerialNumberLen[%d] <= 0,  bHexCheck_Result = %d",
-                        kLabel, __LINE__, static_cast<int>(strUp.size()), bDigitsOk ? 1 : 0);
+      vDEBUG_MSG_printf("%s:%d: vAddLimitSN: ucSerialNumberLen[%d] <= 0,  bHexCheck_Result = %d", kLabel,
+                        __LINE__, static_cast<int>(strUp.size()), bDigitsOk ? 1 : 0);
       return strUp;
     }
 
@@ -63,15 +71,16 @@ std::string vAddLimitSN(const std::string& strSerialNumber, uint8_t ucCount, uin
       }
     }
     if (nCarry != 0)
-      vDEBUG_MSG_printf("%s:%d: vAddLimitSN: strSerialNumber[%s] , ucCount[%d] , ", kLabel,
-                        __LINE__, strSerialNumber.c_str(), ucCount);
+      vDEBUG_MSG_printf("%s:%d: vAddLimitSN: strSerialNumber[%s] , ucCount[%d] , ", kLabel, __LINE__,
+                        strSerialNumber.c_str(), ucCount);
 
     bool bInvalid = false;
     for (char c : strUp) {
       if (bIsHexUpper(c)) continue;
       bInvalid = true;
-      vDEBUG_ERR_printf("%s:%d: vAddLimitSN: Not Invalid strRetSerialNumber[%s] , strSerialNumber[%s] , ucCount[%d] , ",
-                        kLabel, __LINE__, strRet.c_str(), strSerialNumber.c_str(), ucCount);
+      vDEBUG_ERR_printf(
+          "%s:%d: vAddLimitSN: Not Invalid strRetSerialNumber[%s] , strSerialNumber[%s] , ucCount[%d] , ",
+          kLabel, __LINE__, strRet.c_str(), strSerialNumber.c_str(), ucCount);
     }
     if (bInvalid) {
       // Count on the last seven characters read as a hexadecimal number. The sum keeps the
@@ -91,8 +100,8 @@ std::string vAddLimitSN(const std::string& strSerialNumber, uint8_t ucCount, uin
     }
     return strRet;
   } catch (...) {
-    vDEBUG_MSG_printf("%s:%d: vAddLimitSN: strSerialNumber[%s] , ucCount[%d] , dwErrorCode %d",
-                      kLabel, __LINE__, strSerialNumber.c_str(), ucCount, errno);
+    vDEBUG_MSG_printf("%s:%d: vAddLimitSN: strSerialNumber[%s] , ucCount[%d] , dwErrorCode %d", kLabel,
+                      __LINE__, strSerialNumber.c_str(), ucCount, errno);
     return strSerialNumber;
   }
 }
@@ -158,8 +167,7 @@ SNStartLength stCheckStartSNLength(const INISettings& ini, const std::string& st
     if (ini.uiSN_Numbers != 0) {
       if (nTested > 0 && nTested < static_cast<size_t>(ini.uiSN_Numbers)) {
         char sz[80];
-        std::snprintf(sz, sizeof(sz), "Serial Number Invalid, at least %d digits\r\n",
-                      ini.uiSN_Numbers);
+        std::snprintf(sz, sizeof(sz), "Serial Number Invalid, at least %d digits\r\n", ini.uiSN_Numbers);
         r.strError = sz;
       }
     } else if (nTested > 0 && nTested < 8) {
@@ -181,8 +189,7 @@ std::string strDeviceSerialNumber(uint8_t ucSN_EditType, const std::string& strS
   return strSN;
 }
 
-std::string strNextRunSerialNumber(const INISettings& ini, const std::string& strSN,
-                                   uint8_t ucDevCount) {
+std::string strNextRunSerialNumber(const INISettings& ini, const std::string& strSN, uint8_t ucDevCount) {
   std::string strPrefix = strSNPrefix(ini, strSN);
   std::string strRest = strSN.substr(strPrefix.size());
   return strPrefix + vAddLimitSN(strRest, ucDevCount, ini.ucSN_EditType == SN_EDIT_HEX ? 1 : 0);
@@ -196,8 +203,7 @@ bool bRunAdvancesSN(const INISettings& ini, const std::string& strFWFilePath) {
 namespace {
 
 // Shared by the two boxes: bFirst is the clicked box (Hex or Dec).
-SNIncreaseBoxes stClickSNBox(INISettings& ini, bool bTicked, const std::string& strSNField,
-                             bool bHexBox) {
+SNIncreaseBoxes stClickSNBox(INISettings& ini, bool bTicked, const std::string& strSNField, bool bHexBox) {
   int32_t& nThis = bHexBox ? ini.ucSerial_number_increase_Hex : ini.ucSerial_number_increase_Dec;
   int32_t& nOther = bHexBox ? ini.ucSerial_number_increase_Dec : ini.ucSerial_number_increase_Hex;
   SNIncreaseBoxes r;
@@ -222,9 +228,11 @@ SNIncreaseBoxes OnBnClickedStaticDevicedescriptorSnincHex(INISettings& ini, bool
   try {
     return stClickSNBox(ini, bHexTicked, strSNField, true);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: OnBnClickedStaticDevicedescriptorSnincHex: ucSerial_number_increase_Hex : %d , dwErrorCode %d",
-                      "CMPToolDlg::OnBnClickedStaticDevicedescriptorSnincHex", __LINE__,
-                      ini.ucSerial_number_increase_Hex, errno);
+    vDEBUG_ERR_printf(
+        "%s:%d: OnBnClickedStaticDevicedescriptorSnincHex: ucSerial_number_increase_Hex : %d , dwErrorCode "
+        "%d",
+        "CMPToolDlg::OnBnClickedStaticDevicedescriptorSnincHex", __LINE__, ini.ucSerial_number_increase_Hex,
+        errno);
     return {ini.ucSerial_number_increase_Hex != 0, ini.ucSerial_number_increase_Dec != 0, false, {}};
   }
 }
@@ -234,9 +242,11 @@ SNIncreaseBoxes OnBnClickedStaticDevicedescriptorSnincDec(INISettings& ini, bool
   try {
     return stClickSNBox(ini, bDecTicked, strSNField, false);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: OnBnClickedStaticDevicedescriptorSnincDec: ucSerial_number_increase_Dec : %d , dwErrorCode %d",
-                      "CMPToolDlg::OnBnClickedStaticDevicedescriptorSnincDec", __LINE__,
-                      ini.ucSerial_number_increase_Dec, errno);
+    vDEBUG_ERR_printf(
+        "%s:%d: OnBnClickedStaticDevicedescriptorSnincDec: ucSerial_number_increase_Dec : %d , dwErrorCode "
+        "%d",
+        "CMPToolDlg::OnBnClickedStaticDevicedescriptorSnincDec", __LINE__, ini.ucSerial_number_increase_Dec,
+        errno);
     return {ini.ucSerial_number_increase_Hex != 0, ini.ucSerial_number_increase_Dec != 0, false, {}};
   }
 }
@@ -265,18 +275,17 @@ std::string CSNDlgData::OnEnChangeEditSNandPStringDlgPCBSN(const std::string& st
     m_strField = strText;
     m_ini.ucSerial_number = strText;
   } catch (...) {
-    vDEBUG_MSG_printf("%s:%d: OnEnChangeEditSNandPStringDlgPCBSN: m_strSNandPStringDlgPCBSN : %s , dwErrorCode %d",
-                      "CSNDlg::OnEnChangeEditSNandPStringDlgPCBSN", __LINE__,
-                      m_strSNandPStringDlgPCBSN.c_str(), errno);
+    vDEBUG_MSG_printf(
+        "%s:%d: OnEnChangeEditSNandPStringDlgPCBSN: m_strSNandPStringDlgPCBSN : %s , dwErrorCode %d",
+        "CSNDlg::OnEnChangeEditSNandPStringDlgPCBSN", __LINE__, m_strSNandPStringDlgPCBSN.c_str(), errno);
   }
   return m_strField;
 }
 
 bool CSNDlgData::bOnEnter() {
   std::string strText = strUpper(m_strField);
-  bool bAccept = m_ini.uiSN_Numbers != 0
-                     ? strText.size() == static_cast<size_t>(m_ini.uiSN_Numbers)
-                     : strText.size() >= 12;
+  bool bAccept = m_ini.uiSN_Numbers != 0 ? strText.size() == static_cast<size_t>(m_ini.uiSN_Numbers)
+                                         : strText.size() >= 12;
   if (bAccept) {
     m_strSNandPStringDlgPCBSN = strText;
     m_strField = strText;

@@ -42,10 +42,10 @@ std::string strCheckSNDigits(const INISettings& ini, const std::string& strSN);
 // Run start, serial-number length and padding of the start steps (after the fixed length and
 // digits checks).
 struct SNStartLength {
-  std::string strSN;       // the serial number of the run (padded where the rules say)
+  std::string strSN;            // the serial number of the run (padded where the rules say)
   bool bScreenChanged = false;  // the screen's serial number was padded: show it and copy it
                                 // into the record's serial number
-  std::string strError;    // error text to collect ("" when none)
+  std::string strError;         // error text to collect ("" when none)
 };
 // strScreenSN is the serial-number box; strCmdLineSN the command-line serial number (may be
 // empty).
@@ -58,8 +58,7 @@ std::string strDeviceSerialNumber(uint8_t ucSN_EditType, const std::string& strS
 
 // After a run: the fixed prefix followed by the rest counted by the run's device count
 // (hexadecimal for edit type 1, decimal otherwise).
-std::string strNextRunSerialNumber(const INISettings& ini, const std::string& strSN,
-                                   uint8_t ucDevCount);
+std::string strNextRunSerialNumber(const INISettings& ini, const std::string& strSN, uint8_t ucDevCount);
 // True when a run moves the serial number on: firmware update on, a plain firmware file
 // (no "Config_" in its path) and edit type 1 or 2.
 bool bRunAdvancesSN(const INISettings& ini, const std::string& strFWFilePath);
@@ -87,8 +86,7 @@ class CSNDlgData {
   void OnInitDialog();
   // A change of the field. bDevicePresent: at least one device slot holds a found device.
   // Returns the text to write back into the field.
-  std::string OnEnChangeEditSNandPStringDlgPCBSN(const std::string& strFieldText,
-                                                 bool bDevicePresent);
+  std::string OnEnChangeEditSNandPStringDlgPCBSN(const std::string& strFieldText, bool bDevicePresent);
   // Enter: true when the scan is accepted (the dialog closes with OK); otherwise the text
   // and the field are emptied.
   bool bOnEnter();

@@ -12,12 +12,18 @@ using ordered_json = nlohmann::ordered_json;
 
 const char* pszMessageType(int nType) {
   switch (nType) {
-    case INI_MSG_ERROR: return "Error";
-    case INI_MSG_TIMEOUT: return "TimeOut";
-    case INI_MSG_WARNING: return "Warning";
-    case INI_MSG_INFORMATION: return "Information";
-    case INI_MSG_QUESTION: return "Question";
-    default: return "Message";
+    case INI_MSG_ERROR:
+      return "Error";
+    case INI_MSG_TIMEOUT:
+      return "TimeOut";
+    case INI_MSG_WARNING:
+      return "Warning";
+    case INI_MSG_INFORMATION:
+      return "Information";
+    case INI_MSG_QUESTION:
+      return "Question";
+    default:
+      return "Message";
   }
 }
 
@@ -90,7 +96,8 @@ CommandOutput stRunCheckIni(const std::vector<std::string>& vecArgs, bool bJson)
     j["loaded"] = bLoaded;
     j["messages"] = ordered_json::array();
     for (const Message& m : vecMessages)
-      j["messages"].push_back({{"type", m.nType}, {"type_name", pszMessageType(m.nType)}, {"text", m.strText}});
+      j["messages"].push_back(
+          {{"type", m.nType}, {"type_name", pszMessageType(m.nType)}, {"text", m.strText}});
     j["fields"] = jFields;
     out.strOut = strDump(j);
     return out;
@@ -118,8 +125,7 @@ CommandOutput stRunCheckIni(const std::vector<std::string>& vecArgs, bool bJson)
 }
 
 CommandOutput stRunSNNext(const std::vector<std::string>& vecArgs, bool bJson) {
-  if (vecArgs.size() != 3)
-    return stUsageError("sn-next", "expected SERIAL COUNT hex|dec", bJson);
+  if (vecArgs.size() != 3) return stUsageError("sn-next", "expected SERIAL COUNT hex|dec", bJson);
   const std::string& strSerial = vecArgs[0];
   const std::string& strCount = vecArgs[1];
   std::string strBase = vecArgs[2];
@@ -129,15 +135,19 @@ CommandOutput stRunSNNext(const std::vector<std::string>& vecArgs, bool bJson) {
   bool bCountOk = !strCount.empty() && strCount.size() <= 3;
   int nCount = 0;
   for (char c : strCount) {
-    if (c < '0' || c > '9') bCountOk = false;
-    else nCount = nCount * 10 + (c - '0');
+    if (c < '0' || c > '9')
+      bCountOk = false;
+    else
+      nCount = nCount * 10 + (c - '0');
   }
   if (!bCountOk || nCount > 255)
-    return stUsageError("sn-next", "COUNT must be a decimal number from 0 to 255, not \"" + strCount + "\"", bJson);
+    return stUsageError("sn-next", "COUNT must be a decimal number from 0 to 255, not \"" + strCount + "\"",
+                        bJson);
   if (strBase != "hex" && strBase != "dec")
     return stUsageError("sn-next", "the base must be hex or dec, not \"" + vecArgs[2] + "\"", bJson);
   if (strSerial.size() > INI_TEXT_MAX)
-    return stUsageError("sn-next", "SERIAL is longer than " + std::to_string(INI_TEXT_MAX) + " characters", bJson);
+    return stUsageError("sn-next", "SERIAL is longer than " + std::to_string(INI_TEXT_MAX) + " characters",
+                        bJson);
 
   std::string strResult = vAddLimitSN(strSerial, static_cast<uint8_t>(nCount), strBase == "hex" ? 1 : 0);
   CommandOutput out;

@@ -13,7 +13,8 @@ int nCheckIni(const UtilArgs& args) {
   return r.nExitCode;
 }
 
-CUtilCommandRegistration reg("check-ini", "FILE  load a settings file as MPTool would: messages, fields, result",
+CUtilCommandRegistration reg("check-ini",
+                             "FILE  load a settings file as MPTool would: messages, fields, result",
                              nCheckIni);
 
 }  // namespace

@@ -13,7 +13,7 @@ int nSNNext(const UtilArgs& args) {
   return r.nExitCode;
 }
 
-CUtilCommandRegistration reg("sn-next", "SERIAL COUNT hex|dec  the serial number counted on by COUNT (0..255)",
-                             nSNNext);
+CUtilCommandRegistration reg("sn-next",
+                             "SERIAL COUNT hex|dec  the serial number counted on by COUNT (0..255)", nSNNext);
 
 }  // namespace

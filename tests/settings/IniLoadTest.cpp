@@ -55,10 +55,11 @@ TEST_F(IniLoad, CompleteFileLoadsAndSucceeds) {
 }
 
 TEST_F(IniLoad, SplitsKeyValueAndComments) {
-  ASSERT_TRUE(bLoad("VENDOR_ID = 2F7B // bench unit\r\n"
-                    "serial_number=//abc\r\n"
-                    "product_string=  A=B // x // y\r\n"
-                    "manufacturer_string=\r\n"));
+  ASSERT_TRUE(
+      bLoad("VENDOR_ID = 2F7B // bench unit\r\n"
+            "serial_number=//abc\r\n"
+            "product_string=  A=B // x // y\r\n"
+            "manufacturer_string=\r\n"));
   EXPECT_EQ(ini.m_pINI.ucVendor_id, "2F7B");
   EXPECT_EQ(ini.m_pINI.ucSerial_number, "//abc");
   EXPECT_EQ(ini.m_pINI.ucProduct_string, "A=B");
@@ -67,12 +68,13 @@ TEST_F(IniLoad, SplitsKeyValueAndComments) {
 }
 
 TEST_F(IniLoad, NumbersReadAsDecimalAndBytesKeepLowBits) {
-  ASSERT_TRUE(bLoad("wr_test_count=258\n"       // byte: low 8 bits
-                    "auto_mp_DevNum= +7xyz\n"    // digits up to the first other character
-                    "cd_rom_mode=abc\n"          // no digits: 0
-                    "uiRemove_after_finish=-12\n"
-                    "rescan_after_relink=99999999999\n"  // saturates instead of wrapping
-                    "U1U2=1\n"));
+  ASSERT_TRUE(
+      bLoad("wr_test_count=258\n"      // byte: low 8 bits
+            "auto_mp_DevNum= +7xyz\n"  // digits up to the first other character
+            "cd_rom_mode=abc\n"        // no digits: 0
+            "uiRemove_after_finish=-12\n"
+            "rescan_after_relink=99999999999\n"  // saturates instead of wrapping
+            "U1U2=1\n"));
   EXPECT_EQ(ini.m_pINI.ucWr_test_count, 2);
   EXPECT_EQ(ini.m_pINI.ucAuto_mp_DevNum, 7);
   EXPECT_EQ(ini.m_pINI.ucCd_rom_mode, 0);

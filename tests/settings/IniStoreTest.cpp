@@ -56,7 +56,7 @@ TEST(IniStore, LayoutOfAFreshRecord) {
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(lines[0], "[ini_version]");
   EXPECT_EQ(lines[1], "version=1005");  // the constant, not uiVersion
-  EXPECT_EQ(lines[2], "[usb_func]");     // no empty line before it
+  EXPECT_EQ(lines[2], "[usb_func]");    // no empty line before it
   EXPECT_EQ(lines[3], "format_enable=0");
   EXPECT_EQ(lines.back(), "auto_install_filter_driver_enable=0");
   EXPECT_EQ(s.substr(s.size() - 2), "\r\n");
@@ -64,9 +64,12 @@ TEST(IniStore, LayoutOfAFreshRecord) {
   // 76 key lines, 8 headers and 6 empty lines.
   int nKeys = 0, nHeaders = 0, nEmpty = 0;
   for (const auto& l : lines) {
-    if (l.empty()) ++nEmpty;
-    else if (l[0] == '[') ++nHeaders;
-    else if (l.find('=') != std::string::npos) ++nKeys;
+    if (l.empty())
+      ++nEmpty;
+    else if (l[0] == '[')
+      ++nHeaders;
+    else if (l.find('=') != std::string::npos)
+      ++nKeys;
   }
   EXPECT_EQ(nKeys, 76);
   EXPECT_EQ(nHeaders, 8);
@@ -137,7 +140,8 @@ TEST(IniStore, RoundTripKeepsTheRecordExceptTheDocumentedFields) {
   r.ucTarget_chip = "VLN6420";
 
   TempDir dir;
-  std::string strPath = dir.str() + "/vlnhub.ini";
+  std::string strPath = Ini::strDefaultINIPath(dir.str());
+  EXPECT_EQ(strPath, dir.str() + "/vlnhub.ini");
   ASSERT_TRUE(a.vStoreINIFile(strPath));  // no file there before: created without a message
   Ini b;
   ASSERT_TRUE(b.vLoadINIFile(strPath));

@@ -142,9 +142,9 @@ TEST_F(MPResultLog, FirmwareUpdateOnCarriesTheSettings) {
   list.dev[2].results.ucWrTestResult = 1;
   ASSERT_TRUE(ini.vLogMPResult(2, list, dir.str()));
   auto f = vecEntryFields(dir.read("20240309.log"));
-  const std::vector<std::string> expected = {"1",      "2F7B", "55AA", "0100", "Maker", "Hub", " ",
-                                             "1",      "/fw/a.bin", "2", "LBL",  "wr.bin", "5",
-                                             "PASS",   "FAIL", "PASS", "FAIL", "PASS", "FAIL", " "};
+  const std::vector<std::string> expected = {"1",    "2F7B",      "55AA", "0100", "Maker",  "Hub", " ",
+                                             "1",    "/fw/a.bin", "2",    "LBL",  "wr.bin", "5",   "PASS",
+                                             "FAIL", "PASS",      "FAIL", "PASS", "FAIL",   " "};
   ASSERT_EQ(f.size(), 36u);
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(f[15 + i], expected[i]) << "field " << 16 + i;
 }

@@ -8,7 +8,9 @@
 
 namespace {
 
-std::string strComplete() { return std::string(MPTOOL_TEST_DATA) + "/settings/complete.ini"; }
+std::string strComplete() {
+  return std::string(MPTOOL_TEST_DATA) + "/settings/complete.ini";
+}
 
 TEST(CheckIni, CompleteFileSucceeds) {
   auto r = stRunCheckIni({strComplete()}, false);
