@@ -22,7 +22,8 @@ const char* pszSimFaultKindName(ESimFaultKind e);
 
 // When a fault strikes: at the hub's Nth request (counted from 1 since the bench was
 // loaded), or at the k-th request with a given request code. It then strikes `count`
-// requests in a row (fail, stall, timeout; 0 = every request from then on).
+// requests (fail, stall, timeout; 0 = every one from then on): the requests in a row for a
+// fault named by count, the requests with that code for a fault named by code.
 struct SimFaultSpec {
   ESimFaultKind eKind = ESimFaultKind::kFail;
   uint64_t ullAtRequest = 0;  // 0 = not by count

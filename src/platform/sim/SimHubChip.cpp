@@ -389,8 +389,8 @@ EFilterResult CSimHubChip::eControl(uint64_t ullSession, bool bSuperSpeed, const
     if (bTrigger && !st.bArmed) {
       st.bArmed = true;
       st.uLeft = f.uCount;
-    } else if (!st.bArmed) {
-      continue;
+    } else if (!st.bArmed || (f.nRequestCode >= 0 && s.bRequest != f.nRequestCode)) {
+      continue;  // a fault named by its request code strikes only requests with that code
     }
     switch (f.eKind) {
       case ESimFaultKind::kFail:
