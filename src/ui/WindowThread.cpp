@@ -112,7 +112,12 @@ int CWindowThread::nRunLoop() {
     {
       std::unique_lock<std::mutex> l(m_mutex);
       m_cvLoop.wait(l, [&] { return m_nExitCode.has_value() || !m_queue.empty(); });
-      if (m_nExitCode) return *m_nExitCode;
+      if (m_nExitCode) {
+        // The thread is about to end and its id may be given to a new thread, which must
+        // not be taken for the window thread.
+        m_owner = std::thread::id();
+        return *m_nExitCode;
+      }
       call = m_queue.front();
       m_queue.pop_front();
     }

@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "app/MPToolApp.h"
+#include "app/Resources.h"
+#include "platform/Clock.h"
+#include "support/LogCapture.h"
+#include "support/RecordingView.h"
+#include "support/TempDir.h"
+#include "ui/ControlIds.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+// A fresh set of process-wide objects over a temporary program folder and an empty (fake)
+// process list, so no real process is ever looked at or ended.
+struct StartupTest : testing::Test {
+  TempDir dir;
+  CScaledClock clock{0.001};
+  CUSBUtility utility{clock, [&] {
+                        USBUtilityOptions o;
+                        o.strAppPath = dir.str();
+                        o.strProcRoot = dir.str() + "/proc";
+                        o.strRunMarkerPath = dir.str() + "/run.lock";
+                        return o;
+                      }()};
+  Ini ini;
+  RecordingView view;
+  CWindowThread wt;
+  CMPToolDlg dlg{utility, ini, view, wt, clock};
+  std::vector<int> exits;
+  fs::path oldCwd = fs::current_path();
+
+  StartupTest() {
+    dlg.vSetExitFunction([this](int n) { exits.push_back(n); });
+    fs::current_path(dir.path());  // "ProgramMSG.txt" lands here
+  }
+  ~StartupTest() override {
+    fs::current_path(oldCwd);
+    vDEBUG_SetLevel(0);
+  }
+  int run(std::vector<const char*> args) {
+    args.insert(args.begin(), "MPTool");
+    CMPToolApp app(dlg);
+    return app.nRun(static_cast<int>(args.size()), args.data());
+  }
+  void addProcess(pid_t pid) {
+    fs::create_directories(dir.path() / "proc" / std::to_string(pid));
+    fs::create_symlink("/opt/line/MPTool", dir.path() / "proc" / std::to_string(pid) / "exe");
+  }
+  std::string usage() const { return view.boxes().empty() ? "" : view.boxes()[0].strText; }
+};
+}  // namespace
+
+TEST_F(StartupTest, EmptyCommandLineOpensTheWindowAtLevelZero) {
+  vDEBUG_SetLevel(0);
+  EXPECT_EQ(run({}), 0);
+  EXPECT_EQ(dlg.m_nCmdLineMode, -1);
+  EXPECT_EQ(dlg.m_bShowGUI, 1);
+  EXPECT_EQ(g_nDebugLevel.load(), 0);
+  EXPECT_TRUE(exits.empty());
+}
+
+TEST_F(StartupTest, StartUpPreparesTheWindowInOrder) {
+  dir.write("vlnhub.ini", "vendor_id=2F7B\n");
+  run({});
+  EXPECT_EQ(view.title(), MPTOOL_VERSION_TEXT);
+  EXPECT_EQ(view.shown(IDC_PICTURE_PASS), 0);
+  EXPECT_EQ(view.shown(IDC_PICTURE_FAIL), 0);
+  EXPECT_EQ(view.shown(IDC_STATIC_WARNING_MSG), 0);
+  EXPECT_EQ(view.text(IDC_STATIC_VERSION), MPTOOL_VERSION_TEXT);
+  EXPECT_EQ(view.textColour(IDC_STATIC_VERSION), RGB(255, 0, 0));
+  EXPECT_EQ(view.font(IDC_STATIC_VERSION).nWeight, 700);
+  EXPECT_EQ(view.progressRange(IDC_PROGRESS_SEARCH), std::make_pair(0, 100));
+  EXPECT_EQ(view.progressPos(IDC_PROGRESS_SEARCH), 0);
+  EXPECT_EQ(view.progressColour(IDC_PROGRESS_SEARCH), RGB(20, 232, 20));
+  EXPECT_EQ(dlg.m_strINIFilePath, dir.str() + "/vlnhub.ini");
+  EXPECT_EQ(ini.m_pINI.ucVendor_id, "2F7B");  // the settings were loaded
+  // the agreement document is written when missing
+  EXPECT_EQ(dir.read(AGREEMENT_FILE_NAME), strAgreementHtml());
+}
+
+TEST_F(StartupTest, AnExistingAgreementDocumentIsLeftAlone) {
+  dir.write(AGREEMENT_FILE_NAME, "site's own text");
+  run({});
+  EXPECT_EQ(dir.read(AGREEMENT_FILE_NAME), "site's own text");
+}
+
+TEST_F(StartupTest, StartUpClearsSharedScanState) {
+  utility.m_bScanWaiting = true;
+  utility.vSetProgress(77);
+  run({});
+  EXPECT_FALSE(utility.m_bScanWaiting);
+  EXPECT_EQ(utility.ucGetProgress(), 0);
+}
+
+TEST_F(StartupTest, UsageShowsTheTextAsInformationAndExitsZero) {
+  EXPECT_EQ(run({"/?"}), 0);
+  EXPECT_EQ(exits, std::vector<int>{0});
+  EXPECT_EQ(dlg.m_nCmdLineMode, 0);
+  ASSERT_EQ(view.boxes().size(), 1u);
+  EXPECT_EQ(view.boxes()[0].strCaption, "Information");
+  EXPECT_EQ(usage().rfind(std::string(MPTOOL_VERSION_TEXT) + " command line usage:", 0), 0u);
+  EXPECT_FALSE(fs::exists(dir.path() / "ProgramMSG.txt"));  // a box even without a window
+  // start-up stopped there
+  EXPECT_EQ(view.progressPos(IDC_PROGRESS_SEARCH), -1);
+}
+
+TEST_F(StartupTest, LowerCaseOptionsAndValuesArriveUpperCased) {
+  LogCapture log(3);
+  run({"/s:abcd_1234"});
+  EXPECT_EQ(dlg.m_nCmdLineMode, 3);
+  EXPECT_EQ(dlg.m_strCmdLineSN, "ABCD1234");
+  EXPECT_EQ(dlg.m_bShowGUI, 0);
+  EXPECT_EQ(view.windowShown(), 0);
+  EXPECT_EQ(g_nDebugLevel.load(), 4);
+  EXPECT_TRUE(log.contains("MSG::CMPToolDlg::vCmdLinePreHandler:"));
+  EXPECT_TRUE(log.contains("cmd line[/S:ABCD1234]"));
+  EXPECT_TRUE(log.contains("AA: InputSN: ABCD1234"));
+  EXPECT_TRUE(exits.empty());
+}
+
+TEST_F(StartupTest, CommandLineModesSetTheirFields) {
+  run({"/led:10"});
+  EXPECT_EQ(dlg.m_nCmdLineMode, 4);
+  EXPECT_EQ(dlg.m_ucCmdLineLED[0], 1);
+  EXPECT_EQ(dlg.m_ucCmdLineLED[1], 0);
+}
+
+TEST_F(StartupTest, FirmwareCheckValue) {
+  LogCapture log(3);
+  run({"/C:0a0b0c0d0e0f"});
+  EXPECT_EQ(dlg.m_nCmdLineMode, 1);
+  EXPECT_EQ(dlg.m_strCmdLineFW, "0A0B0C0D0E0F");
+  EXPECT_TRUE(log.contains("Checked Firmware: 0A0B0C0D0E0F"));
+}
+
+TEST_F(StartupTest, WindowLessModeWithoutTheRunEngineFailsInsteadOfPassing) {
+  EXPECT_EQ(run({"/S"}), -1);
+  EXPECT_EQ(dlg.m_nCmdLineMode, 2);
+}
+
+TEST_F(StartupTest, UnmatchedCommandLineShowsUsageAndExitsMinusTen) {
+  LogCapture log(3);
+  EXPECT_EQ(run({"/S:1234567"}), -10);
+  EXPECT_EQ(exits, std::vector<int>{-10});
+  EXPECT_TRUE(log.contains("cmd line unmatch"));
+  EXPECT_NE(usage().find("OPTIONS:"), std::string::npos);
+  EXPECT_EQ(dlg.m_nCmdLineMode, -1);
+}
+
+TEST_F(StartupTest, MalformedValuesExitMinusTenWithoutUsage) {
+  EXPECT_EQ(run({"/LED:12"}), -10);
+  EXPECT_TRUE(view.boxes().empty());
+}
+
+TEST_F(StartupTest, DebugOptionSetsTheLevelAndKeepsTheWindow) {
+  run({"/dbg3"});
+  EXPECT_EQ(g_nDebugLevel.load(), 3);
+  EXPECT_EQ(dlg.m_bShowGUI, 1);
+  EXPECT_EQ(dlg.m_nCmdLineMode, -1);
+}
+
+TEST_F(StartupTest, DebugOptionWithOtherOptionsIgnoresThem) {
+  vDEBUG_SetLevel(2);
+  EXPECT_EQ(run({"/DBG", "/S"}), 0);
+  EXPECT_EQ(g_nDebugLevel.load(), 0);
+  EXPECT_EQ(dlg.m_strCmdLine, "/S");
+  EXPECT_EQ(dlg.m_bShowGUI, 1);
+  EXPECT_EQ(dlg.m_nCmdLineMode, -1);
+}
+
+TEST_F(StartupTest, SingleInstanceEndsAStaleCopyAndGoesOn) {
+  pid_t child = fork();
+  if (child == 0) {
+    for (;;) pause();
+  }
+  addProcess(getpid());
+  addProcess(child);
+  LogCapture log(1);
+  EXPECT_EQ(run({}), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_TRUE(log.contains("OnInitDialog: iProcessCount: 2 , dwProcessID : " +
+                           std::to_string(child)));
+  EXPECT_TRUE(exits.empty());
+}
+
+TEST_F(StartupTest, SingleInstanceRefusesToStartBesideACopyInARun) {
+  pid_t child = fork();
+  if (child == 0) {
+    for (;;) pause();
+  }
+  addProcess(getpid());
+  addProcess(child);
+  CRunMarker running(dir.str() + "/run.lock");  // the other copy is in a run
+  ASSERT_TRUE(running.bAcquire(clock));
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(run({}), EXIT_RUN_IN_PROGRESS);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("production run"), std::string::npos);
+  EXPECT_EQ(exits, std::vector<int>{EXIT_RUN_IN_PROGRESS});
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, WNOHANG), 0);  // still alive
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_TRUE(ini.m_pINI.ucVendor_id.empty());  // start-up stopped before the settings
+}
