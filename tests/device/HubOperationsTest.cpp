@@ -1,0 +1,313 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "RecordingPlatform.h"
+#include "device/VlntUSBDev.h"
+#include "platform/SimBenchText.h"
+#include "platform/sim/SimFilterDevice.h"
+#include "support/LogCapture.h"
+
+namespace {
+std::array<uint8_t, 256> arrConfig(const std::string& serial) {
+  std::array<uint8_t, 256> c;
+  c.fill(0xFF);
+  std::copy(serial.begin(), serial.end(), c.begin() + 4);
+  c[0x84] = 0x7B, c[0x85] = 0x2F, c[0x86] = 0x01, c[0x87] = 0x66;
+  c[0x88] = 0x00, c[0x89] = 0x02, c[0xF8] = 0x02, c[0xF9] = 0x66;
+  c[0xFE] = 0x4B;
+  unsigned s = 0;
+  for (int i = 4; i <= 0xFE; ++i) s += c[i];
+  c[0xFF] = static_cast<uint8_t>(s);
+  return c;
+}
+
+// A flash image file as the run prepares it: length, firmware, signature, sum, CRC field.
+std::vector<uint8_t> vecImage(uint16_t n) {
+  std::vector<uint8_t> v(n + 8u);
+  v[0] = n & 0xFF, v[1] = n >> 8;
+  unsigned s = 0;
+  for (uint16_t i = 0; i < n; ++i) s += v[2 + i] = static_cast<uint8_t>((i * 31) ^ (i >> 8));
+  const uint8_t ver[6] = {0x20, 0x24, 0x05, 0x10, 0x00, 0x07};
+  for (int i = 0; i < 6; ++i) s += (v[2 + 0x200 + i] = ver[i]) - static_cast<uint8_t>(((0x200 + i) * 31) ^ ((0x200 + i) >> 8));
+  v[2 + n] = 0x4B;
+  v[3 + n] = static_cast<uint8_t>(s);
+  std::fill(v.begin() + 4 + n, v.end(), 0xFF);
+  return v;
+}
+}  // namespace
+
+class HubOperations : public ::testing::Test {
+ protected:
+  void SetUp() override { vLoad(""); }
+  void vLoad(const std::string& extra) {
+    m_dev.reset();
+    m_rec.reset();
+    m_sim.reset();
+    m_bench.reset();
+    m_bench = pLoadSimBench(m_dir, strSimBench(strSimHub("hubA", 1, extra)));
+    ASSERT_TRUE(m_bench);
+    m_sim = std::make_unique<CSimFilterDevicePlatform>(*m_bench);
+    m_rec = std::make_unique<CRecordingPlatform>(*m_sim);
+    m_filter = std::make_unique<CVLNTFILTER0>(m_bench->clock());
+    m_dev = std::make_unique<CVlntUSBDev>(*m_rec, *m_filter, m_bench->clock());
+    m_list = DeviceList{};
+    m_list.m_DriverNum = 2;
+    m_list.DevNums = 1;
+    m_list.drv[0].ObjectName = m_bench->strDeviceName(0, false);
+    m_list.drv[1].ObjectName = m_bench->strDeviceName(0, true);
+    m_list.dev[0].ucIndex = 0;
+    m_list.dev[0].m_strHubObjectName = m_bench->strDeviceName(0, true);
+    m_dev->vSetDevList(&m_list);
+    m_dev->vSetAppPath(m_dir.str());
+    m_dev->vSetRescanHandler([this] { ++m_nRescans; });
+  }
+  void vWriteImage(const std::vector<uint8_t>& img) {
+    m_dir.write("VLNFW_Temp/TempBinData.bin", std::string(img.begin(), img.end()));
+  }
+  uint64_t ullNow() { return m_bench->clock().ullNowMs(); }
+  TempDir m_dir;
+  std::unique_ptr<CSimBench> m_bench;
+  std::unique_ptr<CSimFilterDevicePlatform> m_sim;
+  std::unique_ptr<CRecordingPlatform> m_rec;
+  std::unique_ptr<CVLNTFILTER0> m_filter;
+  std::unique_ptr<CVlntUSBDev> m_dev;
+  DeviceList m_list;
+  int m_nRescans = 0;
+};
+
+TEST_F(HubOperations, ProductionSequenceWritesVerifiesAndResetsIntoTheNewIdentity) {
+  auto cfg = arrConfig("SN000123");
+  auto img = vecImage(0x6000);
+  vWriteImage(img);
+  m_bench->vSetFlash(0, 0, std::vector<uint8_t>(0x10000, 0x00));  // an old image everywhere
+  LogCapture log;
+  uint64_t t0 = ullNow();
+  ASSERT_TRUE(m_dev->bAccessHubConfig(0, 1, cfg.data(), 0, true));
+  std::array<uint8_t, 256> back{};
+  ASSERT_TRUE(m_dev->bAccessHubConfig(0, 0, back.data(), 0, true));
+  EXPECT_EQ(back, cfg);
+  ASSERT_EQ(m_dev->vUpdateHubFirmware(0, 0, true), 1);
+  std::vector<uint8_t> rom(0x10000, 0);
+  ASSERT_TRUE(m_dev->bReadHubSPIROM(0, rom.data(), 0, true));
+  EXPECT_GE(ullNow() - t0, 500u + 500u + 800u + 500u);  // the operations' own waits
+  EXPECT_TRUE(std::equal(cfg.begin(), cfg.end(), rom.begin()));
+  EXPECT_TRUE(std::equal(img.begin(), img.end(), rom.begin() + 0x100));
+  // the firmware area after the image is still erased
+  EXPECT_EQ(rom[0x100 + img.size() + 32], 0xFF);
+  // the clean read-back read the whole image three times
+  auto reqs = m_rec->vecRequests();
+  EXPECT_EQ(std::count_if(reqs.begin(), reqs.end(), [](auto& r) { return r.rec().dwRequest == 0x55; }), 8 + 3 * (8 + 1 + 2040));  // mode 0, then three passes
+  EXPECT_EQ(m_dev->VLN318xReset(0, 0), 0);
+  EXPECT_FALSE(m_bench->bPresent(0));
+  m_bench->clock().bSleepMs(1000);
+  SimHubIdentity id = m_bench->stIdentity(0);
+  EXPECT_TRUE(id.bPresent);
+  EXPECT_EQ(id.strSerial, "SN000123");
+  EXPECT_EQ(id.usPID, 0x6601);
+  EXPECT_EQ(id.ucVersion, (std::array<uint8_t, 6>{0x20, 0x24, 0x05, 0x10, 0x00, 0x07}));
+  EXPECT_EQ(m_nRescans, 0);
+  EXPECT_FALSE(log.contains("ERR"));
+}
+
+TEST_F(HubOperations, EveryOperationOpensAndClosesItsOwnHandle) {
+  uint8_t v = 0;
+  m_rec->m_nOpens = 0;
+  EXPECT_EQ(m_dev->VLN318xAccessRegister(0, &v, 1, 0x5820, false), 0);
+  EXPECT_EQ(v, 0x11);
+  EXPECT_EQ(m_dev->vGetHubCcOrien(0), 1);
+  EXPECT_EQ(m_rec->m_nOpens, 2);
+}
+
+TEST_F(HubOperations, GuardsRefuseMissingHubsAndBadArguments) {
+  uint8_t v = 0;
+  m_list.m_DriverNum = 0;
+  EXPECT_EQ(m_dev->VLN318xAccessRegister(0, &v, 1, 0x5820, false), -4);
+  EXPECT_EQ(m_dev->VLN318xReset(0, 0), -4);
+  m_list.m_DriverNum = 2;
+  m_list.drv[1].ObjectName.clear();
+  std::array<uint8_t, 256> cfg{};
+  EXPECT_EQ(m_dev->VLN318xBlockErase(1, 0), -10);
+  EXPECT_EQ(m_dev->VLN318xConfigWrite(1, cfg.data(), 0, true), -10);
+  EXPECT_EQ(m_dev->VLN318xAccessRegister(16, &v, 1, 0x5820, false), -10);
+  EXPECT_EQ(m_dev->VLN318xConfigRead(0, cfg.data(), 255, 0, true), -10);  // the buffer must hold a block
+  EXPECT_EQ(m_dev->vGetHubSpeedRate(0, 5), 0xFF);
+  // a record whose hub cannot be opened
+  m_list.dev[2].m_strHubObjectName = "usb:1-4";
+  LogCapture log;
+  EXPECT_EQ(m_dev->VLN318xAccessRegister(2, &v, 1, 0x5820, false), -4);
+  EXPECT_EQ(m_dev->VLN318xReset(2, 0), -4);
+  EXPECT_TRUE(log.contains("CVlntUSBDev::VLN318xReset:"));
+  EXPECT_TRUE(log.contains("Target[2] CreateFile FAIL,objectname=usb:1-4"));
+  EXPECT_EQ(m_dev->VLN318xConfigRead(2, cfg.data(), 256, 0, true), -1);
+  EXPECT_TRUE(log.contains("Target[2] CreateFile FAIL, ret:-1"));
+}
+
+TEST_F(HubOperations, FirmwareWriteRoundsTheFileUpTo32Bytes) {
+  m_dir.write("a.bin", std::string(40000, '\x01'));
+  m_dir.write("b.bin", std::string(40001, '\x01'));
+  EXPECT_EQ(m_dev->VLN318xFirmwareWrite(0, 0, true, (m_dir.path() / "a.bin").string()), 0);
+  auto r = m_rec->vecRequests();
+  EXPECT_EQ(r.size(), 1250u);
+  EXPECT_EQ(r.back().rec().dwIndex, 40000u);
+  m_rec->vClear();
+  EXPECT_EQ(m_dev->VLN318xFirmwareWrite(0, 0, false, (m_dir.path() / "b.bin").string()), 0);
+  r = m_rec->vecRequests();
+  ASSERT_EQ(r.size(), 1251u);
+  EXPECT_EQ(r.back().rec().dwIndex, 40032u);
+  EXPECT_EQ(r.back().rec().dwRequest, 0x60u);
+  EXPECT_EQ(std::count(r.back().vecIn.begin() + 25, r.back().vecIn.end(), 0), 31);
+  m_dir.write("c.bin", std::string(0xFF01, '\x01'));
+  LogCapture log;
+  m_rec->vClear();
+  EXPECT_EQ(m_dev->VLN318xFirmwareWrite(0, 0, true, (m_dir.path() / "c.bin").string()), -1);
+  EXPECT_TRUE(log.contains("Malloc ucpFileBuf Fail , dwFWFileLen 65312"));
+  EXPECT_EQ(m_dev->VLN318xFirmwareWrite(0, 0, true, (m_dir.path() / "none.bin").string()), -1);
+  EXPECT_TRUE(m_rec->vecRequests().empty());
+}
+
+TEST_F(HubOperations, FirmwareReadRefusesAnAreaWithoutValidLength) {
+  m_bench->vSetFlash(0, 0x100, {0xFF, 0x4F});
+  std::vector<uint8_t> buf(0xFF00);
+  LogCapture log;
+  EXPECT_EQ(m_dev->VLN318xFirmwareRead(0, buf.data(), 0, true), -1);
+  EXPECT_EQ(m_rec->vecRequests().size(), 1u);
+  EXPECT_TRUE(log.contains("ReadConfigFWCmd FAIL, wFWLength=4fff"));
+  m_bench->vSetFlash(0, 0x100, {0xF9, 0xFE});
+  EXPECT_EQ(m_dev->VLN318xFirmwareRead(0, buf.data(), 0, true), -1);  // above 0xFEF8
+  m_bench->vSetFlash(0, 0x100, {0x00, 0x50});
+  EXPECT_EQ(m_dev->VLN318xFirmwareRead(0, buf.data(), 0, true), 0);
+}
+
+TEST_F(HubOperations, EraseWhoseFirstPollTimesOutCountsAsDoneAndTheVerifyCatchesIt) {
+  vLoad("\"faults\": [{\"kind\": \"erase_stuck\", \"request\": \"0x57\"}]");
+  m_bench->vSetFlash(0, 0, std::vector<uint8_t>(0x10000, 0x00));  // an old image
+  auto cfg = arrConfig("NEW");
+  LogCapture log;
+  EXPECT_TRUE(m_dev->bAccessHubConfig(0, 1, cfg.data(), 0, true));
+  EXPECT_TRUE(log.contains("PollingRegStatus [Dev0] TimeOut!!! Bolcok 0"));
+  auto reqs = m_rec->vecRequests();
+  EXPECT_EQ(std::count_if(reqs.begin(), reqs.end(), [](auto& r) { return r.rec().dwRequest == 0x57; }), 1);
+  std::array<uint8_t, 256> back{};
+  EXPECT_TRUE(m_dev->bAccessHubConfig(0, 0, back.data(), 0, true));
+  EXPECT_NE(back, cfg);  // programmed over an unerased image
+}
+
+TEST_F(HubOperations, EraseSendsBothPhasesAndReportsAFailedSecondPhase) {
+  vLoad("\"faults\": [{\"kind\": \"fail\", \"request\": \"0x57\", \"occurrence\": 2}]");
+  LogCapture log;
+  EXPECT_EQ(m_dev->VLN318xBlockErase(0, 0), -1);
+  EXPECT_TRUE(log.contains("SPIBlockEraseCmd[0] return -1"));
+  vLoad("\"faults\": [{\"kind\": \"stall\", \"request\": \"0x57\"}]");
+  EXPECT_EQ(m_dev->VLN318xBlockErase(0, 0), -1);
+  EXPECT_TRUE(log.contains("SPIBlockEraseCmd[0] Bolcok 0, return -1"));
+  vLoad("");
+  m_bench->vSetFlash(0, 0x10000, std::vector<uint8_t>(16, 0));
+  EXPECT_EQ(m_dev->VLN318xBlockErase(0, 1), 0);
+  EXPECT_EQ(m_bench->vecFlash(0, 0x10000, 1)[0], 0xFF);
+}
+
+TEST_F(HubOperations, CpuBSelectionMakesTheValueOne) {
+  auto cfg = arrConfig("B");
+  EXPECT_TRUE(m_dev->bAccessHubConfig(0, 1, cfg.data(), 0, false));
+  auto reqs = m_rec->vecRequests();
+  EXPECT_EQ(reqs.front().rec().dwValue, 0x0001u);  // erase phase 0 of block 1
+  EXPECT_EQ(reqs.back().rec().dwRequest, 0x61u);
+  EXPECT_EQ(reqs.back().rec().dwValue, 1u);
+  EXPECT_EQ(m_bench->vecFlash(0, 0x10000, 256), std::vector<uint8_t>(cfg.begin(), cfg.end()));
+  // without CPU A the image path loses its file name and the download fails
+  LogCapture log;
+  vWriteImage(vecImage(0x5000));
+  EXPECT_EQ(m_dev->vUpdateHubFirmware(0, 0, false), 0);
+  EXPECT_TRUE(log.contains(" !!!! bIsCPU_A=0"));
+  EXPECT_TRUE(log.contains("VLN318xFirmwareWrite, strFWPath " + m_dir.str() + "/VLNFW_Temp,"));
+}
+
+TEST_F(HubOperations, ConfigWriteAndReadFailuresAreLogged) {
+  vLoad("\"faults\": [{\"kind\": \"timeout\", \"request\": \"0x51\", \"occurrence\": 4}, "
+        "{\"kind\": \"stall\", \"request\": \"0x55\", \"occurrence\": 3}]");
+  auto cfg = arrConfig("X");
+  LogCapture log;
+  uint64_t t0 = ullNow();
+  EXPECT_EQ(m_dev->VLN318xConfigWrite(0, cfg.data(), 0, true), -1);
+  EXPECT_GE(ullNow() - t0, 2500u);  // the request's time-out passed
+  EXPECT_TRUE(log.contains("VLN318xConfigWrite[0] return -1, dwErrorCode 110"));
+  std::array<uint8_t, 256> back{};
+  EXPECT_EQ(m_dev->VLN318xConfigRead(0, back.data(), 256, 0, true), -1);
+  EXPECT_TRUE(log.contains("Target[0] ReadConfigFWCmd FAIL, ret:32"));
+  EXPECT_TRUE(log.contains("Target[0] ReadConfigFWCmd FAIL, ret:-1"));
+}
+
+TEST_F(HubOperations, ReadBackRetriesAndAsksForARescan) {
+  m_bench->vSetFlash(0, 0x100, {0x00, 0x50});
+  vLoad("\"faults\": [{\"kind\": \"fail\", \"request\": \"0x55\", \"occurrence\": 2}]");
+  std::vector<uint8_t> rom(0x10000, 0);
+  LogCapture log;
+  EXPECT_FALSE(m_dev->bReadHubSPIROM(0, rom.data(), 0, true));
+  EXPECT_TRUE(log.contains("VLN318xConfigRead Failed[0] , Retry[0]"));
+  EXPECT_EQ(m_nRescans, 1);
+  EXPECT_EQ(rom[0], 0xFF);  // the failed block reading leaves 0xFF
+  // a firmware read failure ends the passes
+  vLoad("\"faults\": [{\"kind\": \"stall\", \"request\": \"0x55\", \"occurrence\": 9}]");
+  m_nRescans = 0;
+  m_rec->vClear();
+  EXPECT_FALSE(m_dev->bReadHubSPIROM(0, rom.data(), 0, true));
+  EXPECT_TRUE(log.contains("VLN318xFirmwareRead Failed[0] , Retry[0]"));
+  EXPECT_EQ(m_nRescans, 1);
+  EXPECT_EQ(m_rec->vecRequests().size(), 9u);
+}
+
+TEST_F(HubOperations, BitFlipsAreCaughtByTheReadBackCompare) {
+  vLoad("\"faults\": [{\"kind\": \"flip\", \"request\": \"0x50\", \"occurrence\": 100, \"seed\": 3}]");
+  auto img = vecImage(0x5000);
+  vWriteImage(img);
+  auto cfg = arrConfig("F");
+  ASSERT_TRUE(m_dev->bAccessHubConfig(0, 1, cfg.data(), 0, true));
+  ASSERT_EQ(m_dev->vUpdateHubFirmware(0, 0, true), 1);
+  std::vector<uint8_t> rom(0x10000, 0);
+  ASSERT_TRUE(m_dev->bReadHubSPIROM(0, rom.data(), 0, true));
+  EXPECT_FALSE(std::equal(img.begin(), img.end(), rom.begin() + 0x100));
+  EXPECT_TRUE(std::equal(img.begin(), img.begin() + 99 * 32, rom.begin() + 0x100));
+}
+
+TEST_F(HubOperations, HubGoneMidDownloadFailsTheUpdate) {
+  vLoad("\"faults\": [{\"kind\": \"gone\", \"request\": \"0x50\", \"occurrence\": 50}]");
+  vWriteImage(vecImage(0x5000));
+  LogCapture log;
+  EXPECT_EQ(m_dev->vUpdateHubFirmware(0, 0, true), 0);
+  EXPECT_TRUE(log.contains("DownLoad[0] FW return -3"));
+  EXPECT_FALSE(m_bench->bPresent(0));
+}
+
+TEST_F(HubOperations, SpeedAndCableOrientationDecoding) {
+  const std::pair<uint8_t, uint8_t> speeds[] = {{0x00, 2}, {0x10, 2}, {0x20, 2}, {0x30, 3}, {0x24, 4}, {0x34, 5}, {0x2C, 0xFF}};
+  for (auto [reg, code] : speeds) {
+    m_bench->vSetRegister(0, 0x3238, reg);
+    EXPECT_EQ(m_dev->vGetHubSpeedRate(0, 2), code) << int(reg);
+  }
+  const std::pair<uint8_t, uint8_t> cc[] = {{0x7F, 1}, {0x80, 2}, {0x3F, 0xFF}, {0xC0, 0xFF}};
+  for (auto [reg, code] : cc) {
+    m_bench->vSetRegister(0, 0x6802, reg);
+    EXPECT_EQ(m_dev->vGetHubCcOrien(0), code) << int(reg);
+  }
+  LogCapture log;
+  m_bench->vSetRegister(0, 0x3038, 0x34);
+  m_dev->vGetHubSpeedRate(0, 0);
+  EXPECT_TRUE(log.contains("Dev[0] vGetHubSpeedRate: 0x34"));
+  EXPECT_TRUE(log.contains("Dev[0] UsbSuper Speed Plus (Usb3.x)"));
+  vLoad("\"faults\": [{\"kind\": \"stall\", \"request\": \"0x52\", \"count\": 0}]");
+  EXPECT_EQ(m_dev->vGetHubSpeedRate(0, 0), 0xFF);
+  EXPECT_EQ(m_dev->vGetHubCcOrien(0), 0xFF);
+  EXPECT_TRUE(log.contains("Dev[0] VLN318xAccessRegister Failed: 0xff"));
+}
+
+TEST_F(HubOperations, StoppedOperationsEndTheirWaitsAtOnce) {
+  std::stop_source ss;
+  ss.request_stop();
+  std::array<uint8_t, 256> back{};
+  uint64_t t0 = ullNow();
+  EXPECT_TRUE(m_dev->bAccessHubConfig(0, 0, back.data(), 0, true, ss.get_token()));
+  EXPECT_EQ(m_dev->VLN318xReset(0, 1, ss.get_token()), -1);  // stopped before the trigger
+  EXPECT_EQ(ullNow() - t0, 0u);
+  EXPECT_TRUE(m_bench->bPresent(0));
+}
