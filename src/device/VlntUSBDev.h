@@ -19,6 +19,9 @@
 #include "device/VLNTFILTER0.h"
 #include "platform/Clock.h"
 #include "platform/FilterDevice.h"
+#include "device/UsbWalk.h"        // USB walk and identification
+#include "platform/UsbTree.h"      // USB walk and identification
+#include <vector>                  // USB walk and identification
 
 constexpr uint32_t HUB_IMAGE_SIZE = 0x10000;        // a full read-back: configuration, then firmware area
 constexpr uint32_t HUB_FIRMWARE_AREA = 0x100;
@@ -66,6 +69,30 @@ class CVlntUSBDev {
   // Members of the walk (Open, Enum, GetPortData, ...) and of the identification
   // (vClearPrivateData, vTestHandleFromDriverInfo, ucTargetNumber, the opened flag, the scan
   // state and the serial cache) are added here, implemented in their own .cpp files.
+  // USB walk and identification (VlntUSBDev_Walk.cpp, VlntUSBDev_Ident.cpp, DeviceState.cpp)
+  void vSetWalkPlatform(IUsbTree* pTree, IDeviceState* pState, IFilterDriverStatus* pDriver, CUSBUtility* pUtility);
+  int Open(DeviceList* pDevList, const std::string& strSetting);
+  void Enum();
+  int OpenDevice(std::vector<std::string>& vecControllers, int nMaxCount, bool bOverlapped);
+  void EnumerateHostController(const std::string& strController, int nIndex);
+  bool GetPortData(const std::string& strHub, uint32_t ulPortCount, int iHubDepth, const std::string& strHubName);
+  int GetHCDDriverKeyName(const std::string& strController, std::string& strKey);
+  int GetRootHubName(const std::string& strController, std::string& strHub);
+  int GetDriverKeyName(const std::string& strHub, uint32_t ulPort, std::string& strKey);
+  int DriverNameToDeviceDesc(const std::string& strKey, std::string& strDesc);
+  int DriverNameToHARDWARE(const std::string& strKey, std::string& strHwId);
+  uint16_t GetDeviceDescriptor(const std::string& strHub, uint32_t ulPort, const UsbDeviceDescriptor& desc);
+  std::string GetStringDescriptor(const std::string& strHub, uint32_t ulPort, uint16_t usLangId, uint8_t ucIndex);
+  bool bVLNHubGetDeviceDescriptor(const std::string& strHub, uint32_t ulPort, uint16_t& usChipId);
+  int GetObjecNameFromDriverName(DriverInfo& entry, bool bHub, bool bRetry);
+  void vClearPrivateData();
+  void vTestHandleFromDriverInfo(DeviceList* pDevList);
+  bool bScanForHardwaeChanges();
+  uint8_t ucGet6420HWId(HubPowerRecord& rec, std::vector<std::string>& vecPaths);
+  bool bSet6420HubPowerManagementByRegistry(HubPowerRecord& rec, uint8_t ucValue);
+  int SetPWManagementEnable();
+  UsbWalkState m_walk;
+  // end of USB walk and identification
 
  protected:
   // Opens the filter device of record n; null when there is none or it cannot be opened.
