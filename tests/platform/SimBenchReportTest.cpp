@@ -10,7 +10,7 @@ TEST(SimBenchReport, NewBenchLoadsWithBlankHubsAndIsNotOverwritten) {
   TempDir dir;
   nlohmann::json j;
   std::string err;
-  ASSERT_TRUE(bWriteNewSimBench(dir.str(), 3, true, j, err)) << err;
+  ASSERT_TRUE(bWriteNewSimBench(dir.str(), 3, false, j, err)) << err;
   EXPECT_EQ(j["hubs"].size(), 3u);
   EXPECT_EQ(std::filesystem::file_size(dir.path() / "hub3.flash"), 131072u);
   auto bench = CSimBench::pLoad((dir.path() / "bench.json").string(), err);
@@ -27,7 +27,7 @@ TEST(SimBenchReport, ShowDecodesAWrittenConfigurationBlock) {
   TempDir dir;
   nlohmann::json j;
   std::string err;
-  ASSERT_TRUE(bWriteNewSimBench(dir.str(), 1, false, j, err));
+  ASSERT_TRUE(bWriteNewSimBench(dir.str(), 1, true, j, err));
   auto bench = CSimBench::pLoad((dir.path() / "bench.json").string(), err);
   ASSERT_TRUE(bench);
   std::vector<uint8_t> cfg(256, 0xFF);
