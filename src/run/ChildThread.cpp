@@ -1,0 +1,321 @@
+// The per-hub worker: configuration block and firmware into the hub's flash, read-back and
+// comparison, link speed, the CPU reset in depth order, and the descriptor check against
+// the identity the hub reports after it came back.
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <vector>
+
+#include "log/DebugLog.h"
+#include "run/RunEngine.h"
+#include "settings/SerialNumber.h"
+
+namespace {
+const char* L = "CMPToolDlg::ChildThreadFun";
+
+struct StopRequested {};
+
+// The speed word of a hub's USB text: the record keeps texts like "U3.2_10Gx2" or "U2.0";
+// the selection asks for "HIGH", "SUPER" or "PLUS".
+std::string strSpeedWord(const std::string& strUSBText) {
+  if (strcasecmp(strUSBText.c_str(), "HIGH") == 0 || strcasecmp(strUSBText.c_str(), "SUPER") == 0 ||
+      strcasecmp(strUSBText.c_str(), "PLUS") == 0)
+    return strUSBText;
+  if (strncasecmp(strUSBText.c_str(), "U3", 2) == 0)
+    return strUSBText.find("10G") != std::string::npos || strUSBText.find("20G") != std::string::npos ? "PLUS"
+                                                                                                       : "SUPER";
+  if (strncasecmp(strUSBText.c_str(), "U2", 2) == 0) return "HIGH";
+  return strUSBText;
+}
+}  // namespace
+
+int CRunEngine::nSettledCount() const {
+  // A measure of the others' progress towards their resets: it grows whenever a hub becomes
+  // ready, resets or finishes.
+  int n = 0;
+  for (const auto& c : m_ChildInfo) {
+    uint8_t s = c.ucThreadState.load();
+    if (s == CHILD_THREAD_RST_READY) n += 1;
+    if (s == CHILD_THREAD_RST_DONE) n += 2;
+    if (s == CHILD_THREAD_FINISH) n += 3;
+  }
+  return n;
+}
+
+bool CRunEngine::bResetTurn(int nSlot) const {
+  // Every hub of the run has finished its update and checks, and every deeper hub of the
+  // run has finished (reset and checked, or skipped its reset): resetting a hub takes every
+  // hub below it off the bus, so the deepest go first.
+  const uint8_t ucDepth = m_devList.dev[nSlot].m_ucHubDepth;
+  int nReady = 0;
+  for (int i = 0; i < MAX_DEV_RECORDS; ++i) {
+    uint8_t s = m_ChildInfo[i].ucThreadState.load();
+    if (s == CHILD_THREAD_IDLE) continue;
+    if (s == CHILD_THREAD_RST_READY || s == CHILD_THREAD_RST_DONE || s == CHILD_THREAD_FINISH) ++nReady;
+    if (i != nSlot && m_devList.dev[i].m_ucHubDepth > ucDepth && s != CHILD_THREAD_FINISH) return false;
+  }
+  return nReady >= m_ChildInfo[nSlot].ucDevCount;
+}
+
+bool CRunEngine::bEnterResetLock(std::stop_token st) {
+  // Blocking hand-over of the lock, stop-aware in short slices.
+  while (!st.stop_requested())
+    if (m_utility.m_ReloadFWCriticalSection.try_lock_for(std::chrono::milliseconds(2))) return true;
+  return false;
+}
+
+bool CRunEngine::bDescriptorCheck(std::stop_token st, int nSlot) {
+  const DevRecord& d = m_devList.dev[nSlot];
+  // The hub comes back on the same port path after its reset; wait for it (bounded) and
+  // take the identity it reports then.
+  HubIdentity id;
+  const uint64_t ullStart = m_clock.ullNowMs();
+  int nRet;
+  while ((nRet = m_devices.nReadHubIdentity(nSlot, id)) != 0) {
+    if (m_clock.ullNowMs() - ullStart >= m_timings.uReturnTimeoutMs) {
+      vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], hub did not come back on [%s] , dwErrorCode : %d", L, __LINE__,
+                        nSlot, d.m_strHubObjectName.c_str(), nRet);
+      return false;
+    }
+    if (!m_clock.bSleepMs(m_timings.uReturnPollMs, st)) throw StopRequested{};
+  }
+  // A USB 2.0 half reports the second product id.
+  std::string strPID = m_screen.strPID;
+  if (id.usBcdUSB != 0 && id.usBcdUSB < 0x0300 && !m_screen.strPIDU2.empty()) strPID = m_screen.strPIDU2;
+  // Each hub's table got the run's serial number counted on by its index.
+  std::string strSN = strDeviceSerialNumber(m_ini.m_pINI.ucSN_EditType, m_strRunSN, static_cast<uint8_t>(nSlot));
+  const std::pair<const std::string*, const std::string*> items[] = {
+      {&id.strVID, &m_screen.strVID},
+      {&id.strPID, &strPID},
+      {&id.strSerialNumber, &strSN},
+      {&id.strManufacturer, &m_screen.strManufacturer},
+      {&id.strProduct, &m_screen.strProduct},
+  };
+  for (const auto& [pHub, pScreen] : items) {
+    if (strcasecmp(pHub->c_str(), pScreen->c_str()) != 0) {
+      vDEBUG_MSG_printf("%s:%d: ucTargetNumber[%d], Config Check mismatch [%s] != [%s]", L, __LINE__, nSlot,
+                        pHub->c_str(), pScreen->c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
+  CHILD_THREAD_INFO& info = m_ChildInfo[nSlot];
+  DevRecord& d = m_devList.dev[nSlot];
+  const DevListRunFlags f = m_devList.flags;
+  auto vSleep = [&](uint64_t ms) {
+    if (!m_clock.bSleepMs(ms, st)) throw StopRequested{};
+  };
+  auto vCheckStop = [&] {
+    if (st.stop_requested()) throw StopRequested{};
+  };
+  try {
+    const float fStep = static_cast<float>(100 / (info.ucTestItemCount ? info.ucTestItemCount : 1));
+    auto vAddProgress = [&] { info.fProgress = info.fProgress.load() + fStep; };
+    uint8_t ucWorking = 1;
+
+    // ---- Update ----
+    if (d.ucIndex > 16) {
+      ucWorking = 0;
+      vCell(nSlot, COL_UPDATE, "", CELL_PLAIN, st);
+    } else if (f.ucFw_enablel != 1) {
+      vCell(nSlot, COL_UPDATE, "", CELL_PLAIN, st);
+    } else {
+      do {
+        uint8_t ucChip = 0;
+        if (m_devices.nReadChipRegister(nSlot, ucChip) != 0) {
+          vDEBUG_ERR_printf("%s:%d: VLN318xAccessRegister Failed,pChildThreadInfo->ucTargetNumber[%d]  ", L, __LINE__,
+                            nSlot);
+          ucWorking = 0;
+          break;
+        }
+        vCheckStop();
+        vDEBUG_MSG_printf("%s:%d:   updata config , pChildThreadInfo->ucTargetNumber[%d] ", L, __LINE__, nSlot);
+        // A failed write or read-back fails the update (it must never count as written).
+        if (!m_devices.bAccessHubConfig(nSlot, 1, d.ucConfigBlock.data(), st)) {
+          vCheckStop();
+          vDEBUG_ERR_printf("%s:%d:  vWrRdConfiguration image 0 Failed!!![%d] ", L, __LINE__, nSlot);
+          ucWorking = 0;
+          break;
+        }
+        std::array<uint8_t, CONFIG_BIN_SIZE> scratch{};
+        if (!m_devices.bAccessHubConfig(nSlot, 0, scratch.data(), st)) {
+          vCheckStop();
+          vDEBUG_ERR_printf("%s:%d:  vWrRdConfiguration image 0 Failed!!![%d] ", L, __LINE__, nSlot);
+          ucWorking = 0;
+          break;
+        }
+        vCheckStop();
+        vDEBUG_MSG_printf("%s:%d:   updata firmware , pChildThreadInfo->ucTargetNumber[%d] ", L, __LINE__, nSlot);
+        if (m_devices.vUpdateHubFirmware(nSlot, st) != 1) {
+          vCheckStop();
+          vDEBUG_ERR_printf("%s:%d:  vUpdate Firmware image 0 Failed!!![%d] ", L, __LINE__, nSlot);
+          ucWorking = 0;
+          break;
+        }
+        vCheckStop();
+        std::vector<uint8_t> buf(65536, 0xFF);
+        if (!m_devices.bReadHubSPIROM(nSlot, buf.data(), st)) {
+          vCheckStop();
+          vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], bReadSPIROM fail , dwErrorCode : %d", L, __LINE__, nSlot, errno);
+          ucWorking = 0;
+        }
+        // Configuration block, bytes 4..255.
+        for (int i = 4; i < CONFIG_BIN_SIZE; ++i) {
+          if (buf[i] == d.ucConfigBlock[i]) continue;
+          vDEBUG_ERR_printf("%s:%d: Config content compare Fail , dwFlashFWLeng[ %d]", L, __LINE__, CONFIG_BIN_SIZE);
+          ucWorking = 0;
+          for (int k = i; k < i + 4 && k < CONFIG_BIN_SIZE; ++k)
+            vDEBUG_ERR_printf("%s:%d: Cnt[%d], ucBufConfigInfo[%x] != pBuf[%x]", L, __LINE__, k, d.ucConfigBlock[k],
+                              buf[k]);
+          break;
+        }
+        // Firmware area against the whole flash image file: every byte written must read
+        // back (the length in the flash itself may be what went wrong).
+        std::string strPath = m_utility.m_szAppPath + "/VLNFW_Temp/TempBinData.bin";
+        std::ifstream in(strPath, std::ios::binary);
+        std::vector<uint8_t> file;
+        if (in) file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        const size_t ulLen = file.size();
+        if (!in || ulLen == 0 || ulLen > 0xFF00) {
+          vDEBUG_ERR_printf("%s:%d: Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWPatch  %s , dwErrorCode : %d", L,
+                            __LINE__, static_cast<int>(ulLen), strPath.c_str(), errno);
+          ucWorking = 0;
+        }
+        const size_t ulCmp = std::min<size_t>(ulLen, 0xFF00);
+        const int nFlashLen = buf[256] | (buf[257] << 8);
+        for (size_t i = 0; i < ulCmp; ++i) {
+          if (file[i] == buf[256 + i]) continue;
+          vDEBUG_ERR_printf("%s:%d: FW content compare Fail , dwFlashFWLeng[ %d]", L, __LINE__, nFlashLen);
+          ucWorking = 0;
+          for (size_t k = i; k < i + 4 && k < ulCmp; ++k)
+            vDEBUG_ERR_printf("%s:%d: Cnt[%x], ucpFileBuf[%x] != pBuf[%x]", L, __LINE__, static_cast<unsigned>(k),
+                              file[k], buf[256 + k]);
+          break;
+        }
+      } while (false);
+      d.results.ucUpdateResult = ucWorking;
+      if (ucWorking == 1) {
+        bOnWindow([this, nSlot] { m_table.vUpdateMainResultSubItemTable(false, m_devList, m_ini.m_pINI, nSlot); }, st);
+        vCell(nSlot, COL_UPDATE, RESULT_PASS, CELL_PLAIN, st);
+      } else {
+        vCell(nSlot, COL_UPDATE, RESULT_FAIL, CELL_PLAIN, st);
+      }
+      vAddProgress();
+    }
+
+    // ---- USB status ----
+    if (f.ucCheck_USBStatus_enable == 1) {
+      const std::string& sel = m_screen.strUSBStatus;
+      const char* pszDemand = strcasecmp(sel.c_str(), "USB 2.0") == 0   ? "HIGH"
+                              : strcasecmp(sel.c_str(), "USB 3.0") == 0 ? "SUPER"
+                              : strcasecmp(sel.c_str(), "USB 3.1") == 0 ? "PLUS"
+                                                                        : nullptr;
+      if (pszDemand && strcasecmp(strSpeedWord(d.strUSBText).c_str(), pszDemand) != 0) ucWorking = 0;
+      d.results.ucUSBStatusResult = ucWorking;
+      vCell(nSlot, COL_STATUS, ucWorking == 1 ? RESULT_PASS : RESULT_FAIL, CELL_PLAIN, st);
+      vAddProgress();
+    }
+
+    // ---- CPU reset ----
+    if (ucWorking != 0 && f.ucFw_reload == 1) {
+      vDEBUG_MSG_printf("%s:%d:  ucTargetNumber[%d], CHILD_THREAD_RST_READY, Hub Depth = %d ", L, __LINE__, nSlot,
+                        d.m_ucHubDepth);
+      info.ucThreadState = CHILD_THREAD_RST_READY;
+      // The time-out counts from the last progress of the others, so a long chain of deeper
+      // hubs resetting one by one never times a healthy hub out.
+      uint64_t ullSince = m_clock.ullNowMs();
+      int nLastSettled = nSettledCount();
+      bool bTurn = false;
+      for (;;) {
+        if (m_clock.ullNowMs() - ullSince > m_timings.uResetReadyTimeoutMs) {
+          ucWorking = 0;
+          vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], wait CPURST ready Time Out!!! , dwErrorCode : %d", L, __LINE__,
+                            nSlot, 0);
+          break;
+        }
+        vSleep(m_timings.uResetPollMs);
+        if (bResetTurn(nSlot)) {
+          bTurn = true;
+          break;
+        }
+        int nSettled = nSettledCount();
+        if (nSettled != nLastSettled) {
+          nLastSettled = nSettled;
+          ullSince = m_clock.ullNowMs();
+        }
+        vSleep(m_timings.uResetRetryMs);
+      }
+      int nReset = -1;
+      if (bTurn) {
+        vCell(nSlot, COL_RELINK, "doing...1", CELL_ORANGE, st);
+        vDEBUG_MSG_printf("%s:%d:  ucTargetNumber[%d], this Hub is unlock to do CPU reset, m_MaxHubDepth=%d, "
+                          "m_ucHubDepth=%d ",
+                          L, __LINE__, nSlot, m_devList.m_MaxHubDepth, d.m_ucHubDepth);
+        if (!bEnterResetLock(st)) throw StopRequested{};
+        {
+          std::unique_lock<std::timed_mutex> lock(m_utility.m_ReloadFWCriticalSection, std::adopt_lock);
+          nReset = m_devices.VLN318xReset(nSlot, st);
+          vSleep(m_timings.uResetHoldMs);
+        }
+        if (nReset == 0) {
+          ucWorking = 1;
+          info.ucThreadState = CHILD_THREAD_RST_DONE;
+        } else {
+          ucWorking = 0;
+          vDEBUG_ERR_printf("%s:%d:  ucTargetNumber[%d], vCPURST Failed, Error = %d ", L, __LINE__, nSlot, nReset);
+        }
+      }
+      vCell(nSlot, COL_PACKAGE, "", CELL_PLAIN, st);
+      d.results.ucRelinkResult = ucWorking;
+      if (ucWorking == 1)
+        vCell(nSlot, COL_RELINK, RESULT_PASS, CELL_GREEN, st);
+      else if (nReset != -3)
+        vCell(nSlot, COL_RELINK, RESULT_FAIL, CELL_PASS_OR_RED, st);
+      vSleep(static_cast<uint64_t>(d.m_ucHubDepth) * m_timings.uDepthWaitMs);
+    } else {
+      vCell(nSlot, COL_RELINK, "", CELL_PLAIN, st);
+    }
+
+    // ---- Config Check ----
+    if (f.ucConfig_Check == 1 && ucWorking == 1) {
+      uint8_t ucOk = bDescriptorCheck(st, nSlot) ? 1 : 0;
+      d.results.ucConfigCheckResult = ucOk;
+      vCell(nSlot, COL_UPDATE, ucOk ? RESULT_PASS : RESULT_FAIL, CELL_PLAIN, st);
+      vAddProgress();
+    }
+
+    info.fProgress = 100.0f;
+    info.ucThreadState = CHILD_THREAD_FINISH;
+    return 1;
+  } catch (const StopRequested&) {
+    // Stopped at a wait: the hub keeps the results it has.
+    vDEBUG_MSG_printf("%s:%d: ucTargetNumber[%d], stopped", L, __LINE__, nSlot);
+    info.fProgress = 100.0f;
+    info.ucThreadState = CHILD_THREAD_FINISH;
+    return 1;
+  } catch (...) {
+    if (f.ucFw_enablel == 1) {
+      d.results.ucUpdateResult = 0;
+      vCell(nSlot, COL_UPDATE, RESULT_FAIL, CELL_PLAIN, st);
+    } else {
+      vCell(nSlot, COL_UPDATE, "", CELL_PLAIN, st);
+    }
+    if (f.ucFw_reload == 1) {
+      d.results.ucRelinkResult = 0;
+      vCell(nSlot, COL_RELINK, RESULT_FAIL, CELL_PLAIN, st);
+    } else {
+      vCell(nSlot, COL_RELINK, "", CELL_PLAIN, st);
+    }
+    vDEBUG_MSG_printf("%s:%d: ChildThreadFun: dwErrorCode %d", L, __LINE__, errno);
+    info.fProgress = 100.0f;
+    info.ucThreadState = CHILD_THREAD_FINISH;
+    return 0;
+  }
+}

@@ -1,0 +1,229 @@
+// The run thread: one worker per selected hub, the wait for them, counting, the next
+// serial number, the settings save, the rescan, the result log, pictures and bar colours.
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+
+#include "log/DebugLog.h"
+#include "run/RunEngine.h"
+#include "settings/SerialNumber.h"
+
+namespace {
+const char* L = "CMPToolDlg::MainThreadFun";
+}
+
+bool CRunEngine::bHubPassed(const DevRecord& d) const {
+  const DevListRunFlags& f = m_devList.flags;
+  const DevResults& r = d.results;
+  if (f.ucFw_enablel == 1 && r.ucUpdateResult == 0) return false;
+  if (f.ucFw_reload == 1 && r.ucRelinkResult == 0) return false;
+  if (f.ucFormat_enable == 1 && (r.ucPartitionResult != 1 || r.ucFormatResult != 1)) return false;
+  if (f.ucWr_test_enable == 1 && r.ucWrTestResult == 0) return false;
+  if (f.ucPreload_enable == 1 && r.ucPreloadResult == 0) return false;
+  if (f.ucCheck_USBStatus_enable == 1 && r.ucUSBStatusResult == 0) return false;
+  if (f.ucHDDCapacityCheck_enable == 1 && r.ucCapacityResult == 0) return false;
+  // The descriptor check is not counted among the items, but a hub that failed it fails.
+  if (f.ucConfig_Check == 1 && r.ucConfigCheckResult == 0) return false;
+  return true;
+}
+
+int CRunEngine::MainThreadFun(std::stop_token st) {
+  const MAIN_THREAD_INFO info = m_MainInfo;
+  int nResult = 1;
+  // The process-wide run mark: another copy started during the run leaves it alone.
+  const bool bMarked = m_utility.bBeginProductionRun(0);
+  try {
+    // 1.
+    vUnRegisterDeviceNotification();
+    // 2.
+    for (auto& d : m_devList.dev) d.results = DevResults{};
+    bOnWindow(
+        [this] {
+          m_table.vClearMainResultSubItemStatusTable();
+          m_view.vSetRunProgress(0);
+        },
+        st);
+    // 3.
+    {
+      std::lock_guard<std::mutex> l(m_threadsMutex);
+      for (int i = 0; i < MAX_DEV_RECORDS; ++i) {
+        CHILD_THREAD_INFO& c = m_ChildInfo[i];
+        c.ucTargetNumber = static_cast<uint8_t>(i);
+        c.ucDevCount = info.ucDevCount;
+        c.ucReserved = 0;
+        c.fProgress = 0.0f;
+        if (info.ucSelected[i] == 1 && !st.stop_requested()) {
+          c.ucTestItemCount = info.ucTestItemCount;
+          c.ucThreadState = CHILD_THREAD_RUN;
+        } else {
+          c.ucTestItemCount = 0;
+          c.ucThreadState = CHILD_THREAD_IDLE;
+        }
+      }
+      // States first, workers after: a worker looks at the others' states from its start.
+      for (int i = 0; i < MAX_DEV_RECORDS; ++i) {
+        if (m_ChildInfo[i].ucThreadState.load() != CHILD_THREAD_RUN) continue;
+        if (m_pChildThread[i].joinable()) m_pChildThread[i].join();  // a worker of the last run
+        m_pChildThread[i] = std::jthread([this, i](std::stop_token cst) { ChildThreadFun(cst, i); });
+      }
+    }
+    // 4. Wait for the workers.
+    auto vStopWorkers = [this] {
+      std::lock_guard<std::mutex> l(m_threadsMutex);
+      for (auto& c : m_pChildThread)
+        if (c.joinable()) c.request_stop();
+    };
+    uint8_t ucBar = 0;
+    for (uint32_t uPass = 0;; ++uPass) {
+      ucBar = ucBar >= 100 ? 0 : ucBar + 1;
+      float fSum = 0;
+      int nFinished = 0;
+      for (int i = 0; i < MAX_DEV_RECORDS; ++i) {
+        if (info.ucSelected[i] != 1) continue;
+        fSum += m_ChildInfo[i].fProgress.load();
+        if (m_ChildInfo[i].ucThreadState.load() == CHILD_THREAD_FINISH) ++nFinished;
+      }
+      int nPercent = info.ucDevCount ? static_cast<int>(fSum / info.ucDevCount) : 0;
+      char sz[16];
+      snprintf(sz, sizeof sz, "%3d %%", nPercent);
+      std::string strPercent = sz;
+      bOnWindow(
+          [this, ucBar, strPercent] {
+            m_view.vSetRunProgress(ucBar);
+            m_view.vSetRunProgressText(strPercent);
+          },
+          st);
+      if (nFinished >= info.ucDevCount) break;
+      if (uPass >= m_timings.uMainMaxPasses) {
+        for (int i = 0; i < MAX_DEV_RECORDS; ++i) {
+          if (info.ucSelected[i] != 1) continue;
+          if (m_ChildInfo[i].ucThreadState.load() == CHILD_THREAD_FINISH) continue;
+          vDEBUG_MSG_printf("%s:%d: MainThreadFun: TerminateThread[%d] , dwErrorCode %d", L, __LINE__, i, 0);
+        }
+        vStopWorkers();
+        vDEBUG_MSG_printf("%s:%d: MainThreadFun: TimeOut dwErrorCode %d", L, __LINE__, 0);
+        break;
+      }
+      if (!m_clock.bSleepMs(m_timings.uMainPollMs, st)) {
+        // Stopped: the workers stop at their next wait, with the results they have.
+        vStopWorkers();
+        break;
+      }
+    }
+    // Every worker has ended before its record is read (a stopped one ends at its wait).
+    {
+      std::array<std::jthread, MAX_DEV_RECORDS> done;
+      {
+        std::lock_guard<std::mutex> l(m_threadsMutex);
+        for (int i = 0; i < MAX_DEV_RECORDS; ++i)
+          if (m_pChildThread[i].joinable()) done[i] = std::move(m_pChildThread[i]);
+      }
+      for (auto& t : done)
+        if (t.joinable()) t.join();
+    }
+    vFinishRun(st);
+  } catch (...) {
+    {
+      std::lock_guard<std::mutex> l(m_threadsMutex);
+      for (int i = 0; i < MAX_DEV_RECORDS; ++i)
+        if (info.ucSelected[i] == 1 && m_pChildThread[i].joinable()) {
+          m_pChildThread[i].request_stop();
+          vDEBUG_ERR_printf("%s:%d: ChildThreadFun: TerminateThread[%d] , dwErrorCode %d", L, __LINE__, i, errno);
+        }
+    }
+    vRegisterDeviceNotification();
+    vDEBUG_ERR_printf("%s:%d: MainThreadFun: dwErrorCode %d", L, __LINE__, errno);
+    const bool bFail = m_ucRunStatus.load() == 2;
+    bOnWindow([this, bFail] { m_view.vSetRunProgressColour(bFail ? RUN_RGB_RED : RUN_RGB_PURE_GREEN); }, st);
+    nResult = 0;
+  }
+  if (bMarked) m_utility.vEndProductionRun();
+  {
+    std::lock_guard<std::mutex> l(m_idleMutex);
+    m_bMainRunning = false;
+  }
+  m_idleCv.notify_all();
+  return nResult;
+}
+
+void CRunEngine::vFinishRun(std::stop_token st) {
+  const MAIN_THREAD_INFO info = m_MainInfo;
+  INISettings& ini = m_ini.m_pINI;
+  // 5.
+  bOnWindow(
+      [this, &ini] {
+        m_view.vSetRunProgress(100);
+        m_view.vSetControls(ini.ucAuto_mp == 1 ? ERunControls::AutoMode : ERunControls::Normal);
+      },
+      st);
+  // 6. Serial number.
+  if (bRunAdvancesSN(ini, m_utility.m_strFWFilePath)) {
+    bOnWindow(
+        [this, &ini, &info] {
+          std::string strNext = strNextRunSerialNumber(ini, m_screen.strSerialNumber, info.ucDevCount);
+          m_screen.strSerialNumber = strNext;
+          m_view.vSetSerialNumberBox(strNext);
+          ini.ucSerial_number = strNext.substr(0, 255);
+          std::string strPath = m_utility.m_szAppPath + "/vlnhub.ini";
+          { std::ofstream touch(strPath, std::ios::app); }
+          if (m_strCmdLineSN.empty() && !m_ini.vStoreINIFile(strPath))
+            vDEBUG_MSG_printf("%s:%d: vStoreINIFile FAIL , strSaveINIFilePath[%s] %d", L, __LINE__, strPath.c_str(),
+                              errno);
+        },
+        st);
+  }
+  // 7. Counting, on the window thread, where Clear also works on the counters.
+  bOnWindow(
+      [this, &info] {
+        m_ucRunStatus = 1;
+        for (int i = 0; i < MAX_DEV_RECORDS; ++i) {
+          if (info.ucSelected[i] != 1) continue;
+          if (bHubPassed(m_devList.dev[i])) {
+            ++m_devList.m_dwPassCount;
+          } else {
+            ++m_devList.m_dwFailCount;
+            m_ucRunStatus = 2;
+          }
+          ++m_devList.m_dwTotalCount;
+          m_table.vShowCounters(m_devList);
+        }
+      },
+      st);
+  // 8. Rescan so that the log shows the hubs' new serial numbers.
+  bool bRescan = false;
+  if (m_screen.strSerialNumber != "00000000000000000000")
+    for (int i = 0; i < m_devList.DevNums && i < MAX_DEV_RECORDS; ++i)
+      if (m_devList.dev[i].strSerialNumber == "00000000000000000000") bRescan = true;
+  if (bRescan) {
+    SavedResults saved = CResultTable::stSaveResults(m_devList);
+    // Results stay with the slots of this run; the rescan only brings the new identities.
+    std::array<DevResults, MAX_DEV_RECORDS> results;
+    for (int i = 0; i < MAX_DEV_RECORDS; ++i) results[i] = m_devList.dev[i].results;
+    vScanUSBPort(st, true);
+    for (int i = 0; i < MAX_DEV_RECORDS; ++i)
+      if (m_devList.dev[i].ucIndex < MAX_DEV_RECORDS) m_devList.dev[i].results = results[m_devList.dev[i].ucIndex];
+    m_clock.bSleepMs(m_timings.uRescanWaitMs, st);
+    bOnWindow([this, saved] { m_table.vRepaintSavedResults(saved, m_devList, m_ini.m_pINI); }, st);
+  }
+  // 9. One log line per hub, in slot order.
+  for (int i = 0; i < MAX_DEV_RECORDS; ++i)
+    if (info.ucSelected[i] == 1) m_ini.vLogMPResult(static_cast<uint8_t>(i), m_devList, m_utility.m_szAppPath);
+  // 10.
+  m_clock.bSleepMs(m_timings.uNotifyWaitMs, st);
+  vRegisterDeviceNotification();
+  // 11.
+  const bool bFail = m_ucRunStatus.load() == 2;
+  bOnWindow(
+      [this, bFail] {
+        m_view.vShowPicture(bFail ? ERunPicture::Fail : ERunPicture::Pass, true);
+        m_view.vSetRunProgressColour(bFail ? RUN_RGB_RED : RUN_RGB_PURE_GREEN);
+      },
+      st);
+  // 12.
+  if (ini.ucAuto_Safe_Remove == 1 && !st.stop_requested()) {
+    if (m_clock.bSleepMs(static_cast<uint64_t>(std::max(0, ini.uiRemove_after_finish)) * 1000, st) && m_fnSafelyRemove)
+      bOnWindow(m_fnSafelyRemove, st);
+  }
+  // 13.
+  if (m_bShowGUI == 0 && !st.stop_requested()) vExit(bFail ? EXIT_RUN_FAILED : EXIT_RUN_PASSED);
+}

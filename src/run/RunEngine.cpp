@@ -1,0 +1,133 @@
+#include "run/RunEngine.h"
+
+#include <cerrno>
+#include <chrono>
+
+#include "log/DebugLog.h"
+
+CRunEngine::CRunEngine(CUSBUtility& utility, Ini& ini, DeviceList& devList, IRunDevices& devices, IRunView& view,
+                       IWindowThread& window, IClock& clock)
+    : m_utility(utility),
+      m_ini(ini),
+      m_devList(devList),
+      m_devices(devices),
+      m_view(view),
+      m_window(window),
+      m_clock(clock),
+      m_table(view) {
+  m_fnExitProcess = [this](int nCode) { m_window.vRequestExit(nCode); };
+}
+
+CRunEngine::~CRunEngine() {
+  m_bDevNotify = false;
+  bDeleteAllThread();
+  std::vector<ScanThread> scans;
+  {
+    std::lock_guard<std::mutex> l(m_threadsMutex);
+    for (auto& s : m_scanThreads) s.t.request_stop();
+    scans.swap(m_scanThreads);
+  }
+  scans.clear();  // joins
+  std::lock_guard<std::mutex> l(m_timerMutex);
+  vStopThread(m_timer);
+}
+
+bool CRunEngine::bOnWindow(std::function<void()> fn, std::stop_token st) { return m_window.bSend(std::move(fn), st); }
+
+void CRunEngine::vCell(int nSlot, int nColumn, const std::string& strText, uint8_t ucColour, std::stop_token st) {
+  bOnWindow(
+      [this, nSlot, nColumn, strText, ucColour] {
+        m_table.vUpdateMainResultItemTable(m_table.nRowOfSlot(m_devList, m_ini.m_pINI, nSlot), nColumn, strText,
+                                           ucColour);
+      },
+      st);
+}
+
+void CRunEngine::vExit(int nCode) {
+  vDEBUG_MSG_printf("%s:%d: exit code %d", "CMPToolDlg::vExitProcess", __LINE__, nCode);
+  if (m_fnExitProcess) m_fnExitProcess(nCode);
+}
+
+void CRunEngine::OnBnClickedButtonClearcount() { m_table.OnBnClickedButtonClearcount(m_devList); }
+
+void CRunEngine::vStopThread(std::jthread& t) {
+  if (!t.joinable()) return;
+  t.request_stop();
+  if (t.get_id() == std::this_thread::get_id())
+    t.detach();  // a thread never waits for itself; it is ending anyway
+  else
+    t.join();
+}
+
+bool CRunEngine::bRunThreadExists() const {
+  std::lock_guard<std::mutex> l(m_threadsMutex);
+  return m_pMainThread.joinable();
+}
+
+bool CRunEngine::bAutoThreadExists() const {
+  std::lock_guard<std::mutex> l(m_threadsMutex);
+  return m_pAutoThread.joinable();
+}
+
+bool CRunEngine::bDeleteAllThread() {
+  try {
+    std::jthread autoThread, mainThread;
+    std::array<std::jthread, MAX_DEV_RECORDS> children;
+    {
+      // Stop requests first, under the lock, so that a run thread about to start its
+      // workers sees the request; the waits follow outside the lock.
+      std::lock_guard<std::mutex> l(m_threadsMutex);
+      if (m_pAutoThread.joinable()) m_pAutoThread.request_stop();
+      for (auto& c : m_pChildThread)
+        if (c.joinable()) c.request_stop();
+      if (m_pMainThread.joinable()) m_pMainThread.request_stop();
+      autoThread = std::move(m_pAutoThread);
+      children = std::move(m_pChildThread);
+      mainThread = std::move(m_pMainThread);
+    }
+    if (autoThread.joinable()) {
+      vStopThread(autoThread);
+      vDEBUG_MSG_printf("%s:%d: bDeleteAllThread: m_pAutoThread , dwErrorCode %d", "CMPToolDlg::bDeleteAllThread",
+                        __LINE__, 0);
+    }
+    for (int i = 0; i < MAX_DEV_RECORDS; ++i) {
+      if (!children[i].joinable()) continue;
+      vStopThread(children[i]);
+      vDEBUG_MSG_printf("%s:%d: bDeleteAllThread: TerminateThread[%d] , dwErrorCode %d",
+                        "CMPToolDlg::bDeleteAllThread", __LINE__, i, 0);
+    }
+    if (mainThread.joinable()) {
+      vStopThread(mainThread);
+      vDEBUG_MSG_printf("%s:%d: bDeleteAllThread: TerminateThread m_pMainThread , dwErrorCode %d",
+                        "CMPToolDlg::bDeleteAllThread", __LINE__, 0);
+    }
+    return true;
+  } catch (...) {
+    vDEBUG_ERR_printf("%s:%d: bDeleteAllThread: ucWr_test_enable : %d , dwErrorCode %d", "CMPToolDlg::bDeleteAllThread",
+                      __LINE__, m_ini.m_pINI.ucWr_test_enable, errno);
+    return false;
+  }
+}
+
+void CRunEngine::vInitialPrivateData() {
+  try {
+    bDeleteAllThread();
+    m_devList = DeviceList{};
+    for (auto& d : m_devList.dev) d.vFree();
+    for (auto& c : m_ChildInfo) {
+      c.ucTargetNumber = c.ucDevCount = c.ucReserved = c.ucTestItemCount = 0;
+      c.fProgress = 0.0f;
+      c.ucThreadState = CHILD_THREAD_IDLE;
+    }
+    m_MainInfo = MAIN_THREAD_INFO{};
+    m_ucRunStatus = 0;
+  } catch (...) {
+    vDEBUG_ERR_printf("%s:%d: vInitialPrivateData: m_pDevList : %p , dwErrorCode %d", "CMPToolDlg::vInitialPrivateData",
+                      __LINE__, static_cast<void*>(&m_devList), errno);
+  }
+}
+
+bool CRunEngine::bWaitRunIdle(uint64_t ullRealMs) {
+  std::unique_lock<std::mutex> l(m_idleMutex);
+  return m_idleCv.wait_for(l, std::chrono::milliseconds(ullRealMs), [&] { return !m_bMainRunning.load(); });
+}

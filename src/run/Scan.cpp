@@ -1,0 +1,372 @@
+// Scanning, auto mode and device-change handling.
+#include <cerrno>
+
+#include "host/IMessageView.h"
+#include "log/DebugLog.h"
+#include "run/RunEngine.h"
+#include "settings/SerialNumber.h"
+
+namespace {
+
+// What a scan brings into the device list; counters, run flags and the firmware name stay.
+void vTakeScan(DeviceList& to, const DeviceList& from) {
+  to.DevNums = from.DevNums;
+  to.ucSkipWalk = from.ucSkipWalk;
+  to.dev = from.dev;
+  to.m_MaxHubDepth = from.m_MaxHubDepth;
+  to.ucReMarkedDepth = from.ucReMarkedDepth;
+  to.m_DriverNum = from.m_DriverNum;
+  to.drv = from.drv;
+  to.strTargetVID = from.strTargetVID;
+}
+}  // namespace
+
+bool CRunEngine::bScanIdle() const {
+  std::lock_guard<std::mutex> l(m_threadsMutex);
+  for (const auto& s : m_scanThreads)
+    if (!s.pDone->load()) return false;
+  return true;
+}
+
+void CRunEngine::TriggerScanThread() {
+  try {
+    // 1.
+    if (m_utility.m_bScanWaiting) {
+      vDEBUG_MSG_printf("%s:%d:   Already waiting for criticalsection...Exit!!!, dwErrorCode =%d",
+                        "CMPToolDlg::TriggerScanThread", __LINE__, 0);
+      return;
+    }
+    // A scan rewrites the device records the workers of a run are using.
+    if (m_bMainRunning) {
+      vDEBUG_MSG_printf("%s:%d: TriggerScanThread: a run is in progress, no scan", "CMPToolDlg::TriggerScanThread",
+                        __LINE__);
+      return;
+    }
+    // 2.
+    bOnWindow([this] {
+      m_view.vEnableStart(false);
+      m_table.vResetRunProgress();
+    });
+    // 3.
+    if (!bScanIdle()) {
+      vDEBUG_MSG_printf("%s:%d:   ScanThreadFun is running...Exit!!!, dwErrorCode =%d", "CMPToolDlg::TriggerScanThread",
+                        __LINE__, 0);
+      m_utility.m_bScanInterrupt = true;
+    }
+    // 4.
+    m_clock.bSleepMs(m_timings.uScanTriggerWaitMs);
+    // 5.
+    m_ucScanStatus = 1;
+    std::vector<ScanThread> finished;
+    {
+      std::lock_guard<std::mutex> l(m_threadsMutex);
+      for (auto it = m_scanThreads.begin(); it != m_scanThreads.end();) {
+        if (it->pDone->load()) {
+          finished.push_back(std::move(*it));
+          it = m_scanThreads.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      ScanThread s;
+      s.pDone = std::make_shared<std::atomic<bool>>(false);
+      auto pDone = s.pDone;
+      s.t = std::jthread([this, pDone](std::stop_token st) {
+        ScanThreadFun(st);
+        pDone->store(true);
+      });
+      m_scanThreads.push_back(std::move(s));
+    }
+    finished.clear();  // joins threads that have ended
+  } catch (...) {
+    vDEBUG_ERR_printf("%s:%d: TriggerScanThread: dwErrorCode %d", "CMPToolDlg::TriggerScanThread", __LINE__, errno);
+  }
+}
+
+void CRunEngine::vTimerFun(std::stop_token st) {
+  while (m_clock.bSleepMs(m_timings.uScanTimerMs, st))
+    if (!m_window.bSend([this] { OnTimer(2); }, st)) break;
+}
+
+void CRunEngine::OnTimer(int nTimerId) {
+  if (nTimerId != 2) return;
+  uint8_t uc = m_utility.ucGetProgress();
+  if (uc >= 100) {
+    uc = 0;
+    m_utility.vSetProgress(0);
+  }
+  m_view.vSetScanProgress(uc);
+}
+
+int CRunEngine::ScanThreadFun(std::stop_token st) {
+  const char* LS = "CMPToolDlg::ScanThreadFun";
+  bool bLocked = false;
+  try {
+    // 1. One scan at a time; at most one more waits.
+    m_utility.m_bScanWaiting = true;
+    while (!st.stop_requested() && !bLocked)
+      bLocked = m_utility.m_ScanCriticalSection.try_lock_for(std::chrono::milliseconds(5));
+    m_utility.m_bScanWaiting = false;
+    if (!bLocked) return 1;
+    // 2.
+    {
+      std::lock_guard<std::mutex> l(m_timerMutex);
+      m_timer = std::jthread([this](std::stop_token tst) { vTimerFun(tst); });
+    }
+    vDEBUG_MSG_printf("%s:%d:  Start Scan USB Port , dwErrorCode= %d", LS, __LINE__, 0);
+    // 3.
+    vScanUSBPort(st);
+    // 4.
+    {
+      std::lock_guard<std::mutex> l(m_timerMutex);
+      vStopThread(m_timer);
+    }
+    bOnWindow(
+        [this] {
+          m_view.vSetScanProgress(100);
+          m_view.vEnableStart(true);
+        },
+        st);
+    m_ucScanStatus = 8;
+    m_utility.m_bScanInterrupt = false;
+    m_utility.m_ScanCriticalSection.unlock();
+    bLocked = false;
+    int nDevNums = 0;
+    uint8_t ucType = 0;
+    bOnWindow(
+        [&] {
+          nDevNums = m_devList.DevNums;
+          ucType = m_ini.m_pINI.ucSN_EditType;
+        },
+        st);
+    // 5.
+    if (nDevNums != 0 && m_nCmdLineMode > 0 && m_fnCmdLineHandler && !st.stop_requested()) m_fnCmdLineHandler();
+    // 6.
+    if (nDevNums != 0 && ucType == SN_EDIT_BARCODE && !st.stop_requested()) {
+      vDEBUG_MSG_printf("%s:%d: OpenSNAndPStringEnteringDialog: this->m_ToolsDevList.DevNums : %i", LS, __LINE__,
+                        nDevNums);
+      bOnWindow(
+          [this] {
+            if (OpenSNAndPStringEnteringDialog()) OnBnClickedButtonStart();
+          },
+          st);
+    }
+    return 1;
+  } catch (...) {
+    vDEBUG_ERR_printf("%s:%d:  catch error , dwErrorCode= %d", LS, __LINE__, errno);
+    {
+      std::lock_guard<std::mutex> l(m_timerMutex);
+      vStopThread(m_timer);
+    }
+    m_utility.m_bScanWaiting = false;
+    if (bLocked) m_utility.m_ScanCriticalSection.unlock();
+    return 0;
+  }
+}
+
+bool CRunEngine::vScanUSBPort(std::stop_token st, bool bRunRescan) {
+  const char* LS = "CMPToolDlg::vScanUSBPort";
+  try {
+    // 1.
+    if (m_utility.m_bRemovingUSB) return true;
+    // 2. The walk works on a copy; the window thread takes the result in one step, so
+    // nobody ever sees a half-filled list.
+    DeviceList scan;
+    INISettings ini;
+    if (!bOnWindow(
+            [&] {
+              scan = m_devList;
+              ini = m_ini.m_pINI;
+              scan.strTargetVID = m_screen.strVID;
+            },
+            st))
+      return true;
+    scan.ucSkipWalk = 0;
+    // 3.
+    m_devices.bScanUSB(scan, ini);
+    int nDevNums = 0;
+    uint8_t ucAuto = 0;
+    // 4. / 5.
+    if (!bOnWindow(
+            [&] {
+              vTakeScan(m_devList, scan);
+              m_table.vUpdateMainResultSubItemTable(true, m_devList, m_ini.m_pINI);
+              if (m_bShowGUI == 0) m_ini.m_pINI.ucAuto_mp = 1;
+              nDevNums = m_devList.DevNums;
+              ucAuto = m_ini.m_pINI.ucAuto_mp;
+            },
+            st))
+      return true;
+    // 6.
+    if (bRunRescan) return true;
+    if (nDevNums != 0) {
+      vDEBUG_MSG_printf("%s:%d: Run vTriggetAutoThread", LS, __LINE__);
+      bOnWindow([this] { vTriggetAutoThread(); }, st);
+    } else {
+      bOnWindow([this, ucAuto] { m_view.vSetControls(ucAuto == 1 ? ERunControls::AutoMode : ERunControls::Normal); },
+                st);
+    }
+    return true;
+  } catch (...) {
+    vDEBUG_ERR_printf("%s:%d: vScanUSBPort:  dwErrorCode %d", LS, __LINE__, errno);
+    return false;
+  }
+}
+
+void CRunEngine::vTriggetAutoThread() {
+  const char* LA = "CMPToolDlg::vTriggetAutoThread";
+  const INISettings& ini = m_ini.m_pINI;
+  try {
+    const bool bRD = m_view.bRDMode();
+    if (!bAutoThreadExists() && ini.ucAuto_mp == 1 && !bRD && ini.ucSN_EditType != SN_EDIT_BARCODE) {
+      bDeleteAllThread();
+      std::lock_guard<std::mutex> l(m_threadsMutex);
+      m_pAutoThread = std::jthread([this](std::stop_token st) { AutoThreadFun(st); });
+    } else {
+      vDEBUG_MSG_printf("%s:%d:  ucAuto_mp[%d] , RDMode[%d] , pIni.m_pINI.ucSN_EditType= %d exit vTriggetAutoThread()!!!!",
+                        LA, __LINE__, ini.ucAuto_mp, bRD ? 1 : 0, ini.ucSN_EditType);
+    }
+  } catch (...) {
+    vDEBUG_ERR_printf("%s:%d: vTriggetAutoThread: ucAuto_mp[%d] , RDMode[%d] , dwErrorCode %d", LA, __LINE__,
+                      ini.ucAuto_mp, 0, errno);
+  }
+}
+
+int CRunEngine::AutoThreadFun(std::stop_token st) {
+  const char* LA = "CMPToolDlg::AutoThreadFun";
+  try {
+    while (!st.stop_requested()) {
+      int nDevNums = 0;
+      uint8_t ucWant = 0, ucAuto = 0;
+      if (!bOnWindow(
+              [&] {
+                nDevNums = m_devList.DevNums;
+                ucWant = m_ini.m_pINI.ucAuto_mp_DevNum;
+                ucAuto = m_ini.m_pINI.ucAuto_mp;
+              },
+              st))
+        break;
+      if (nDevNums != 0 && nDevNums == ucWant) {
+        if (!bRunThreadExists()) {
+          bOnWindow([this] { OnBnClickedButtonStart(); }, st);
+          if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
+          if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
+        } else if (m_bMainRunning) {
+          if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
+        } else {
+          vDEBUG_MSG_printf("%s:%d: AutoThreadFun: Not Running dwThreadExitCode : %d , DevNums[%d]  ,  ucAuto_mp[%d] , "
+                            "dwErrorCode %d",
+                            LA, __LINE__, 1, nDevNums, ucAuto, 0);
+          if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
+        }
+        continue;
+      }
+      if (m_bShowGUI == 0) {
+        m_utility.ShowProgramMSG("None of Velnor device was found!!", MSG_TYPE_WARNING, MB_OK, true);
+        vExit(EXIT_HUB_COUNT);
+        break;
+      }
+      if (bRunThreadExists()) {
+        // Stops the run (its workers end at their next wait), so that the next matching
+        // set of hubs starts a new one.
+        bOnWindow(
+            [this] {
+              std::jthread t, children[MAX_DEV_RECORDS];
+              {
+                std::lock_guard<std::mutex> l(m_threadsMutex);
+                for (auto& c : m_pChildThread)
+                  if (c.joinable()) c.request_stop();
+                m_pMainThread.request_stop();
+                t = std::move(m_pMainThread);
+              }
+              vStopThread(t);
+              vDEBUG_MSG_printf("%s:%d: AutoThreadFun: TerminateThread m_pMainThread , dwErrorCode %d",
+                                "CMPToolDlg::AutoThreadFun", __LINE__, 0);
+            },
+            st);
+      }
+      vDEBUG_MSG_printf("%s:%d: AutoThreadFun: DevNums[%d] > ucAuto_mp[%d] , dwErrorCode %d", LA, __LINE__, nDevNums,
+                        ucWant, 0);
+      if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
+    }
+    return 1;
+  } catch (...) {
+    vDEBUG_ERR_printf("%s:%d: AutoThreadFun: ucAuto_mp:%d , dwErrorCode %d", LA, __LINE__, m_ini.m_pINI.ucAuto_mp, errno);
+    return 0;
+  }
+}
+
+bool CRunEngine::OpenSNAndPStringEnteringDialog() {
+  m_bSNDialogOpen = true;
+  std::string strSN;
+  bool bOk = m_view.bRunSNDialog(strSN);
+  m_screen.strSerialNumber = strSN;
+  m_view.vSetSerialNumberBox(strSN);
+  m_bSNDialogOpen = false;
+  return bOk;
+}
+
+void CRunEngine::vRegisterDeviceNotification() {
+  try {
+    {
+      std::lock_guard<std::mutex> l(m_timerMutex);
+      if (m_pEvents && !m_bEventsStarted) {
+        // Events arrive on the source's thread; they are handed to the window thread without
+        // waiting, since the window thread may be busy stopping that very source.
+        m_bEventsStarted = m_pEvents->bStart([this](const DeviceEvent& ev) {
+          m_window.vPost([this, ev] {
+            if (m_bDevNotify) OnUSBDeviceChange(ev);
+          });
+        });
+        if (!m_bEventsStarted)
+          vDEBUG_ERR_printf("%s:%d: vRegisterDeviceNotification: RegisterDeviceNotification Fail:%d ",
+                            "CMPToolDlg::vRegisterDeviceNotification", __LINE__, errno);
+      }
+    }
+    m_bDevNotify = true;
+  } catch (...) {
+    vDEBUG_ERR_printf("%s:%d: vRegisterDeviceNotification , dwErrorCode %d", "CMPToolDlg::vRegisterDeviceNotification",
+                      __LINE__, errno);
+  }
+}
+
+void CRunEngine::vUnRegisterDeviceNotification() { m_bDevNotify = false; }
+
+int CRunEngine::OnUSBDeviceChange(const DeviceEvent& ev) {
+  const char* LD = "CMPToolDlg::OnUSBDeviceChange";
+  try {
+    if (m_bSNDialogOpen) return 0;
+    const INISettings& ini = m_ini.m_pINI;
+    if (ev.eAction == EDeviceAction::Arrival) {
+      vDEBUG_MSG_printf("%s:%d: OnUSBDeviceChange: DBT_DEVICEARRIVAL , dbcc_name:%s dbcc_classguid:%s  ", LD, __LINE__,
+                        ev.strName.c_str(), pszDeviceClassName(ev.eClass));
+      if (m_utility.m_bRemovingUSB) return 0;
+      if (ev.eClass == EDeviceClass::Volume && ini.ucCd_rom_mode == 0) return 0;
+      if (!bRunThreadExists()) {
+        TriggerScanThread();
+      } else if (m_bMainRunning) {
+        return 0;
+      } else {
+        TriggerScanThread();
+        if (m_devList.DevNums != 0 && ini.ucSN_EditType == SN_EDIT_BARCODE) {
+          vDEBUG_MSG_printf("%s:%d: OpenSNAndPStringEnteringDialog: this->m_ToolsDevList.DevNums : %i", LD, __LINE__,
+                            m_devList.DevNums);
+          if (OpenSNAndPStringEnteringDialog()) OnBnClickedButtonStart();
+        }
+      }
+    } else {
+      vDEBUG_MSG_printf("%s:%d: OnUSBDeviceChange: DBT_DEVICEREMOVECOMPLETE , dbcc_name:%s dbcc_classguid:%s  ", LD,
+                        __LINE__, ev.strName.c_str(), pszDeviceClassName(ev.eClass));
+      if (m_utility.m_bRemovingUSB) return 0;
+      if (bRunThreadExists()) {
+        m_view.vShowPicture(ERunPicture::Pass, false);
+        m_view.vShowPicture(ERunPicture::Fail, false);
+        if (m_bMainRunning) return 0;
+      }
+      TriggerScanThread();
+    }
+  } catch (...) {
+    vDEBUG_ERR_printf("%s:%d: OnUSBDeviceChange , dwErrorCode %d", LD, __LINE__, errno);
+  }
+  return 0;
+}

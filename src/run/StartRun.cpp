@@ -1,0 +1,216 @@
+// The Start handler: every pre-check, the configuration blocks and the flash image, then
+// the run thread.
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+
+#include "host/IMessageView.h"
+#include "log/DebugLog.h"
+#include "run/RunEngine.h"
+#include "settings/SerialNumber.h"
+
+namespace {
+const char* L = "CMPToolDlg::OnBnClickedButtonStart";
+
+std::string strFormat(const char* pszFormat, const std::string& a) {
+  char sz[512];
+  snprintf(sz, sizeof sz, pszFormat, a.c_str());
+  return sz;
+}
+}  // namespace
+
+EStartResult CRunEngine::eRefuse(const std::string& strWhy) {
+  // A command-line run has nobody to answer a refusal: say why in "ProgramMSG.txt" and
+  // end, rather than have the auto thread press Start again every second for ever.
+  if (m_bShowGUI == 0) {
+    if (!strWhy.empty()) m_utility.ShowProgramMSG(strWhy, MSG_TYPE_WARNING, MB_OK, true);
+    vExit(EXIT_START_REFUSED);
+    return EStartResult::ExitRequested;
+  }
+  return EStartResult::Refused;
+}
+
+uint8_t CRunEngine::ucCountTestItems() const {
+  const INISettings& ini = m_ini.m_pINI;
+  int n = 0;
+  if (ini.ucFw_enablel == 1) n += 1;
+  if (ini.ucFw_reload == 1) n += 1;
+  if (ini.ucFormat_enable == 1) n += 2;
+  if (ini.ucWr_test_enable == 1) n += 1;
+  if (ini.ucPreload_enable == 1) n += 1;
+  if (ini.ucCheck_USBStatus_enable == 1) n += 1;
+  if (ini.ucHDDCapacityCheck_enable == 1) n += 1;
+  return static_cast<uint8_t>(n);
+}
+
+EStartResult CRunEngine::OnBnClickedButtonStart() {
+  try {
+    INISettings& ini = m_ini.m_pINI;
+    if (m_bMainRunning) {
+      // Only one run at a time: its records exist once.
+      vDEBUG_MSG_printf("%s:%d: OnBnClickedButtonStart: a run is in progress", L, __LINE__);
+      return EStartResult::Refused;
+    }
+    if (!bScanIdle()) {
+      vDEBUG_MSG_printf("%s:%d: OnBnClickedButtonStart: a scan is in progress", L, __LINE__);
+      return EStartResult::Refused;
+    }
+    m_view.vReadScreen(m_screen);
+    // 1. Default values on the screen (window mode only).
+    if (m_bShowGUI != 0 && ini.ucConfig_format != 0 && ini.ucFw_enablel == 1 && m_view.bScreenAtDefaults(m_screen)) {
+      if (m_view.nMessageBox("Update config with default value ?", "warning", MB_YESNO | MB_ICONQUESTION) == IDNO)
+        return EStartResult::Refused;
+    }
+    // 2. Fixed serial length; 3. serial digits.
+    for (const std::string& strWarn : {strCheckSNFixLength(ini, m_screen.strSerialNumber),
+                                       strCheckSNDigits(ini, m_screen.strSerialNumber)}) {
+      if (strWarn.empty()) continue;
+      m_utility.ShowProgramMSG(strWarn, MSG_TYPE_WARNING, MB_OK, m_bShowGUI == 0);
+      if (m_bShowGUI == 0) {
+        vExit(EXIT_START_REFUSED);
+        return EStartResult::ExitRequested;
+      }
+      m_screen.strSerialNumber.clear();
+      m_view.vSetSerialNumberBox("");
+      return EStartResult::Refused;
+    }
+    // 4. Bar colour of the run.
+    const std::string& strUSB = m_devList.dev[0].strUSBText;
+    m_view.vSetRunProgressColour((strUSB == "SUPER" || strUSB == "PLUS") ? RUN_RGB_BLUE : RUN_RGB_ORANGE);
+    // 5. Descriptor field formats.
+    bool bPreCheck = true;
+    std::string strError;
+    if (m_screen.strVID.size() != 4) bPreCheck = false, strError += "VID Format not valid \r\n";
+    if (m_screen.strPID.size() != 4) bPreCheck = false, strError += "PID Format not valid \r\n";
+    if (m_screen.strRevision.size() != 4) bPreCheck = false, strError += "Device Revision Format not valid \r\n";
+    // 6. / 7. Serial length and padding.
+    SNStartLength sn = stCheckStartSNLength(ini, m_screen.strSerialNumber, m_strCmdLineSN);
+    if (sn.bScreenChanged) {
+      m_screen.strSerialNumber = sn.strSN;
+      m_view.vSetSerialNumberBox(sn.strSN);
+      ini.ucSerial_number = sn.strSN.substr(0, INI_TEXT_MAX);
+    }
+    if (ini.ucSN_EditType == SN_EDIT_HDDSN) {
+      if (!sn.strError.empty()) bPreCheck = false, strError += sn.strError;
+      if (!bPreCheck) {
+        m_utility.ShowProgramMSG(strError, MSG_TYPE_WARNING, MB_OK, m_bShowGUI == 0);
+        if (m_bShowGUI == 0) {
+          vExit(EXIT_START_REFUSED);
+          return EStartResult::ExitRequested;
+        }
+      }
+    }
+    // 8. Test items.
+    uint8_t ucTestItemCount = ucCountTestItems();
+    // 9. Firmware file.
+    bool bFileOk = true;
+    if (ini.ucFw_enablel == 1) bFileOk = m_utility.vCheckFilePathExists(m_screen.strFWPath, m_bShowGUI != 0);
+    // 10.
+    if (!bFileOk || ucTestItemCount == 0 || !bPreCheck) {
+      vDEBUG_MSG_printf("%s:%d: OnBnClickedButtonStart: Pre-Check Fail , ucTestItemCount[%d] , m_bUpdateFW[%d]=[%s] , ",
+                        L, __LINE__, ucTestItemCount, ini.ucFw_enablel, m_screen.strFWPath.c_str());
+      vDEBUG_MSG_printf("%s:%d: No Thread [%d/%d] To Run ", L, __LINE__, 0, m_devList.DevNums);
+      std::string strWhy;
+      if (!bFileOk) strWhy = "File/Path Not Exist : " + m_screen.strFWPath;
+      else if (ucTestItemCount == 0) strWhy = "No test item is enabled";
+      else strWhy = strError;
+      return eRefuse(strWhy);
+    }
+    // 11. Firmware type against every hub.
+    uint8_t ucFwType = 0;
+    if (ini.ucFw_enablel == 1) {
+      ucFwType = m_devices.ucFirmwareType(m_screen.strFWPath);
+      if (ucFwType > 3) {
+        std::string strWhy = strFormat("Invalid hub firmware file [%s]", m_screen.strFWPath);
+        vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
+        if (m_bShowGUI != 0) m_view.nMessageBox(strWhy, "Warning", MB_OK | MB_ICONWARNING);
+        return eRefuse(strWhy);
+      }
+      for (int i = 0; i < m_devList.DevNums && i < MAX_DEV_RECORDS; ++i) {
+        if (m_devList.dev[i].ucFWType == ucFwType) continue;
+        char sz[600];
+        snprintf(sz, sizeof sz, "!! MISMATCH !!\nFWfile[%s], bFwType=%d.\nBut Dev[%d] is[%d]", m_screen.strFWPath.c_str(),
+                 ucFwType, i, m_devList.dev[i].ucFWType);
+        vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, sz);
+        if (m_view.nMessageBox(sz, "Warning", MB_OKCANCEL | MB_ICONWARNING) == IDCANCEL) return eRefuse(sz);
+      }
+    }
+    // 12. Short firmware name.
+    {
+      std::string s = m_screen.strFWPath;
+      size_t p = s.find_last_of("\\/");
+      if (p != std::string::npos) s = s.substr(p + 1);
+      size_t c = s.find("Config_");
+      if (c != std::string::npos) s.erase(c, 7);
+      s = s.substr(0, 15);
+      std::string t;
+      for (char ch : s)
+        if (ch != '_') t += ch;
+      m_devList.m_strFWName = t;
+    }
+    // 13. Slots 0..7.
+    MAIN_THREAD_INFO info;
+    for (int i = 0; i < MAX_RUN_SLOTS; ++i) {
+      if (m_devList.dev[i].ucIndex == DEV_SLOT_EMPTY) continue;
+      info.ucSelected[i] = 1;
+      ++info.ucDevCount;
+    }
+    if (info.ucDevCount == 0) {
+      vDEBUG_ERR_printf("%s:%d: s No Thread [%d/%d] To Run ", L, __LINE__, 0, m_devList.DevNums);
+      return eRefuse("None of Velnor device was found!!");
+    }
+    // 14.
+    if (m_screen.bIdleTimerFirst) ini.ucIdle_timer = 0;
+    m_view.vShowPicture(ERunPicture::Pass, false);
+    m_view.vShowPicture(ERunPicture::Fail, false);
+    // 15.
+    m_utility.m_strFWFilePath = m_screen.strFWPath;
+    // 16. Configuration blocks and the flash image: a run never writes an image the tool
+    // itself could not build.
+    if (ini.ucFw_enablel == 1) {
+      if (!m_devices.bSetHubConfigInfo(ucFwType)) {
+        std::string strWhy = "Invalid Config Type";
+        vDEBUG_ERR_printf("%s:%d: vSetHubConfigInfo refused type %d", L, __LINE__, ucFwType);
+        return eRefuse(strWhy);
+      }
+      if (m_screen.strFWPath.find("Config_") != std::string::npos) {
+        vDEBUG_MSG_printf("%s:%d: do nothing?", L, __LINE__);
+      } else if (!m_devices.bCreateTempBinDataFile(ini.ucCrc32, m_screen.strFWPath)) {
+        std::string strWhy = strFormat("Flash image of [%s] could not be built", m_screen.strFWPath);
+        vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
+        if (m_bShowGUI != 0) m_view.nMessageBox(strWhy, "Error", MB_OK | MB_ICONERROR);
+        return eRefuse(strWhy);
+      }
+    }
+    // Run flags of the device list.
+    DevListRunFlags& f = m_devList.flags;
+    f.ucFw_enablel = f.ucFw_enablel2 = ini.ucFw_enablel;
+    f.ucFw_reload = ini.ucFw_reload;
+    f.ucFormat_enable = ini.ucFormat_enable;
+    f.ucCheck_USBStatus_enable = ini.ucCheck_USBStatus_enable;
+    f.ucWr_test_enable = ini.ucWr_test_enable;
+    f.ucSpeed_test_enable = ini.ucSpeed_test_enable;
+    f.ucPreload_enable = ini.ucPreload_enable;
+    f.ucAuto_Safe_Remove = ini.ucAuto_Safe_Remove;
+    f.ucConfig_Check = ini.ucConfig_Check;
+    f.ucHDDCapacityCheck_enable = ini.ucHDDCapacityCheck_enable;
+    m_strRunSN = m_strCmdLineSN.empty() ? m_screen.strSerialNumber : m_strCmdLineSN;
+    // 17.
+    m_view.vSetControls(ERunControls::Run);
+    // 18.
+    info.ucTestItemCount = ucTestItemCount;
+    m_MainInfo = info;
+    std::jthread old;
+    {
+      std::lock_guard<std::mutex> l(m_threadsMutex);
+      old = std::move(m_pMainThread);
+      m_bMainRunning = true;
+      m_pMainThread = std::jthread([this](std::stop_token st) { MainThreadFun(st); });
+    }
+    vStopThread(old);  // the previous run has ended; its object goes now
+    return EStartResult::Started;
+  } catch (...) {
+    vDEBUG_ERR_printf("%s:%d: OnBnClickedButtonStart: dwErrorCode %d", L, __LINE__, errno);
+    return EStartResult::Refused;
+  }
+}
