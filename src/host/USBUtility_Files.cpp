@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <regex>
+#include <cctype>
 
 #include "host/USBUtility.h"
 #include "log/DebugLog.h"
@@ -39,17 +39,33 @@ bool CUSBUtility::vCheckFilePathExists(const std::string& strFilePath, bool bSho
 }
 
 std::string strFindVersionLine(const std::string& strContent) {
-  static const std::regex re("FileVersion:[ \\t]*([0-9]{1,5})\\.([0-9]{1,5})\\.([0-9]{1,5})\\.([0-9]{1,5})");
-  std::smatch m;
-  if (!std::regex_search(strContent, m, re)) return {};
-  std::string strOut;
-  for (int i = 1; i <= 4; ++i) {
-    unsigned long v = std::stoul(m[i].str());
-    if (v > 0xFFFF) return {};  // each part is a 16-bit word
-    if (i > 1) strOut += '.';
-    strOut += std::to_string(v);
+  static const std::string kKey = "FileVersion:";
+  for (size_t p = strContent.find(kKey); p != std::string::npos;
+       p = strContent.find(kKey, p + 1)) {
+    size_t i = p + kKey.size();
+    while (i < strContent.size() && (strContent[i] == ' ' || strContent[i] == '\t')) ++i;
+    std::string strOut;
+    bool bOk = true;
+    for (int nPart = 0; bOk && nPart < 4; ++nPart) {
+      if (nPart > 0) {
+        if (i >= strContent.size() || strContent[i] != '.') bOk = false;
+        else ++i;
+      }
+      size_t nDigits = 0;
+      unsigned long v = 0;
+      while (bOk && i < strContent.size() && std::isdigit(static_cast<unsigned char>(strContent[i])) &&
+             nDigits < 6) {
+        v = v * 10 + static_cast<unsigned long>(strContent[i] - '0');
+        ++i;
+        ++nDigits;
+      }
+      // each part is a 16-bit word
+      if (nDigits == 0 || v > 0xFFFF) bOk = false;
+      if (bOk) strOut += (nPart > 0 ? "." : "") + std::to_string(v);
+    }
+    if (bOk) return strOut;
   }
-  return strOut;
+  return {};
 }
 
 int CUSBUtility::vGetFileVersionInfo(const std::string& strFileName, std::string& strVersion) {
