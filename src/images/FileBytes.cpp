@@ -65,11 +65,5 @@ bool bWriteFileBytes(const std::string& strPath, const uint8_t* pData, size_t nL
     }
     nDone += static_cast<size_t>(n);
   }
-  if (fsync(fd) != 0 && errno != EINVAL) {
-    int e = errno;
-    close(fd);
-    errno = e;
-    return false;
-  }
   return close(fd) == 0;
 }

@@ -26,6 +26,6 @@ struct FileBytes {
 // file is smaller). nMaxRead 0 only learns the size.
 FileBytes stReadFileBytes(const std::string& strPath, uint64_t ullMaxRead);
 
-// Writes the whole buffer to a new file at the path (truncating an old one), flushed to the
-// file system before it returns. False with errno set on any failure.
+// Writes the whole buffer to a new file at the path (truncating an old one) and closes it.
+// False with errno set on any failure.
 bool bWriteFileBytes(const std::string& strPath, const uint8_t* pData, size_t nLength);
