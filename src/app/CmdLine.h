@@ -27,12 +27,12 @@ DebugOption stSplitDebugOption(const std::string& strUpperCmdLine);
 enum class ECmdOption { None, Usage, CheckFW, RunSN, Run, LED, Speed, Protocol, CC, Chip };
 struct CmdLineClass {
   ECmdOption eOption = ECmdOption::None;
-  int nMode = -1;                 // command-line mode; -1 when nothing matched
-  std::string strValue;           // the option's trimmed value ("/C:", "/S:", "/LED:")
+  int nMode = -1;        // command-line mode; -1 when nothing matched
+  std::string strValue;  // the option's trimmed value ("/C:", "/S:", "/LED:")
   std::array<int, 2> nLED{0, 0};
   bool bHideWindow = false;
   bool bShowUsage = false;
-  std::optional<int> nExitCode;   // the process ends with this code
+  std::optional<int> nExitCode;  // the process ends with this code
 };
 // Classifies a non-empty normalised, upper-cased command line.
 CmdLineClass stClassifyCmdLine(const std::string& cmd);

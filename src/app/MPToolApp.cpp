@@ -18,8 +18,7 @@ int CMPToolApp::nRun(int argc, const char* const* argv) {
     return EXIT_OK;
   }
   // A failure code, never 0: a production script must not read "every hub passed".
-  std::fprintf(stderr,
-               "MPTool: the window-less runs (mode %d) are not part of this build yet\n",
+  std::fprintf(stderr, "MPTool: the window-less runs (mode %d) are not part of this build yet\n",
                m_dlg.m_nCmdLineMode);
   return -1;
 }

@@ -72,11 +72,9 @@ bool CMPToolDlg::OnInitDialog() {
     m_ini.vLoadINIFile(m_strINIFilePath);
     // 14-20 (controls, result table, device notifications, driver files, the driver check
     // with exit -20, the first scan, the control state) join here with their subsystems.
-    if (m_bRDMode)
-      vDEBUG_MSG_printf("%s:%d: OnInitDialog , RD mode ", "CMPToolDlg::OnInitDialog", __LINE__);
+    if (m_bRDMode) vDEBUG_MSG_printf("%s:%d: OnInitDialog , RD mode ", "CMPToolDlg::OnInitDialog", __LINE__);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: OnInitDialog , dwErrorCode %d", "CMPToolDlg::OnInitDialog",
-                      __LINE__, errno);
+    vDEBUG_ERR_printf("%s:%d: OnInitDialog , dwErrorCode %d", "CMPToolDlg::OnInitDialog", __LINE__, errno);
   }
   return true;
 }
@@ -92,8 +90,7 @@ void CMPToolDlg::vCmdLinePreHandler(std::string cmd) {
   if (cmd.empty()) return;
   vDEBUG_SetLevel(4);
   m_bShowGUI = 0;
-  vDEBUG_MSG_printf("%s:%d: cmd line[%s]", "CMPToolDlg::vCmdLinePreHandler", __LINE__,
-                    cmd.c_str());
+  vDEBUG_MSG_printf("%s:%d: cmd line[%s]", "CMPToolDlg::vCmdLinePreHandler", __LINE__, cmd.c_str());
   CmdLineClass c = stClassifyCmdLine(cmd);
   const char* L = "CMPToolDlg::vCmdLinePreHandler";
   if (c.bHideWindow) view().vShowWindow(false);
@@ -133,6 +130,6 @@ void CMPToolDlg::vWriteAgreementFile() {
   std::ofstream out(strPath, std::ios::binary | std::ios::app);
   if (out) out.write(strHtml.data(), static_cast<std::streamsize>(strHtml.size()));
   if (!out)
-    vDEBUG_ERR_printf("%s:%d: vWriteAgreementFile: %s , dwErrorCode %d",
-                      "CMPToolDlg::vWriteAgreementFile", __LINE__, strPath.c_str(), errno);
+    vDEBUG_ERR_printf("%s:%d: vWriteAgreementFile: %s , dwErrorCode %d", "CMPToolDlg::vWriteAgreementFile",
+                      __LINE__, strPath.c_str(), errno);
 }

@@ -18,8 +18,7 @@ int nSafeAnswer(uint32_t uFlags) {
   }
 }
 
-int CHeadlessMessageView::nMessageBox(const std::string& strText, const std::string&,
-                                      uint32_t uFlags) {
+int CHeadlessMessageView::nMessageBox(const std::string& strText, const std::string&, uint32_t uFlags) {
   // Scripts read standard output: one message, whole, then a line break.
   static std::mutex s_mutex;
   std::lock_guard<std::mutex> lock(s_mutex);

@@ -9,11 +9,16 @@ uint8_t ucWindowsVersionCode(uint32_t dwPlatformId, uint32_t dwMajor, uint32_t d
   if (dwMajor != 6) return 255;
   if (dwRegistryMajor == 10 || dwBuildNumber >= 10000) return 64;
   switch (dwMinor) {
-    case 0: return 4;
-    case 1: return 8;
-    case 2: return 16;
-    case 3: return 32;
-    default: return 255;
+    case 0:
+      return 4;
+    case 1:
+      return 8;
+    case 2:
+      return 16;
+    case 3:
+      return 32;
+    default:
+      return 255;
   }
 }
 
@@ -31,18 +36,23 @@ std::string strRegistryReadCopy(std::string_view raw, uint8_t ucType) {
 
 MessageCaption stMessageCaption(uint8_t ucType) {
   switch (ucType) {
-    case MSG_TYPE_ERROR: return {"Error", MB_ICONERROR};
-    case MSG_TYPE_TIMEOUT: return {"TimeOut", MB_ICONERROR};
-    case MSG_TYPE_WARNING: return {"Warning", MB_ICONWARNING};
-    case MSG_TYPE_INFORMATION: return {"Information", MB_ICONINFORMATION};
-    case MSG_TYPE_QUESTION: return {"Question", MB_ICONQUESTION};
-    default: return {"", 0};
+    case MSG_TYPE_ERROR:
+      return {"Error", MB_ICONERROR};
+    case MSG_TYPE_TIMEOUT:
+      return {"TimeOut", MB_ICONERROR};
+    case MSG_TYPE_WARNING:
+      return {"Warning", MB_ICONWARNING};
+    case MSG_TYPE_INFORMATION:
+      return {"Information", MB_ICONINFORMATION};
+    case MSG_TYPE_QUESTION:
+      return {"Question", MB_ICONQUESTION};
+    default:
+      return {"", 0};
   }
 }
 
 bool bIsWow64For(unsigned uPointerBytes, std::string_view machine) {
   if (uPointerBytes != 4) return false;
-  return machine == "x86_64" || machine == "aarch64" || machine == "ppc64" ||
-         machine == "ppc64le" || machine == "s390x" || machine == "riscv64" ||
-         machine == "mips64" || machine == "sparc64";
+  return machine == "x86_64" || machine == "aarch64" || machine == "ppc64" || machine == "ppc64le" ||
+         machine == "s390x" || machine == "riscv64" || machine == "mips64" || machine == "sparc64";
 }

@@ -42,8 +42,7 @@ class IMessageView {
   // Shows a box with the text, caption and flags (buttons and icon) and returns the
   // operator's answer (IDOK, IDYES, ...). May be called from any thread; window views
   // hand the call to the window thread themselves.
-  virtual int nMessageBox(const std::string& strText, const std::string& strCaption,
-                          uint32_t uFlags) = 0;
+  virtual int nMessageBox(const std::string& strText, const std::string& strCaption, uint32_t uFlags) = 0;
 };
 
 // The answer that never lets an unattended run take a risk: No, Cancel or Abort where the
@@ -54,6 +53,5 @@ int nSafeAnswer(uint32_t uFlags);
 // line each, and a question takes its safe answer. Thread-safe.
 class CHeadlessMessageView : public IMessageView {
  public:
-  int nMessageBox(const std::string& strText, const std::string& strCaption,
-                  uint32_t uFlags) override;
+  int nMessageBox(const std::string& strText, const std::string& strCaption, uint32_t uFlags) override;
 };

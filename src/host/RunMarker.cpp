@@ -13,7 +13,9 @@
 
 CRunMarker::CRunMarker(std::string strPath) : m_strPath(std::move(strPath)) {}
 
-CRunMarker::~CRunMarker() { vRelease(); }
+CRunMarker::~CRunMarker() {
+  vRelease();
+}
 
 std::string CRunMarker::strDefaultPath() {
   std::string strDir = "/run/lock";
@@ -28,8 +30,8 @@ bool CRunMarker::bTryOnce() {
   int fd = open(m_strPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) fd = open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    vDEBUG_ERR_printf("%s:%d: open run mark %s failed , dwErrorCode %d", "CRunMarker::bAcquire",
-                      __LINE__, m_strPath.c_str(), errno);
+    vDEBUG_ERR_printf("%s:%d: open run mark %s failed , dwErrorCode %d", "CRunMarker::bAcquire", __LINE__,
+                      m_strPath.c_str(), errno);
     return false;
   }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -50,10 +50,11 @@ void CUSBUtility::vSetMessageView(IMessageView* pView) {
   m_pView.store(pView ? pView : &m_headlessView);
 }
 
-IMessageView& CUSBUtility::view() const { return *m_pView.load(); }
+IMessageView& CUSBUtility::view() const {
+  return *m_pView.load();
+}
 
-int CUSBUtility::ShowProgramMSG(const std::string& strMsg, uint8_t ucType, uint32_t uFlags,
-                                bool bToFile) {
+int CUSBUtility::ShowProgramMSG(const std::string& strMsg, uint8_t ucType, uint32_t uFlags, bool bToFile) {
   try {
     if (bToFile) {
       int fd = open("ProgramMSG.txt", O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -65,8 +66,8 @@ int CUSBUtility::ShowProgramMSG(const std::string& strMsg, uint8_t ucType, uint3
                             "CUSBUtility::ShowProgramMSG", __LINE__, errno);
         close(fd);
       } else {
-        vDEBUG_ERR_printf("%s:%d: open ProgramMSG.txt failed , dwErrorCode %d",
-                          "CUSBUtility::ShowProgramMSG", __LINE__, errno);
+        vDEBUG_ERR_printf("%s:%d: open ProgramMSG.txt failed , dwErrorCode %d", "CUSBUtility::ShowProgramMSG",
+                          __LINE__, errno);
       }
       m_clock.bSleepMs(1000);
       return 0;
@@ -74,8 +75,8 @@ int CUSBUtility::ShowProgramMSG(const std::string& strMsg, uint8_t ucType, uint3
     MessageCaption cap = stMessageCaption(ucType);
     return view().nMessageBox(strMsg, cap.pszCaption, uFlags | cap.uIconFlag);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: ShowProgramMSG , dwErrorCode %d", "CUSBUtility::ShowProgramMSG",
-                      __LINE__, errno);
+    vDEBUG_ERR_printf("%s:%d: ShowProgramMSG , dwErrorCode %d", "CUSBUtility::ShowProgramMSG", __LINE__,
+                      errno);
     return 0;
   }
 }
@@ -101,8 +102,8 @@ uint8_t CUSBUtility::GetOSVersion() {
   // Linux stands where the newest supported system stood: reported as 6.2 with the
   // registry's major number 10, which the table maps to the "10 or later" code.
   const uint32_t dwCurMajorVer = 10, dwCurBuildNumber = 0;
-  vDEBUG_MSG_printf("%s:%d:  !! dwCurMajorVer=[%d], dwCurBuildNumber=[%d]",
-                    "CUSBUtility::GetOSVersion", __LINE__, dwCurMajorVer, dwCurBuildNumber);
+  vDEBUG_MSG_printf("%s:%d:  !! dwCurMajorVer=[%d], dwCurBuildNumber=[%d]", "CUSBUtility::GetOSVersion",
+                    __LINE__, dwCurMajorVer, dwCurBuildNumber);
   return ucWindowsVersionCode(VER_PLATFORM_WIN32_NT, 6, 2, dwCurMajorVer, dwCurBuildNumber);
 }
 
@@ -119,8 +120,8 @@ uint32_t CUSBUtility::vCharToHex(const std::string& strText) {
       dwDigit = static_cast<uint32_t>(c - 'A' + 10);
     } else {
       // Not a hexadecimal digit: the number ends here.
-      vDEBUG_WRN_printf("%s:%d: vCharToHex: not a hex digit in [%s]", "CUSBUtility::vCharToHex",
-                        __LINE__, strText.c_str());
+      vDEBUG_WRN_printf("%s:%d: vCharToHex: not a hex digit in [%s]", "CUSBUtility::vCharToHex", __LINE__,
+                        strText.c_str());
       break;
     }
     dwResult = (dwResult << 4) + dwDigit;
@@ -130,9 +131,9 @@ uint32_t CUSBUtility::vCharToHex(const std::string& strText) {
 
 std::string CUSBUtility::vGUIDToCString(const GUID& guid) {
   char sz[64];
-  std::snprintf(sz, sizeof sz, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", guid.Data1,
-                guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2],
-                guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+  std::snprintf(sz, sizeof sz, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", guid.Data1, guid.Data2,
+                guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4],
+                guid.Data4[5], guid.Data4[6], guid.Data4[7]);
   return sz;
 }
 
@@ -177,8 +178,7 @@ std::string CUSBUtility::WideStrToMultiStr(const std::u16string& strWide) {
   for (size_t i = 0; i < strWide.size(); ++i) {
     uint32_t cp = strWide[i];
     if (cp >= 0xD800 && cp <= 0xDBFF) {
-      if (i + 1 >= strWide.size() || strWide[i + 1] < 0xDC00 || strWide[i + 1] > 0xDFFF)
-        return {};
+      if (i + 1 >= strWide.size() || strWide[i + 1] < 0xDC00 || strWide[i + 1] > 0xDFFF) return {};
       cp = 0x10000 + ((cp - 0xD800) << 10) + (strWide[++i] - 0xDC00);
     } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
       return {};
@@ -218,7 +218,6 @@ void CUSBUtility::vInitCRC32Table() {
 
 uint32_t CUSBUtility::dwCalcCRC32(const uint8_t* pData, size_t nLength) const {
   uint32_t dwCRC = 0xFFFFFFFFu;
-  for (size_t i = 0; i < nLength; ++i)
-    dwCRC = (dwCRC >> 8) ^ m_dwCRC32Table[(dwCRC ^ pData[i]) & 0xFF];
+  for (size_t i = 0; i < nLength; ++i) dwCRC = (dwCRC >> 8) ^ m_dwCRC32Table[(dwCRC ^ pData[i]) & 0xFF];
   return ~dwCRC;
 }

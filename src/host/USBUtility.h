@@ -34,9 +34,9 @@ struct GUID {
 
 // Where the utilities look for things; tests point them at their own folders.
 struct USBUtilityOptions {
-  std::string strAppPath;         // program folder; empty: MPTOOL_HOME, else the executable's
+  std::string strAppPath;  // program folder; empty: MPTOOL_HOME, else the executable's
   std::string strProcRoot = "/proc";
-  std::string strRunMarkerPath;   // empty: CRunMarker::strDefaultPath()
+  std::string strRunMarkerPath;  // empty: CRunMarker::strDefaultPath()
   std::vector<std::string> rebootCommand = {"systemctl", "reboot"};
 };
 
@@ -49,9 +49,9 @@ enum class ESingleInstance {
 };
 struct SingleInstanceResult {
   ESingleInstance eOutcome = ESingleInstance::NoOther;
-  int iProcessCount = 0;     // copies counted, this one included
-  uint32_t dwProcessID = 0;  // the copy ended (or that could not be ended)
-  int nErrorCode = 0;        // errno of the attempt
+  int iProcessCount = 0;        // copies counted, this one included
+  uint32_t dwProcessID = 0;     // the copy ended (or that could not be ended)
+  int nErrorCode = 0;           // errno of the attempt
   uint32_t dwRunHolderPid = 0;  // with RunInProgress: the copy in the run, 0 if unknown
 };
 
@@ -62,8 +62,8 @@ class CUSBUtility {
   CUSBUtility& operator=(const CUSBUtility&) = delete;
 
   // ---- shared state ----
-  std::string m_szAppPath;       // program folder, no trailing separator
-  std::string m_strFWFilePath;   // firmware file of the current run (window thread)
+  std::string m_szAppPath;      // program folder, no trailing separator
+  std::string m_strFWFilePath;  // firmware file of the current run (window thread)
   std::array<uint32_t, 256> m_dwCRC32Table{};
   // Polled by other threads without a lock, hence atomics.
   std::atomic<bool> m_bScanInterrupt{false};

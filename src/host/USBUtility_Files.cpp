@@ -4,10 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <cctype>
 
 #include "host/USBUtility.h"
 #include "log/DebugLog.h"
@@ -29,8 +29,7 @@ bool CUSBUtility::vCheckFilePathExists(const std::string& strFilePath, bool bSho
     }
   } catch (...) {
     vDEBUG_MSG_printf("%s:%d: vCheckFilePathExists: strFilePath : %s , err : %d , dwErrorCode %d",
-                      "CUSBUtility::vCheckFilePathExists", __LINE__, strFilePath.c_str(), errno,
-                      errno);
+                      "CUSBUtility::vCheckFilePathExists", __LINE__, strFilePath.c_str(), errno, errno);
     bResult = false;
   }
   if (!bResult && bShowMessage)
@@ -40,16 +39,17 @@ bool CUSBUtility::vCheckFilePathExists(const std::string& strFilePath, bool bSho
 
 std::string strFindVersionLine(const std::string& strContent) {
   static const std::string kKey = "FileVersion:";
-  for (size_t p = strContent.find(kKey); p != std::string::npos;
-       p = strContent.find(kKey, p + 1)) {
+  for (size_t p = strContent.find(kKey); p != std::string::npos; p = strContent.find(kKey, p + 1)) {
     size_t i = p + kKey.size();
     while (i < strContent.size() && (strContent[i] == ' ' || strContent[i] == '\t')) ++i;
     std::string strOut;
     bool bOk = true;
     for (int nPart = 0; bOk && nPart < 4; ++nPart) {
       if (nPart > 0) {
-        if (i >= strContent.size() || strContent[i] != '.') bOk = false;
-        else ++i;
+        if (i >= strContent.size() || strContent[i] != '.')
+          bOk = false;
+        else
+          ++i;
       }
       size_t nDigits = 0;
       unsigned long v = 0;

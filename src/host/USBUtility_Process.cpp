@@ -46,8 +46,8 @@ uint32_t CUSBUtility::GetProcessID(const char* pszName, uint32_t dwSkipPid) {
     for (uint32_t pid : vecMatchingPids(m_options.strProcRoot, pszName))
       if (pid != dwSkipPid) return pid;
   } catch (...) {
-    vDEBUG_MSG_printf("%s:%d: GetProcessID: pName : %s , dwErrorCode %d",
-                      "CUSBUtility::GetProcessID", __LINE__, pszName, errno);
+    vDEBUG_MSG_printf("%s:%d: GetProcessID: pName : %s , dwErrorCode %d", "CUSBUtility::GetProcessID",
+                      __LINE__, pszName, errno);
   }
   return 0;
 }
@@ -56,8 +56,8 @@ int CUSBUtility::DetectProcess(const char* pszName) {
   try {
     return static_cast<int>(vecMatchingPids(m_options.strProcRoot, pszName).size());
   } catch (...) {
-    vDEBUG_MSG_printf("%s:%d: DetectProcess: pName : %s , dwErrorCode %d",
-                      "CUSBUtility::DetectProcess", __LINE__, pszName, errno);
+    vDEBUG_MSG_printf("%s:%d: DetectProcess: pName : %s , dwErrorCode %d", "CUSBUtility::DetectProcess",
+                      __LINE__, pszName, errno);
     return 0;
   }
 }
@@ -89,8 +89,8 @@ bool CUSBUtility::RebootSystem() {
   pid_t pid = 0;
   int rc = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
   if (rc != 0) {
-    vDEBUG_ERR_printf("%s:%d: RebootSystem: start %s failed , dwErrorCode %d",
-                      "CUSBUtility::RebootSystem", __LINE__, argv[0], rc);
+    vDEBUG_ERR_printf("%s:%d: RebootSystem: start %s failed , dwErrorCode %d", "CUSBUtility::RebootSystem",
+                      __LINE__, argv[0], rc);
     return false;
   }
   int status = 0;
@@ -130,4 +130,6 @@ bool CUSBUtility::bBeginProductionRun(uint64_t ullWaitMs) {
   return m_RunMarker.bAcquire(m_clock, ullWaitMs);
 }
 
-void CUSBUtility::vEndProductionRun() { m_RunMarker.vRelease(); }
+void CUSBUtility::vEndProductionRun() {
+  m_RunMarker.vRelease();
+}

@@ -11,8 +11,7 @@
 
 class CHeadlessMainView : public IMainView {
  public:
-  int nMessageBox(const std::string& strText, const std::string& strCaption,
-                  uint32_t uFlags) override;
+  int nMessageBox(const std::string& strText, const std::string& strCaption, uint32_t uFlags) override;
   void vSetText(int nId, const std::string& strText) override;
   std::string strGetText(int nId) override;
   void vShowControl(int, bool) override {}

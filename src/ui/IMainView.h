@@ -12,8 +12,7 @@
 
 // Colours as 0x00BBGGRR, the classic RGB() packing.
 constexpr uint32_t RGB(uint8_t r, uint8_t g, uint8_t b) {
-  return static_cast<uint32_t>(r) | (static_cast<uint32_t>(g) << 8) |
-         (static_cast<uint32_t>(b) << 16);
+  return static_cast<uint32_t>(r) | (static_cast<uint32_t>(g) << 8) | (static_cast<uint32_t>(b) << 16);
 }
 
 struct FontSpec {
@@ -27,7 +26,7 @@ enum class EModalDialog { Login, About, MoreConfig, SerialNumber, CheckConfig, P
 struct FilePick {
   bool bSave = false;
   std::string strTitle;
-  std::string strFilter;       // for example "INI Files (*.ini)|*.ini"
+  std::string strFilter;  // for example "INI Files (*.ini)|*.ini"
   std::string strInitialPath;
 };
 
@@ -55,8 +54,8 @@ class IMainView : public IMessageView {
   // Result table.
   virtual void vSetTableColumns(int nId, const std::vector<std::string>& titles,
                                 const std::vector<int>& widths) = 0;
-  virtual void vSetTableCell(int nId, int nRow, int nColumn, const std::string& strText,
-                             uint32_t rgbText, uint32_t rgbBackground) = 0;
+  virtual void vSetTableCell(int nId, int nRow, int nColumn, const std::string& strText, uint32_t rgbText,
+                             uint32_t rgbBackground) = 0;
   virtual void vClearTable(int nId) = 0;
 
   // Progress bars.

@@ -6,8 +6,8 @@
 
 #include "log/DebugLog.h"
 
-CMPToolDlg::CMPToolDlg(CUSBUtility& utility, Ini& ini, IMainView& view,
-                       CWindowThread& windowThread, IClock& clock)
+CMPToolDlg::CMPToolDlg(CUSBUtility& utility, Ini& ini, IMainView& view, CWindowThread& windowThread,
+                       IClock& clock)
     : m_utility(utility),
       m_ini(ini),
       m_pView(&view),
@@ -50,7 +50,7 @@ void CMPToolDlg::vInitialPrivateData() {
     m_ucRunStatus = 0;
   } catch (...) {
     vDEBUG_ERR_printf("%s:%d: vInitialPrivateData: m_pDevList : %p , dwErrorCode %d",
-                      "CMPToolDlg::vInitialPrivateData", __LINE__,
-                      static_cast<void*>(&m_ToolsDevList), errno);
+                      "CMPToolDlg::vInitialPrivateData", __LINE__, static_cast<void*>(&m_ToolsDevList),
+                      errno);
   }
 }

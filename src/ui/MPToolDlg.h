@@ -43,14 +43,13 @@ constexpr int EXIT_NO_FILTER_DRIVER = -20;
 
 class CMPToolDlg {
  public:
-  CMPToolDlg(CUSBUtility& utility, Ini& ini, IMainView& view, CWindowThread& windowThread,
-             IClock& clock);
+  CMPToolDlg(CUSBUtility& utility, Ini& ini, IMainView& view, CWindowThread& windowThread, IClock& clock);
   CMPToolDlg(const CMPToolDlg&) = delete;
   CMPToolDlg& operator=(const CMPToolDlg&) = delete;
 
   // ---- command line (set during start-up, read-only afterwards) ----
-  std::string m_strRawCmdLine;   // the arguments joined by single blanks
-  std::string m_strCmdLine;      // normalised: no "_", tab or newline; upper-cased at start-up
+  std::string m_strRawCmdLine;  // the arguments joined by single blanks
+  std::string m_strCmdLine;     // normalised: no "_", tab or newline; upper-cased at start-up
   int32_t m_nCmdLineMode = CMDLINE_MODE_WINDOW;
   int32_t m_bShowGUI = 1;
   std::string m_strCmdLineFW;

@@ -7,7 +7,9 @@
 
 CWindowThread::CWindowThread() : m_owner(std::this_thread::get_id()) {}
 
-CWindowThread::~CWindowThread() { vQuit(0); }
+CWindowThread::~CWindowThread() {
+  vQuit(0);
+}
 
 void CWindowThread::vBindToCurrentThread() {
   std::lock_guard<std::mutex> l(m_mutex);
@@ -24,11 +26,11 @@ bool CWindowThread::bInvoke(std::function<void()>& fn) {
     fn();
     return true;
   } catch (const std::exception& e) {
-    vDEBUG_ERR_printf("%s:%d: window call failed: %s , dwErrorCode %d", "CWindowThread::bInvoke",
-                      __LINE__, e.what(), errno);
+    vDEBUG_ERR_printf("%s:%d: window call failed: %s , dwErrorCode %d", "CWindowThread::bInvoke", __LINE__,
+                      e.what(), errno);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: window call failed , dwErrorCode %d", "CWindowThread::bInvoke",
-                      __LINE__, errno);
+    vDEBUG_ERR_printf("%s:%d: window call failed , dwErrorCode %d", "CWindowThread::bInvoke", __LINE__,
+                      errno);
   }
   return false;
 }

@@ -60,8 +60,8 @@ class CWindowThread {
   static bool bInvoke(std::function<void()>& fn);
 
   mutable std::mutex m_mutex;
-  std::condition_variable_any m_cvLoop;   // the loop waits for work
-  std::condition_variable_any m_cvDone;   // senders wait for their call
+  std::condition_variable_any m_cvLoop;  // the loop waits for work
+  std::condition_variable_any m_cvDone;  // senders wait for their call
   std::deque<std::shared_ptr<Call>> m_queue;
   std::thread::id m_owner;
   std::optional<int> m_nExitCode;

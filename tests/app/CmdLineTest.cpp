@@ -30,7 +30,9 @@ TEST(DebugOption, LevelAndWhatIsLeftOfTheCommandLine) {
 }
 
 namespace {
-CmdLineClass c(const std::string& s) { return stClassifyCmdLine(s); }
+CmdLineClass c(const std::string& s) {
+  return stClassifyCmdLine(s);
+}
 }  // namespace
 
 TEST(ClassifyCmdLine, EveryOptionWithItsMode) {
@@ -92,8 +94,7 @@ TEST(ClassifyCmdLine, MalformedValuesExitWithBadArgument) {
     EXPECT_EQ(r.nMode, -1) << s;
   }
   // a wrong length matches nothing: usage, then -10
-  for (const char* s : {"/LED:1", "/SPD ", "/S ", "/?X", "/C:123", "/PROTO", "/X", "S",
-                        "/CC/IC"}) {
+  for (const char* s : {"/LED:1", "/SPD ", "/S ", "/?X", "/C:123", "/PROTO", "/X", "S", "/CC/IC"}) {
     auto r = c(s);
     EXPECT_EQ(r.eOption, ECmdOption::None) << s;
     EXPECT_TRUE(r.bShowUsage) << s;

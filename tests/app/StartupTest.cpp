@@ -186,8 +186,7 @@ TEST_F(StartupTest, SingleInstanceEndsAStaleCopyAndGoesOn) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
-  EXPECT_TRUE(log.contains("OnInitDialog: iProcessCount: 2 , dwProcessID : " +
-                           std::to_string(child)));
+  EXPECT_TRUE(log.contains("OnInitDialog: iProcessCount: 2 , dwProcessID : " + std::to_string(child)));
   EXPECT_TRUE(exits.empty());
 }
 

@@ -72,12 +72,12 @@ TEST(E2EStartup, UsageAndBadArgumentsAnswerThroughExitCodeAndStandardOutput) {
     bool bUsage;
   };
   const Case bad[] = {
-      {{"/S:1234567"}, true},               // too short for "/S:"
+      {{"/S:1234567"}, true},                  // too short for "/S:"
       {{"/S:" + std::string(21, '9')}, true},  // too long
       {{"/LED:12"}, false},
       {{"/LED:1"}, true},
-      {{"/SPD", ""}, true},                 // "/SPD " has length 5
-      {{"/C:", "           "}, false},      // twelve blanks: empty version
+      {{"/SPD", ""}, true},             // "/SPD " has length 5
+      {{"/C:", "           "}, false},  // twelve blanks: empty version
       {{"/X"}, true},
       {{"/S", "/SPD"}, true},
   };

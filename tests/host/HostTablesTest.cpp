@@ -38,9 +38,18 @@ TEST(RegistryConversions, ReadTurnsNulBytesIntoBlanksExceptForDword) {
 }
 
 TEST(MessageCaption, CaptionAndIconByType) {
-  struct Row { uint8_t t; const char* cap; uint32_t icon; };
-  const Row rows[] = {{1, "Error", 0x10}, {2, "TimeOut", 0x10}, {3, "Warning", 0x30},
-                      {4, "Information", 0x40}, {5, "Question", 0x20}, {0, "", 0}, {6, "", 0}};
+  struct Row {
+    uint8_t t;
+    const char* cap;
+    uint32_t icon;
+  };
+  const Row rows[] = {{1, "Error", 0x10},
+                      {2, "TimeOut", 0x10},
+                      {3, "Warning", 0x30},
+                      {4, "Information", 0x40},
+                      {5, "Question", 0x20},
+                      {0, "", 0},
+                      {6, "", 0}};
   for (const auto& r : rows) {
     MessageCaption c = stMessageCaption(r.t);
     EXPECT_STREQ(c.pszCaption, r.cap) << int(r.t);

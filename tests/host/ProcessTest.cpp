@@ -75,7 +75,7 @@ TEST_F(ProcessTest, LookupMatchesTheExecutableFileNameExactlyInIdOrder) {
   fs::create_directories(proc() / "acpi");
   vAddProcess(100, "/opt/line/MPTool");
   vAddProcess(20, "/home/op/build/bin/MPTool (deleted)");  // rebuilt while running
-  vAddProcess(300, "/opt/line/mptool");                     // case matters
+  vAddProcess(300, "/opt/line/mptool");                    // case matters
   vAddProcess(400, "/opt/line/MPTool.exe");
   vAddProcess(500, "/usr/bin/MPTool-old");
   fs::create_directories(proc() / "600");  // exe unreadable: skipped

@@ -43,7 +43,9 @@ struct Fixture : testing::Test {
 };
 using USBUtilityTest = Fixture;
 
-bool bIsRoot() { return geteuid() == 0; }
+bool bIsRoot() {
+  return geteuid() == 0;
+}
 }  // namespace
 
 TEST_F(USBUtilityTest, ProgramFolderComesFromOptionThenEnvironmentThenExecutable) {

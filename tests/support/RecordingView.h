@@ -24,14 +24,29 @@ class RecordingView : public IMainView {
   };
 
   // ---- scripts ----
-  void vQueueAnswer(int nAnswer) { std::lock_guard l(m_mutex); m_answers.push_back(nAnswer); }
-  void vQueueModal(int nAnswer) { std::lock_guard l(m_mutex); m_modalAnswers.push_back(nAnswer); }
-  void vQueueFile(std::string strPath) { std::lock_guard l(m_mutex); m_files.push_back(std::move(strPath)); }
+  void vQueueAnswer(int nAnswer) {
+    std::lock_guard l(m_mutex);
+    m_answers.push_back(nAnswer);
+  }
+  void vQueueModal(int nAnswer) {
+    std::lock_guard l(m_mutex);
+    m_modalAnswers.push_back(nAnswer);
+  }
+  void vQueueFile(std::string strPath) {
+    std::lock_guard l(m_mutex);
+    m_files.push_back(std::move(strPath));
+  }
   int nDefaultAnswer = IDOK;  // when no answer is queued
 
   // ---- what was recorded ----
-  std::vector<Box> boxes() const { std::lock_guard l(m_mutex); return m_boxes; }
-  std::vector<std::string> calls() const { std::lock_guard l(m_mutex); return m_calls; }
+  std::vector<Box> boxes() const {
+    std::lock_guard l(m_mutex);
+    return m_boxes;
+  }
+  std::vector<std::string> calls() const {
+    std::lock_guard l(m_mutex);
+    return m_calls;
+  }
   std::string text(int nId) const { return find(m_texts, nId, std::string()); }
   // Visibility and enabling of a control never touched are unknown: -1.
   int shown(int nId) const { return find(m_shown, nId, -1); }
@@ -41,7 +56,9 @@ class RecordingView : public IMainView {
   uint32_t textColour(int nId) const { return find(m_textColours, nId, 0xFFFFFFFFu); }
   FontSpec font(int nId) const { return find(m_fonts, nId, FontSpec()); }
   std::string toolTip(int nId) const { return find(m_toolTips, nId, std::string()); }
-  std::pair<int, int> progressRange(int nId) const { return find(m_ranges, nId, std::pair<int, int>(-1, -1)); }
+  std::pair<int, int> progressRange(int nId) const {
+    return find(m_ranges, nId, std::pair<int, int>(-1, -1));
+  }
   int progressPos(int nId) const { return find(m_positions, nId, -1); }
   uint32_t progressColour(int nId) const { return find(m_barColours, nId, 0xFFFFFFFFu); }
   std::string picture(int nId) const { return find(m_pictures, nId, std::string()); }
@@ -49,9 +66,18 @@ class RecordingView : public IMainView {
     return find(m_cells, std::make_tuple(nId, nRow, nCol), Cell{"", 0, 0});
   }
   std::vector<std::string> columns(int nId) const { return find(m_columns, nId, std::vector<std::string>()); }
-  int windowShown() const { std::lock_guard l(m_mutex); return m_nWindowShown; }
-  std::string title() const { std::lock_guard l(m_mutex); return m_strTitle; }
-  std::vector<EModalDialog> modals() const { std::lock_guard l(m_mutex); return m_modals; }
+  int windowShown() const {
+    std::lock_guard l(m_mutex);
+    return m_nWindowShown;
+  }
+  std::string title() const {
+    std::lock_guard l(m_mutex);
+    return m_strTitle;
+  }
+  std::vector<EModalDialog> modals() const {
+    std::lock_guard l(m_mutex);
+    return m_modals;
+  }
   bool bCalled(const std::string& strPrefix) const {
     std::lock_guard l(m_mutex);
     for (const auto& c : m_calls)
