@@ -59,7 +59,9 @@ int CVlntUSBDev::Open(DeviceList* pDevList, const std::string& strSetting) {
     m_pDevList = pDevList;
     m_walk.bOpened = true;
     Enum();
-    return m_pDevList && m_pDevList->DevNums != 0 ? 0 : -4;
+    // Device records come only with the identification that follows, so the walk's own
+    // result is whether it recorded any hub entry.
+    return m_pDevList && m_pDevList->m_DriverNum != 0 ? 0 : -4;
   } catch (...) {
     vDEBUG_ERR_printf("%s:%d: catch(...) Open:  Error:%d", "CVlntUSBDev::Open", __LINE__, errno);
     return -4;
@@ -390,6 +392,8 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
     }
 
     // e. a target hub without strings is asleep: keep it awake and restart it
+    std::string strIdlePath;  // the interface path the power step found for this hub
+    dl.drv[dl.m_DriverNum].strDevicePath.clear();
     if ((bEqualNoCase(w.strVID, "2F7B") || (!dl.strTargetVID.empty() && bEqualNoCase(w.strVID, dl.strTargetVID))) &&
         w.strIManufacture.empty() && w.strIProduct.empty()) {
       vDEBUG_MSG_printf("%s:%d: VLN6420 is Idle ?? strVID:%s , strPID:%s , strIManufacture:%s , strIProduct:%s , strSerialNumber:%s",
@@ -405,6 +409,7 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
       bSet6420HubPowerManagementByRegistry(rec, 0);
       std::vector<std::string> vecPaths;
       ucGet6420HWId(rec, vecPaths);
+      strIdlePath = dl.drv[dl.m_DriverNum].strDevicePath;
       m_clock.bSleepMs(500);
     }
 
@@ -436,7 +441,8 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
 
       // i. the entry
       DriverInfo& e = dl.drv[dl.m_DriverNum];
-      e = DriverInfo{};
+      e = DriverInfo{};  // nothing of an earlier scan stays
+      e.strDevicePath = strIdlePath;
       e.DriverName = strConnectedHubName;
       if (GetObjecNameFromDriverName(e, true, true) != 0) {
         vDEBUG_ERR_printf("%s:%d: GetObjecNameFromDriverName Failed, str318xDriverName=%s", L, __LINE__,

@@ -234,7 +234,7 @@ UsbDeviceDescriptor CSimUsbTree::stDescriptor(const Node& n) {
     d.bDeviceProtocol = n.bSuperSpeed ? 3 : 2;
     d.bMaxPacketSize0 = n.bSuperSpeed ? 9 : 64;
     d.idVendor = id.usVID;
-    d.idProduct = n.bSuperSpeed || !id.bUsb3 ? id.usPID : id.usPIDU2;
+    d.idProduct = n.bSuperSpeed ? id.usPID : id.usPIDU2;  // as the chip itself reports
     d.bcdDevice = id.usBcdDevice;
     d.iManufacturer = id.strManufacturer.empty() ? 0 : 1;
     d.iProduct = id.strProduct.empty() ? 0 : 2;

@@ -1,0 +1,417 @@
+// The USB walk and the identification on simulated benches.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "BenchRig.h"
+#include "support/LogCapture.h"
+
+namespace {
+
+int nCount(const LogCapture& log, const std::string& s) {
+  auto e = log.entries();
+  return static_cast<int>(std::count_if(e.begin(), e.end(), [&](const std::string& x) { return x.find(s) != std::string::npos; }));
+}
+
+TEST(Walk, Usb3HubWithItsUsb2HalfFirstGivesOneRecordOnTheSuperSpeedHalf) {
+  BenchRig r;
+  r.vController("xhci0");
+  r.hub("hubA", "xhci0", 2).mapRegisters[0x3038] = 0x34;  // port 0: 10 Gbit/s, two lanes
+  ASSERT_TRUE(r.bStart());
+  LogCapture log;
+  ASSERT_EQ(r.nScan(), 0);
+  ASSERT_EQ(r.list.m_DriverNum, 2);
+  // the USB 2 half is on the first root hub, so it is met first
+  EXPECT_EQ(r.list.drv[0].DriverName, "1-2");
+  EXPECT_EQ(r.list.drv[0].ObjectName, "usb:1-2");
+  EXPECT_EQ(r.list.drv[0].strUSBRelease, "0210");
+  EXPECT_EQ(r.list.drv[0].strPID, "55AB");
+  EXPECT_EQ(r.list.drv[1].ObjectName, "usb:2-2");
+  EXPECT_EQ(r.list.drv[1].strUSBRelease, "0320");
+  EXPECT_EQ(r.list.drv[1].ucPort, 2);
+  EXPECT_EQ(r.list.drv[1].strSerialNumber, "SNHUBA");  // serial numbers are upper-cased
+  EXPECT_EQ(r.list.drv[1].strManufacturer, "Velnor");
+
+  ASSERT_EQ(r.list.DevNums, 1);
+  const DevRecord& d = r.list.dev[0];
+  EXPECT_EQ(d.ucIndex, 0);
+  EXPECT_EQ(d.m_strHubObjectName, "usb:2-2");
+  EXPECT_EQ(d.strDriverName, "2-2");
+  EXPECT_EQ(d.strPID, "55AA");                // the SuperSpeed half's
+  EXPECT_EQ(d.strUSBRelease, "0210");         // as the first half gave it
+  EXPECT_EQ(d.strUSBText, "U3.2_10Gx2");
+  EXPECT_EQ(d.ucPortSpeed[0], HUB_SPEED_10G_X2);
+  EXPECT_EQ(d.nPort, 2);
+  EXPECT_FALSE(r.list.dev[1].bOccupied());
+  EXPECT_TRUE(log.contains("Find Velnor USB Hub :: 7604 series"));
+  EXPECT_TRUE(log.contains("Already MARKED 3.0 Hubs[0]"));
+  EXPECT_FALSE(log.contains("Error! Version of Filter Driver"));
+}
+
+TEST(Walk, ThreeHubsCarryIdentityBytesZeroOneTwo) {
+  BenchRig r;
+  r.vController("xhci0");
+  r.hub("hubA", "xhci0", 1);
+  r.hub("hubB", "xhci0", 2);
+  r.hub("hubC", "xhci0", 3, false);  // a USB 2 hub among them
+  ASSERT_TRUE(r.bStart());
+  ASSERT_EQ(r.nScan(), 0);
+  EXPECT_EQ(r.list.m_DriverNum, 5);
+  ASSERT_EQ(r.list.DevNums, 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(r.list.dev[i].ucIndex, i);
+  EXPECT_EQ(r.bench->ucRegister(r.nHub("hubA"), 0x7FC), '0');
+  EXPECT_EQ(r.bench->ucRegister(r.nHub("hubB"), 0x7FC), '1');
+  EXPECT_EQ(r.bench->ucRegister(r.nHub("hubC"), 0x7FC), '2');
+  EXPECT_EQ(r.list.dev[2].strUSBText, "U2.1");
+  EXPECT_EQ(r.list.dev[2].ucPortSpeed, (std::array<uint8_t, 5>{1, 1, 1, 1, 1}));
+  EXPECT_EQ(r.list.dev[2].m_strHubObjectName, "usb:1-3");
+  EXPECT_EQ(r.list.dev[0].m_strHubObjectName, "usb:2-1");
+  for (int i = 3; i < MAX_DEV_RECORDS; ++i) EXPECT_FALSE(r.list.dev[i].bOccupied());
+
+  // a second scan finds the same hubs under the same numbers: old marks do not confuse it
+  ASSERT_EQ(r.nScan(), 0);
+  ASSERT_EQ(r.list.DevNums, 3);
+  EXPECT_EQ(r.list.dev[1].strSerialNumber, "SNHUBB");
+  EXPECT_EQ(r.bench->ucRegister(r.nHub("hubC"), 0x7FC), '2');
+}
+
+TEST(Walk, CascadeThreeDeepRecordsDepths) {
+  BenchRig r;
+  r.vController("xhci0");
+  r.hub("top", "xhci0", 1);
+  r.hub("mid", "top", 2);
+  r.hub("low", "mid", 3);
+  ASSERT_TRUE(r.bStart());
+  ASSERT_EQ(r.nScan(), 0);
+  ASSERT_EQ(r.list.m_DriverNum, 6);
+  EXPECT_EQ(r.list.drv[2].DriverName, "1-1.2.3");
+  EXPECT_EQ(r.list.drv[2].ucDepth, 2);
+  EXPECT_EQ(r.list.drv[2].ucPort, 3);
+  ASSERT_EQ(r.list.DevNums, 3);
+  EXPECT_EQ(r.list.dev[0].m_ucHubDepth, 0);
+  EXPECT_EQ(r.list.dev[1].m_ucHubDepth, 1);
+  EXPECT_EQ(r.list.dev[2].m_ucHubDepth, 2);
+  EXPECT_EQ(r.list.dev[2].m_strHubObjectName, "usb:2-1.2.3");
+  EXPECT_EQ(r.list.m_MaxHubDepth, 2);
+  EXPECT_EQ(r.list.ucReMarkedDepth, 2);
+}
+
+// 8 hubs on the controller, 4 behind the seventh, 4 behind the eighth: 16 USB 2 hubs.
+void vSixteenHubs(BenchRig& r, int nHubs) {
+  r.vController("xhci0", 8);
+  for (int i = 0; i < 8 && i < nHubs; ++i) r.hub("h" + std::to_string(i), "xhci0", i + 1, false);
+  for (int i = 8; i < nHubs; ++i) r.hub("h" + std::to_string(i), i < 12 ? "h6" : "h7", (i - 8) % 4 + 1, false);
+}
+
+TEST(Walk, FifteenEntriesFitTheSixteenthEndsItsLevelWithTheCascadeRule) {
+  {
+    BenchRig r;
+    vSixteenHubs(r, 15);
+    ASSERT_TRUE(r.bStart());
+    LogCapture log;
+    r.nScan();
+    EXPECT_EQ(r.list.m_DriverNum, 15);
+    EXPECT_EQ(r.list.DevNums, 15);
+    EXPECT_FALSE(log.contains("Find un-reasonable case"));
+  }
+  BenchRig r;
+  vSixteenHubs(r, 16);
+  ASSERT_TRUE(r.bStart());
+  LogCapture log;
+  r.nScan();
+  EXPECT_TRUE(log.contains("Find un-reasonable case, there are some exactly the same Hubs cascade, m_DriverNum=15 "));
+  EXPECT_EQ(nCount(log, "Find un-reasonable case"), 1);
+  EXPECT_EQ(r.list.m_DriverNum, 1);
+  EXPECT_EQ(r.list.DevNums, 1);
+}
+
+TEST(Walk, AtMostTwentyHostControllersAreWalked) {
+  BenchRig r;
+  for (int c = 0; c < 11; ++c) r.vController("x" + std::to_string(c), 1);
+  r.hub("in", "x9", 1);    // root hubs 19 and 20
+  r.hub("out", "x10", 1);  // root hubs 21 and 22: beyond the limit
+  ASSERT_TRUE(r.bStart());
+  ASSERT_EQ(r.nScan(), 0);
+  ASSERT_EQ(r.list.m_DriverNum, 2);
+  EXPECT_EQ(r.list.drv[0].DriverName, "19-1");
+  EXPECT_EQ(r.list.drv[1].DriverName, "20-1");
+}
+
+TEST(Walk, HubThatCannotBeOpenedIsSkippedAndTakesNoNumber) {
+  BenchRig r;
+  r.vController("xhci0");
+  r.hub("hubA", "xhci0", 1, false);
+  r.hub("hubB", "xhci0", 2, false);
+  r.hub("hubC", "xhci0", 3, false);
+  ASSERT_TRUE(r.bStart());
+  ASSERT_EQ(r.dev->Open(&r.list, ""), 0);  // hub entries found
+  EXPECT_EQ(r.list.DevNums, 0);           // records come with the identification
+  ASSERT_EQ(r.list.m_DriverNum, 3);
+  r.bench->vSetPlugged(r.nHub("hubB"), false);
+  LogCapture log;
+  r.dev->vTestHandleFromDriverInfo(&r.list);
+  EXPECT_TRUE(log.contains("This device[usb:1-2] handle can not be open, "));
+  ASSERT_EQ(r.list.DevNums, 2);
+  EXPECT_EQ(r.list.dev[0].strSerialNumber, "SNHUBA");
+  EXPECT_EQ(r.list.dev[1].strSerialNumber, "SNHUBC");
+  EXPECT_EQ(r.bench->ucRegister(r.nHub("hubC"), 0x7FC), '1');
+}
+
+TEST(Walk, SerialCacheGivesAHubItsEarlierSerialBack) {
+  BenchRig r;
+  r.vController("xhci0");
+  r.hub("hubA", "xhci0", 1, false, "abc123");
+  r.hub("hubB", "xhci0", 2, false);
+  r.spec.vecHubs[1].usPIDU2 = 0x1234;  // another product: its own cache key
+  ASSERT_TRUE(r.bStart());
+  ASSERT_EQ(r.nScan(), 0);
+  EXPECT_EQ(r.list.drv[0].strSerialNumber, "ABC123");
+  r.tree->vSetQuirks(r.nHub("hubA"), {false, true});  // stops reporting its serial
+  r.tree->vSetQuirks(r.nHub("hubB"), {false, true});
+  LogCapture log;
+  ASSERT_EQ(r.nScan(), 0);
+  EXPECT_EQ(r.list.drv[0].strSerialNumber, "ABC123");
+  EXPECT_EQ(r.list.dev[0].strSerialNumber, "ABC123");
+  EXPECT_EQ(r.list.drv[1].strSerialNumber, "SNHUBB");  // hubB was seen with its serial too
+  EXPECT_FALSE(log.contains("Invalid GetDeviceDescriptor"));
+
+  // a hub never seen with a serial number: the walk says so and still records it
+  BenchRig r2;
+  r2.vController("xhci0");
+  r2.hub("hubN", "xhci0", 1, false);
+  ASSERT_TRUE(r2.bStart());
+  r2.tree->vSetQuirks(0, {false, true});
+  LogCapture log2;
+  ASSERT_EQ(r2.nScan(), 0);
+  EXPECT_TRUE(log2.contains("usLanguageID:32767 , strVID:2F7B , strPID:55AB"));
+  EXPECT_EQ(r2.list.drv[0].strSerialNumber, "");
+}
+
+TEST(Walk, SerialCacheNeedsAllFiveTextsAndHoldsSixteen) {
+  BenchRig r;
+  r.vController("xhci0");
+  r.hub("noprod", "xhci0", 1, false).strProduct = "";  // not cached: a text is missing
+  r.hub("hubX", "xhci0", 2, false).usPIDU2 = 0x3000;   // takes the last free slot
+  r.hub("late", "xhci0", 3, false).usPIDU2 = 0x3001;   // finds the cache full
+  ASSERT_TRUE(r.bStart());
+  for (int i = 0; i < SERIAL_CACHE_SLOTS - 1; ++i)  // hubs seen before, all different
+    r.dev->m_walk.serialCache[i] = {true, "F" + std::to_string(i), "2F7B", "Velnor", "USB3.2 Hub", "OLD"};
+  ASSERT_EQ(r.nScan(), 0);
+  for (int h = 0; h < r.bench->nHubs(); ++h) r.tree->vSetQuirks(h, {false, true});
+  ASSERT_EQ(r.nScan(), 0);
+  ASSERT_EQ(r.list.m_DriverNum, 3);
+  EXPECT_EQ(r.list.drv[0].strSerialNumber, "");
+  EXPECT_EQ(r.list.drv[1].strSerialNumber, "SNHUBX");
+  EXPECT_EQ(r.list.drv[2].strSerialNumber, "");
+  EXPECT_EQ(r.dev->m_walk.serialCache[15].strPID, "3000");
+}
+
+TEST(Walk, HubNotAnsweringChipIdIsNotRecordedButTheHubsBehindItAre) {
+  BenchRig r;
+  r.vController("xhci0");
+  r.hub("foreign", "xhci0", 1);
+  r.hub("behind", "foreign", 4);
+  ASSERT_TRUE(r.bStart());
+  r.tree->vSetQuirks(r.nHub("foreign"), {true, false});
+  LogCapture log;
+  ASSERT_EQ(r.nScan(), 0);
+  ASSERT_EQ(r.list.m_DriverNum, 2);
+  EXPECT_EQ(r.list.drv[0].DriverName, "1-1.4");
+  EXPECT_EQ(r.list.drv[0].ucDepth, 1);
+  EXPECT_EQ(r.list.drv[1].DriverName, "2-1.4");
+  EXPECT_EQ(r.list.DevNums, 1);
+  EXPECT_TRUE(log.contains("bVLNHubGetDeviceDescriptor() Fail , strRootHubName=usb1,ulPortIndex =1"));
+}
+
+TEST(Walk, NonHubDevicesArePassedOver) {
+  BenchRig r;
+  r.vController("xhci0");
+  r.hub("hubA", "xhci0", 1);
+  ASSERT_TRUE(r.bStart());
+  SimPlainDevice disk;
+  disk.strController = "xhci0";
+  disk.nPort = 2;
+  disk.bUsb3 = true;
+  disk.usVID = 0x0BDA;
+  disk.strProduct = "Disk";
+  ASSERT_TRUE(r.tree->bAddDevice(disk));
+  SimPlainDevice kbd;
+  kbd.strParent = "hubA";
+  kbd.nPort = 3;
+  kbd.usVID = 0x2F7B;  // even with the target vendor id
+  ASSERT_TRUE(r.tree->bAddDevice(kbd));
+  SimPlainDevice bad;
+  bad.strParent = "hubA";
+  bad.nPort = 9;
+  EXPECT_FALSE(r.tree->bAddDevice(bad));
+  LogCapture log;
+  ASSERT_EQ(r.nScan(), 0);
+  EXPECT_EQ(r.list.m_DriverNum, 2);
+  EXPECT_EQ(r.list.DevNums, 1);
+  EXPECT_FALSE(log.contains("Idle"));
+}
+
+TEST(Walk, HubVanishingInTheMiddleOfTheWalkIsLoggedAndTheRestGoesOn) {
+  BenchRig r;
+  r.vController("xhci0");
+  r.hub("top", "xhci0", 1);
+  r.hub("mid", "top", 2);
+  r.hub("low", "mid", 1);
+  r.hub("other", "xhci0", 3);
+  ASSERT_TRUE(r.bStart());
+  int nMid = r.nHub("mid");
+  bool bPulled = false;
+  r.tree->vSetStringRequestHook([&](const std::string& strHub, uint32_t ulPort, uint8_t) {
+    if (!bPulled && strHub == "1-1" && ulPort == 2) {
+      bPulled = true;
+      r.bench->vSetPlugged(nMid, false);  // leaves while its strings are read
+    }
+  });
+  LogCapture log;
+  ASSERT_EQ(r.nScan(), 0);
+  ASSERT_TRUE(bPulled);
+  EXPECT_TRUE(log.contains("IOCTL_USB_GET_NODE_INFORMATION (ConnectedHubHandle) Fail"));
+  // top and other, both halves; mid and low are gone
+  ASSERT_EQ(r.list.m_DriverNum, 4);
+  EXPECT_EQ(r.list.DevNums, 2);
+  EXPECT_EQ(r.list.dev[1].strSerialNumber, "SNOTHER");
+}
+
+TEST(Walk, MarkThatCannotBeWrittenLeavesTheHubWithoutRecord) {
+  BenchRig r;
+  r.vController("xhci0");
+  r.hub("hubA", "xhci0", 1, false);
+  auto& b = r.hub("hubB", "xhci0", 2, false);
+  SimFaultSpec f;
+  f.eKind = ESimFaultKind::kFail;
+  f.nRequestCode = 0x53;  // register writes: the walk's two pass, the identification's fail
+  f.uOccurrence = 3;
+  f.uCount = 0;
+  b.vecFaults.push_back(f);
+  ASSERT_TRUE(r.bStart());
+  LogCapture log;
+  ASSERT_EQ(r.nScan(), 0);
+  EXPECT_EQ(r.list.m_DriverNum, 2);
+  EXPECT_TRUE(log.contains("Hub [usb:1-2] MarkSignatureforIdentify Failed"));
+  ASSERT_EQ(r.list.DevNums, 1);
+  EXPECT_EQ(r.list.dev[0].strSerialNumber, "SNHUBA");
+  EXPECT_FALSE(r.list.dev[1].bOccupied());
+}
+
+TEST(Walk, SuspendedHubIsWokenOnceAndTheNextScanFindsItAwake) {
+  BenchRig r;
+  r.vController("xhci0");
+  r.hub("sleepy", "xhci0", 1, false).bSuspended = true;
+  ASSERT_TRUE(r.bStart());
+  LogCapture log;
+  ASSERT_EQ(r.nScan(), 0);
+  EXPECT_TRUE(log.contains("VLN6420 is Idle ?? strVID:2F7B"));
+  EXPECT_TRUE(log.contains("Trigger Device!!!!!Get Hub ID Number, strDevConParam[Restart USB\\VID_2F7B&PID_55AB&REV_0100]"));
+  EXPECT_TRUE(log.contains("Hub's power management is enable, set it disable szSubKeyHub3=bench:1-1/power/control, szKeyName=control, szKeyValue=1"));
+  int nSetting = -1;
+  ASSERT_EQ(r.state->nGetSuspendSetting("1-1", nSetting), 0);
+  EXPECT_EQ(nSetting, 0);
+  EXPECT_FALSE(r.bench->stIdentity(0).bSuspended);
+  EXPECT_EQ(r.list.drv[0].strDevicePath, "USB#VID_2F7B&PID_55AB#1-1#{F18A0E88-C30C-11D0-8815-00A0C906BED8}");
+  ASSERT_EQ(r.list.DevNums, 1);
+  int nRestarts = r.state->nRestartCount();
+  EXPECT_GE(nRestarts, 2);
+
+  LogCapture log2;
+  ASSERT_EQ(r.nScan(), 0);
+  EXPECT_FALSE(log2.contains("Idle"));
+  EXPECT_EQ(r.state->nRestartCount(), nRestarts);
+  EXPECT_EQ(r.list.dev[0].strManufacturer, "Velnor");
+
+  // giving power management back sets the hub's setting to 1 again
+  EXPECT_EQ(r.dev->SetPWManagementEnable(), 0);
+  ASSERT_EQ(r.state->nGetSuspendSetting("1-1", nSetting), 0);
+  EXPECT_EQ(nSetting, 1);
+}
+
+TEST(Walk, IdleCheckAlsoTakesTheTargetVendorId) {
+  BenchRig r;
+  r.vController("xhci0");
+  auto& h = r.hub("other", "xhci0", 1, false);
+  h.usVID = 0x1234;
+  h.bSuspended = true;
+  ASSERT_TRUE(r.bStart());
+  {
+    LogCapture log;
+    r.nScan();
+    EXPECT_FALSE(log.contains("Idle"));
+  }
+  r.list.strTargetVID = "1234";
+  LogCapture log;
+  r.nScan();
+  EXPECT_TRUE(log.contains("VLN6420 is Idle ?? strVID:1234"));
+}
+
+TEST(Walk, InterruptedBeforeTheControllersAndSkipFlag) {
+  BenchRig r;
+  r.vController("xhci0");
+  r.hub("hubA", "xhci0", 1);
+  ASSERT_TRUE(r.bStart());
+  r.list.ucSkipWalk = 1;
+  EXPECT_EQ(r.nScan(), -4);
+  EXPECT_EQ(r.list.m_DriverNum, 0);
+  r.list.ucSkipWalk = 0;
+  EXPECT_EQ(r.nScan(), 0);
+  EXPECT_EQ(r.list.DevNums, 1);
+  // a scan without a platform finds nothing and does not crash
+  CVlntUSBDev bare(*r.filterDevices, *r.filter, r.bench->clock());
+  DeviceList l;
+  EXPECT_EQ(bare.Open(&l, ""), -4);
+  EXPECT_EQ(bare.SetPWManagementEnable(), -4);
+}
+
+TEST(Ident, SuperSpeedHalfFirstAndAHalfWithAnotherRelease) {
+  BenchRig r;
+  r.vController("xhci0");
+  r.hub("hubA", "xhci0", 1);
+  ASSERT_TRUE(r.bStart());
+  ASSERT_EQ(r.dev->Open(&r.list, ""), 0);
+  ASSERT_EQ(r.list.m_DriverNum, 2);
+  // the SuperSpeed half listed first: its data make the record, the USB 2 half only logs
+  std::swap(r.list.drv[0], r.list.drv[1]);
+  LogCapture log;
+  r.dev->vTestHandleFromDriverInfo(&r.list);
+  ASSERT_EQ(r.list.DevNums, 1);
+  EXPECT_EQ(r.list.dev[0].m_strHubObjectName, "usb:2-1");
+  EXPECT_EQ(r.list.dev[0].strUSBRelease, "0320");
+  EXPECT_TRUE(log.contains("Dev[0] 2.0 hub???, m_ucHubBondingOption"));
+
+  // a second half reporting another release keeps the first half's data
+  ASSERT_EQ(r.dev->Open(&r.list, ""), 0);
+  r.list.drv[1].strUSBRelease = "0310";
+  r.dev->vTestHandleFromDriverInfo(&r.list);
+  ASSERT_EQ(r.list.DevNums, 1);
+  EXPECT_EQ(r.list.dev[0].m_strHubObjectName, "usb:1-1");
+  EXPECT_EQ(r.list.dev[0].strUSBText, "U2.1");
+}
+
+TEST(Ident, ClearGivesEveryRecordItsFreeValues) {
+  BenchRig r;
+  r.vController("xhci0");
+  ASSERT_TRUE(r.bStart());
+  r.list.DevNums = 3;
+  r.list.m_DriverNum = 4;
+  r.list.m_MaxHubDepth = 2;
+  r.list.dev[2].ucIndex = 2;
+  r.list.dev[2].m_strHubObjectName = "usb:1-1";
+  r.list.dev[2].strUSBRelease = "0320";
+  r.list.dev[2].results.ucUpdateResult = 1;
+  r.list.m_dwPassCount = 7;
+  r.dev->m_pDevList = &r.list;
+  r.dev->vClearPrivateData();
+  EXPECT_EQ(r.list.DevNums, 0);
+  EXPECT_EQ(r.list.m_DriverNum, 0);
+  EXPECT_EQ(r.list.m_MaxHubDepth, 0);
+  EXPECT_FALSE(r.list.dev[2].bOccupied());
+  EXPECT_EQ(r.list.dev[2].m_strHubObjectName, "");
+  EXPECT_EQ(r.list.dev[2].strUSBRelease, "0320");  // kept, as the record rules say
+  EXPECT_EQ(r.list.dev[2].results.ucUpdateResult, 0);
+  EXPECT_EQ(r.list.m_dwPassCount, 7u);
+}
+
+}  // namespace
