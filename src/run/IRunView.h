@@ -44,6 +44,7 @@ struct RunScreen {
   std::string strSerialNumber;  // m_strEditDeviceConfigurationSerialNumber and its box
   std::string strManufacturer;  // m_strEditDeviceConfigurationManufacturerString
   std::string strProduct;       // m_strEditDeviceConfigurationProductString
+  std::string strContainerID;   // m_strEditDeviceConfigurationContainerID
   std::string strFWPath;        // m_strComboBoxDeviceFirmwareFWBrowse
   std::string strUSBStatus;     // selected text of the USB status list ("USB 3.0", ...)
   bool bIdleTimerFirst = false; // the "Idle Timer" list has its first entry selected

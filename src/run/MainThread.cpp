@@ -35,6 +35,10 @@ int CRunEngine::MainThreadFun(std::stop_token st) {
   try {
     // 1.
     vUnRegisterDeviceNotification();
+    // A walk that began before the Start ends first (its result is not taken): it may be
+    // restarting hubs.
+    while (m_bWalkActive && m_clock.bSleepMs(10, st)) {
+    }
     // 2.
     for (auto& d : m_devList.dev) d.results = DevResults{};
     bOnWindow(

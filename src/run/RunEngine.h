@@ -192,6 +192,9 @@ class CRunEngine {
   std::mutex m_timerMutex;
 
   std::atomic<bool> m_bMainRunning{false};
+  // A walk of the USB tree is under way; a run waits for it before its workers start.
+  std::atomic<bool> m_bWalkActive{false};
+  std::mutex m_walkMutex;
   std::atomic<bool> m_bDevNotify{false};
   std::atomic<bool> m_bSNDialogOpen{false};
   std::atomic<uint8_t> m_ucScanStatus{0};

@@ -169,6 +169,17 @@ bool CRunEngine::vScanUSBPort(std::stop_token st, bool bRunRescan) {
   try {
     // 1.
     if (m_utility.m_bRemovingUSB) return true;
+    // A scan queued before a run started must not rewrite the records its workers use, nor
+    // restart hubs under them.
+    {
+      std::lock_guard<std::mutex> w(m_walkMutex);
+      if (m_bMainRunning && !bRunRescan) return true;
+      m_bWalkActive = true;
+    }
+    struct WalkEnd {
+      std::atomic<bool>& b;
+      ~WalkEnd() { b = false; }
+    } walkEnd{m_bWalkActive};
     // 2. The walk works on a copy; the window thread takes the result in one step, so
     // nobody ever sees a half-filled list.
     DeviceList scan;
@@ -184,11 +195,13 @@ bool CRunEngine::vScanUSBPort(std::stop_token st, bool bRunRescan) {
     scan.ucSkipWalk = 0;
     // 3.
     m_devices.bScanUSB(scan, ini);
+    m_bWalkActive = false;
     int nDevNums = 0;
     uint8_t ucAuto = 0;
     // 4. / 5.
     if (!bOnWindow(
             [&] {
+              if (m_bMainRunning && !bRunRescan) return;
               vTakeScan(m_devList, scan);
               m_table.vUpdateMainResultSubItemTable(true, m_devList, m_ini.m_pINI);
               if (m_bShowGUI == 0) m_ini.m_pINI.ucAuto_mp = 1;

@@ -51,10 +51,6 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
       vDEBUG_MSG_printf("%s:%d: OnBnClickedButtonStart: a run is in progress", L, __LINE__);
       return EStartResult::Refused;
     }
-    if (!bScanIdle()) {
-      vDEBUG_MSG_printf("%s:%d: OnBnClickedButtonStart: a scan is in progress", L, __LINE__);
-      return EStartResult::Refused;
-    }
     m_view.vReadScreen(m_screen);
     // 1. Default values on the screen (window mode only).
     if (m_bShowGUI != 0 && ini.ucConfig_format != 0 && ini.ucFw_enablel == 1 && m_view.bScreenAtDefaults(m_screen)) {
@@ -204,6 +200,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     {
       std::lock_guard<std::mutex> l(m_threadsMutex);
       old = std::move(m_pMainThread);
+      std::lock_guard<std::mutex> w(m_walkMutex);
       m_bMainRunning = true;
       m_pMainThread = std::jthread([this](std::stop_token st) { MainThreadFun(st); });
     }

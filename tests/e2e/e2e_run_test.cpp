@@ -1,0 +1,286 @@
+// Whole production runs without a window on simulated benches: the run as "/S" makes it,
+// in this process (the bench file in MPTOOL_SIM, the program folder a fresh temporary one).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <set>
+#include <vector>
+
+#include "app/ProductionRun.h"
+#include "log/DebugLog.h"
+#include "host/USBUtility.h"
+#include "platform/Clock.h"
+#include "platform/sim/SimBench.h"
+#include "settings/Ini.h"
+#include "support/TempDir.h"
+#include "ui/HeadlessMainView.h"
+#include "ui/MPToolDlg.h"
+#include "ui/WindowThread.h"
+
+namespace {
+
+struct HubDef {
+  std::string strName;
+  std::string strOn = "xhci0";  // controller or parent hub
+  int nPort = 1;
+  std::string strFaults;  // JSON array text, or empty
+};
+
+class RunBench {
+ public:
+  std::vector<HubDef> hubs;
+  std::vector<std::string> controllers{"xhci0"};
+  int nAutoDevNum = -1;  // -1: the number of hubs
+  std::string strSNEditType = "1";
+  std::string strSerial = "000000000001";
+  int nFwLen = 0x5800;
+
+  std::string strDir() const { return m_tmp.str(); }
+  std::string strBench() const { return m_tmp.str() + "/bench.json"; }
+
+  void vWrite() {
+    std::ostringstream b;
+    b << "{\"time_scale\": 0.0005, \"transfer_latency_us\": 0, \"controllers\": [";
+    for (size_t i = 0; i < controllers.size(); ++i)
+      b << (i ? "," : "") << "{\"name\": \"" << controllers[i] << "\", \"ports\": 4}";
+    b << "], \"hubs\": [";
+    for (size_t i = 0; i < hubs.size(); ++i) {
+      const HubDef& h = hubs[i];
+      bool bController = false;
+      for (auto& c : controllers) bController |= c == h.strOn;
+      b << (i ? "," : "") << "{\"name\": \"" << h.strName << "\", \"" << (bController ? "controller" : "parent")
+        << "\": \"" << h.strOn << "\", \"port\": " << h.nPort
+        << ", \"usb3\": true, \"ports\": 4, \"vid\": \"2F7B\", \"pid\": \"55AA\", \"pid_u2\": \"55AB\", "
+           "\"registers\": {\"0x5820\": \"0x11\", \"0x5821\": \"0x02\", \"0x6802\": \"0x40\", \"0x3038\": \"0x34\"}, "
+           "\"flash\": \""
+        << h.strName << ".flash\"";
+      if (!h.strFaults.empty()) b << ", \"faults\": " << h.strFaults;
+      b << "}";
+    }
+    b << "]}";
+    m_tmp.write("bench.json", b.str());
+    // A type-1 firmware (the hubs report type 1 in register 0x5820).
+    std::string fw(nFwLen, '\0');
+    for (int i = 0; i < nFwLen; ++i) fw[i] = static_cast<char>((i * 7 + 3) & 0xFF);
+    const unsigned char ver[6] = {0x01, 0x02, 0x03, 0x10, 0x05, 0x06};
+    for (int i = 0; i < 6; ++i) fw[0x200 + i] = static_cast<char>(ver[i]);
+    m_tmp.write("VLN642_10_bench.bin", fw);
+    int nAuto = nAutoDevNum < 0 ? static_cast<int>(hubs.size()) : nAutoDevNum;
+    std::ostringstream s;
+    s << "[ini_version]\nversion=1005\n[usb_func]\nauto_mp=1\nauto_mp_DevNum=" << nAuto
+      << "\nCheck_USBStatus_enable=0\ncheck_config=1\nSN_EditType=" << strSNEditType
+      << "\n[usb_fw]\nfw_enable=1\nfw_binary_name=VLN642_10_bench.bin\nfw_reload=1\n"
+         "[usb_config]\nconfig_format=1\nvendor_id=2F7B\nproduct_id=5A01\nproduct_id_hub2=5A02\n"
+         "container_string=0123456789ABCDEF0123456789ABCDEF\ndevice_revision=0200\nmanufacturer_string=Bench "
+         "Maker\nproduct_string=Bench Hub\nserial_number="
+      << strSerial << "\nSN_fix_length=0\ncrc32=0\n";
+    m_tmp.write("vlnhub.ini", s.str());
+  }
+
+  // The run as "/S" (or "/S:" with a serial number) makes it; returns the exit code.
+  int nRun(const std::string& strCmdLineSN = "") {
+    vWrite();
+    setenv("MPTOOL_SIM", strBench().c_str(), 1);
+    std::string strOld = std::filesystem::current_path().string();
+    std::filesystem::current_path(m_tmp.path());
+    CScaledClock clock(0.0005);
+    USBUtilityOptions o;
+    o.strAppPath = m_tmp.str();
+    o.strRunMarkerPath = m_tmp.str() + "/run.mark";
+    CUSBUtility util(clock, o);
+    Ini ini;
+    CHeadlessMainView view;
+    CWindowThread wt;
+    CMPToolDlg dlg(util, ini, view, wt, clock);
+    dlg.m_bShowGUI = 0;
+    dlg.m_nCmdLineMode = strCmdLineSN.empty() ? CMDLINE_MODE_RUN : CMDLINE_MODE_RUN_SN;
+    dlg.m_strCmdLineSN = strCmdLineSN;
+    EXPECT_TRUE(ini.vLoadINIFile(m_tmp.str() + "/vlnhub.ini"));
+    if (getenv("E2E_DEBUG")) vDEBUG_SetLevel(3);
+    int nExit = nRunProductionWithoutWindow(dlg);
+    m_pass = dlg.m_ToolsDevList.m_dwPassCount;
+    m_fail = dlg.m_ToolsDevList.m_dwFailCount;
+    std::filesystem::current_path(strOld);
+    unsetenv("MPTOOL_SIM");
+    return nExit;
+  }
+
+  std::vector<std::string> vecLogLines() const {
+    std::time_t t = std::time(nullptr);
+    std::tm tm = *std::localtime(&t);
+    std::ifstream in(Ini::strMPResultLogPath(m_tmp.str(), tm));
+    std::vector<std::string> lines;
+    std::string l;
+    while (std::getline(in, l)) {
+      if (!l.empty() && l.back() == '\r') l.pop_back();
+      if (!l.empty()) lines.push_back(l);
+    }
+    return lines;  // header first
+  }
+  std::string strProgramMsg() const { return m_tmp.read("ProgramMSG.txt"); }
+  std::string strIni() const { return m_tmp.read("vlnhub.ini"); }
+  // The identity each hub reports now that the bench is loaded again from its flash files.
+  std::vector<SimHubIdentity> vecIdentities() const {
+    std::string err;
+    auto b = CSimBench::pLoad(strBench(), err);
+    EXPECT_TRUE(b) << err;
+    std::vector<SimHubIdentity> v;
+    if (b)
+      for (int h = 0; h < b->nHubs(); ++h) v.push_back(b->stIdentity(h));
+    return v;
+  }
+  bool bFlashHoldsImage(const std::string& strHub) const {
+    std::string err;
+    auto b = CSimBench::pLoad(strBench(), err);
+    if (!b) return false;
+    int h = b->nFindHub(strHub);
+    std::string img = m_tmp.read("VLNFW_Temp/TempBinData.bin");
+    if (h < 0 || img.empty()) return false;
+    auto flash = b->vecFlash(h, 256, img.size());
+    return std::equal(flash.begin(), flash.end(), img.begin(), [](uint8_t a, char c) { return a == static_cast<uint8_t>(c); });
+  }
+  uint32_t m_pass = 0, m_fail = 0;
+
+ private:
+  TempDir m_tmp;
+};
+
+int nResultLines(const RunBench& r) { return static_cast<int>(r.vecLogLines().size()) - 1; }
+
+std::vector<HubDef> vecFlat(int n) {
+  std::vector<HubDef> v;
+  for (int i = 0; i < n; ++i) {
+    HubDef h;
+    h.strName = "hub" + std::to_string(i + 1);
+    h.nPort = i % 4 + 1;
+    if (i >= 4) h.strOn = "xhci1";
+    v.push_back(h);
+  }
+  return v;
+}
+
+}  // namespace
+
+TEST(E2ERun, OneAndFourHubsPassTakeTheNewIdentityAndMoveTheSerialOn) {
+  for (int n : {1, 4}) {
+    RunBench r;
+    r.hubs = vecFlat(n);
+    ASSERT_EQ(r.nRun(), 0) << "hubs " << n << "\n" << r.strProgramMsg();
+    EXPECT_EQ(r.m_pass, static_cast<uint32_t>(n));
+    EXPECT_EQ(r.m_fail, 0u);
+    EXPECT_EQ(nResultLines(r), n);
+    // Hexadecimal serial numbers counted on by the number of hubs, and saved.
+    char sz[32];
+    snprintf(sz, sizeof sz, "serial_number=%012X", 1 + n);
+    EXPECT_NE(r.strIni().find(sz), std::string::npos) << r.strIni();
+    auto ids = r.vecIdentities();
+    ASSERT_EQ(ids.size(), static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+      EXPECT_EQ(ids[i].usPID, 0x5A01);
+      EXPECT_EQ(ids[i].strManufacturer, "Bench Maker");
+      EXPECT_TRUE(r.bFlashHoldsImage("hub" + std::to_string(i + 1)));
+    }
+    // Each hub took its own serial number.
+    std::set<std::string> serials;
+    for (auto& id : ids) serials.insert(id.strSerial);
+    EXPECT_EQ(serials.size(), ids.size());
+  }
+}
+
+TEST(E2ERun, NineHubsRunOnlyTheFirstEight) {
+  RunBench r;
+  r.controllers = {"xhci0", "xhci1", "xhci2"};
+  r.hubs = vecFlat(9);
+  r.hubs[8].strOn = "xhci2";
+  r.hubs[8].nPort = 1;
+  ASSERT_EQ(r.nRun(), 0) << r.strProgramMsg();
+  EXPECT_EQ(r.m_pass, 8u);
+  EXPECT_EQ(nResultLines(r), 8);
+  auto ids = r.vecIdentities();
+  int nNew = 0;
+  for (auto& id : ids) nNew += id.usPID == 0x5A01;
+  EXPECT_EQ(nNew, 8);
+}
+
+TEST(E2ERun, CascadedHubsAllPass) {
+  // A chain of three and a sibling: the deepest resets first, then each shallower depth.
+  RunBench r;
+  r.hubs = {{"top", "xhci0", 1, ""}, {"mid", "top", 2, ""}, {"leaf", "mid", 3, ""}, {"side", "xhci0", 2, ""}};
+  ASSERT_EQ(r.nRun(), 0) << r.strProgramMsg();
+  EXPECT_EQ(r.m_pass, 4u);
+  EXPECT_EQ(nResultLines(r), 4);
+}
+
+TEST(E2ERun, CommandLineSerialIsUsedAndTheSettingsStayUnsaved) {
+  RunBench r;
+  r.hubs = vecFlat(2);
+  ASSERT_EQ(r.nRun("00000000ABC0"), 0) << r.strProgramMsg();
+  EXPECT_NE(r.strIni().find("serial_number=000000000001"), std::string::npos);
+  auto ids = r.vecIdentities();
+  ASSERT_EQ(ids.size(), 2u);
+  EXPECT_EQ(ids[0].strSerial, "00000000ABC0");
+}
+
+TEST(E2ERun, WrongHubCountExitsMinus4AndARefusedStartMinus3) {
+  {
+    RunBench r;
+    r.hubs = vecFlat(1);
+    r.nAutoDevNum = 2;
+    EXPECT_EQ(r.nRun(), -4);
+    EXPECT_NE(r.strProgramMsg().find("None of Velnor device was found!!"), std::string::npos);
+  }
+  {
+    // Serial digits that are not hexadecimal: refused once, with its reason, and the end.
+    RunBench r;
+    r.hubs = vecFlat(1);
+    r.strSerial = "00000000XYZ1";
+    EXPECT_EQ(r.nRun(), -3);
+    EXPECT_NE(r.strProgramMsg().find("SN digits"), std::string::npos);
+    EXPECT_EQ(nResultLines(r), -1);  // no run, no log
+  }
+  {
+    // A firmware file too short to be one: the image is refused, so is the Start.
+    RunBench r;
+    r.hubs = vecFlat(1);
+    r.nFwLen = 0x100;
+    EXPECT_EQ(r.nRun(), -3);
+    EXPECT_FALSE(r.strProgramMsg().empty());
+    EXPECT_EQ(r.vecIdentities()[0].usPID, 0x55AA);  // untouched
+  }
+}
+
+// Each fault class of the bench, striking the update, the read-back or the reset of one
+// hub: that hub fails, the other passes, every hub is logged, no hang, and a failing hub is
+// never shown PASS while its flash differs from the image.
+TEST(E2ERun, EveryFaultFailsOnlyItsHub) {
+  struct Case {
+    const char* pszName;
+    std::string strFaults;
+  };
+  const std::vector<Case> cases = {
+      {"fail at config write", "[{\"kind\": \"fail\", \"at_request\": 4}]"},
+      {"stall in download", "[{\"kind\": \"stall\", \"request\": \"0x50\", \"occurrence\": 20}]"},
+      {"timeout in read-back", "[{\"kind\": \"timeout\", \"request\": \"0x55\", \"occurrence\": 30}]"},
+      {"gone mid-download", "[{\"kind\": \"gone\", \"request\": \"0x50\", \"occurrence\": 100}]"},
+      {"bits flipped in flash", "[{\"kind\": \"flip\", \"request\": \"0x50\", \"occurrence\": 50, \"bits\": 3}]"},
+      {"erase never ends", "[{\"kind\": \"erase_stuck\", \"at_request\": 2}]"},
+      {"reset without return", "[{\"kind\": \"no_return\", \"request\": \"0x54\"}]"},
+  };
+  for (const auto& c : cases) {
+    RunBench r;
+    r.hubs = vecFlat(2);
+    r.hubs[1].strFaults = c.strFaults;
+    EXPECT_EQ(r.nRun(), -1) << c.pszName << "\n" << r.strProgramMsg();
+    EXPECT_EQ(r.m_pass, 1u) << c.pszName;
+    EXPECT_EQ(r.m_fail, 1u) << c.pszName;
+    auto lines = r.vecLogLines();
+    EXPECT_EQ(static_cast<int>(lines.size()) - 1, 2) << c.pszName;
+    EXPECT_TRUE(r.bFlashHoldsImage("hub1")) << c.pszName;
+  }
+}
