@@ -159,3 +159,15 @@ TEST(ConfigRomRecognition, MemoryVariantNeverReadsPastTheBuffer) {
   }
   EXPECT_FALSE(bIsFirmwareRomData(nullptr, 300));
 }
+
+// The seed files of the fuzz target are what their names say.
+TEST(FirmwareCheck, SeedFilesInTheTree) {
+  const std::string d = std::string(MPTOOL_TEST_DATA) + "/images/";
+  EXPECT_EQ(vIsValidHubFirmware(d + "firmware_min_type3.bin"), 3);
+  EXPECT_TRUE(bIsFirmwareRomFile(d + "config_table_type0.rom"));
+  EXPECT_FALSE(bIsFirmwareRomFile(d + "config_rom_type1.rom"));
+  ImagesFixture f;
+  EXPECT_EQ(f.images.vReadConfigFromFile(d + "config_rom_type1.rom"), EReadConfigResult::Loaded);
+  EXPECT_EQ(f.form.m_texts.m_strEditDeviceConfigurationSerialNumber, "SN0001");
+  EXPECT_EQ(std::filesystem::file_size(f.pathImage()), 24u);
+}
