@@ -1,5 +1,8 @@
 #include "host/RunMarker.h"
 
+#include <cstdint>
+#include <cstdio>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -17,13 +20,17 @@ CRunMarker::~CRunMarker() {
   vRelease();
 }
 
-std::string CRunMarker::strDefaultPath() {
+std::string CRunMarker::strDefaultPath(const std::string& strAppPath) {
   std::string strDir = "/run/lock";
   if (access(strDir.c_str(), W_OK | X_OK) != 0) {
     const char* pszTmp = std::getenv("TMPDIR");
     strDir = (pszTmp && *pszTmp) ? pszTmp : "/tmp";
   }
-  return strDir + "/MPTool.run.lock";
+  uint64_t ullHash = 1469598103934665603ull;  // FNV-1a: the same name in every build
+  for (unsigned char c : strAppPath) ullHash = (ullHash ^ c) * 1099511628211ull;
+  char szHash[32];
+  std::snprintf(szHash, sizeof(szHash), "%016llx", static_cast<unsigned long long>(ullHash));
+  return strDir + "/MPTool." + szHash + ".run.lock";
 }
 
 bool CRunMarker::bTryOnce() {

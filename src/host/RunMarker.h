@@ -1,4 +1,5 @@
-// The "production run in progress" mark shared by every copy of the tool on the machine.
+// The "production run in progress" mark shared by the copies of the tool that serve one
+// program folder (one station's settings, logs and hubs).
 // The copy in a run holds an exclusive lock (flock) on one file and writes its process id
 // into it; another copy tests the lock without waiting. The lock goes with the process, so
 // a copy that dies in a run leaves no stale mark.
@@ -26,8 +27,10 @@ class CRunMarker {
   uint32_t dwHolderPid() const;
   const std::string& strPath() const { return m_strPath; }
 
-  // /run/lock when it is writable, otherwise $TMPDIR or /tmp; the file "MPTool.run.lock".
-  static std::string strDefaultPath();
+  // /run/lock when it is writable, otherwise $TMPDIR or /tmp; the file
+  // "MPTool.<hash of the program folder>.run.lock", so copies serving other folders
+  // (for example parallel test benches) never see each other's runs.
+  static std::string strDefaultPath(const std::string& strAppPath);
 
  private:
   bool bTryOnce();

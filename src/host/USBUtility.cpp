@@ -14,23 +14,22 @@
 #include "platform/Clock.h"
 
 CUSBUtility::CUSBUtility(IClock& clock, USBUtilityOptions options)
-    : m_clock(clock),
+    : m_szAppPath(strResolveAppPath(options.strAppPath)),
+      m_clock(clock),
       m_options(std::move(options)),
       m_pView(&m_headlessView),
-      m_RunMarker(m_options.strRunMarkerPath.empty() ? CRunMarker::strDefaultPath()
+      m_RunMarker(m_options.strRunMarkerPath.empty() ? CRunMarker::strDefaultPath(m_szAppPath)
                                                      : m_options.strRunMarkerPath) {
   // The log's lock exists before anything else can write an entry.
   vDEBUG_Initial_printf();
   try {
-    vFillAppPath();
     vInitCRC32Table();
   } catch (...) {
     vDEBUG_MSG_printf("%s:%d: dwErrorCode:%d", "CUSBUtility::CUSBUtility", __LINE__, errno);
   }
 }
 
-void CUSBUtility::vFillAppPath() {
-  std::string strPath = m_options.strAppPath;
+std::string CUSBUtility::strResolveAppPath(std::string strPath) {
   if (strPath.empty()) {
     const char* pszHome = std::getenv("MPTOOL_HOME");
     if (pszHome && *pszHome) strPath = pszHome;
@@ -41,7 +40,7 @@ void CUSBUtility::vFillAppPath() {
     if (!ec) strPath = exe.parent_path().string();
   }
   while (strPath.size() > 1 && strPath.back() == '/') strPath.pop_back();
-  m_szAppPath = strPath;
+  return strPath;
 }
 
 // ---------------------------------------------------------------- operator messages

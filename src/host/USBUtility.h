@@ -36,7 +36,7 @@ struct GUID {
 struct USBUtilityOptions {
   std::string strAppPath;  // program folder; empty: MPTOOL_HOME, else the executable's
   std::string strProcRoot = "/proc";
-  std::string strRunMarkerPath;  // empty: CRunMarker::strDefaultPath()
+  std::string strRunMarkerPath;  // empty: CRunMarker::strDefaultPath(program folder)
   std::vector<std::string> rebootCommand = {"systemctl", "reboot"};
 };
 
@@ -107,6 +107,8 @@ class CUSBUtility {
   bool bBeginProductionRun(uint64_t ullWaitMs = 5000);
   void vEndProductionRun();
   CRunMarker& runMarker() { return m_RunMarker; }
+  // MPTOOL_HOME when set, otherwise the executable's folder; no trailing separator.
+  static std::string strResolveAppPath(std::string strGiven);
 
   // ---- platform facts ----
   bool IsWow64();
@@ -132,7 +134,6 @@ class CUSBUtility {
   const USBUtilityOptions& options() const { return m_options; }
 
  private:
-  void vFillAppPath();
 
   IClock& m_clock;
   USBUtilityOptions m_options;

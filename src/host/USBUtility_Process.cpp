@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 
 #include "host/USBUtility.h"
 #include "log/DebugLog.h"
@@ -16,9 +17,24 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
+// The program folder a process serves: its MPTOOL_HOME, otherwise its executable's folder.
+std::string strProgramFolderOf(const fs::path& procDir, const fs::path& exe) {
+  std::ifstream in(procDir / "environ", std::ios::binary);
+  std::string strVar;
+  const std::string strKey = "MPTOOL_HOME=";
+  while (std::getline(in, strVar, '\0')) {
+    if (strVar.compare(0, strKey.size(), strKey) == 0 && strVar.size() > strKey.size())
+      return CUSBUtility::strResolveAppPath(strVar.substr(strKey.size()));
+  }
+  return exe.parent_path().string();
+}
+
 // Process ids under the proc root whose executable's file name is pszName, ascending.
 // Processes whose executable cannot be read (another user's, a kernel thread) are skipped.
-std::vector<uint32_t> vecMatchingPids(const std::string& strRoot, const char* pszName) {
+// With a program folder, only the copies serving that folder count: a station's copies
+// share its settings and hubs, copies for other folders (parallel benches) do not.
+std::vector<uint32_t> vecMatchingPids(const std::string& strRoot, const char* pszName,
+                                      const std::string& strAppPath) {
   std::vector<uint32_t> pids;
   std::error_code ec;
   fs::directory_iterator it(strRoot, ec), end;
@@ -34,7 +50,9 @@ std::vector<uint32_t> vecMatchingPids(const std::string& strRoot, const char* ps
     if (strBase.size() > strDeleted.size() &&
         strBase.compare(strBase.size() - strDeleted.size(), strDeleted.size(), strDeleted) == 0)
       strBase.resize(strBase.size() - strDeleted.size());
-    if (strBase == pszName) pids.push_back(static_cast<uint32_t>(std::stoul(strId)));
+    if (strBase != pszName) continue;
+    if (!strAppPath.empty() && strProgramFolderOf(it->path(), exe) != strAppPath) continue;
+    pids.push_back(static_cast<uint32_t>(std::stoul(strId)));
   }
   std::sort(pids.begin(), pids.end());
   return pids;
@@ -43,7 +61,7 @@ std::vector<uint32_t> vecMatchingPids(const std::string& strRoot, const char* ps
 
 uint32_t CUSBUtility::GetProcessID(const char* pszName, uint32_t dwSkipPid) {
   try {
-    for (uint32_t pid : vecMatchingPids(m_options.strProcRoot, pszName))
+    for (uint32_t pid : vecMatchingPids(m_options.strProcRoot, pszName, m_szAppPath))
       if (pid != dwSkipPid) return pid;
   } catch (...) {
     vDEBUG_MSG_printf("%s:%d: GetProcessID: pName : %s , dwErrorCode %d", "CUSBUtility::GetProcessID",
@@ -54,7 +72,7 @@ uint32_t CUSBUtility::GetProcessID(const char* pszName, uint32_t dwSkipPid) {
 
 int CUSBUtility::DetectProcess(const char* pszName) {
   try {
-    return static_cast<int>(vecMatchingPids(m_options.strProcRoot, pszName).size());
+    return static_cast<int>(vecMatchingPids(m_options.strProcRoot, pszName, m_szAppPath).size());
   } catch (...) {
     vDEBUG_MSG_printf("%s:%d: DetectProcess: pName : %s , dwErrorCode %d", "CUSBUtility::DetectProcess",
                       __LINE__, pszName, errno);

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <fstream>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -55,10 +57,18 @@ struct ProcessTest : testing::Test {
   TempDir dir;
   CScaledClock clock{0.001};
   fs::path proc() const { return dir.path() / "proc"; }
-  // An entry of the fake process list whose executable is target.
-  void vAddProcess(uint32_t pid, const std::string& target) {
+  // An entry of the fake process list whose executable is target, serving strHome
+  // (this test's program folder unless given).
+  void vAddProcess(uint32_t pid, const std::string& target, std::string strHome = "") {
     fs::create_directories(proc() / std::to_string(pid));
     fs::create_symlink(target, proc() / std::to_string(pid) / "exe");
+    if (strHome.empty()) strHome = dir.str();
+    std::ofstream env(proc() / std::to_string(pid) / "environ", std::ios::binary);
+    std::string strEnv = "PATH=/usr/bin";
+    strEnv += '\0';
+    strEnv += "MPTOOL_HOME=" + strHome;
+    strEnv += '\0';
+    env << strEnv;
   }
   USBUtilityOptions opts() {
     USBUtilityOptions o;
@@ -88,6 +98,24 @@ TEST_F(ProcessTest, LookupMatchesTheExecutableFileNameExactlyInIdOrder) {
   EXPECT_EQ(u.DetectProcess("vlnhub"), 0);
 }
 
+TEST_F(ProcessTest, OnlyCopiesServingThisProgramFolderCount) {
+  vAddProcess(100, "/opt/line/MPTool");
+  vAddProcess(200, "/opt/line/MPTool", "/srv/other-station");
+  fs::create_directories(proc() / "300");
+  fs::create_symlink(dir.path() / "MPTool", proc() / "300" / "exe");  // no MPTOOL_HOME: exe's folder
+  fs::create_directories(proc() / "400");
+  fs::create_symlink("/elsewhere/MPTool", proc() / "400" / "exe");
+  CUSBUtility u(clock, opts());
+  EXPECT_EQ(u.DetectProcess("MPTool"), 2);
+  EXPECT_EQ(u.GetProcessID("MPTool"), 100u);
+  EXPECT_EQ(u.GetProcessID("MPTool", 100), 300u);
+}
+
+TEST_F(ProcessTest, RunMarksOfDifferentProgramFoldersAreApart) {
+  EXPECT_NE(CRunMarker::strDefaultPath("/srv/a"), CRunMarker::strDefaultPath("/srv/b"));
+  EXPECT_EQ(CRunMarker::strDefaultPath("/srv/a"), CRunMarker::strDefaultPath("/srv/a"));
+}
+
 TEST_F(ProcessTest, MissingProcessListFindsNothing) {
   CUSBUtility u(clock, opts());
   EXPECT_EQ(u.DetectProcess("MPTool"), 0);
@@ -97,6 +125,7 @@ TEST_F(ProcessTest, MissingProcessListFindsNothing) {
 TEST_F(ProcessTest, RealProcessListFindsThisTestProgram) {
   auto o = opts();
   o.strProcRoot = "/proc";
+  o.strAppPath = CUSBUtility::strResolveAppPath("");  // the folder this test program serves
   CUSBUtility u(clock, o);
   std::string self = fs::read_symlink("/proc/self/exe").filename().string();
   EXPECT_GE(u.DetectProcess(self.c_str()), 1);
