@@ -76,6 +76,17 @@ class CMPToolDlg {
   // ---- run state ----
   void vInitialPrivateData();
 
+  // >>> production run (ui/MPToolDlg_Run.cpp) >>>
+  // The run engine the window's run handlers forward to; the application's wiring sets it.
+  class CRunEngine* m_pRunEngine = nullptr;
+  void OnBnClickedButtonStart();
+  void OnBnClickedButtonClearcount();
+  bool bDeleteAllThread();
+  // The engine's view of this window and its window thread; the caller owns both.
+  class IRunView* pNewRunView();
+  class IWindowThread* pNewRunWindowThread();
+  // <<< production run <<<
+
   // ---- helpers for every handler ----
   // An operator message as the mode wants it: a box in window mode, a line of
   // "ProgramMSG.txt" in the window-less modes.
