@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "log/DebugLog.h"
@@ -62,9 +63,12 @@ bool CRunEngine::bResetTurn(int nSlot) const {
 }
 
 bool CRunEngine::bEnterResetLock(std::stop_token st) {
-  // Blocking hand-over of the lock, stop-aware in short slices.
-  while (!st.stop_requested())
-    if (m_utility.m_ReloadFWCriticalSection.try_lock_for(std::chrono::milliseconds(2))) return true;
+  // Stop-aware: tries in short slices. (Plain try_lock: the timed form is invisible to the
+  // thread checker, which then reports every unlock as wrong.)
+  while (!st.stop_requested()) {
+    if (m_utility.m_ReloadFWCriticalSection.try_lock()) return true;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
   return false;
 }
 

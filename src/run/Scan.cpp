@@ -104,8 +104,8 @@ int CRunEngine::ScanThreadFun(std::stop_token st) {
   try {
     // 1. One scan at a time; at most one more waits.
     m_utility.m_bScanWaiting = true;
-    while (!st.stop_requested() && !bLocked)
-      bLocked = m_utility.m_ScanCriticalSection.try_lock_for(std::chrono::milliseconds(5));
+    while (!st.stop_requested() && !(bLocked = m_utility.m_ScanCriticalSection.try_lock()))
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
     m_utility.m_bScanWaiting = false;
     if (!bLocked) return 1;
     // 2.

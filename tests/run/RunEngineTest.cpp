@@ -101,7 +101,7 @@ class CFakeDevices : public IRunDevices {
 class RunEngineTest : public ::testing::Test {
  protected:
   TempDir tmp;
-  CScaledClock clock{0.0002};
+  CScaledClock clock{0.002};  // 40 s of tool time is 80 ms: slow enough for the thread checker
   std::unique_ptr<CUSBUtility> util;
   Ini ini;
   DeviceList list;
