@@ -4,15 +4,22 @@
 
 std::optional<uint8_t> optConfigSignature(uint8_t ucFwType) {
   switch (ucFwType) {
-    case 0: return 0xAA;
-    case 1: return 0x4B;
-    case 2: return 0x3C;
-    case 3: return 0x2D;
-    default: return std::nullopt;
+    case 0:
+      return 0xAA;
+    case 1:
+      return 0x4B;
+    case 2:
+      return 0x3C;
+    case 3:
+      return 0x2D;
+    default:
+      return std::nullopt;
   }
 }
 
-bool bIsLoadableConfigSignature(uint8_t ucSig) { return ucSig == 0x4B || ucSig == 0x3C || ucSig == 0x2D; }
+bool bIsLoadableConfigSignature(uint8_t ucSig) {
+  return ucSig == 0x4B || ucSig == 0x3C || ucSig == 0x2D;
+}
 
 uint8_t ucConfigTableChecksum(const ConfigTable& table) {
   uint8_t ucSum = 0;

@@ -26,22 +26,26 @@ std::string CFirmwareList::strBrowseListText() const {
   return s;
 }
 
-CFirmwareSelection::CFirmwareSelection(CHubImages& images, IConfigForm& form) : m_images(images), m_form(form) {}
+CFirmwareSelection::CFirmwareSelection(CHubImages& images, IConfigForm& form)
+    : m_images(images), m_form(form) {}
 
-const std::string& CFirmwareSelection::strDialogFolder() const { return m_images.utility().m_szAppPath; }
+const std::string& CFirmwareSelection::strDialogFolder() const {
+  return m_images.utility().m_szAppPath;
+}
 
 EFirmwareChoice CFirmwareSelection::eApplyChoice(const std::string& strPath) {
   if (bPathNamesConfigRom(strPath)) {
     m_eLastConfigRom = m_images.vReadConfigFromFile(strPath);
     m_form.vEnableConfigFields(false);
     return m_eLastConfigRom == EReadConfigResult::Loaded ? EFirmwareChoice::ConfigRomLoaded
-                                                          : EFirmwareChoice::ConfigRomRefused;
+                                                         : EFirmwareChoice::ConfigRomRefused;
   }
   m_form.vEnableConfigFields(m_images.ini().ucFw_enablel != 0);
   return EFirmwareChoice::Chosen;
 }
 
-EFirmwareChoice CFirmwareSelection::OnBnClickedButtonDevicwfirmwareFwbrowse(const std::string& strPickedPath) {
+EFirmwareChoice CFirmwareSelection::OnBnClickedButtonDevicwfirmwareFwbrowse(
+    const std::string& strPickedPath) {
   try {
     if (strPickedPath.empty()) return EFirmwareChoice::Unchanged;
     if (!m_images.utility().vCheckFilePathExists(strPickedPath, true)) return EFirmwareChoice::Unchanged;
@@ -52,20 +56,23 @@ EFirmwareChoice CFirmwareSelection::OnBnClickedButtonDevicwfirmwareFwbrowse(cons
     m_images.ini().ucFw_binary_name = strPickedPath.substr(0, std::min(strPickedPath.size(), INI_TEXT_MAX));
     return eApplyChoice(strPickedPath);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: OnBnClickedButtonDevicwfirmwareFwbrowse: dwErrorCode %d", kBrowseLabel, __LINE__,
-                      errno);
+    vDEBUG_ERR_printf("%s:%d: OnBnClickedButtonDevicwfirmwareFwbrowse: dwErrorCode %d", kBrowseLabel,
+                      __LINE__, errno);
     return EFirmwareChoice::Failed;
   }
 }
 
-EFirmwareChoice CFirmwareSelection::OnCbnSelchangeComboDevicwfirmwareFwbrowse(const std::string& strSelectedText) {
+EFirmwareChoice CFirmwareSelection::OnCbnSelchangeComboDevicwfirmwareFwbrowse(
+    const std::string& strSelectedText) {
   try {
     m_strComboBoxDeviceFirmwareFWBrowse = strSelectedText;
-    m_images.ini().ucFw_binary_name = strSelectedText.substr(0, std::min(strSelectedText.size(), INI_TEXT_MAX));
+    m_images.ini().ucFw_binary_name =
+        strSelectedText.substr(0, std::min(strSelectedText.size(), INI_TEXT_MAX));
     return eApplyChoice(strSelectedText);
   } catch (...) {
     vDEBUG_ERR_printf(
-        "%s:%d: OnCbnSelchangeComboDevicwfirmwareFwbrowse: m_strComboBoxDeviceFirmwareFWBrowse : %s , dwErrorCode %d",
+        "%s:%d: OnCbnSelchangeComboDevicwfirmwareFwbrowse: m_strComboBoxDeviceFirmwareFWBrowse : %s , "
+        "dwErrorCode %d",
         kSelLabel, __LINE__, m_strComboBoxDeviceFirmwareFWBrowse.c_str(), errno);
     return EFirmwareChoice::Failed;
   }

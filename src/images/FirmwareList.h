@@ -11,7 +11,8 @@
 #include "images/HubImages.h"
 
 // The filter of the browse button's open-file dialog (one file, read-only box hidden).
-constexpr const char* FIRMWARE_FILE_FILTER = "Firmware .bin File (*.bin)|*.bin|Firmware .rom File (*.rom)|*.rom||";
+constexpr const char* FIRMWARE_FILE_FILTER =
+    "Firmware .bin File (*.bin)|*.bin|Firmware .rom File (*.rom)|*.rom||";
 
 class CFirmwareList {
  public:
@@ -31,11 +32,11 @@ class CFirmwareList {
 
 // What a choice did.
 enum class EFirmwareChoice {
-  Unchanged,          // cancelled, empty path, or the path check failed
-  Chosen,             // a plain firmware file; the fields follow "Update F/W"
-  ConfigRomLoaded,    // a "Config_" path, loaded; the fields are locked
-  ConfigRomRefused,   // a "Config_" path the loader refused; the fields are locked
-  Failed,             // an unexpected error (logged)
+  Unchanged,         // cancelled, empty path, or the path check failed
+  Chosen,            // a plain firmware file; the fields follow "Update F/W"
+  ConfigRomLoaded,   // a "Config_" path, loaded; the fields are locked
+  ConfigRomRefused,  // a "Config_" path the loader refused; the fields are locked
+  Failed,            // an unexpected error (logged)
 };
 
 class CFirmwareSelection {

@@ -19,8 +19,8 @@ std::string strFileBaseName(const std::string& strPath) {
 }
 
 std::string strConfigRomFilePath(const std::string& strAppPath, const std::string& strFWPath) {
-  return strAppPath + "/" + IMAGE_FOLDER_NAME + "/" + CONFIG_ROM_PREFIX + strFileBaseName(strFWPath) +
-         "." + CONFIG_ROM_EXT;
+  return strAppPath + "/" + IMAGE_FOLDER_NAME + "/" + CONFIG_ROM_PREFIX + strFileBaseName(strFWPath) + "." +
+         CONFIG_ROM_EXT;
 }
 
 std::string strBrowseListFilePath(const std::string& strAppPath) {

@@ -14,7 +14,7 @@ constexpr const char* CONFIG_ROM_EXT = "rom";
 constexpr const char* BROWSE_LIST_FILE_NAME = "BrowsedBINPath.txt";
 
 constexpr uint64_t IMAGE_MAX_FIRMWARE = 65536;  // the length field holds 65,536 as 0
-constexpr size_t IMAGE_OVERHEAD = 8;             // length 2 + signature 1 + sum 1 + CRC 4
+constexpr size_t IMAGE_OVERHEAD = 8;            // length 2 + signature 1 + sum 1 + CRC 4
 
 // Paths under the program folder (no trailing separator).
 std::string strImageFolderPath(const std::string& strAppPath);
@@ -31,12 +31,12 @@ std::string strFileBaseName(const std::string& strPath);
 // underscores removed; its characters 6 and 7 read as hexadecimal (up to the first non-hex
 // character, no digit giving 0); bits 4 to 6 of that number.
 struct ImageSignature {
-  std::string strChars;      // the two characters (strGetFWFileCSignature), fewer if short
+  std::string strChars;        // the two characters (strGetFWFileCSignature), fewer if short
   bool bNameTooShort = false;  // fewer than eight characters: no type at all
-  uint8_t ucValue = 0;       // the characters read as a number
-  uint8_t ucType = 0;        // bits 4..6 of it
-  bool bRefused = true;      // no signature for this type and CRC option
-  uint8_t ucSignature = 0;   // 0 when refused
+  uint8_t ucValue = 0;         // the characters read as a number
+  uint8_t ucType = 0;          // bits 4..6 of it
+  bool bRefused = true;        // no signature for this type and CRC option
+  uint8_t ucSignature = 0;     // 0 when refused
 };
 ImageSignature stImageSignatureFromName(const std::string& strFWPath, bool bCrc);
 

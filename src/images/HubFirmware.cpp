@@ -32,10 +32,14 @@ EFirmwareKind eFirmwareKindOf(const std::string& strPath) {
 
 const char* pszFirmwareKindName(EFirmwareKind eKind) {
   switch (eKind) {
-    case EFirmwareKind::Bin: return "bin";
-    case EFirmwareKind::Rom: return "rom";
-    case EFirmwareKind::ConfigRom: return "config-rom";
-    default: return "unknown";
+    case EFirmwareKind::Bin:
+      return "bin";
+    case EFirmwareKind::Rom:
+      return "rom";
+    case EFirmwareKind::ConfigRom:
+      return "config-rom";
+    default:
+      return "unknown";
   }
 }
 
@@ -99,8 +103,8 @@ FirmwareCheck stCheckHubFirmware(const std::string& strFilePath) {
     }
     c.ucResult = c.ucMajorType;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vReadConfigFromFile: strFilePath : %s , dwErrorCode %d", kCheckLabel,
-                      __LINE__, strFilePath.c_str(), errno);
+    vDEBUG_ERR_printf("%s:%d: vReadConfigFromFile: strFilePath : %s , dwErrorCode %d", kCheckLabel, __LINE__,
+                      strFilePath.c_str(), errno);
     c.ucResult = FW_CHECK_FAILED;
   }
   return c;
@@ -121,8 +125,8 @@ bool bIsFirmwareRomFile(const std::string& strFilePath) {
   try {
     FileBytes f = stReadFileBytes(strFilePath, 0);
     if (f.eStatus != EFileRead::Ok) {
-      vDEBUG_ERR_printf("%s:%d: fopen Failed: [%s], ErrorCode = %d", kRomLabel, __LINE__,
-                        strFilePath.c_str(), f.nErrno);
+      vDEBUG_ERR_printf("%s:%d: fopen Failed: [%s], ErrorCode = %d", kRomLabel, __LINE__, strFilePath.c_str(),
+                        f.nErrno);
       return false;
     }
     if (f.ullSize < CONFIG_ROM_MIN_SIZE) {

@@ -39,7 +39,9 @@ const char* pszFirmwareKindName(EFirmwareKind eKind);  // "bin", "rom", "config-
 bool bPathNamesConfigRom(const std::string& strPath);  // contains "Config_" anywhere
 
 // Bits 4 to 6 of the type byte.
-inline uint8_t ucMajorTypeOf(uint8_t ucTypeByte) { return static_cast<uint8_t>((ucTypeByte >> 4) & 7); }
+inline uint8_t ucMajorTypeOf(uint8_t ucTypeByte) {
+  return static_cast<uint8_t>((ucTypeByte >> 4) & 7);
+}
 // Twelve upper-case hexadecimal digits of six version bytes, first byte first.
 std::string strFirmwareVersionText(const uint8_t* pVersion6);
 

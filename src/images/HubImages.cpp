@@ -32,7 +32,9 @@ int nCommandLineExitCode(EReadConfigResult eResult) {
   return eResult == EReadConfigResult::InvalidSignature ? EXIT_INVALID_CONFIG_ROM : 0;
 }
 
-static std::string strCut(const std::string& s) { return s.substr(0, std::min(s.size(), INI_TEXT_MAX)); }
+static std::string strCut(const std::string& s) {
+  return s.substr(0, std::min(s.size(), INI_TEXT_MAX));
+}
 
 static bool bMakeFolder(const std::string& strFolder) {
   std::error_code ec;
@@ -45,7 +47,9 @@ CHubImages::CHubImages(CUSBUtility& utility, INISettings& ini, DeviceList& devLi
   m_ucConfigTable.fill(0xFF);
 }
 
-std::string CHubImages::strTempBinDataFilePath() const { return ::strTempBinDataFilePath(m_utility.m_szAppPath); }
+std::string CHubImages::strTempBinDataFilePath() const {
+  return ::strTempBinDataFilePath(m_utility.m_szAppPath);
+}
 
 std::string CHubImages::strConfigRomFilePath(const std::string& strFWFilePath) const {
   return ::strConfigRomFilePath(m_utility.m_szAppPath, strFWFilePath);
@@ -92,13 +96,13 @@ ESetConfigResult CHubImages::vSetHubConfigInfo(uint8_t ucFwType) {
     // A count outside the list's range must not index past its 16 records.
     const int nCount = m_devList.DevNums <= 0 ? 1 : std::min<int>(m_devList.DevNums, MAX_DEV_RECORDS);
     for (int i = 0; i < nCount; ++i) {
-      const std::string strSN = strDeviceSerialNumber(m_ini.ucSN_EditType,
-                                                      t.m_strEditDeviceConfigurationSerialNumber,
-                                                      static_cast<uint8_t>(i));
+      const std::string strSN = strDeviceSerialNumber(
+          m_ini.ucSN_EditType, t.m_strEditDeviceConfigurationSerialNumber, static_cast<uint8_t>(i));
       vPutConfigText(m_ucConfigTable, CFG_OFS_SERIAL, CFG_LEN_SERIAL, strSN);
       if (m_ini.ucConfig_format != CONFIG_FORMAT_BUILT) {
         m_devList.dev[i].ucConfigBlock.fill(0xFF);
-        vDEBUG_WRN_printf("%s:%d: InValid Config Table[%d]", kSetConfigLabel, __LINE__, m_ini.ucConfig_format);
+        vDEBUG_WRN_printf("%s:%d: InValid Config Table[%d]", kSetConfigLabel, __LINE__,
+                          m_ini.ucConfig_format);
         continue;
       }
       v.strSerialNumber = strSN;
@@ -124,8 +128,9 @@ EReadConfigResult CHubImages::vReadConfigFromFile(const std::string& strFilePath
       // A file shorter than its table has no signature either.
       const uint8_t ucSig = f.data.size() > CFG_OFS_SIGNATURE ? f.data[CFG_OFS_SIGNATURE] : 0xFF;
       nShowMessage("File INVALID : ConfigSig !", MSG_TYPE_WARNING);
-      vDEBUG_ERR_printf("%s:%d: vReadConfigFromFile: strFilePath : %s , ucConfigSig : %x, INVALID, dwErrorCode %d",
-                        kReadConfigLabel, __LINE__, strFilePath.c_str(), ucSig, errno);
+      vDEBUG_ERR_printf(
+          "%s:%d: vReadConfigFromFile: strFilePath : %s , ucConfigSig : %x, INVALID, dwErrorCode %d",
+          kReadConfigLabel, __LINE__, strFilePath.c_str(), ucSig, errno);
       return EReadConfigResult::InvalidSignature;
     }
     ConfigTable table;
@@ -138,8 +143,9 @@ EReadConfigResult CHubImages::vReadConfigFromFile(const std::string& strFilePath
       table[CFG_OFS_CHECKSUM] = ucConfigTableChecksum(table);
     } else if (ucConfigTableChecksum(table) != table[CFG_OFS_CHECKSUM]) {
       nShowMessage("File INVALID : CheckSum !", MSG_TYPE_WARNING);
-      vDEBUG_ERR_printf("%s:%d: vReadConfigFromFile: strFilePath : %s , ucCheckSum : %x, INVALID, dwErrorCode %d",
-                        kReadConfigLabel, __LINE__, strFilePath.c_str(), table[CFG_OFS_CHECKSUM], errno);
+      vDEBUG_ERR_printf(
+          "%s:%d: vReadConfigFromFile: strFilePath : %s , ucCheckSum : %x, INVALID, dwErrorCode %d",
+          kReadConfigLabel, __LINE__, strFilePath.c_str(), table[CFG_OFS_CHECKSUM], errno);
       return EReadConfigResult::InvalidChecksum;
     }
 
@@ -195,7 +201,8 @@ bool CHubImages::bIsDefaultConfiguration() {
     std::string strPID = t.m_strEditDeviceConfigurationProductID;
     for (char& c : strVID) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (char& c : strPID) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return strVID == "2F7B" && strPID == "55AA" && t.m_strEditDeviceConfigurationManufacturerString == "VLNT" &&
+    return strVID == "2F7B" && strPID == "55AA" &&
+           t.m_strEditDeviceConfigurationManufacturerString == "VLNT" &&
            t.m_strEditDeviceConfigurationProductString == "VLNT725x";
   } catch (...) {
     vDEBUG_ERR_printf("%s:%d: bIsDefaultConfiguration: dwErrorCode %d", kDefaultLabel, __LINE__, errno);
@@ -220,30 +227,31 @@ bool CHubImages::vCreateTempBinDataFile(uint8_t ucCrc, const std::string& strFWF
     FileBytes fw = stReadFileBytes(strFWFilePath, IMAGE_MAX_FIRMWARE);
 
     if (!bMakeFolder(strImageFolderPath(m_utility.m_szAppPath))) {
-      vDEBUG_ERR_printf("%s:%d:  catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d", kTempBinLabel, __LINE__,
-                        m_utility.m_strFWFilePath.c_str(), errno);
+      vDEBUG_ERR_printf("%s:%d:  catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d", kTempBinLabel,
+                        __LINE__, m_utility.m_strFWFilePath.c_str(), errno);
       m_eLastImageFailure = EImageFailure::FolderOrFile;
       return false;
     }
     if (std::remove(strImage.c_str()) != 0)
-      vDEBUG_WRN_printf("%s:%d: vCreateTempBinDataFile: No strTempBinDataFilePath[%s] to Delete  ", kTempBinLabel,
-                        __LINE__, strImage.c_str());
+      vDEBUG_WRN_printf("%s:%d: vCreateTempBinDataFile: No strTempBinDataFilePath[%s] to Delete  ",
+                        kTempBinLabel, __LINE__, strImage.c_str());
     if (!bWriteFileBytes(strImage, nullptr, 0)) {
-      vDEBUG_ERR_printf("%s:%d:  catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d", kTempBinLabel, __LINE__,
-                        m_utility.m_strFWFilePath.c_str(), errno);
+      vDEBUG_ERR_printf("%s:%d:  catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d", kTempBinLabel,
+                        __LINE__, m_utility.m_strFWFilePath.c_str(), errno);
       m_eLastImageFailure = EImageFailure::FolderOrFile;
       return false;
     }
 
     if (fw.eStatus == EFileRead::OpenFailed || fw.eStatus == EFileRead::NotRegular) {
-      vDEBUG_ERR_printf("%s:%d:  catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d", kTempBinLabel, __LINE__,
-                        m_utility.m_strFWFilePath.c_str(), fw.nErrno);
+      vDEBUG_ERR_printf("%s:%d:  catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d", kTempBinLabel,
+                        __LINE__, m_utility.m_strFWFilePath.c_str(), fw.nErrno);
       return fail(EImageFailure::FirmwareRead);
     }
     if (fw.ullSize == 0 || fw.ullSize > IMAGE_MAX_FIRMWARE) {
       // The length field holds 1 to 65,536 bytes; nothing else can become an image.
-      vDEBUG_ERR_printf("%s:%d: vCreateTempBinDataFile: FW[%s] size %llu is not 1 to 65536 bytes", kTempBinLabel,
-                        __LINE__, strFWFilePath.c_str(), static_cast<unsigned long long>(fw.ullSize));
+      vDEBUG_ERR_printf("%s:%d: vCreateTempBinDataFile: FW[%s] size %llu is not 1 to 65536 bytes",
+                        kTempBinLabel, __LINE__, strFWFilePath.c_str(),
+                        static_cast<unsigned long long>(fw.ullSize));
       return fail(EImageFailure::FirmwareSize);
     }
     if (fw.eStatus != EFileRead::Ok) {
@@ -255,7 +263,8 @@ bool CHubImages::vCreateTempBinDataFile(uint8_t ucCrc, const std::string& strFWF
     const bool bCrc = ucCrc != 0;
     const ImageSignature sig = stImageSignatureFromName(strFWFilePath, bCrc);
     if (sig.bRefused) {
-      vDEBUG_ERR_printf("%s:%d: strGetFWFileCSignature[%s] ERROR", kTempBinLabel, __LINE__, sig.strChars.c_str());
+      vDEBUG_ERR_printf("%s:%d: strGetFWFileCSignature[%s] ERROR", kTempBinLabel, __LINE__,
+                        sig.strChars.c_str());
       return fail(EImageFailure::RefusedType);
     }
 
@@ -263,8 +272,8 @@ bool CHubImages::vCreateTempBinDataFile(uint8_t ucCrc, const std::string& strFWF
     if (bCrc) {
       FileBytes again = stReadFileBytes(strFWFilePath, IMAGE_MAX_FIRMWARE);
       if (again.eStatus != EFileRead::Ok || again.data != fw.data) {
-        vDEBUG_ERR_printf("%s:%d: vCreateTempBinDataFile: FW[%s] not the same when read for the CRC", kTempBinLabel,
-                          __LINE__, strFWFilePath.c_str());
+        vDEBUG_ERR_printf("%s:%d: vCreateTempBinDataFile: FW[%s] not the same when read for the CRC",
+                          kTempBinLabel, __LINE__, strFWFilePath.c_str());
         return fail(EImageFailure::CrcRead);
       }
       const int nBytes = static_cast<int>(again.data.size());
@@ -276,14 +285,14 @@ bool CHubImages::vCreateTempBinDataFile(uint8_t ucCrc, const std::string& strFWF
 
     const std::vector<uint8_t> img = vecBuildFlashImage(fw.data, sig.ucSignature, bCrc, dwCRC32);
     if (!bWriteFileBytes(strImage, img.data(), img.size())) {
-      vDEBUG_ERR_printf("%s:%d:  catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d", kTempBinLabel, __LINE__,
-                        m_utility.m_strFWFilePath.c_str(), errno);
+      vDEBUG_ERR_printf("%s:%d:  catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d", kTempBinLabel,
+                        __LINE__, m_utility.m_strFWFilePath.c_str(), errno);
       return fail(EImageFailure::ImageWrite);
     }
     return true;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d:  catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d", kTempBinLabel, __LINE__,
-                      m_utility.m_strFWFilePath.c_str(), errno);
+    vDEBUG_ERR_printf("%s:%d:  catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d", kTempBinLabel,
+                      __LINE__, m_utility.m_strFWFilePath.c_str(), errno);
     return fail(EImageFailure::ImageWrite);
   }
 }
@@ -299,41 +308,46 @@ bool CHubImages::vCreateConfigRomFile(uint8_t ucCrc, const std::string& strFWFil
   };
   try {
     if (!bMakeFolder(strImageFolderPath(m_utility.m_szAppPath))) {
-      vDEBUG_ERR_printf("%s:%d: catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
-                        kConfigRomLabel, __LINE__, strRom.c_str(), strImage.c_str(), errno);
+      vDEBUG_ERR_printf(
+          "%s:%d: catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
+          kConfigRomLabel, __LINE__, strRom.c_str(), strImage.c_str(), errno);
       m_eLastImageFailure = EImageFailure::FolderOrFile;
       return false;
     }
     if (std::remove(strRom.c_str()) != 0)
-      vDEBUG_WRN_printf("%s:%d: vCreateConfigRomFile: No strConfigRomFilePath[%s] to Delete  ", kConfigRomLabel,
-                        __LINE__, strRom.c_str());
+      vDEBUG_WRN_printf("%s:%d: vCreateConfigRomFile: No strConfigRomFilePath[%s] to Delete  ",
+                        kConfigRomLabel, __LINE__, strRom.c_str());
     if (!bWriteFileBytes(strRom, nullptr, 0)) {
-      vDEBUG_ERR_printf("%s:%d: catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
-                        kConfigRomLabel, __LINE__, strRom.c_str(), strImage.c_str(), errno);
+      vDEBUG_ERR_printf(
+          "%s:%d: catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
+          kConfigRomLabel, __LINE__, strRom.c_str(), strImage.c_str(), errno);
       return fail(EImageFailure::ConfigRomWrite);
     }
     if (!vCreateTempBinDataFile(ucCrc, strFWFilePath)) {
-      vDEBUG_ERR_printf("%s:%d: vCreateTempBinDataFile Fail , strTempBinDataFilePath[%s] ", kConfigRomLabel, __LINE__,
-                        strImage.c_str());
+      vDEBUG_ERR_printf("%s:%d: vCreateTempBinDataFile Fail , strTempBinDataFilePath[%s] ", kConfigRomLabel,
+                        __LINE__, strImage.c_str());
       return fail(EImageFailure::Ok);  // keeps the image builder's reason
     }
     FileBytes img = stReadFileBytes(strImage, IMAGE_MAX_FIRMWARE + IMAGE_OVERHEAD);
     if (img.eStatus != EFileRead::Ok || img.ullSize != img.data.size()) {
-      vDEBUG_ERR_printf("%s:%d: catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
-                        kConfigRomLabel, __LINE__, strRom.c_str(), strImage.c_str(), img.nErrno);
+      vDEBUG_ERR_printf(
+          "%s:%d: catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
+          kConfigRomLabel, __LINE__, strRom.c_str(), strImage.c_str(), img.nErrno);
       return fail(EImageFailure::ConfigRomWrite);
     }
     std::vector<uint8_t> rom(m_devList.dev[0].ucConfigBlock.begin(), m_devList.dev[0].ucConfigBlock.end());
     rom.insert(rom.end(), img.data.begin(), img.data.end());
     if (!bWriteFileBytes(strRom, rom.data(), rom.size())) {
-      vDEBUG_ERR_printf("%s:%d: catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
-                        kConfigRomLabel, __LINE__, strRom.c_str(), strImage.c_str(), errno);
+      vDEBUG_ERR_printf(
+          "%s:%d: catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
+          kConfigRomLabel, __LINE__, strRom.c_str(), strImage.c_str(), errno);
       return fail(EImageFailure::ConfigRomWrite);
     }
     return true;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
-                      kConfigRomLabel, __LINE__, strRom.c_str(), strImage.c_str(), errno);
+    vDEBUG_ERR_printf(
+        "%s:%d: catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
+        kConfigRomLabel, __LINE__, strRom.c_str(), strImage.c_str(), errno);
     return fail(EImageFailure::ConfigRomWrite);
   }
 }
@@ -366,9 +380,10 @@ bool CHubImages::vSaveBINBrowseList(const std::string& strText) {
   const std::string strPath = strBrowseListFilePath(m_utility.m_szAppPath);
   try {
     std::remove(strPath.c_str());
-    if (bWriteFileBytes(strPath, reinterpret_cast<const uint8_t*>(strText.data()), strText.size())) return true;
-    vDEBUG_ERR_printf("%s:%d: vSaveBINBrowseList: [%s] not written , dwErrorCode %d", kBrowseListLabel, __LINE__,
-                      strPath.c_str(), errno);
+    if (bWriteFileBytes(strPath, reinterpret_cast<const uint8_t*>(strText.data()), strText.size()))
+      return true;
+    vDEBUG_ERR_printf("%s:%d: vSaveBINBrowseList: [%s] not written , dwErrorCode %d", kBrowseListLabel,
+                      __LINE__, strPath.c_str(), errno);
   } catch (...) {
     vDEBUG_ERR_printf("%s:%d: vSaveBINBrowseList: [%s] , dwErrorCode %d", kBrowseListLabel, __LINE__,
                       strPath.c_str(), errno);

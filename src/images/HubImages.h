@@ -28,7 +28,7 @@ enum class EReadConfigResult {
   Loaded,            // table, image file, window texts and settings taken from the file
   InvalidSignature,  // signature not 4B/3C/2D, or the file is shorter than its table
   InvalidChecksum,
-  Failed,            // not readable, or the image file could not be written
+  Failed,  // not readable, or the image file could not be written
 };
 
 enum class ECreateConfigResult {
@@ -41,11 +41,11 @@ enum class ECreateConfigResult {
 // Why the last image build failed (Ok after a success).
 enum class EImageFailure {
   Ok,
-  FolderOrFile,    // the image folder or file could not be made
-  FirmwareRead,    // the firmware file could not be read whole
-  FirmwareSize,    // empty, or more than 65,536 bytes
-  RefusedType,     // the file name gives no signature for this CRC option
-  CrcRead,         // the re-read for the CRC failed or differed
+  FolderOrFile,  // the image folder or file could not be made
+  FirmwareRead,  // the firmware file could not be read whole
+  FirmwareSize,  // empty, or more than 65,536 bytes
+  RefusedType,   // the file name gives no signature for this CRC option
+  CrcRead,       // the re-read for the CRC failed or differed
   ImageWrite,
   ConfigRomWrite,
 };

@@ -100,7 +100,9 @@ void vLoadSettings(LoadedSettings& s, const std::string& strPath) {
   s.bLoaded = s.ini.vLoadINIFile(strPath);
 }
 
-ordered_json jOptByte(bool bHas, unsigned v) { return bHas ? ordered_json(v) : ordered_json(nullptr); }
+ordered_json jOptByte(bool bHas, unsigned v) {
+  return bHas ? ordered_json(v) : ordered_json(nullptr);
+}
 
 }  // namespace
 
@@ -180,7 +182,9 @@ CommandOutput stRunConfigTable(const std::vector<std::string>& vecArgs, bool bJs
     r.nExitCode = 1;
     r.strErr = "mptool-util config-table: settings file not loaded: " + p.strIni + "\n";
     for (const std::string& m : s.vecMessages) r.strErr += "  " + m + "\n";
-    if (bJson) r.strOut = strDump(ordered_json{{"error", "settings file not loaded"}, {"messages", jMessages(s.vecMessages)}});
+    if (bJson)
+      r.strOut = strDump(
+          ordered_json{{"error", "settings file not loaded"}, {"messages", jMessages(s.vecMessages)}});
     return r;
   }
 
@@ -234,7 +238,8 @@ CommandOutput stRunMakeConfigRom(const std::vector<std::string>& vecArgs, bool b
   const char* kCmd = "make-config-rom";
   ParsedArgs p = stParse(vecArgs, {"--ini"});
   if (!p.strError.empty()) return stUsageError(kCmd, p.strError, bJson);
-  if (p.strIni.empty() || p.vecPositional.size() != 1) return stUsageError(kCmd, "usage: --ini FILE FW", bJson);
+  if (p.strIni.empty() || p.vecPositional.size() != 1)
+    return stUsageError(kCmd, "usage: --ini FILE FW", bJson);
   const std::string& strFW = p.vecPositional[0];
 
   CommandOutput r;
@@ -244,7 +249,8 @@ CommandOutput stRunMakeConfigRom(const std::vector<std::string>& vecArgs, bool b
     r.nExitCode = 1;
     r.strErr = "mptool-util make-config-rom: settings file not loaded: " + p.strIni + "\n";
     for (const std::string& m : s.vecMessages) r.strErr += "  " + m + "\n";
-    if (bJson) r.strOut = strDump(ordered_json{{"error", "settings file not loaded"}, {"messages", s.vecMessages}});
+    if (bJson)
+      r.strOut = strDump(ordered_json{{"error", "settings file not loaded"}, {"messages", s.vecMessages}});
     return r;
   }
 
@@ -263,10 +269,22 @@ CommandOutput stRunMakeConfigRom(const std::vector<std::string>& vecArgs, bool b
   const std::string strRom = images.strConfigRomFilePath(strFW);
   const char* pszResult = "failed";
   switch (eRes) {
-    case ECreateConfigResult::Created: pszResult = "created"; r.nExitCode = 0; break;
-    case ECreateConfigResult::AlreadyConfigRom: pszResult = "already-config-rom"; r.nExitCode = 1; break;
-    case ECreateConfigResult::InvalidFirmwareType: pszResult = "invalid-firmware-type"; r.nExitCode = EXIT_INVALID_FW_TYPE; break;
-    case ECreateConfigResult::Failed: pszResult = "failed"; r.nExitCode = 1; break;
+    case ECreateConfigResult::Created:
+      pszResult = "created";
+      r.nExitCode = 0;
+      break;
+    case ECreateConfigResult::AlreadyConfigRom:
+      pszResult = "already-config-rom";
+      r.nExitCode = 1;
+      break;
+    case ECreateConfigResult::InvalidFirmwareType:
+      pszResult = "invalid-firmware-type";
+      r.nExitCode = EXIT_INVALID_FW_TYPE;
+      break;
+    case ECreateConfigResult::Failed:
+      pszResult = "failed";
+      r.nExitCode = 1;
+      break;
   }
   std::vector<std::string> vecMessages = s.vecMessages;
   for (const std::string& m : view.vecTexts()) vecMessages.push_back(m);

@@ -13,6 +13,8 @@ int nRun(const UtilArgs& args) {
   return r.nExitCode;
 }
 
-CUtilCommandRegistration reg("config-table", "--ini FILE --devices N [--fw FILE]  the configuration tables built from a settings file", nRun);
+CUtilCommandRegistration reg(
+    "config-table", "--ini FILE --devices N [--fw FILE]  the configuration tables built from a settings file",
+    nRun);
 
 }  // namespace

@@ -13,6 +13,7 @@ int nRun(const UtilArgs& args) {
   return r.nExitCode;
 }
 
-CUtilCommandRegistration reg("fw-info", "FILE  kind, size, version, type and signatures of a hub firmware file", nRun);
+CUtilCommandRegistration reg("fw-info",
+                             "FILE  kind, size, version, type and signatures of a hub firmware file", nRun);
 
 }  // namespace

@@ -13,6 +13,8 @@ int nRun(const UtilArgs& args) {
   return r.nExitCode;
 }
 
-CUtilCommandRegistration reg("make-config-rom", "--ini FILE FW  write a configuration ROM file under the program folder, as Create Config does", nRun);
+CUtilCommandRegistration reg(
+    "make-config-rom",
+    "--ini FILE FW  write a configuration ROM file under the program folder, as Create Config does", nRun);
 
 }  // namespace

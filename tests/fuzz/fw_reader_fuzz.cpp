@@ -77,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)vIsValidHubFirmware(strRom);
   (void)bIsFirmwareRomFile(strCfg);
   (void)bIsFirmwareRomData(data, size);
-  w.pImages->m_strCmdLineSN = (size & 1) ? std::string(reinterpret_cast<const char*>(data), size < 24 ? size : 24) : "";
+  w.pImages->m_strCmdLineSN =
+      (size & 1) ? std::string(reinterpret_cast<const char*>(data), size < 24 ? size : 24) : "";
   (void)w.pImages->vReadConfigFromFile(strCfg);
   if (size <= 65536) (void)w.pImages->vCreateConfigRomFile(static_cast<uint8_t>(size & 2), strBin);
 

@@ -9,7 +9,8 @@
 namespace {
 
 // A type-1 configuration table with identity values of its own, and an image behind it.
-std::vector<uint8_t> vecConfigRom(uint8_t ucSig, size_t nImage, const std::string& strManufacturer = "ACME Hubs") {
+std::vector<uint8_t> vecConfigRom(uint8_t ucSig, size_t nImage,
+                                  const std::string& strManufacturer = "ACME Hubs") {
   ConfigTableValues v;
   v.strSerialNumber = "SN0000000123";
   v.strManufacturer = strManufacturer;
@@ -141,13 +142,18 @@ TEST(ConfigRomLoad, ShortEmptyMissingAndDirectoryFiles) {
   ImagesFixture g;
   const Snapshot before = stSnap(g);
   rom.pop_back();
-  EXPECT_EQ(g.images.vReadConfigFromFile(g.strWrite("Config_255.rom", rom)), EReadConfigResult::InvalidSignature);
-  EXPECT_EQ(g.images.vReadConfigFromFile(g.strWrite("Config_0.rom", {})), EReadConfigResult::InvalidSignature);
-  EXPECT_EQ(g.view.m_vecTexts, (std::vector<std::string>{"File INVALID : ConfigSig !", "File INVALID : ConfigSig !"}));
+  EXPECT_EQ(g.images.vReadConfigFromFile(g.strWrite("Config_255.rom", rom)),
+            EReadConfigResult::InvalidSignature);
+  EXPECT_EQ(g.images.vReadConfigFromFile(g.strWrite("Config_0.rom", {})),
+            EReadConfigResult::InvalidSignature);
+  EXPECT_EQ(g.view.m_vecTexts,
+            (std::vector<std::string>{"File INVALID : ConfigSig !", "File INVALID : ConfigSig !"}));
   LogCapture log;
-  EXPECT_EQ(g.images.vReadConfigFromFile((g.dir.path() / "Config_missing.rom").string()), EReadConfigResult::Failed);
+  EXPECT_EQ(g.images.vReadConfigFromFile((g.dir.path() / "Config_missing.rom").string()),
+            EReadConfigResult::Failed);
   std::filesystem::create_directories(g.dir.path() / "Config_dir.rom");
-  EXPECT_EQ(g.images.vReadConfigFromFile((g.dir.path() / "Config_dir.rom").string()), EReadConfigResult::Failed);
+  EXPECT_EQ(g.images.vReadConfigFromFile((g.dir.path() / "Config_dir.rom").string()),
+            EReadConfigResult::Failed);
   EXPECT_TRUE(log.contains("vReadConfigFromFile: strFilePath : "));
   EXPECT_TRUE(before == stSnap(g));
 }
@@ -167,7 +173,8 @@ TEST(ConfigRomLoad, ImageFolderThatCannotBeMadeChangesNothing) {
   // A file where the image folder belongs.
   f.dir.write("app/VLNFW_Temp", "not a folder");
   const Snapshot before = stSnap(f);
-  EXPECT_EQ(f.images.vReadConfigFromFile(f.strWrite("Config_a.rom", vecConfigRom(0x4B, 10))), EReadConfigResult::Failed);
+  EXPECT_EQ(f.images.vReadConfigFromFile(f.strWrite("Config_a.rom", vecConfigRom(0x4B, 10))),
+            EReadConfigResult::Failed);
   EXPECT_EQ(before.texts, f.form.m_texts);
   EXPECT_EQ(before.table, f.devList.dev[0].ucConfigBlock);
   EXPECT_TRUE(before.ini == f.ini);

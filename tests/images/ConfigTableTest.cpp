@@ -20,11 +20,15 @@ ConfigTable stExpectedTable(const std::string& strSN, uint8_t ucSig, uint8_t ucS
   const char* p = "VLNT725x";
   for (int i = 0; i < 8; ++i) t[0x44 + i] = static_cast<uint8_t>(p[i]);
   std::copy(kContainer, kContainer + 16, t.begin() + 0x74);
-  t[0x84] = 0x7B; t[0x85] = 0x2F;  // VID 2F7B
-  t[0x86] = 0xAA; t[0x87] = 0x55;  // PID 55AA
-  t[0x88] = 0x00; t[0x89] = 0x01;  // revision 0100
+  t[0x84] = 0x7B;
+  t[0x85] = 0x2F;  // VID 2F7B
+  t[0x86] = 0xAA;
+  t[0x87] = 0x55;  // PID 55AA
+  t[0x88] = 0x00;
+  t[0x89] = 0x01;  // revision 0100
   t[0x8C] = ucFlags;
-  t[0xF8] = 0xAB; t[0xF9] = 0x55;  // PID_U2 55AB
+  t[0xF8] = 0xAB;
+  t[0xF9] = 0x55;  // PID_U2 55AB
   t[0xFE] = ucSig;
   t[0xFF] = ucSum;
   return t;
@@ -68,7 +72,7 @@ TEST(ConfigTable, UserSerialIsTheSameForAllAndEmptyListBuildsOne) {
   const ConfigTable& t = f.devList.dev[0].ucConfigBlock;
   EXPECT_EQ(t[0xFE], 0xAA);
   EXPECT_EQ(t[0xFF], ucConfigTableChecksum(t));
-  EXPECT_EQ(t[0x8C], 0xFF);  // no option on
+  EXPECT_EQ(t[0x8C], 0xFF);                            // no option on
   EXPECT_EQ(f.devList.dev[1].ucConfigBlock[0], 0x11);  // only the one device was touched
 }
 
@@ -77,7 +81,8 @@ TEST(ConfigTable, SignaturesByType) {
   EXPECT_EQ(optConfigSignature(1), 0x4B);
   EXPECT_EQ(optConfigSignature(2), 0x3C);
   EXPECT_EQ(optConfigSignature(3), 0x2D);
-  for (int n : {4, 7, 0xF2, 0xF6, 0xFF}) EXPECT_FALSE(optConfigSignature(static_cast<uint8_t>(n)).has_value());
+  for (int n : {4, 7, 0xF2, 0xF6, 0xFF})
+    EXPECT_FALSE(optConfigSignature(static_cast<uint8_t>(n)).has_value());
 }
 
 TEST(ConfigTable, OptionFlagBitsAreInvertedInOrder) {
@@ -86,9 +91,13 @@ TEST(ConfigTable, OptionFlagBitsAreInvertedInOrder) {
   ini.ucU1U2 = 1;
   ini.ucPMU = 1;
   EXPECT_EQ(ucConfigOptionFlags(ini), 0xAF);
-  uint8_t INISettings::*flags[8] = {&INISettings::ucBc_enable_port1, &INISettings::ucBc_enable_port2,
-                                    &INISettings::ucBc_enable_port3, &INISettings::ucBc_enable_port4,
-                                    &INISettings::ucU1U2, &INISettings::ucLPM, &INISettings::ucPMU,
+  uint8_t INISettings::*flags[8] = {&INISettings::ucBc_enable_port1,
+                                    &INISettings::ucBc_enable_port2,
+                                    &INISettings::ucBc_enable_port3,
+                                    &INISettings::ucBc_enable_port4,
+                                    &INISettings::ucU1U2,
+                                    &INISettings::ucLPM,
+                                    &INISettings::ucPMU,
                                     &INISettings::ucTL};
   for (int b = 0; b < 8; ++b) {
     INISettings one;
@@ -190,8 +199,9 @@ TEST(ConfigTable, ContainerTextsShortOrNotHex) {
     uint32_t v = 0;
     for (char c : s) {
       int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-              : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-              : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
+              : (c >= 'A' && c <= 'F')                    ? c - 'A' + 10
+              : (c >= 'a' && c <= 'f')                    ? c - 'a' + 10
+                                                          : -1;
       if (d < 0) break;
       v = v * 16 + static_cast<uint32_t>(d);
     }

@@ -38,7 +38,8 @@ TEST(FirmwareCheck, BinSizeBoundaryAndUpperCaseExtension) {
   EXPECT_EQ(vIsValidHubFirmware(d.write("a.BIN", strBytes(vecBin(65272, 0x35))).string()), 3);
   EXPECT_TRUE(log.contains("vRead Firmware Version from Binary: 010203350506"));
   EXPECT_TRUE(log.contains("bMajorType 3"));
-  EXPECT_EQ(vIsValidHubFirmware(d.write("b.bin", strBytes(vecBin(65273, 0x35))).string()), FW_CHECK_BIN_TOO_LARGE);
+  EXPECT_EQ(vIsValidHubFirmware(d.write("b.bin", strBytes(vecBin(65273, 0x35))).string()),
+            FW_CHECK_BIN_TOO_LARGE);
   // A huge sparse ".bin" is refused by its size without being read.
   const std::string strHuge = (d.path() / "huge.bin").string();
   ASSERT_EQ(truncate(d.write("huge.bin", "").c_str(), 1LL << 32), 0);
@@ -48,7 +49,8 @@ TEST(FirmwareCheck, BinSizeBoundaryAndUpperCaseExtension) {
 TEST(FirmwareCheck, TypeByteDecidesAndTypesFourToSevenAreRefused) {
   TempDir d;
   for (uint8_t ucType : {0x05, 0x1F, 0x2A, 0xB5}) {  // bit 7 is not part of the type
-    EXPECT_EQ(vIsValidHubFirmware(d.write("t.bin", strBytes(vecBin(4096, ucType))).string()), (ucType >> 4) & 7)
+    EXPECT_EQ(vIsValidHubFirmware(d.write("t.bin", strBytes(vecBin(4096, ucType))).string()),
+              (ucType >> 4) & 7)
         << int(ucType);
   }
   LogCapture log;

@@ -9,9 +9,11 @@
 TEST(FirmwareList, NewestFirstAtMostFive) {
   CFirmwareList l;
   for (int i = 1; i <= 5; ++i) l.vInsertNewest("/fw/" + std::to_string(i) + ".bin");
-  EXPECT_EQ(l.vecEntries(), (std::vector<std::string>{"/fw/5.bin", "/fw/4.bin", "/fw/3.bin", "/fw/2.bin", "/fw/1.bin"}));
+  EXPECT_EQ(l.vecEntries(),
+            (std::vector<std::string>{"/fw/5.bin", "/fw/4.bin", "/fw/3.bin", "/fw/2.bin", "/fw/1.bin"}));
   l.vInsertNewest("/fw/6.bin");  // the oldest goes
-  EXPECT_EQ(l.vecEntries(), (std::vector<std::string>{"/fw/6.bin", "/fw/5.bin", "/fw/4.bin", "/fw/3.bin", "/fw/2.bin"}));
+  EXPECT_EQ(l.vecEntries(),
+            (std::vector<std::string>{"/fw/6.bin", "/fw/5.bin", "/fw/4.bin", "/fw/3.bin", "/fw/2.bin"}));
   EXPECT_EQ(l.strBrowseListText(), "/fw/6.bin\r\n/fw/5.bin\r\n/fw/4.bin\r\n/fw/3.bin\r\n/fw/2.bin\r\n");
   l.vSetEntries({"a", "b", "c", "d", "e", "f", "g"});
   EXPECT_EQ(l.vecEntries().size(), 5u);
@@ -25,16 +27,18 @@ TEST(FirmwareBrowse, ChoiceGoesFirstIsSavedAndFollowsUpdateFw) {
   CFirmwareSelection sel(f.images, f.form);
   EXPECT_EQ(sel.strDialogFolder(), f.strApp());
   std::vector<std::string> paths;
-  for (int i = 0; i < 6; ++i) paths.push_back(f.strWrite("fw/f" + std::to_string(i) + ".bin", vecPattern(10)));
+  for (int i = 0; i < 6; ++i)
+    paths.push_back(f.strWrite("fw/f" + std::to_string(i) + ".bin", vecPattern(10)));
   f.ini.ucFw_enablel = 1;
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(sel.OnBnClickedButtonDevicwfirmwareFwbrowse(paths[i]), EFirmwareChoice::Chosen);
+  for (int i = 0; i < 6; ++i)
+    EXPECT_EQ(sel.OnBnClickedButtonDevicwfirmwareFwbrowse(paths[i]), EFirmwareChoice::Chosen);
   EXPECT_EQ(f.form.m_vecFirmwareList,
             (std::vector<std::string>{paths[5], paths[4], paths[3], paths[2], paths[1]}));
   EXPECT_EQ(f.form.m_nFirmwareSelected, 0);
   EXPECT_EQ(sel.m_strComboBoxDeviceFirmwareFWBrowse, paths[5]);
   EXPECT_EQ(f.ini.ucFw_binary_name, paths[5]);
-  EXPECT_EQ(f.dir.read("app/BrowsedBINPath.txt"),
-            paths[5] + "\r\n" + paths[4] + "\r\n" + paths[3] + "\r\n" + paths[2] + "\r\n" + paths[1] + "\r\n");
+  EXPECT_EQ(f.dir.read("app/BrowsedBINPath.txt"), paths[5] + "\r\n" + paths[4] + "\r\n" + paths[3] + "\r\n" +
+                                                      paths[2] + "\r\n" + paths[1] + "\r\n");
   EXPECT_TRUE(f.form.m_bFieldsEnabled);
   f.ini.ucFw_enablel = 0;
   EXPECT_EQ(sel.OnBnClickedButtonDevicwfirmwareFwbrowse(paths[0]), EFirmwareChoice::Chosen);

@@ -21,11 +21,18 @@ TEST(ImageSignature, TypeFromTheFileName) {
   EXPECT_EQ(s.ucSignature, 0);
   EXPECT_EQ(stImageSignatureFromName("/fw/123456_0F.bin", true).ucSignature, 0xA5);
 
-  const struct { const char* name; uint8_t off, on; } kCases[] = {
-      {"ABCDEF10.bin", 0x4B, 0xB4}, {"ABCDEF2a.rom", 0x3C, 0xC3}, {"A_B_C_D_E_F_3_0_x.bin", 0x2D, 0xD2},
-      {"ABCDEF4F.bin", 0, 0},       {"ABCDEF70.bin", 0, 0},       {"ABCDEFB0.bin", 0x2D, 0xD2},  // bit 7 dropped
-      {"ABCDEF1G.bin", 0, 0xA5},    // "1G" reads 1: type 0
-      {"ABCDEFZ1.bin", 0, 0xA5},    // no digit: 0
+  const struct {
+    const char* name;
+    uint8_t off, on;
+  } kCases[] = {
+      {"ABCDEF10.bin", 0x4B, 0xB4},
+      {"ABCDEF2a.rom", 0x3C, 0xC3},
+      {"A_B_C_D_E_F_3_0_x.bin", 0x2D, 0xD2},
+      {"ABCDEF4F.bin", 0, 0},
+      {"ABCDEF70.bin", 0, 0},
+      {"ABCDEFB0.bin", 0x2D, 0xD2},  // bit 7 dropped
+      {"ABCDEF1G.bin", 0, 0xA5},     // "1G" reads 1: type 0
+      {"ABCDEFZ1.bin", 0, 0xA5},     // no digit: 0
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(stImageSignatureFromName(c.name, false).ucSignature, c.off) << c.name;
@@ -49,7 +56,8 @@ TEST(ImageSignature, NamesTooShortAndWithoutExtension) {
 
 TEST(ImagePaths, UnderTheProgramFolder) {
   EXPECT_EQ(strTempBinDataFilePath("/opt/mp"), "/opt/mp/VLNFW_Temp/TempBinData.bin");
-  EXPECT_EQ(strConfigRomFilePath("/opt/mp", "D:\\fw\\ABC_1234.bin"), "/opt/mp/VLNFW_Temp/Config_ABC_1234.rom");
+  EXPECT_EQ(strConfigRomFilePath("/opt/mp", "D:\\fw\\ABC_1234.bin"),
+            "/opt/mp/VLNFW_Temp/Config_ABC_1234.rom");
   EXPECT_EQ(strConfigRomFilePath("/opt/mp", "/fw/ABC.bin"), "/opt/mp/VLNFW_Temp/Config_ABC.rom");
   EXPECT_EQ(strBrowseListFilePath("/opt/mp"), "/opt/mp/BrowsedBINPath.txt");
 }
@@ -78,8 +86,8 @@ TEST(FlashImage, CrcOfAKnownText) {
   LogCapture log;
   ASSERT_TRUE(f.images.vCreateTempBinDataFile(1, p));
   // "123456789": sum 0x1DD, standard CRC-32 CBF43926.
-  const std::vector<uint8_t> kExpected = {0x09, 0x00, '1', '2', '3', '4', '5', '6', '7', '8', '9',
-                                          0xD2, 0xDD, 0x26, 0x39, 0xF4, 0xCB};
+  const std::vector<uint8_t> kExpected = {0x09, 0x00, '1',  '2',  '3',  '4',  '5',  '6', '7',
+                                          '8',  '9',  0xD2, 0xDD, 0x26, 0x39, 0xF4, 0xCB};
   EXPECT_EQ(vecReadFile(f.pathImage()), kExpected);
   EXPECT_TRUE(log.contains("  RdBytes[9]bytes, [0]KB"));
   EXPECT_TRUE(log.contains("  [cbf43926]"));
@@ -146,7 +154,8 @@ TEST(ConfigRomFile, TableOfTheFirstDeviceThenTheImage) {
   const std::vector<uint8_t> fw = vecPattern(3000);
   const std::string p = f.strWrite("fw/20150B31_1C.bin", fw);
   ASSERT_TRUE(f.images.vCreateConfigRomFile(0, p));
-  const std::vector<uint8_t> rom = vecReadFile(std::filesystem::path(f.strApp()) / "VLNFW_Temp/Config_20150B31_1C.rom");
+  const std::vector<uint8_t> rom =
+      vecReadFile(std::filesystem::path(f.strApp()) / "VLNFW_Temp/Config_20150B31_1C.rom");
   ASSERT_EQ(rom.size(), 256u + 3000u + 8u);
   EXPECT_TRUE(std::equal(rom.begin(), rom.begin() + 256, f.devList.dev[0].ucConfigBlock.begin()));
   EXPECT_EQ(std::vector<uint8_t>(rom.begin() + 256, rom.end()), vecReadFile(f.pathImage()));

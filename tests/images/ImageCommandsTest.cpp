@@ -76,7 +76,7 @@ TEST(ConfigTableCommand, TablesMatchTheBuilder) {
   const std::string t2 = j["tables"][2];
   ASSERT_EQ(t0.size(), 512u);
   EXPECT_EQ(t0.substr(0, 32), "FFFFFFFF303030303030303030303045");  // serial 00000000000E
-  EXPECT_EQ(t2.substr(8, 24), "303030303030303030303130");            // 000000000010
+  EXPECT_EQ(t2.substr(8, 24), "303030303030303030303130");          // 000000000010
   EXPECT_EQ(t0.substr(0x74 * 2, 32), "67452301AB89EFCD0123456789ABCDEF");
   EXPECT_EQ(t0.substr(0x8C * 2, 2), "AF");
   EXPECT_EQ(t0.substr(0xFE * 2, 4), "4B4E");
@@ -96,7 +96,8 @@ TEST(ConfigTableCommand, RefusalsAndBadArguments) {
   CommandOutput r = stRunConfigTable({"--ini", ini, "--devices", "2", "--fw", fw}, true);
   EXPECT_EQ(r.nExitCode, -13);
   EXPECT_EQ(nlohmann::json::parse(r.strOut)["vIsValidHubFirmware"], 0xFF);
-  EXPECT_EQ(stRunConfigTable({"--ini", (d.path() / "none.ini").string(), "--devices", "1"}, false).nExitCode, 1);
+  EXPECT_EQ(stRunConfigTable({"--ini", (d.path() / "none.ini").string(), "--devices", "1"}, false).nExitCode,
+            1);
   EXPECT_EQ(stRunConfigTable({"--ini", ini, "--devices", "0"}, false).nExitCode, 2);
   EXPECT_EQ(stRunConfigTable({"--ini", ini, "--devices", "17"}, false).nExitCode, 2);
   EXPECT_EQ(stRunConfigTable({"--ini", ini, "--devices", "2x"}, false).nExitCode, 2);

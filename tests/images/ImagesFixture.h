@@ -30,7 +30,9 @@ class CRecordingView : public IMessageView {
   std::mutex m_mutex;
 };
 
-inline std::string strBytes(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+inline std::string strBytes(const std::vector<uint8_t>& v) {
+  return std::string(v.begin(), v.end());
+}
 
 inline std::vector<uint8_t> vecReadFile(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -97,7 +99,9 @@ struct ImagesFixture {
   }
 
   std::string strApp() const { return utility.m_szAppPath; }
-  std::filesystem::path pathImage() const { return std::filesystem::path(strApp()) / "VLNFW_Temp" / "TempBinData.bin"; }
+  std::filesystem::path pathImage() const {
+    return std::filesystem::path(strApp()) / "VLNFW_Temp" / "TempBinData.bin";
+  }
 
   std::string strWrite(const std::string& strRel, const std::vector<uint8_t>& v) const {
     return dir.write(strRel, strBytes(v)).string();

@@ -40,11 +40,14 @@ uint8_t ucSum(const std::vector<uint8_t>& v, size_t a, size_t b) {
   return static_cast<uint8_t>(s);
 }
 
-bool bModelRom(const std::vector<uint8_t>& v) { return v.size() >= 256 && v[254] == 0xAA && v[255] == ucSum(v, 4, 254); }
+bool bModelRom(const std::vector<uint8_t>& v) {
+  return v.size() >= 256 && v[254] == 0xAA && v[255] == ucSum(v, 4, 254);
+}
 
 EReadConfigResult eModelLoad(const std::vector<uint8_t>& v) {
   if (v.size() > 256 + 65536 + 8) return EReadConfigResult::Failed;
-  if (v.size() < 256 || (v[254] != 0x4B && v[254] != 0x3C && v[254] != 0x2D)) return EReadConfigResult::InvalidSignature;
+  if (v.size() < 256 || (v[254] != 0x4B && v[254] != 0x3C && v[254] != 0x2D))
+    return EReadConfigResult::InvalidSignature;
   if (v[255] != ucSum(v, 4, 254)) return EReadConfigResult::InvalidChecksum;
   return EReadConfigResult::Loaded;
 }
@@ -60,7 +63,10 @@ uint8_t ucModelSignature(const std::string& strName, bool bCrc) {
   unsigned v = 0;
   for (int i = 6; i < 8; ++i) {
     const char c = s[static_cast<size_t>(i)];
-    int d = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+    int d = (c >= '0' && c <= '9')   ? c - '0'
+            : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+            : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                     : -1;
     if (d < 0) break;
     v = v * 16 + static_cast<unsigned>(d);
   }
@@ -76,8 +82,8 @@ struct Case {
 };
 
 Case stRandomCase(std::mt19937& rng) {
-  static const size_t kSizes[] = {0, 1, 4, 254, 255, 256, 257, 0x205, 0x206, 0x306, 0x308,
-                                  65271, 65272, 65273, 65535, 65536, 65537, 65800, 65801};
+  static const size_t kSizes[] = {0,     1,     4,     254,   255,   256,   257,   0x205, 0x206, 0x306,
+                                  0x308, 65271, 65272, 65273, 65535, 65536, 65537, 65800, 65801};
   static const char* kExt[] = {".bin", ".BIN", ".rom", ".Rom", ".hex", "", ".ro", ".bin.x"};
   static const char kChars[] = "0123456789ABCDEFabcdefGZ_-";
   auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
