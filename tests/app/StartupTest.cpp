@@ -48,9 +48,10 @@ struct StartupTest : testing::Test {
     CMPToolApp app(dlg);
     return app.nRun(static_cast<int>(args.size()), args.data());
   }
+  // A copy of the tool serving this test's program folder (its executable lies there).
   void addProcess(pid_t pid) {
     fs::create_directories(dir.path() / "proc" / std::to_string(pid));
-    fs::create_symlink("/opt/line/MPTool", dir.path() / "proc" / std::to_string(pid) / "exe");
+    fs::create_symlink(dir.path() / "MPTool", dir.path() / "proc" / std::to_string(pid) / "exe");
   }
   std::string usage() const { return view.boxes().empty() ? "" : view.boxes()[0].strText; }
 };
