@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/CmdLine.h"
-#include "app/ProductionRun.h"
+#include "app/WindowlessRun.h"
 #include "log/DebugLog.h"
 
 int CMPToolApp::nRun(int argc, const char* const* argv) {
@@ -18,10 +18,6 @@ int CMPToolApp::nRun(int argc, const char* const* argv) {
                  "options are listed by /?\n");
     return EXIT_OK;
   }
-  if (m_dlg.m_nCmdLineMode == CMDLINE_MODE_RUN || m_dlg.m_nCmdLineMode == CMDLINE_MODE_RUN_SN)
-    return nRunProductionWithoutWindow(m_dlg);
-  // A failure code, never 0: a production script must not read "every hub passed".
-  std::fprintf(stderr, "MPTool: the window-less runs (mode %d) are not part of this build yet\n",
-               m_dlg.m_nCmdLineMode);
-  return -1;
+  // Every window-less mode: "/S", "/S:", "/C:", "/LED:", "/SPD", "/PROT", "/CC", "/IC".
+  return nRunWithoutWindow(m_dlg);
 }

@@ -19,6 +19,7 @@
 #include "device/VLNTFILTER0.h"
 #include "platform/Clock.h"
 #include "platform/FilterDevice.h"
+#include "platform/ScsiPassThrough.h"
 #include "device/UsbWalk.h"        // USB walk and identification
 #include "platform/UsbTree.h"      // USB walk and identification
 #include <vector>                  // USB walk and identification
@@ -46,6 +47,9 @@ class CVlntUSBDev {
   void vSetAppPath(const std::string& strAppPath) { m_strAppPath = strAppPath; }
   // What "ask the system to rescan for hardware changes" does (device state control).
   void vSetRescanHandler(std::function<void()> fn) { m_fnRescan = std::move(fn); }
+  // Where identification looks up the storage drive behind each hub; null leaves the
+  // records' drive fields at their free values. Not owned.
+  void vSetStorageDriveFinder(IStorageDriveFinder* pFinder) { m_pStorageDrives = pFinder; }
   DeviceList* m_pDevList = nullptr;
 
   // --- hub flash and register operations (VlntUSBDev_Hub.cpp) ---
@@ -107,4 +111,5 @@ class CVlntUSBDev {
   IClock& m_clock;
   std::string m_strAppPath;
   std::function<void()> m_fnRescan;
+  IStorageDriveFinder* m_pStorageDrives = nullptr;
 };

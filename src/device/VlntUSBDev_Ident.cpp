@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "device/StorageDrive.h"
+#include "device/UsbSpeedWords.h"
 #include "device/VlntUSBDev.h"
 #include "log/DebugLog.h"
 
@@ -132,6 +134,7 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
     }
     uc = 0xFF;
     if (m_filter.RegisterReadWriteCmd(h.get(), &uc, 1, REG_CHIP_IDENT, false) == 0) r.ucFWType = (uc >> 4) & 0x07;
+    r.ucChipCode = ucChipCodeFromChipRegister(uc);  // a failed read leaves 0xFF: code 7, unknown
     h.reset();  // the operations below open the record's device themselves
     r.ucCcOrientation = vGetHubCcOrien(n);
     r.strUSBText = "U";
@@ -146,4 +149,9 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
     ++m_walk.ucTargetNumber;
     dl.DevNums = m_walk.ucTargetNumber;
   }
+  // What the command-line queries read, once every record's USB text and hub name are final
+  // (the SuperSpeed half may have come after its USB 2 half).
+  for (int n = 0; n < dl.DevNums && n < MAX_DEV_RECORDS; ++n)
+    dl.dev[n].ucProtocolCode = ucProtocolCodeFromUsbText(dl.dev[n].strUSBText);
+  if (m_pStorageDrives) nFillStorageDrives(dl, *m_pStorageDrives);
 }

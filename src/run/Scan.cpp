@@ -3,6 +3,7 @@
 
 #include "host/IMessageView.h"
 #include "log/DebugLog.h"
+#include "run/CmdLineHandler.h"
 #include "run/RunEngine.h"
 #include "settings/SerialNumber.h"
 
@@ -204,7 +205,11 @@ bool CRunEngine::vScanUSBPort(std::stop_token st, bool bRunRescan) {
               if (m_bMainRunning && !bRunRescan) return;
               vTakeScan(m_devList, scan);
               m_table.vUpdateMainResultSubItemTable(true, m_devList, m_ini.m_pINI);
-              if (m_bShowGUI == 0) m_ini.m_pINI.ucAuto_mp = 1;
+              // Without a window the command line decides auto mode: the production modes
+              // switch it on; every other mode switches it off, so a query never starts a
+              // run beside itself (whatever the settings file says).
+              if (m_bShowGUI == 0)
+                m_ini.m_pINI.ucAuto_mp = bCmdLineRunsProduction(m_nCmdLineMode) ? 1 : 0;
               nDevNums = m_devList.DevNums;
               ucAuto = m_ini.m_pINI.ucAuto_mp;
             },

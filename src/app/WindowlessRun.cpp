@@ -1,26 +1,26 @@
-#include "app/ProductionRun.h"
+#include "app/WindowlessRun.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
+#include "app/PlatformSet.h"
 #include "device/VLNTFILTER0.h"
 #include "device/VlntUSBDev.h"
 #include "images/ConfigForm.h"
 #include "images/HubImages.h"
 #include "log/DebugLog.h"
-#include "platform/sim/SimBench.h"
-#include "platform/sim/SimDeviceEvents.h"
-#include "platform/sim/SimDeviceState.h"
-#include "platform/sim/SimFilterDevice.h"
-#include "platform/sim/SimUsbTree.h"
+#include "run/CmdLineHandler.h"
 #include "run/DispatchLoop.h"
 #include "run/HeadlessRunView.h"
 #include "run/RunDevices.h"
 #include "run/RunEngine.h"
+#include "run/SafeRemoval.h"
 
 namespace {
-const char* L = "CMPToolApp::nRunProductionWithoutWindow";
+const char* L = "CMPToolApp::nRunWithoutWindow";
+// How long the end of the program waits for a safe removal under way to finish (real time).
+constexpr uint64_t SAFE_REMOVAL_FINISH_MS = 120000;
 
 // What "Load INI" puts on the screen, for a run that has no screen.
 void vScreenFromSettings(RunScreen& s, const INISettings& ini, const std::string& strAppPath,
@@ -36,43 +36,42 @@ void vScreenFromSettings(RunScreen& s, const INISettings& ini, const std::string
 }
 }  // namespace
 
-int nRunProductionWithoutWindow(CMPToolDlg& dlg) {
-  const char* pszBench = std::getenv("MPTOOL_SIM");
-  if (!pszBench || !*pszBench) {
-    std::fprintf(stderr, "MPTool: a window-less run needs the simulated bench (MPTOOL_SIM) in this build\n");
-    return EXIT_RUN_FAILED;
-  }
+int nRunWithoutWindow(CMPToolDlg& dlg) {
   std::string strError;
-  std::unique_ptr<CSimBench> pBench = CSimBench::pLoad(pszBench, strError);
-  if (!pBench) {
+  std::unique_ptr<CPlatformSet> pPlatform = CPlatformSet::pCreate(dlg.clock(), strError);
+  if (!pPlatform) {
     std::fprintf(stderr, "MPTool: %s\n", strError.c_str());
     vDEBUG_ERR_printf("%s:%d: bench: %s", L, __LINE__, strError.c_str());
     return EXIT_RUN_FAILED;
   }
-  IClock& clock = pBench->clock();
+  CPlatformSet& platform = *pPlatform;
+  IClock& clock = platform.clock();
   CUSBUtility& utility = dlg.utility();
   Ini& ini = dlg.ini();
+  const bool bProduction = bCmdLineRunsProduction(dlg.m_nCmdLineMode);
 
-  CSimUsbTree tree(*pBench);
-  CSimDeviceEvents events(*pBench);
-  CSimDeviceState state(*pBench, &events);
-  CSimFilterDriverStatus driver;
-  CSimFilterDevicePlatform filterDevices(*pBench);
   CVLNTFILTER0 filter(clock);
-  CVlntUSBDev dev(filterDevices, filter, clock);
-  dev.vSetWalkPlatform(&tree, &state, &driver, &utility);
+  CVlntUSBDev dev(platform.filterDevices(), filter, clock);
+  dev.vSetWalkPlatform(&platform.tree(), &platform.state(), &platform.driver(), &utility);
   dev.vSetAppPath(utility.m_szAppPath);
   dev.vSetDevList(&dlg.m_ToolsDevList);
+  dev.vSetStorageDriveFinder(&platform.drives());
+  IDeviceState& state = platform.state();
   dev.vSetRescanHandler([&state] { state.nRescan(); });
 
   CRunScreenForm form;
   CHubImages images(utility, ini.m_pINI, dlg.m_ToolsDevList, form);
   images.m_bShowGUI = false;
   images.m_strCmdLineSN = dlg.m_strCmdLineSN;
-  CRunDevices devices(dev, images, filterDevices, dlg.m_ToolsDevList);
+  CRunDevices devices(dev, images, platform.filterDevices(), dlg.m_ToolsDevList);
 
   CDispatchLoop loop;  // this thread is the window thread of the run
   CHeadlessRunView view;
+  CCmdLineHandler handler(dlg.m_ToolsDevList, loop, platform.scsi(), clock);
+  handler.m_request.nMode = dlg.m_nCmdLineMode;
+  handler.m_request.strFW = dlg.m_strCmdLineFW;
+  handler.m_request.nLED = dlg.m_ucCmdLineLED;
+  CSafeRemoval removal(utility, dlg.m_ToolsDevList, view, loop, platform.scsi(), clock);
   int nExit = EXIT_RUN_FAILED;
   {
     CRunEngine engine(utility, ini, dlg.m_ToolsDevList, devices, view, loop, clock);
@@ -80,18 +79,28 @@ int nRunProductionWithoutWindow(CMPToolDlg& dlg) {
     engine.m_bShowGUI = 0;
     engine.m_nCmdLineMode = dlg.m_nCmdLineMode;
     engine.m_strCmdLineSN = dlg.m_strCmdLineSN;
+    handler.m_fnExitProcess = engine.m_fnExitProcess;  // the window thread's exit request
+    engine.m_fnCmdLineHandler = [&handler] { handler.vCmdLineHandler(); };
+    engine.m_fnSafelyRemove = [&removal] { removal.OnBnClickedButtonSafelyRemove(); };
     vScreenFromSettings(engine.m_screen, ini.m_pINI, utility.m_szAppPath, dlg.m_strCmdLineSN);
-    engine.vSetDeviceEvents(&events);
+    engine.vSetDeviceEvents(&platform.events());
     engine.vSetMainResultItemTable();
     engine.vRegisterDeviceNotification();
     loop.vPost([&engine] { engine.TriggerScanThread(); });
     nExit = loop.nRun();
-    events.vStop();
+    handler.vStop();
+    // A safe removal the run started is finished, not cut off in the middle of a disk's
+    // flush or disconnect.
+    if (!removal.bWaitDone(SAFE_REMOVAL_FINISH_MS))
+      vDEBUG_ERR_printf("%s:%d: safe removal still running at the end", L, __LINE__);
+    platform.events().vStop();
   }  // the engine stops and joins its threads here
   dev.vSetDevList(&dlg.m_ToolsDevList);
-  // A short summary for the production script's log.
-  const DeviceList& list = dlg.m_ToolsDevList;
-  std::printf("MPTool: run %s: pass %u, fail %u, total %u\n", nExit == EXIT_RUN_PASSED ? "passed" : "failed",
-              list.m_dwPassCount, list.m_dwFailCount, list.m_dwTotalCount);
+  if (bProduction) {
+    // A short summary for the production script's log.
+    const DeviceList& list = dlg.m_ToolsDevList;
+    std::printf("MPTool: run %s: pass %u, fail %u, total %u\n", nExit == EXIT_RUN_PASSED ? "passed" : "failed",
+                list.m_dwPassCount, list.m_dwFailCount, list.m_dwTotalCount);
+  }
   return nExit;
 }
