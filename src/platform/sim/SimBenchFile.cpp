@@ -1,4 +1,5 @@
 #include "platform/sim/SimBenchFile.h"
+#include "platform/sim/BenchJson.h"
 
 #include <filesystem>
 #include <fstream>
@@ -22,40 +23,10 @@ const char* pszSimFaultKindName(ESimFaultKind e) {
 }
 
 namespace {
-struct BenchError {
-  std::string strText;
-};
-
-[[noreturn]] void vThrow(const std::string& s) { throw BenchError{s}; }
-
-// A number given as JSON number, "0x..." or bare hexadecimal text ("2F7B").
-uint64_t ullHex(const json& j, const std::string& what, uint64_t ullMax) {
-  uint64_t v = 0;
-  if (j.is_number_unsigned() || (j.is_number_integer() && j.get<int64_t>() >= 0)) {
-    v = j.get<uint64_t>();
-  } else if (j.is_string()) {
-    std::string s = j.get<std::string>();
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s = s.substr(2);
-    if (s.empty() || s.size() > 16) vThrow(what + " is not a hexadecimal number: \"" + j.get<std::string>() + "\"");
-    for (char c : s) {
-      int d = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
-      if (d < 0) vThrow(what + " is not a hexadecimal number: \"" + j.get<std::string>() + "\"");
-      v = v * 16 + static_cast<uint64_t>(d);
-    }
-  } else {
-    vThrow(what + " must be a number or a hexadecimal text");
-  }
-  if (v > ullMax) vThrow(what + " is out of range");
-  return v;
-}
-
-uint64_t ullNumber(const json& j, const std::string& what, uint64_t ullMin, uint64_t ullMax) {
-  if (!j.is_number_integer()) vThrow(what + " must be a whole number");
-  int64_t v = j.get<int64_t>();
-  if (v < 0 || static_cast<uint64_t>(v) < ullMin || static_cast<uint64_t>(v) > ullMax)
-    vThrow(what + " must be between " + std::to_string(ullMin) + " and " + std::to_string(ullMax));
-  return static_cast<uint64_t>(v);
-}
+using BenchError = BenchJsonError;
+constexpr auto vThrow = vBenchJsonThrow;
+constexpr auto ullHex = ullBenchHex;
+constexpr auto ullNumber = ullBenchNumber;
 
 std::string strText(const json& o, const char* key, const std::string& what) {
   if (!o.contains(key)) return "";
