@@ -12,6 +12,7 @@
 
 #include "log/DebugLog.h"
 #include "platform/Clock.h"
+#include "host/FileIO.h"
 
 CUSBUtility::CUSBUtility(IClock& clock, USBUtilityOptions options)
     : m_szAppPath(strResolveAppPath(options.strAppPath)),
@@ -59,8 +60,7 @@ int CUSBUtility::ShowProgramMSG(const std::string& strMsg, uint8_t ucType, uint3
       int fd = open("ProgramMSG.txt", O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
       if (fd >= 0) {
         std::string strLine = strMsg + "\r\n";
-        ssize_t n = write(fd, strLine.data(), strLine.size());
-        if (n != static_cast<ssize_t>(strLine.size()))
+        if (!bWriteAll(fd, strLine.data(), strLine.size()))
           vDEBUG_ERR_printf("%s:%d: write ProgramMSG.txt failed , dwErrorCode %d",
                             "CUSBUtility::ShowProgramMSG", __LINE__, errno);
         close(fd);

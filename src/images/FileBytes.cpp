@@ -1,4 +1,5 @@
 #include "images/FileBytes.h"
+#include "host/FileIO.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -53,17 +54,11 @@ FileBytes stReadFileBytes(const std::string& strPath, uint64_t ullMaxRead) {
 bool bWriteFileBytes(const std::string& strPath, const uint8_t* pData, size_t nLength) {
   int fd = open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
-  size_t nDone = 0;
-  while (nDone < nLength) {
-    ssize_t n = write(fd, pData + nDone, nLength - nDone);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      int e = n < 0 ? errno : EIO;
-      close(fd);
-      errno = e;
-      return false;
-    }
-    nDone += static_cast<size_t>(n);
+  if (!bWriteAll(fd, pData, nLength)) {
+    int e = errno;
+    close(fd);
+    errno = e;
+    return false;
   }
   return close(fd) == 0;
 }

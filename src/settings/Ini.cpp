@@ -15,6 +15,7 @@
 
 #include "log/DebugLog.h"
 #include "settings/IniKeys.h"
+#include "host/FileIO.h"
 
 namespace {
 
@@ -387,13 +388,7 @@ bool Ini::vStoreINIFile(const std::string& strINIFilePath) {
     mode_t mode =
         (stat(strINIFilePath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ? (st.st_mode & 07777) : 0644;
     fchmod(fd, mode);
-    size_t nDone = 0;
-    while (nDone < strText.size()) {
-      ssize_t n = write(fd, strText.data() + nDone, strText.size() - nDone);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw std::runtime_error("write");
-      nDone += static_cast<size_t>(n);
-    }
+    if (!bWriteAll(fd, strText.data(), strText.size())) throw std::runtime_error("write");
     if (fsync(fd) != 0) throw std::runtime_error("fsync");
     int nClose = close(fd);
     fd = -1;

@@ -10,6 +10,7 @@
 
 #include "log/DebugLog.h"
 #include "settings/Ini.h"
+#include "host/FileIO.h"
 
 namespace {
 
@@ -139,13 +140,7 @@ bool Ini::vLogMPResult(uint8_t ucIndex, const DeviceList& devList, const std::st
     std::string strText = strBuildMPResultText(ucIndex, devList.dev[ucIndex], tmNow, bNew);
     fd = open(strPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) throw std::runtime_error("open");
-    size_t nDone = 0;
-    while (nDone < strText.size()) {
-      ssize_t n = write(fd, strText.data() + nDone, strText.size() - nDone);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw std::runtime_error("write");
-      nDone += static_cast<size_t>(n);
-    }
+    if (!bWriteAll(fd, strText.data(), strText.size())) throw std::runtime_error("write");
     if (fsync(fd) != 0) throw std::runtime_error("fsync");
     int nClose = close(fd);
     fd = -1;
