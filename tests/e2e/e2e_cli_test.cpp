@@ -1,0 +1,288 @@
+// The built MPTool in every window-less mode on simulated benches, as a production script
+// runs it: a fresh program folder per test (MPTOOL_HOME, also the working folder), the bench
+// in MPTOOL_SIM, the answer in the exit code as a shell sees it (8 bits: -2 is 254).
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/TempDir.h"
+
+namespace {
+
+struct CliHub {
+  std::string strName;
+  int nPort = 1;
+  bool bUsb3 = true;
+  std::string strChipReg = "0x11";   // register 0x5820: chip variant in bits 6..4
+  std::string strCableReg = "0x40";  // register 0x6802: orientation in bits 7..6
+  std::string strLinkReg = "0x34";   // register 0x3038: link of the upstream port
+  std::string strVersion = "010203100506";
+  std::string strStorage;            // "storage" object text, or empty
+  std::string strFaults;             // "faults" array text, or empty
+};
+
+struct Outcome {
+  int nExit = -1000;  // the shell's 8-bit view; -1000 when it did not end normally
+  std::string strOut, strErr;
+};
+
+class CliBench {
+ public:
+  std::vector<CliHub> hubs;
+  int nAutoDevNum = -1;  // -1: the number of hubs
+  int nSNFixLength = 0;
+  bool bWithFirmware = false;
+
+  std::string strDir() const { return m_tmp.str(); }
+  std::string read(const std::string& f) const { return m_tmp.read(f); }
+
+  void vWrite() {
+    std::ostringstream b;
+    b << "{\"time_scale\": 0.0005, \"transfer_latency_us\": 0, \"controllers\": [{\"name\": \"xhci0\", \"ports\": 4}], "
+         "\"hubs\": [";
+    for (size_t i = 0; i < hubs.size(); ++i) {
+      const CliHub& h = hubs[i];
+      b << (i ? "," : "") << "{\"name\": \"" << h.strName << "\", \"controller\": \"xhci0\", \"port\": " << h.nPort
+        << ", \"usb3\": " << (h.bUsb3 ? "true" : "false")
+        << ", \"ports\": 4, \"vid\": \"2F7B\", \"pid\": \"55AA\", \"pid_u2\": \"55AB\", \"registers\": {\"0x5820\": \""
+        << h.strChipReg << "\", \"0x5821\": \"0x02\", \"0x6802\": \"" << h.strCableReg << "\", \"0x3038\": \""
+        << h.strLinkReg << "\"}, \"version\": \"" << h.strVersion << "\", \"flash\": \"" << h.strName << ".flash\"";
+      if (!h.strStorage.empty()) b << ", \"storage\": " << h.strStorage;
+      if (!h.strFaults.empty()) b << ", \"faults\": " << h.strFaults;
+      b << "}";
+    }
+    b << "]}";
+    m_tmp.write("bench.json", b.str());
+    if (bWithFirmware) {
+      std::string fw(0x5800, '\0');
+      for (int i = 0; i < 0x5800; ++i) fw[i] = static_cast<char>((i * 7 + 3) & 0xFF);
+      m_tmp.write("VLN642_10_bench.bin", fw);
+    }
+    int nAuto = nAutoDevNum < 0 ? static_cast<int>(hubs.size()) : nAutoDevNum;
+    std::ostringstream s;
+    s << "[ini_version]\nversion=1005\n[usb_func]\nauto_mp=1\nauto_mp_DevNum=" << nAuto
+      << "\nCheck_USBStatus_enable=0\ncheck_config=1\nSN_EditType=1\n"
+      << "[usb_fw]\nfw_enable=1\nfw_binary_name=VLN642_10_bench.bin\nfw_reload=1\n"
+         "[usb_config]\nconfig_format=1\nvendor_id=2F7B\nproduct_id=5A01\nproduct_id_hub2=5A02\n"
+         "container_string=0123456789ABCDEF0123456789ABCDEF\ndevice_revision=0200\nmanufacturer_string=Bench "
+         "Maker\nproduct_string=Bench Hub\nserial_number=000000000001\nSN_fix_length="
+      << nSNFixLength << "\ncrc32=0\n";
+    m_tmp.write("vlnhub.ini", s.str());
+  }
+
+  // Starts MPTool with one option; the caller waits for it (or ends it).
+  pid_t pidStart(const std::string& strArg) {
+    vWrite();
+    std::string bin = std::string(MPTOOL_BIN_DIR) + "/MPTool";
+    std::vector<std::string> all = {bin, strArg};
+    std::vector<char*> argv;
+    for (auto& s : all) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env = {"MPTOOL_HOME=" + strDir(), "MPTOOL_SIM=" + strDir() + "/bench.json",
+                                    "PATH=/usr/bin:/bin"};
+    std::vector<char*> envp;
+    for (auto& s : env) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addchdir_np(&fa, strDir().c_str());
+    std::string strOut = strDir() + "/stdout.txt", strErr = strDir() + "/stderr.txt";
+    posix_spawn_file_actions_addopen(&fa, 1, strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, bin.c_str(), &fa, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    return rc == 0 ? pid : -1;
+  }
+
+  Outcome run(const std::string& strArg) {
+    Outcome o;
+    pid_t pid = pidStart(strArg);
+    if (pid < 0) return o;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status)) o.nExit = WEXITSTATUS(status);
+    o.strOut = read("stdout.txt");
+    o.strErr = read("stderr.txt");
+    return o;
+  }
+
+ private:
+  TempDir m_tmp;
+};
+
+CliHub hub(const std::string& strName, int nPort) {
+  CliHub h;
+  h.strName = strName;
+  h.nPort = nPort;
+  return h;
+}
+
+}  // namespace
+
+TEST(E2ECli, FirmwareCheckEqualOnEveryHubAndDifferentOnTheSecond) {
+  {
+    CliBench b;
+    b.hubs = {hub("hubA", 1), hub("hubB", 2)};
+    // Upper case on the command line, lower case in the record: compared ignoring case.
+    EXPECT_EQ(b.run("/C:010203100506").nExit, 0);
+  }
+  {
+    CliBench b;
+    b.hubs = {hub("hubA", 1), hub("hubB", 2)};
+    b.hubs[1].strVersion = "0102031005FF";
+    Outcome o = b.run("/C:010203100506");
+    EXPECT_EQ(o.nExit, 254);
+    EXPECT_NE(o.strErr.find("FW unmatch"), std::string::npos);
+  }
+}
+
+TEST(E2ECli, LedControlSetsTheBridgeRegisterAndFailsWhenTheBridgeRefuses) {
+  {
+    // LED 1 (bit 1) on, LED 2 (bit 2) off: 0x04 becomes 0x06, then 0x02, as read back.
+    CliBench b;
+    b.hubs = {hub("hubA", 1)};
+    b.hubs[0].strStorage = R"({"physical_drive": 1, "registers": {"0xCA30": "0x04"}})";
+    Outcome o = b.run("/LED:10");
+    EXPECT_EQ(o.nExit, 0);
+    EXPECT_NE(o.strErr.find("LEDControl[0], ucGetLEDStatus=0x 6\tucSetLEDStatus =6"), std::string::npos) << o.strErr;
+    EXPECT_NE(o.strErr.find("LEDControl[0], ucGetLEDStatus=0x 2\tucSetLEDStatus =2"), std::string::npos);
+  }
+  {
+    // A hub without a drive: nothing to set, success.
+    CliBench b;
+    b.hubs = {hub("hubA", 1)};
+    Outcome o = b.run("/LED:11");
+    EXPECT_EQ(o.nExit, 0);
+    EXPECT_EQ(o.strErr.find("LEDControl[0], ucGetLEDStatus"), std::string::npos);
+  }
+  {
+    // Every register write answers CHECK CONDITION: the LED never changes, -1.
+    CliBench b;
+    b.hubs = {hub("hubA", 1)};
+    b.hubs[0].strStorage =
+        R"({"physical_drive": 0, "registers": {"0xCA30": "0x00"}, "faults": [{"kind": "status", "opcode": "0xE5", "count": 0}]})";
+    Outcome o = b.run("/LED:10");
+    EXPECT_EQ(o.nExit, 255);
+    EXPECT_NE(o.strErr.find("Dev[0], set led 1 1 fail"), std::string::npos);
+  }
+}
+
+TEST(E2ECli, SpeedProtocolOrientationAndChipQueries) {
+  struct Case {
+    std::string strArg;
+    CliHub h;
+    int nExit;
+  };
+  CliHub u3 = hub("hubA", 1);
+  CliHub u2 = u3;
+  u2.bUsb3 = false;
+  CliHub super = u3;
+  super.strLinkReg = "0x00";  // not SuperSpeed Plus: 5 Gbit/s
+  CliHub plus = u3;
+  plus.strLinkReg = "0x24";  // 10 Gbit/s, one lane
+  CliHub unknownLink = u3;
+  unknownLink.strLinkReg = "0x28";
+  CliHub cc2 = u3;
+  cc2.strCableReg = "0x80";
+  CliHub ccNone = u3;
+  ccNone.strCableReg = "0x00";
+  auto chip = [&](const char* reg) {
+    CliHub h = u3;
+    h.strChipReg = reg;
+    return h;
+  };
+  const Case cases[] = {
+      {"/SPD", u3, 11},         {"/SPD", u2, 7},         {"/SPD", super, 8},         {"/SPD", plus, 9},
+      {"/SPD", unknownLink, 255}, {"/PROT", u3, 3},      {"/PROT", u2, 2},           {"/CC", u3, 4},
+      {"/CC", cc2, 5},          {"/CC", ccNone, 255},    {"/IC", chip("0x01"), 0},   {"/IC", chip("0x11"), 1},
+      {"/IC", chip("0x21"), 2}, {"/IC", chip("0x31"), 3}, {"/IC", chip("0x41"), 4},  {"/IC", chip("0x51"), 5},
+      {"/IC", chip("0x71"), 255},
+  };
+  for (const Case& c : cases) {
+    CliBench b;
+    b.hubs = {c.h};
+    Outcome o = b.run(c.strArg);
+    EXPECT_EQ(o.nExit, c.nExit) << c.strArg << " link " << c.h.strLinkReg << " chip " << c.h.strChipReg << " cable "
+                                << c.h.strCableReg << " usb3 " << c.h.bUsb3;
+  }
+}
+
+TEST(E2ECli, QueryWithTheExpectedHubCountNeverStartsARun) {
+  CliBench b;
+  b.bWithFirmware = true;
+  b.hubs = {hub("hubA", 1), hub("hubB", 2)};
+  b.vWrite();
+  // The flash files exist once the bench has been loaded; the query loads it.
+  Outcome o = b.run("/IC");
+  EXPECT_EQ(o.nExit, 1);
+  const std::string strFlashA = b.read("hubA.flash"), strFlashB = b.read("hubB.flash");
+  ASSERT_EQ(strFlashA.size(), 131072u);
+  EXPECT_EQ(strFlashA, std::string(131072, '\xFF'));
+  EXPECT_EQ(strFlashB, std::string(131072, '\xFF'));
+  EXPECT_EQ(o.strErr.find("OnBnClickedButtonStart"), std::string::npos);
+  EXPECT_EQ(b.read("ProgramMSG.txt"), "");
+}
+
+TEST(E2ECli, ProductionRunExitCodes) {
+  {
+    CliBench b;
+    b.bWithFirmware = true;
+    b.hubs = {hub("hubA", 1), hub("hubB", 2)};
+    Outcome o = b.run("/S");
+    EXPECT_EQ(o.nExit, 0) << o.strOut;
+    EXPECT_NE(o.strOut.find("MPTool: run passed: pass 2, fail 0, total 2"), std::string::npos) << o.strOut;
+  }
+  {
+    CliBench b;
+    b.bWithFirmware = true;
+    b.hubs = {hub("hubA", 1), hub("hubB", 2)};
+    b.hubs[1].strFaults = R"([{"kind": "fail", "request": "0x51", "occurrence": 3}])";
+    Outcome o = b.run("/S");
+    EXPECT_EQ(o.nExit, 255) << o.strOut;
+    EXPECT_NE(o.strOut.find("pass 1, fail 1"), std::string::npos) << o.strOut;
+  }
+  {
+    // The serial number given is shorter than the fixed length: the pre-check refuses, -3.
+    CliBench b;
+    b.bWithFirmware = true;
+    b.hubs = {hub("hubA", 1)};
+    b.nSNFixLength = 12;
+    Outcome o = b.run("/S:12345678");
+    EXPECT_EQ(o.nExit, 253);
+    EXPECT_NE(b.read("ProgramMSG.txt").find("input SN should have 12 digits"), std::string::npos);
+  }
+  {
+    // Two hubs expected, one attached: -4 and the message.
+    CliBench b;
+    b.bWithFirmware = true;
+    b.hubs = {hub("hubA", 1)};
+    b.nAutoDevNum = 2;
+    Outcome o = b.run("/S");
+    EXPECT_EQ(o.nExit, 252);
+    EXPECT_NE(b.read("ProgramMSG.txt").find("None of Velnor device was found!!"), std::string::npos);
+  }
+}
+
+TEST(E2ECli, RunWithoutHubsKeepsWaitingForOne) {
+  CliBench b;
+  b.bWithFirmware = true;
+  pid_t pid = b.pidStart("/S");
+  ASSERT_GT(pid, 0);
+  // Long enough for start-up and several scans of the empty bench (tool time is scaled).
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  int status = 0;
+  EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "MPTool ended with " << WEXITSTATUS(status);
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(b.read("ProgramMSG.txt"), "");
+}
