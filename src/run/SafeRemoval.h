@@ -42,7 +42,8 @@ class CSafeRemoval {
   void vSetRecords(const DeviceList& list) { m_list = list; }
 
   bool bRemoving() const { return m_bRunning.load(); }
-  // Waits (real time) for a running removal to finish by itself; true when none runs.
+  // Waits (real time) for a running removal to finish by itself; true when none runs. Not
+  // on the window thread while its loop still runs: the removal's last step is a call there.
   bool bWaitDone(uint64_t ullRealMs);
   // How many hubs the last removal could not remove.
   int nFailed() const { return m_nFailed.load(); }
