@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "device/UsbSpeedWords.h"
 #include "log/DebugLog.h"
 #include "run/RunEngine.h"
 #include "settings/SerialNumber.h"
@@ -20,18 +21,8 @@ const char* L = "CMPToolDlg::ChildThreadFun";
 
 struct StopRequested {};
 
-// The speed word of a hub's USB text: the record keeps texts like "U3.2_10Gx2" or "U2.0";
-// the selection asks for "HIGH", "SUPER" or "PLUS".
-std::string strSpeedWord(const std::string& strUSBText) {
-  if (strcasecmp(strUSBText.c_str(), "HIGH") == 0 || strcasecmp(strUSBText.c_str(), "SUPER") == 0 ||
-      strcasecmp(strUSBText.c_str(), "PLUS") == 0)
-    return strUSBText;
-  if (strncasecmp(strUSBText.c_str(), "U3", 2) == 0)
-    return strUSBText.find("10G") != std::string::npos || strUSBText.find("20G") != std::string::npos ? "PLUS"
-                                                                                                       : "SUPER";
-  if (strncasecmp(strUSBText.c_str(), "U2", 2) == 0) return "HIGH";
-  return strUSBText;
-}
+constexpr uint64_t RESET_LOCK_POLL_MS = 20;
+
 }  // namespace
 
 int CRunEngine::nSettledCount() const {
@@ -63,13 +54,14 @@ bool CRunEngine::bResetTurn(int nSlot) const {
 }
 
 bool CRunEngine::bEnterResetLock(std::stop_token st) {
-  // Stop-aware: tries in short slices. (Plain try_lock: the timed form is invisible to the
-  // thread checker, which then reports every unlock as wrong.)
-  while (!st.stop_requested()) {
+  // Stop-aware: tries again whenever the holder announces its release (plain try_lock: the
+  // timed form is invisible to the thread checker, which then reports every unlock as
+  // wrong). The short poll only covers a holder outside the engine.
+  for (;;) {
+    const uint64_t ullSeen = ullStateGeneration();
     if (m_utility.m_ReloadFWCriticalSection.try_lock()) return true;
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    if (eWaitStateChange(RESET_LOCK_POLL_MS, ullSeen, st) == EWait::Stopped) return false;
   }
-  return false;
 }
 
 bool CRunEngine::bDescriptorCheck(std::stop_token st, int nSlot) {
@@ -216,12 +208,8 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
 
     // ---- USB status ----
     if (f.ucCheck_USBStatus_enable == 1) {
-      const std::string& sel = m_screen.strUSBStatus;
-      const char* pszDemand = strcasecmp(sel.c_str(), "USB 2.0") == 0   ? "HIGH"
-                              : strcasecmp(sel.c_str(), "USB 3.0") == 0 ? "SUPER"
-                              : strcasecmp(sel.c_str(), "USB 3.1") == 0 ? "PLUS"
-                                                                        : nullptr;
-      if (pszDemand && strcasecmp(strSpeedWord(d.strUSBText).c_str(), pszDemand) != 0) ucWorking = 0;
+      // One mapping of USB texts to speed words for the whole tool (device/UsbSpeedWords.h).
+      if (!bUsbTextMeetsDemand(d.strUSBText, m_screen.strUSBStatus)) ucWorking = 0;
       d.results.ucUSBStatusResult = ucWorking;
       vCell(nSlot, COL_STATUS, ucWorking == 1 ? RESULT_PASS : RESULT_FAIL, CELL_PLAIN, st);
       vAddProgress();
@@ -231,20 +219,15 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
     if (ucWorking != 0 && f.ucFw_reload == 1) {
       vDEBUG_MSG_printf("%s:%d:  ucTargetNumber[%d], CHILD_THREAD_RST_READY, Hub Depth = %d ", L, __LINE__, nSlot,
                         d.m_ucHubDepth);
-      info.ucThreadState = CHILD_THREAD_RST_READY;
+      vSetThreadState(nSlot, CHILD_THREAD_RST_READY);
       // The time-out counts from the last progress of the others, so a long chain of deeper
-      // hubs resetting one by one never times a healthy hub out.
+      // hubs resetting one by one never times a healthy hub out. The hub looks at the
+      // others whenever a state changes, and at the latest after each poll interval.
       uint64_t ullSince = m_clock.ullNowMs();
       int nLastSettled = nSettledCount();
       bool bTurn = false;
       for (;;) {
-        if (m_clock.ullNowMs() - ullSince > m_timings.uResetReadyTimeoutMs) {
-          ucWorking = 0;
-          vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], wait CPURST ready Time Out!!! , dwErrorCode : %d", L, __LINE__,
-                            nSlot, 0);
-          break;
-        }
-        vSleep(m_timings.uResetPollMs);
+        const uint64_t ullSeen = ullStateGeneration();
         if (bResetTurn(nSlot)) {
           bTurn = true;
           break;
@@ -254,7 +237,14 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
           nLastSettled = nSettled;
           ullSince = m_clock.ullNowMs();
         }
-        vSleep(m_timings.uResetRetryMs);
+        if (m_clock.ullNowMs() - ullSince > m_timings.uResetReadyTimeoutMs) {
+          ucWorking = 0;
+          vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], wait CPURST ready Time Out!!! , dwErrorCode : %d", L, __LINE__,
+                            nSlot, 0);
+          break;
+        }
+        if (eWaitStateChange(m_timings.uResetPollMs + m_timings.uResetRetryMs, ullSeen, st) == EWait::Stopped)
+          throw StopRequested{};
       }
       int nReset = -1;
       if (bTurn) {
@@ -264,13 +254,21 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
                           L, __LINE__, nSlot, m_devList.m_MaxHubDepth, d.m_ucHubDepth);
         if (!bEnterResetLock(st)) throw StopRequested{};
         {
-          std::unique_lock<std::timed_mutex> lock(m_utility.m_ReloadFWCriticalSection, std::adopt_lock);
+          // Released on every way out, a stop during the hold included; the next hub in
+          // line is told at once.
+          struct ResetLock {
+            CRunEngine& e;
+            ~ResetLock() {
+              e.m_utility.m_ReloadFWCriticalSection.unlock();
+              e.vAnnounceStateChange();
+            }
+          } lock{*this};
           nReset = m_devices.VLN318xReset(nSlot, st);
           vSleep(m_timings.uResetHoldMs);
         }
         if (nReset == 0) {
           ucWorking = 1;
-          info.ucThreadState = CHILD_THREAD_RST_DONE;
+          vSetThreadState(nSlot, CHILD_THREAD_RST_DONE);
         } else {
           ucWorking = 0;
           vDEBUG_ERR_printf("%s:%d:  ucTargetNumber[%d], vCPURST Failed, Error = %d ", L, __LINE__, nSlot, nReset);
@@ -296,13 +294,13 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
     }
 
     info.fProgress = 100.0f;
-    info.ucThreadState = CHILD_THREAD_FINISH;
+    vSetThreadState(nSlot, CHILD_THREAD_FINISH);
     return 1;
   } catch (const StopRequested&) {
     // Stopped at a wait: the hub keeps the results it has.
     vDEBUG_MSG_printf("%s:%d: ucTargetNumber[%d], stopped", L, __LINE__, nSlot);
     info.fProgress = 100.0f;
-    info.ucThreadState = CHILD_THREAD_FINISH;
+    vSetThreadState(nSlot, CHILD_THREAD_FINISH);
     return 1;
   } catch (...) {
     if (f.ucFw_enablel == 1) {
@@ -319,7 +317,7 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
     }
     vDEBUG_MSG_printf("%s:%d: ChildThreadFun: dwErrorCode %d", L, __LINE__, errno);
     info.fProgress = 100.0f;
-    info.ucThreadState = CHILD_THREAD_FINISH;
+    vSetThreadState(nSlot, CHILD_THREAD_FINISH);
     return 0;
   }
 }

@@ -78,7 +78,11 @@ int CRunEngine::MainThreadFun(std::stop_token st) {
         if (c.joinable()) c.request_stop();
     };
     uint8_t ucBar = 0;
-    for (uint32_t uPass = 0;; ++uPass) {
+    vAnnounceStateChange();  // the states of this run are set
+    // Passes are counted in whole polls; a worker's state change ends a poll early, so the
+    // run's end is seen when its last worker finishes, not up to a poll later.
+    for (uint32_t uPass = 0;;) {
+      const uint64_t ullSeen = ullStateGeneration();
       ucBar = ucBar >= 100 ? 0 : ucBar + 1;
       float fSum = 0;
       int nFinished = 0;
@@ -108,11 +112,13 @@ int CRunEngine::MainThreadFun(std::stop_token st) {
         vDEBUG_MSG_printf("%s:%d: MainThreadFun: TimeOut dwErrorCode %d", L, __LINE__, 0);
         break;
       }
-      if (!m_clock.bSleepMs(m_timings.uMainPollMs, st)) {
+      const EWait eWait = eWaitStateChange(m_timings.uMainPollMs, ullSeen, st);
+      if (eWait == EWait::Stopped) {
         // Stopped: the workers stop at their next wait, with the results they have.
         vStopWorkers();
         break;
       }
+      if (eWait == EWait::Elapsed) ++uPass;
     }
     // Every worker has ended before its record is read (a stopped one ends at its wait).
     {

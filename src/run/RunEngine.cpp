@@ -59,6 +59,42 @@ void CRunEngine::vStopThread(std::jthread& t) {
     t.join();
 }
 
+void CRunEngine::vAnnounceStateChange() {
+  std::lock_guard<std::mutex> l(m_stateMutex);
+  ++m_ullStateGen;
+  for (std::stop_source* p : m_stateWaiters) p->request_stop();
+}
+
+void CRunEngine::vSetThreadState(int nSlot, uint8_t ucState) {
+  m_ChildInfo[nSlot].ucThreadState = ucState;
+  vAnnounceStateChange();
+}
+
+uint64_t CRunEngine::ullStateGeneration() const {
+  std::lock_guard<std::mutex> l(m_stateMutex);
+  return m_ullStateGen;
+}
+
+CRunEngine::EWait CRunEngine::eWaitStateChange(uint64_t ullMs, uint64_t ullSeen, std::stop_token st) {
+  // The clock's wait ends early on a stop request: the waiter's own source is stopped
+  // by a state change or by the caller's stop request.
+  std::stop_source wake;
+  std::stop_callback onStop(st, [&wake] { wake.request_stop(); });
+  {
+    std::lock_guard<std::mutex> l(m_stateMutex);
+    if (st.stop_requested()) return EWait::Stopped;
+    if (m_ullStateGen != ullSeen) return EWait::Changed;
+    m_stateWaiters.push_back(&wake);
+  }
+  const bool bElapsed = m_clock.bSleepMs(ullMs, wake.get_token());
+  {
+    std::lock_guard<std::mutex> l(m_stateMutex);
+    std::erase(m_stateWaiters, &wake);
+  }
+  if (st.stop_requested()) return EWait::Stopped;
+  return bElapsed ? EWait::Elapsed : EWait::Changed;
+}
+
 bool CRunEngine::bRunThreadExists() const {
   std::lock_guard<std::mutex> l(m_threadsMutex);
   return m_pMainThread.joinable();

@@ -159,6 +159,16 @@ class CRunEngine {
   int nSettledCount() const;
   bool bDescriptorCheck(std::stop_token st, int nSlot);
   void vStopThread(std::jthread& t);
+  // Worker states change through here (and a released reset lock is announced here), so
+  // that waiting workers and the run thread look again at once rather than at their next
+  // poll; the poll intervals stay as the longest a look can be late.
+  void vSetThreadState(int nSlot, uint8_t ucState);
+  void vAnnounceStateChange();
+  uint64_t ullStateGeneration() const;
+  // Waits up to ullMs of tool time, or less when the states changed after ullSeen (a value
+  // of ullStateGeneration). The result says which, or that st asked to stop.
+  enum class EWait { Stopped, Changed, Elapsed };
+  EWait eWaitStateChange(uint64_t ullMs, uint64_t ullSeen, std::stop_token st);
   void vFinishRun(std::stop_token st);
   void vTimerFun(std::stop_token st);
 
@@ -190,6 +200,10 @@ class CRunEngine {
   std::vector<ScanThread> m_scanThreads;
   std::jthread m_timer;
   std::mutex m_timerMutex;
+
+  mutable std::mutex m_stateMutex;
+  uint64_t m_ullStateGen = 0;
+  std::vector<std::stop_source*> m_stateWaiters;
 
   std::atomic<bool> m_bMainRunning{false};
   // A walk of the USB tree is under way; a run waits for it before its workers start.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "device/UsbSpeedWords.h"
 #include "host/IMessageView.h"
 #include "log/DebugLog.h"
 #include "run/RunEngine.h"
@@ -71,8 +72,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
       return EStartResult::Refused;
     }
     // 4. Bar colour of the run.
-    const std::string& strUSB = m_devList.dev[0].strUSBText;
-    m_view.vSetRunProgressColour((strUSB == "SUPER" || strUSB == "PLUS") ? RUN_RGB_BLUE : RUN_RGB_ORANGE);
+    m_view.vSetRunProgressColour(bUsbTextIsSuperSpeed(m_devList.dev[0].strUSBText) ? RUN_RGB_BLUE : RUN_RGB_ORANGE);
     // 5. Descriptor field formats.
     bool bPreCheck = true;
     std::string strError;
