@@ -17,139 +17,14 @@
 #include "settings/Ini.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
+#include "RunTestRig.h"
+
+using namespace runtest;
 
 namespace {
-
-// Hubs that do what they are told; every reset is recorded with the hub's depth.
-class CFakeDevices : public IRunDevices {
- public:
-  explicit CFakeDevices(DeviceList& list, std::string strAppPath) : m_list(list), m_strAppPath(std::move(strAppPath)) {}
-  int nHubs = 2;
-  std::vector<int> depths{0, 0};
-  int nFailRegisterOf = -1;   // slot whose register read fails
-  int nCorruptFlashOf = -1;   // slot whose flash reads back one byte off
-  int nBadIdentityOf = -1;    // slot that reports an old product after its reset
-  bool bImageFails = false;
-  bool bBlockReset = false;   // resets never return (until stopped)
-  std::mutex m;
-  std::vector<int> resetOrder;
-
-  int nReadChipRegister(int n, uint8_t& v) override {
-    v = 0x11;
-    return n == nFailRegisterOf ? -1 : 0;
-  }
-  bool bAccessHubConfig(int, int, uint8_t*, std::stop_token) override { return true; }
-  int vUpdateHubFirmware(int, std::stop_token) override { return 1; }
-  bool bReadHubSPIROM(int n, uint8_t* p, std::stop_token) override {
-    std::copy(m_list.dev[n].ucConfigBlock.begin(), m_list.dev[n].ucConfigBlock.end(), p);
-    std::ifstream in(m_strAppPath + "/VLNFW_Temp/TempBinData.bin", std::ios::binary);
-    std::vector<char> f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::copy(f.begin(), f.end(), p + 256);
-    if (n == nCorruptFlashOf) p[256 + 40] ^= 0x01;
-    return true;
-  }
-  int VLN318xReset(int n, std::stop_token st) override {
-    if (bBlockReset) {
-      while (!st.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      return -1;
-    }
-    std::lock_guard<std::mutex> l(m);
-    resetOrder.push_back(n);
-    return 0;
-  }
-  int nReadHubIdentity(int n, HubIdentity& id) override {
-    id.strVID = "2F7B";
-    id.strPID = n == nBadIdentityOf ? "55AA" : "5A01";
-    id.usBcdUSB = 0x0320;
-    id.strManufacturer = "Maker";
-    id.strProduct = "Hub";
-    char sz[16];
-    snprintf(sz, sizeof sz, "%012X", 1 + n);  // each hub's table got the run's serial plus its index
-    id.strSerialNumber = sz;
-    return 0;
-  }
-  bool bScanUSB(DeviceList& list, const INISettings&) override {
-    list.DevNums = nHubs;
-    list.m_DriverNum = static_cast<uint8_t>(nHubs);
-    for (int i = 0; i < nHubs; ++i) {
-      list.dev[i].ucIndex = static_cast<uint8_t>(i);
-      list.dev[i].m_ucHubDepth = static_cast<uint8_t>(depths[i]);
-      list.dev[i].ucFWType = 1;
-      list.dev[i].strUSBText = "U3.2_10Gx2";
-      list.dev[i].strSerialNumber = "00000000000000000000";
-    }
-    return true;
-  }
-  uint8_t ucFirmwareType(const std::string&) override { return 1; }
-  bool bSetHubConfigInfo(uint8_t) override {
-    for (int i = 0; i < nHubs; ++i) m_list.dev[i].ucConfigBlock.fill(static_cast<uint8_t>(0x40 + i));
-    return true;
-  }
-  bool bCreateTempBinDataFile(uint8_t, const std::string&) override {
-    if (bImageFails) return false;
-    std::filesystem::create_directories(m_strAppPath + "/VLNFW_Temp");
-    std::ofstream out(m_strAppPath + "/VLNFW_Temp/TempBinData.bin", std::ios::binary);
-    for (int i = 0; i < 0x5000; ++i) out.put(static_cast<char>(i * 13));
-    return true;
-  }
-
- private:
-  DeviceList& m_list;
-  std::string m_strAppPath;
-};
-
-class RunEngineTest : public ::testing::Test {
- protected:
-  TempDir tmp;
-  CScaledClock clock{0.002};  // 40 s of tool time is 80 ms: slow enough for the thread checker
-  std::unique_ptr<CUSBUtility> util;
-  Ini ini;
-  DeviceList list;
-  std::unique_ptr<CFakeDevices> dev;
-  CDispatchLoop loop;
-  CHeadlessRunView view;
-  std::string strOldCwd;
-
-  void SetUp() override {
-    USBUtilityOptions o;
-    o.strAppPath = tmp.str();
-    o.strRunMarkerPath = tmp.str() + "/run.mark";
-    util = std::make_unique<CUSBUtility>(clock, o);
-    dev = std::make_unique<CFakeDevices>(list, tmp.str());
-    tmp.write("fw.bin", std::string(0x5000, 'x'));
-    INISettings& s = ini.m_pINI;
-    s.ucFw_enablel = 1;
-    s.ucFw_reload = 1;
-    s.ucConfig_Check = 1;
-    s.ucSN_EditType = 1;
-    s.ucConfig_format = 1;
-    s.ucAuto_mp = 1;
-    s.ucAuto_mp_DevNum = 2;
-    strOldCwd = std::filesystem::current_path();
-    std::filesystem::current_path(tmp.path());
-  }
-  void TearDown() override { std::filesystem::current_path(strOldCwd); }
-
-  void vScreen(CRunEngine& e) {
-    e.m_bShowGUI = 0;
-    e.m_nCmdLineMode = 2;
-    e.m_screen.strVID = "2F7B";
-    e.m_screen.strPID = "5A01";
-    e.m_screen.strRevision = "0100";
-    e.m_screen.strSerialNumber = "000000000001";
-    e.m_screen.strManufacturer = "Maker";
-    e.m_screen.strProduct = "Hub";
-    e.m_screen.strFWPath = tmp.str() + "/fw.bin";
-  }
-  // A whole window-less run: scan, auto mode, Start, the run; returns the exit code.
-  int nRun(CRunEngine& e) {
-    vScreen(e);
-    loop.vPost([&e] { e.TriggerScanThread(); });
-    return loop.nRun();
-  }
-};
-
+class RunEngineTest : public RunEngineRig {};
 }  // namespace
+
 
 TEST(ResultTableRule, ColourCodesAndWords) {
   uint32_t b, t;

@@ -1,0 +1,236 @@
+// What the run engine's tests share: scripted hubs, a view that records what the run
+// showed, and a fixture with a fresh program folder, settings and a scaled clock.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "host/IMessageView.h"
+#include "host/USBUtility.h"
+#include "platform/Clock.h"
+#include "run/DispatchLoop.h"
+#include "run/HeadlessRunView.h"
+#include "run/ResultTable.h"
+#include "run/RunEngine.h"
+#include "settings/Ini.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+
+namespace runtest {
+
+// Hubs that do what they are told; every reset is recorded with the hub's depth.
+class CFakeDevices : public IRunDevices {
+ public:
+  explicit CFakeDevices(DeviceList& list, std::string strAppPath) : m_list(list), m_strAppPath(std::move(strAppPath)) {}
+  int nHubs = 2;
+  std::vector<int> depths{0, 0};
+  int nFailRegisterOf = -1;   // slot whose register read fails
+  int nCorruptFlashOf = -1;   // slot whose flash reads back one byte off
+  int nBadIdentityOf = -1;    // slot that reports an old product after its reset
+  bool bImageFails = false;
+  bool bBlockReset = false;   // resets never return (until stopped)
+  std::vector<uint8_t> fwTypes;  // per slot; 1 when not given
+  int nImageBuilds = 0;
+  // Set by a test: at each reset, whether every deeper hub of the run had finished.
+  const CRunEngine* pEngine = nullptr;
+  bool bDeeperUnfinishedAtReset = false;
+  std::mutex m;
+  std::vector<int> resetOrder;
+
+  int nReadChipRegister(int n, uint8_t& v) override {
+    v = 0x11;
+    return n == nFailRegisterOf ? -1 : 0;
+  }
+  bool bAccessHubConfig(int, int, uint8_t*, std::stop_token) override { return true; }
+  int vUpdateHubFirmware(int, std::stop_token) override { return 1; }
+  bool bReadHubSPIROM(int n, uint8_t* p, std::stop_token) override {
+    std::copy(m_list.dev[n].ucConfigBlock.begin(), m_list.dev[n].ucConfigBlock.end(), p);
+    std::ifstream in(m_strAppPath + "/VLNFW_Temp/TempBinData.bin", std::ios::binary);
+    std::vector<char> f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::copy(f.begin(), f.end(), p + 256);
+    if (n == nCorruptFlashOf) p[256 + 40] ^= 0x01;
+    return true;
+  }
+  int VLN318xReset(int n, std::stop_token st) override {
+    if (bBlockReset) {
+      while (!st.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return -1;
+    }
+    std::lock_guard<std::mutex> l(m);
+    if (pEngine)
+      for (int i = 0; i < nHubs && i < MAX_RUN_SLOTS; ++i)
+        if (depths[i] > depths[n] && pEngine->childInfo(i).ucThreadState.load() != CHILD_THREAD_FINISH)
+          bDeeperUnfinishedAtReset = true;
+    resetOrder.push_back(n);
+    return 0;
+  }
+  int nReadHubIdentity(int n, HubIdentity& id) override {
+    id.strVID = "2F7B";
+    id.strPID = n == nBadIdentityOf ? "55AA" : "5A01";
+    id.usBcdUSB = 0x0320;
+    id.strManufacturer = "Maker";
+    id.strProduct = "Hub";
+    char sz[16];
+    snprintf(sz, sizeof sz, "%012X", 1 + n);  // each hub's table got the run's serial plus its index
+    id.strSerialNumber = sz;
+    return 0;
+  }
+  bool bScanUSB(DeviceList& list, const INISettings&) override {
+    list.DevNums = nHubs;
+    list.m_DriverNum = static_cast<uint8_t>(nHubs);
+    for (int i = 0; i < nHubs; ++i) {
+      list.dev[i].ucIndex = static_cast<uint8_t>(i);
+      list.dev[i].m_ucHubDepth = static_cast<uint8_t>(i < static_cast<int>(depths.size()) ? depths[i] : 0);
+      list.dev[i].ucFWType = i < static_cast<int>(fwTypes.size()) ? fwTypes[i] : 1;
+      list.dev[i].strUSBText = "U3.2_10Gx2";
+      list.dev[i].strSerialNumber = "00000000000000000000";
+    }
+    return true;
+  }
+  uint8_t ucFirmwareType(const std::string&) override { return 1; }
+  bool bSetHubConfigInfo(uint8_t) override {
+    for (int i = 0; i < nHubs; ++i) m_list.dev[i].ucConfigBlock.fill(static_cast<uint8_t>(0x40 + i));
+    return true;
+  }
+  bool bCreateTempBinDataFile(uint8_t, const std::string&) override {
+    ++nImageBuilds;
+    if (bImageFails) return false;
+    std::filesystem::create_directories(m_strAppPath + "/VLNFW_Temp");
+    std::ofstream out(m_strAppPath + "/VLNFW_Temp/TempBinData.bin", std::ios::binary);
+    for (int i = 0; i < 0x5000; ++i) out.put(static_cast<char>(i * 13));
+    return true;
+  }
+
+ private:
+  DeviceList& m_list;
+  std::string m_strAppPath;
+};
+
+
+// Records what the run showed; message boxes answer from a script (OK when it is empty).
+class CRecordingView : public CHeadlessRunView, public IMessageView {
+ public:
+  std::map<std::pair<int, int>, ResultCell> cells;
+  std::vector<std::pair<ERunPicture, bool>> pictures;
+  std::vector<uint32_t> barColours;
+  std::vector<std::string> serialBox;
+  std::vector<std::string> boxes;  // texts of every box, from the engine and the utility
+  std::deque<int> answers;
+  std::string strPass = "0", strFail = "0", strTotal = "0";
+
+  void vSetCell(int r, int c, const std::string& t, uint32_t b, uint32_t f) override {
+    cells[{r, c}] = ResultCell{t, b, f};
+  }
+  void vShowPicture(ERunPicture p, bool b) override { pictures.emplace_back(p, b); }
+  void vSetRunProgressColour(uint32_t rgb) override { barColours.push_back(rgb); }
+  void vSetSerialNumberBox(const std::string& s) override { serialBox.push_back(s); }
+  void vSetCounters(const std::string& p, const std::string& f, const std::string& t) override {
+    strPass = p, strFail = f, strTotal = t;
+  }
+  int nMessageBox(const std::string& strText, const std::string&, uint32_t) override {
+    std::lock_guard<std::mutex> l(m);
+    boxes.push_back(strText);
+    if (answers.empty()) return IDOK;
+    int n = answers.front();
+    answers.pop_front();
+    return n;
+  }
+  bool bBoxContains(const std::string& s) {
+    std::lock_guard<std::mutex> l(m);
+    for (auto& b : boxes)
+      if (b.find(s) != std::string::npos) return true;
+    return false;
+  }
+  ResultCell at(int r, int c) const {
+    auto it = cells.find({r, c});
+    return it == cells.end() ? ResultCell{} : it->second;
+  }
+  bool bShown(ERunPicture p) const {
+    for (auto it = pictures.rbegin(); it != pictures.rend(); ++it)
+      if (it->first == p) return it->second;
+    return false;
+  }
+
+ private:
+  std::mutex m;
+};
+
+class RunEngineRig : public ::testing::Test {
+ protected:
+  TempDir tmp;
+  CScaledClock clock{0.002};  // 40 s of tool time is 80 ms: slow enough for the thread checker
+  std::unique_ptr<CUSBUtility> util;
+  Ini ini;
+  DeviceList list;
+  std::unique_ptr<CFakeDevices> dev;
+  CDispatchLoop loop;
+  CRecordingView view;
+  std::string strOldCwd;
+
+  void SetUp() override {
+    USBUtilityOptions o;
+    o.strAppPath = tmp.str();
+    o.strRunMarkerPath = tmp.str() + "/run.mark";
+    util = std::make_unique<CUSBUtility>(clock, o);
+    util->vSetMessageView(&view);
+    dev = std::make_unique<CFakeDevices>(list, tmp.str());
+    tmp.write("fw.bin", std::string(0x5000, 'x'));
+    INISettings& s = ini.m_pINI;
+    s.ucFw_enablel = 1;
+    s.ucFw_reload = 1;
+    s.ucConfig_Check = 1;
+    s.ucSN_EditType = 1;
+    s.ucConfig_format = 1;
+    s.ucAuto_mp = 1;
+    s.ucAuto_mp_DevNum = 2;
+    strOldCwd = std::filesystem::current_path();
+    std::filesystem::current_path(tmp.path());
+  }
+  void TearDown() override {
+    util->vSetMessageView(nullptr);
+    std::filesystem::current_path(strOldCwd);
+  }
+  // Window mode: the scan runs here, on the window thread, without the auto thread; then
+  // the test presses Start itself.
+  void vScanHere(CRunEngine& e) {
+    vScreen(e);
+    e.m_bShowGUI = 1;
+    e.m_nCmdLineMode = -1;
+    e.vScanUSBPort({}, true);
+  }
+  // Runs the window thread until the run that was started has ended.
+  void vFinish(CRunEngine& e) {
+    for (int i = 0; i < 200000 && e.bRunThreadRunning(); ++i) {
+      loop.nRunPending();
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    loop.nRunPending();
+  }
+
+  void vScreen(CRunEngine& e) {
+    e.m_bShowGUI = 0;
+    e.m_nCmdLineMode = 2;
+    e.m_screen.strVID = "2F7B";
+    e.m_screen.strPID = "5A01";
+    e.m_screen.strRevision = "0100";
+    e.m_screen.strSerialNumber = "000000000001";
+    e.m_screen.strManufacturer = "Maker";
+    e.m_screen.strProduct = "Hub";
+    e.m_screen.strFWPath = tmp.str() + "/fw.bin";
+  }
+  // A whole window-less run: scan, auto mode, Start, the run; returns the exit code.
+  int nRun(CRunEngine& e) {
+    vScreen(e);
+    loop.vPost([&e] { e.TriggerScanThread(); });
+    return loop.nRun();
+  }
+};
+
+}  // namespace runtest
