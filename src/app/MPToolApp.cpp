@@ -6,6 +6,10 @@
 #include "app/WindowlessRun.h"
 #include "log/DebugLog.h"
 
+namespace {
+constexpr int EXIT_RUN_FAILED_NO_RUNNER = -1;  // never 0: a script must not read "passed"
+}  // namespace
+
 int CMPToolApp::nRun(int argc, const char* const* argv) {
   m_dlg.m_strRawCmdLine = strJoinArguments(argc, argv);
   m_dlg.m_strCmdLine = strNormaliseCmdLine(m_dlg.m_strRawCmdLine);
@@ -19,5 +23,5 @@ int CMPToolApp::nRun(int argc, const char* const* argv) {
     return EXIT_OK;
   }
   // Every window-less mode: "/S", "/S:", "/C:", "/LED:", "/SPD", "/PROT", "/CC", "/IC".
-  return nRunWithoutWindow(m_dlg);
+  return m_fnRunWithoutWindow ? m_fnRunWithoutWindow(m_dlg) : EXIT_RUN_FAILED_NO_RUNNER;
 }

@@ -2,6 +2,9 @@
 // hands over to the window (or, without one, to the window-less run).
 #pragma once
 
+#include <functional>
+
+#include "app/WindowlessRun.h"
 #include "ui/MPToolDlg.h"
 
 class CMPToolApp {
@@ -9,6 +12,8 @@ class CMPToolApp {
   explicit CMPToolApp(CMPToolDlg& dlg) : m_dlg(dlg) {}
   // Returns the process exit code (where start-up did not end the process already).
   int nRun(int argc, const char* const* argv);
+  // What runs a window-less mode after start-up; start-up tests put their own here.
+  std::function<int(CMPToolDlg&)> m_fnRunWithoutWindow = nRunWithoutWindow;
 
  private:
   CMPToolDlg& m_dlg;

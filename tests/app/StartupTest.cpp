@@ -33,6 +33,7 @@ struct StartupTest : testing::Test {
   CWindowThread wt;
   CMPToolDlg dlg{utility, ini, view, wt, clock};
   std::vector<int> exits;
+  std::vector<int> runModes;  // the window-less runs start-up handed over, by mode
   fs::path oldCwd = fs::current_path();
 
   StartupTest() {
@@ -46,6 +47,10 @@ struct StartupTest : testing::Test {
   int run(std::vector<const char*> args) {
     args.insert(args.begin(), "MPTool");
     CMPToolApp app(dlg);
+    app.m_fnRunWithoutWindow = [this](CMPToolDlg& d) {
+      runModes.push_back(d.m_nCmdLineMode);
+      return 42;
+    };
     return app.nRun(static_cast<int>(args.size()), args.data());
   }
   // A copy of the tool serving this test's program folder (its executable lies there).
@@ -140,9 +145,11 @@ TEST_F(StartupTest, FirmwareCheckValue) {
   EXPECT_TRUE(log.contains("Checked Firmware: 0A0B0C0D0E0F"));
 }
 
-TEST_F(StartupTest, WindowLessModeWithoutTheRunEngineFailsInsteadOfPassing) {
-  EXPECT_EQ(run({"/S"}), -1);
-  EXPECT_EQ(dlg.m_nCmdLineMode, 2);
+TEST_F(StartupTest, EveryWindowLessModeIsHandedToTheRunnerAndAnswersWithItsCode) {
+  EXPECT_EQ(run({"/S"}), 42);
+  EXPECT_EQ(run({"/IC"}), 42);
+  EXPECT_EQ(run({"/?"}), 0);  // ends during start-up
+  EXPECT_EQ(runModes, (std::vector<int>{2, 8}));
 }
 
 TEST_F(StartupTest, UnmatchedCommandLineShowsUsageAndExitsMinusTen) {
