@@ -29,16 +29,16 @@ struct ScanBench {
   ScanBench() {
     dir = std::filesystem::temp_directory_path() / ("scan_bench_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
-    SimBenchSpec spec;
-    spec.dTimeScale = 0;
-    for (int c = 0; c < 2; ++c) spec.vecControllers.push_back({"xhci" + std::to_string(c), 8});
+    SimBenchSpec def;
+    def.dTimeScale = 0;
+    for (int c = 0; c < 2; ++c) def.vecControllers.push_back({"xhci" + std::to_string(c), 8});
     // 4 USB 3 hubs on each controller; on each controller one is cascaded behind another;
     // 7 USB 2 hubs: 15 hub entries in all
     auto add = [&](const std::string& n, int c, int parent, int port, bool usb3) {
       SimHubSpec h;
       h.strName = n;
-      if (parent < 0) h.strController = spec.vecControllers[c].strName;
-      else h.strParent = spec.vecHubs[parent].strName;
+      if (parent < 0) h.strController = def.vecControllers[c].strName;
+      else h.strParent = def.vecHubs[parent].strName;
       h.nPort = port;
       h.bUsb3 = usb3;
       h.strManufacturer = "Velnor";
@@ -46,9 +46,9 @@ struct ScanBench {
       h.strSerial = "S" + n;
       h.strFlash = (dir / (n + ".flash")).string();
       h.nParentIndex = parent;
-      h.nControllerIndex = parent < 0 ? c : spec.vecHubs[parent].nControllerIndex;
-      spec.vecHubs.push_back(h);
-      return static_cast<int>(spec.vecHubs.size()) - 1;
+      h.nControllerIndex = parent < 0 ? c : def.vecHubs[parent].nControllerIndex;
+      def.vecHubs.push_back(h);
+      return static_cast<int>(def.vecHubs.size()) - 1;
     };
     int a0 = add("a0", 0, -1, 1, true);
     add("a1", 0, a0, 1, true);  // cascaded
@@ -60,11 +60,11 @@ struct ScanBench {
     add("b3", 1, -1, 3, true);
     // The eighth USB 3 hub sits behind another maker's USB 2 hub, so only its USB 2 half
     // shows: 7 x 2 + 1 = 15 hub entries (the foreign hub does not answer the chip id).
-    spec.vecHubs.pop_back();
+    def.vecHubs.pop_back();
     int u0 = add("u0", 1, -1, 3, false);
     add("u3", 1, u0, 1, true);
     std::string strError;
-    bench = CSimBench::pFromSpec(spec, strError);
+    bench = CSimBench::pFromSpec(def, strError);
     if (!bench) return;
     tree = std::make_unique<CSimUsbTree>(*bench);
     tree->vSetQuirks(u0, {true, false});
@@ -72,12 +72,12 @@ struct ScanBench {
       SimPlainDevice d;
       d.strName = "dev" + std::to_string(i);
       if (i < 8) {
-        d.strController = spec.vecControllers[i % 2].strName;
+        d.strController = def.vecControllers[i % 2].strName;
         d.nPort = 4 + i / 2;
         d.bUsb3 = i % 4 == 0;
       } else {
-        d.strParent = spec.vecHubs[(i - 8) % static_cast<int>(spec.vecHubs.size())].strName;
-        d.nPort = 2 + (i - 8) / static_cast<int>(spec.vecHubs.size());
+        d.strParent = def.vecHubs[(i - 8) % static_cast<int>(def.vecHubs.size())].strName;
+        d.nPort = 2 + (i - 8) / static_cast<int>(def.vecHubs.size());
         d.bUsb3 = i % 3 == 0;
       }
       d.usVID = 0x0BDA;

@@ -70,7 +70,7 @@ class IFilterDeviceHandle {
   virtual const std::string& strName() const = 0;
 };
 
-// The spec-era "invalid handle" value, distinct from a null handle: some callers are handed
+// The def-era "invalid handle" value, distinct from a null handle: some callers are handed
 // the result of a failed open unchecked. It must never be dereferenced.
 inline IFilterDeviceHandle* const FILTER_INVALID_HANDLE =
     reinterpret_cast<IFilterDeviceHandle*>(~static_cast<uintptr_t>(0));

@@ -21,21 +21,21 @@ TEST(SimBenchFile, ReadsTheDocumentedFormat) {
   std::string hubs = strSimHub("hubA", 1, "\"registers\": {\"0x5821\": \"0x03\"}") + "," +
                      strSimHub("hubB", 2, "\"faults\": [{\"kind\": \"stall\", \"request\": \"0x52\", \"count\": 0}]",
                                "\"parent\": \"hubA\"");
-  SimBenchSpec spec;
+  SimBenchSpec def;
   std::string err;
   auto path = dir.write("b/bench.json", strSimBench(hubs, 0.01, 125));
-  ASSERT_TRUE(bReadSimBenchFile(path.string(), spec, err)) << err;
-  EXPECT_DOUBLE_EQ(spec.dTimeScale, 0.01);
-  EXPECT_EQ(spec.uTransferLatencyUs, 125u);
-  ASSERT_EQ(spec.vecHubs.size(), 2u);
-  EXPECT_EQ(spec.vecHubs[1].nParentIndex, 0);
-  EXPECT_EQ(spec.vecHubs[1].nControllerIndex, 0);
-  EXPECT_EQ(spec.vecHubs[0].mapRegisters.at(0x5821), 3);
-  EXPECT_EQ(spec.vecHubs[0].usPIDU2, 0x55AB);
-  EXPECT_EQ(spec.vecHubs[0].strFlash, (std::filesystem::absolute(dir.path() / "b" / "hubA.flash")).lexically_normal().string());
-  ASSERT_EQ(spec.vecHubs[1].vecFaults.size(), 1u);
-  EXPECT_EQ(spec.vecHubs[1].vecFaults[0].nRequestCode, 0x52);
-  EXPECT_EQ(spec.vecHubs[1].vecFaults[0].uCount, 0u);
+  ASSERT_TRUE(bReadSimBenchFile(path.string(), def, err)) << err;
+  EXPECT_DOUBLE_EQ(def.dTimeScale, 0.01);
+  EXPECT_EQ(def.uTransferLatencyUs, 125u);
+  ASSERT_EQ(def.vecHubs.size(), 2u);
+  EXPECT_EQ(def.vecHubs[1].nParentIndex, 0);
+  EXPECT_EQ(def.vecHubs[1].nControllerIndex, 0);
+  EXPECT_EQ(def.vecHubs[0].mapRegisters.at(0x5821), 3);
+  EXPECT_EQ(def.vecHubs[0].usPIDU2, 0x55AB);
+  EXPECT_EQ(def.vecHubs[0].strFlash, (std::filesystem::absolute(dir.path() / "b" / "hubA.flash")).lexically_normal().string());
+  ASSERT_EQ(def.vecHubs[1].vecFaults.size(), 1u);
+  EXPECT_EQ(def.vecHubs[1].vecFaults[0].nRequestCode, 0x52);
+  EXPECT_EQ(def.vecHubs[1].vecFaults[0].uCount, 0u);
 }
 
 TEST(SimBenchFile, NamesTheProblemOfABadBench) {

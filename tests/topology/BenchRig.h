@@ -16,7 +16,7 @@
 
 struct BenchRig {
   TempDir tmp;
-  SimBenchSpec spec;
+  SimBenchSpec def;
   std::unique_ptr<CSimBench> bench;
   std::unique_ptr<CSimUsbTree> tree;
   std::unique_ptr<CSimDeviceEvents> events;
@@ -28,13 +28,13 @@ struct BenchRig {
   std::unique_ptr<CVlntUSBDev> dev;
   DeviceList list;
 
-  BenchRig() { spec.dTimeScale = 0; }
+  BenchRig() { def.dTimeScale = 0; }
 
   void vController(const std::string& strName, int nPorts = 4) {
     SimControllerSpec c;
     c.strName = strName;
     c.nPorts = nPorts;
-    spec.vecControllers.push_back(c);
+    def.vecControllers.push_back(c);
   }
   // A hub on a controller port (strOn names a controller) or on a port of another hub.
   SimHubSpec& hub(const std::string& strName, const std::string& strOn, int nPort, bool bUsb3 = true,
@@ -42,7 +42,7 @@ struct BenchRig {
     SimHubSpec h;
     h.strName = strName;
     bool bController = false;
-    for (const auto& c : spec.vecControllers) bController |= c.strName == strOn;
+    for (const auto& c : def.vecControllers) bController |= c.strName == strOn;
     (bController ? h.strController : h.strParent) = strOn;
     h.nPort = nPort;
     h.bUsb3 = bUsb3;
@@ -52,28 +52,28 @@ struct BenchRig {
     h.strProduct = "USB3.2 Hub";
     h.strSerial = strSerial.empty() ? "SN" + strName : strSerial;
     h.strFlash = tmp.str() + "/" + strName + ".flash";
-    spec.vecHubs.push_back(h);
-    return spec.vecHubs.back();
+    def.vecHubs.push_back(h);
+    return def.vecHubs.back();
   }
   // Links hubs to their controllers and parents, as reading a bench file does.
   void vResolve() {
-    for (auto& h : spec.vecHubs) {
+    for (auto& h : def.vecHubs) {
       h.nControllerIndex = h.nParentIndex = -1;
-      for (size_t c = 0; c < spec.vecControllers.size(); ++c)
-        if (!h.strController.empty() && spec.vecControllers[c].strName == h.strController) h.nControllerIndex = static_cast<int>(c);
-      for (size_t p = 0; p < spec.vecHubs.size(); ++p)
-        if (!h.strParent.empty() && spec.vecHubs[p].strName == h.strParent) h.nParentIndex = static_cast<int>(p);
+      for (size_t c = 0; c < def.vecControllers.size(); ++c)
+        if (!h.strController.empty() && def.vecControllers[c].strName == h.strController) h.nControllerIndex = static_cast<int>(c);
+      for (size_t p = 0; p < def.vecHubs.size(); ++p)
+        if (!h.strParent.empty() && def.vecHubs[p].strName == h.strParent) h.nParentIndex = static_cast<int>(p);
     }
-    for (auto& h : spec.vecHubs) {
+    for (auto& h : def.vecHubs) {
       const SimHubSpec* p = &h;
-      while (p->nParentIndex >= 0) p = &spec.vecHubs[p->nParentIndex];
+      while (p->nParentIndex >= 0) p = &def.vecHubs[p->nParentIndex];
       h.nControllerIndex = p->nControllerIndex;
     }
   }
   bool bStart() {
     vResolve();
     std::string strError;
-    bench = CSimBench::pFromSpec(spec, strError);
+    bench = CSimBench::pFromSpec(def, strError);
     if (!bench) {
       ADD_FAILURE() << strError;
       return false;

@@ -162,7 +162,7 @@ TEST(Walk, SerialCacheGivesAHubItsEarlierSerialBack) {
   r.vController("xhci0");
   r.hub("hubA", "xhci0", 1, false, "abc123");
   r.hub("hubB", "xhci0", 2, false);
-  r.spec.vecHubs[1].usPIDU2 = 0x1234;  // another product: its own cache key
+  r.def.vecHubs[1].usPIDU2 = 0x1234;  // another product: its own cache key
   ASSERT_TRUE(r.bStart());
   ASSERT_EQ(r.nScan(), 0);
   EXPECT_EQ(r.list.drv[0].strSerialNumber, "ABC123");

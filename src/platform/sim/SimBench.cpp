@@ -5,19 +5,19 @@
 #include "platform/sim/SimClock.h"
 
 std::unique_ptr<CSimBench> CSimBench::pLoad(const std::string& strPath, std::string& strError) {
-  SimBenchSpec spec;
-  if (!bReadSimBenchFile(strPath, spec, strError)) return nullptr;
-  auto p = pFromSpec(spec, strError);
+  SimBenchSpec def;
+  if (!bReadSimBenchFile(strPath, def, strError)) return nullptr;
+  auto p = pFromSpec(def, strError);
   if (!p) strError = "bench file " + strPath + ": " + strError;
   return p;
 }
 
-std::unique_ptr<CSimBench> CSimBench::pFromSpec(const SimBenchSpec& spec, std::string& strError) {
+std::unique_ptr<CSimBench> CSimBench::pFromSpec(const SimBenchSpec& def, std::string& strError) {
   std::unique_ptr<CSimBench> p(new CSimBench());
-  p->m_spec = spec;
-  p->m_pClock = pMakeBenchClock(spec.dTimeScale);
-  for (size_t c = 0; c < spec.vecControllers.size(); ++c) p->m_vecControllerLocks.push_back(std::make_unique<std::mutex>());
-  for (const auto& h : spec.vecHubs) {
+  p->m_def = def;
+  p->m_pClock = pMakeBenchClock(def.dTimeScale);
+  for (size_t c = 0; c < def.vecControllers.size(); ++c) p->m_vecControllerLocks.push_back(std::make_unique<std::mutex>());
+  for (const auto& h : def.vecHubs) {
     auto chip = std::make_unique<CSimHubChip>(h, *p->m_pClock);
     if (!chip->bOpenFlash(strError)) return nullptr;
     p->m_vecChips.push_back(std::move(chip));
@@ -35,25 +35,25 @@ CSimBench::~CSimBench() {
 
 int CSimBench::nFindHub(const std::string& strName) const {
   for (int h = 0; h < nHubs(); ++h)
-    if (m_spec.vecHubs[h].strName == strName) return h;
+    if (m_def.vecHubs[h].strName == strName) return h;
   return -1;
 }
 
 int CSimBench::nHubDepth(int h) const {
   int d = 0;
-  while (m_spec.vecHubs[h].nParentIndex >= 0) h = m_spec.vecHubs[h].nParentIndex, ++d;
+  while (m_def.vecHubs[h].nParentIndex >= 0) h = m_def.vecHubs[h].nParentIndex, ++d;
   return d;
 }
 
 std::vector<uint8_t> CSimBench::vecPortPath(int h) const {
   std::vector<uint8_t> v;
-  for (; h >= 0; h = m_spec.vecHubs[h].nParentIndex) v.insert(v.begin(), static_cast<uint8_t>(m_spec.vecHubs[h].nPort));
+  for (; h >= 0; h = m_def.vecHubs[h].nParentIndex) v.insert(v.begin(), static_cast<uint8_t>(m_def.vecHubs[h].nPort));
   return v;
 }
 
 bool CSimBench::bHasSuperSpeedHalf(int h) const {
-  for (; h >= 0; h = m_spec.vecHubs[h].nParentIndex)
-    if (!m_spec.vecHubs[h].bUsb3) return false;
+  for (; h >= 0; h = m_def.vecHubs[h].nParentIndex)
+    if (!m_def.vecHubs[h].bUsb3) return false;
   return true;
 }
 
@@ -151,8 +151,8 @@ void CSimBench::vTimerThread(std::stop_token st) {
 // The modelled time of one control transfer, in real time at the bench's scale. Short
 // waits spin: a sleep's own overhead would be far longer than a scaled transfer.
 void CSimBench::vLatency() {
-  if (m_spec.uTransferLatencyUs == 0 || m_pClock->dScale() <= 0) return;
-  auto real = std::chrono::nanoseconds(static_cast<int64_t>(m_spec.uTransferLatencyUs * 1000.0 * m_pClock->dScale()));
+  if (m_def.uTransferLatencyUs == 0 || m_pClock->dScale() <= 0) return;
+  auto real = std::chrono::nanoseconds(static_cast<int64_t>(m_def.uTransferLatencyUs * 1000.0 * m_pClock->dScale()));
   if (real.count() <= 0) return;
   if (real >= std::chrono::microseconds(200)) {
     std::this_thread::sleep_for(real);

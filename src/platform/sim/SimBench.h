@@ -29,7 +29,7 @@ class CSimBench {
   // Reads the bench file and opens every hub's flash file. Null with a one-line error naming
   // the problem when anything is wrong; nothing is started then.
   static std::unique_ptr<CSimBench> pLoad(const std::string& strPath, std::string& strError);
-  static std::unique_ptr<CSimBench> pFromSpec(const SimBenchSpec& spec, std::string& strError);
+  static std::unique_ptr<CSimBench> pFromSpec(const SimBenchSpec& def, std::string& strError);
   ~CSimBench();
   CSimBench(const CSimBench&) = delete;
   CSimBench& operator=(const CSimBench&) = delete;
@@ -37,16 +37,16 @@ class CSimBench {
   // The bench clock (CScaledClock(time_scale), or an instant clock for time_scale 0). The tool
   // uses the same clock for its own waits when it runs on this bench.
   IClock& clock() { return *m_pClock; }
-  const SimBenchSpec& spec() const { return m_spec; }
+  const SimBenchSpec& def() const { return m_def; }
 
   // The tree.
-  int nControllers() const { return static_cast<int>(m_spec.vecControllers.size()); }
-  const SimControllerSpec& controller(int c) const { return m_spec.vecControllers[c]; }
-  int nHubs() const { return static_cast<int>(m_spec.vecHubs.size()); }
-  const SimHubSpec& hubSpec(int h) const { return m_spec.vecHubs[h]; }
+  int nControllers() const { return static_cast<int>(m_def.vecControllers.size()); }
+  const SimControllerSpec& controller(int c) const { return m_def.vecControllers[c]; }
+  int nHubs() const { return static_cast<int>(m_def.vecHubs.size()); }
+  const SimHubSpec& hubSpec(int h) const { return m_def.vecHubs[h]; }
   int nFindHub(const std::string& strName) const;   // -1 when unknown
-  int nHubParent(int h) const { return m_spec.vecHubs[h].nParentIndex; }  // -1: on a controller port
-  int nHubController(int h) const { return m_spec.vecHubs[h].nControllerIndex; }
+  int nHubParent(int h) const { return m_def.vecHubs[h].nParentIndex; }  // -1: on a controller port
+  int nHubController(int h) const { return m_def.vecHubs[h].nControllerIndex; }
   int nHubDepth(int h) const;                        // 0 on a root hub port
   std::vector<uint8_t> vecPortPath(int h) const;     // ports from the root hub down
   bool bHasSuperSpeedHalf(int h) const;
@@ -87,7 +87,7 @@ class CSimBench {
   void vTimerThread(std::stop_token st);
   void vLatency();
 
-  SimBenchSpec m_spec;
+  SimBenchSpec m_def;
   std::unique_ptr<IClock> m_pClock;
   std::vector<std::unique_ptr<CSimHubChip>> m_vecChips;
   std::vector<std::unique_ptr<std::mutex>> m_vecControllerLocks;

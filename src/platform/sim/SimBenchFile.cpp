@@ -58,7 +58,7 @@ SimFaultSpec stFault(const json& f, const std::string& what) {
   return r;
 }
 
-void vParse(const std::string& strText_, const std::string& strBaseDir, SimBenchSpec& spec) {
+void vParse(const std::string& strText_, const std::string& strBaseDir, SimBenchSpec& def) {
   json j;
   try {
     j = json::parse(strText_);
@@ -181,13 +181,13 @@ void vParse(const std::string& strText_, const std::string& strBaseDir, SimBench
     if (depth > 6) vThrow("hub \"" + hs.strName + "\" sits deeper than USB allows");
     hs.nControllerIndex = r.vecHubs[n].nControllerIndex;
   }
-  spec = std::move(r);
+  def = std::move(r);
 }
 }  // namespace
 
-bool bParseSimBench(const std::string& strText_, const std::string& strBaseDir, SimBenchSpec& spec, std::string& strError) {
+bool bParseSimBench(const std::string& strText_, const std::string& strBaseDir, SimBenchSpec& def, std::string& strError) {
   try {
-    vParse(strText_, strBaseDir, spec);
+    vParse(strText_, strBaseDir, def);
     return true;
   } catch (const BenchError& e) {
     strError = e.strText;
@@ -197,7 +197,7 @@ bool bParseSimBench(const std::string& strText_, const std::string& strBaseDir, 
   return false;
 }
 
-bool bReadSimBenchFile(const std::string& strPath, SimBenchSpec& spec, std::string& strError) {
+bool bReadSimBenchFile(const std::string& strPath, SimBenchSpec& def, std::string& strError) {
   std::ifstream in(strPath, std::ios::binary);
   if (!in) {
     strError = "bench file " + strPath + ": cannot be read";
@@ -206,10 +206,10 @@ bool bReadSimBenchFile(const std::string& strPath, SimBenchSpec& spec, std::stri
   std::stringstream ss;
   ss << in.rdbuf();
   std::string base = std::filesystem::absolute(std::filesystem::path(strPath)).parent_path().string();
-  if (!bParseSimBench(ss.str(), base, spec, strError)) {
+  if (!bParseSimBench(ss.str(), base, def, strError)) {
     strError = "bench file " + strPath + ": " + strError;
     return false;
   }
-  spec.strPath = strPath;
+  def.strPath = strPath;
   return true;
 }

@@ -71,6 +71,6 @@ struct SimBenchSpec {
 
 // Reads and checks a bench. On failure returns false and sets strError to one line naming
 // the file and the problem. Flash files are not opened here.
-bool bReadSimBenchFile(const std::string& strPath, SimBenchSpec& spec, std::string& strError);
+bool bReadSimBenchFile(const std::string& strPath, SimBenchSpec& def, std::string& strError);
 // The same from text; relative flash paths are taken relative to strBaseDir.
-bool bParseSimBench(const std::string& strText, const std::string& strBaseDir, SimBenchSpec& spec, std::string& strError);
+bool bParseSimBench(const std::string& strText, const std::string& strBaseDir, SimBenchSpec& def, std::string& strError);

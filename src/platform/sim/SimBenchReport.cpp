@@ -74,9 +74,9 @@ bool bWriteNewSimBench(const std::string& strDir, int nHubs, bool bUsb2, json& r
 }
 
 json jsonSimBenchShow(CSimBench& bench, int nHub) {
-  json j = {{"bench", bench.spec().strPath},
-            {"time_scale", bench.spec().dTimeScale},
-            {"transfer_latency_us", bench.spec().uTransferLatencyUs},
+  json j = {{"bench", bench.def().strPath},
+            {"time_scale", bench.def().dTimeScale},
+            {"transfer_latency_us", bench.def().uTransferLatencyUs},
             {"controllers", bench.nControllers()}};
   j["hubs"] = json::array();
   for (int h = 0; h < bench.nHubs(); ++h) {

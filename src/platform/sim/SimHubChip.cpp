@@ -62,8 +62,8 @@ SimFirmwareAreaInfo stDecodeSimFirmwareArea(const uint8_t* pImage) {
   return r;
 }
 
-CSimHubChip::CSimHubChip(const SimHubSpec& spec, IClock& clock)
-    : m_spec(spec), m_clock(clock), m_vecRegs(0x10000, 0), m_vecFaultState(spec.vecFaults.size()) {}
+CSimHubChip::CSimHubChip(const SimHubSpec& def, IClock& clock)
+    : m_def(def), m_clock(clock), m_vecRegs(0x10000, 0), m_vecFaultState(def.vecFaults.size()) {}
 
 CSimHubChip::~CSimHubChip() {
   if (m_pFlash) {
@@ -74,27 +74,27 @@ CSimHubChip::~CSimHubChip() {
 }
 
 bool CSimHubChip::bOpenFlash(std::string& strError) {
-  const std::string& path = m_spec.strFlash;
+  const std::string& path = m_def.strFlash;
   struct stat st {};
   bool bExists = ::stat(path.c_str(), &st) == 0;
   if (bExists && !S_ISREG(st.st_mode)) {
-    strError = "flash file " + path + " of hub \"" + m_spec.strName + "\" is not a regular file";
+    strError = "flash file " + path + " of hub \"" + m_def.strName + "\" is not a regular file";
     return false;
   }
   if (bExists && static_cast<size_t>(st.st_size) != SIM_FLASH_SIZE) {
-    strError = "flash file " + path + " of hub \"" + m_spec.strName + "\" is " + std::to_string(st.st_size) +
+    strError = "flash file " + path + " of hub \"" + m_def.strName + "\" is " + std::to_string(st.st_size) +
                " bytes, expected 131072";
     return false;
   }
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
-    strError = "flash file " + path + " of hub \"" + m_spec.strName + "\" cannot be opened for writing: " + std::strerror(errno);
+    strError = "flash file " + path + " of hub \"" + m_def.strName + "\" cannot be opened for writing: " + std::strerror(errno);
     return false;
   }
   if (!bExists) {
     std::vector<uint8_t> blank(SIM_FLASH_SIZE, 0xFF);
     if (::write(fd, blank.data(), blank.size()) != static_cast<ssize_t>(blank.size())) {
-      strError = "flash file " + path + " of hub \"" + m_spec.strName + "\" cannot be written: " + std::strerror(errno);
+      strError = "flash file " + path + " of hub \"" + m_def.strName + "\" cannot be written: " + std::strerror(errno);
       ::close(fd);
       ::unlink(path.c_str());
       return false;
@@ -102,7 +102,7 @@ bool CSimHubChip::bOpenFlash(std::string& strError) {
   }
   void* p = mmap(nullptr, SIM_FLASH_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (p == MAP_FAILED) {
-    strError = "flash file " + path + " of hub \"" + m_spec.strName + "\" cannot be mapped: " + std::strerror(errno);
+    strError = "flash file " + path + " of hub \"" + m_def.strName + "\" cannot be mapped: " + std::strerror(errno);
     ::close(fd);
     return false;
   }
@@ -121,16 +121,16 @@ void CSimHubChip::vPowerUp_locked() {
   m_vecRegs[REG_USB_STATUS] = 0x02;
   m_vecRegs[REG_CABLE] = 0x40;
   for (uint16_t a = REG_MARK; a < REG_ERASE_STATUS; ++a) m_vecRegs[a] = 0xFF;
-  for (auto& [a, v] : m_spec.mapRegisters) m_vecRegs[a] = v;
+  for (auto& [a, v] : m_def.mapRegisters) m_vecRegs[a] = v;
   SimHubIdentity id;
-  id.usVID = m_spec.usVID;
-  id.usPID = m_spec.usPID;
-  id.usPIDU2 = m_spec.usPIDU2;
-  id.usBcdDevice = m_spec.usBcdDevice;
-  id.strManufacturer = m_spec.strManufacturer;
-  id.strProduct = m_spec.strProduct;
-  id.strSerial = m_spec.strSerial;
-  id.ucVersion = m_spec.ucVersion;
+  id.usVID = m_def.usVID;
+  id.usPID = m_def.usPID;
+  id.usPIDU2 = m_def.usPIDU2;
+  id.usBcdDevice = m_def.usBcdDevice;
+  id.strManufacturer = m_def.strManufacturer;
+  id.strProduct = m_def.strProduct;
+  id.strSerial = m_def.strSerial;
+  id.ucVersion = m_def.ucVersion;
   SimConfigBlockInfo cfg = stDecodeSimConfigBlock(m_pFlash);
   if (cfg.bValid()) {
     id.usVID = cfg.usVID;
@@ -145,10 +145,10 @@ void CSimHubChip::vPowerUp_locked() {
   SimFirmwareAreaInfo fw = stDecodeSimFirmwareArea(m_pFlash);
   if (fw.bLengthValid) id.ucVersion = fw.ucVersion;
   for (int i = 0; i < 6; ++i) m_vecRegs[REG_VERSION + i] = id.ucVersion[i];
-  id.bUsb3 = m_spec.bUsb3;
-  id.nPorts = m_spec.nPorts;
-  id.usChipId = m_spec.usChipId;
-  id.bSuspended = m_identity.bSuspended || m_spec.bSuspended;
+  id.bUsb3 = m_def.bUsb3;
+  id.nPorts = m_def.nPorts;
+  id.usChipId = m_def.usChipId;
+  id.bSuspended = m_identity.bSuspended || m_def.bSuspended;
   m_identity = id;
   m_bPresent = true;
   m_bEraseActive = m_bEraseStuck = false;
@@ -162,7 +162,7 @@ void CSimHubChip::vLeaveBus_locked(bool bForever, SimChipEvents& ev) {
   ++m_ullSession;
   m_bEraseActive = false;
   m_nDlRequest = -1;
-  m_ullReturnAtMs = bForever ? UINT64_MAX : m_clock.ullNowMs() + m_spec.uResetMs;
+  m_ullReturnAtMs = bForever ? UINT64_MAX : m_clock.ullNowMs() + m_def.uResetMs;
   ev.bLeft = true;
 }
 
@@ -332,7 +332,7 @@ EFilterResult CSimHubChip::eDispatch_locked(bool bSuperSpeed, const UsbControlSe
       m_bEraseActive = true;
       m_nErasePhase = phase;
       m_nEraseBlock = block;
-      m_ullEraseDoneMs = m_clock.ullNowMs() + m_spec.uEraseMs;
+      m_ullEraseDoneMs = m_clock.ullNowMs() + m_def.uEraseMs;
       m_bEraseStuck = m_bEraseStuckNext;
       m_bEraseStuckNext = false;
       return EFilterResult::kSuccess;
@@ -381,8 +381,8 @@ EFilterResult CSimHubChip::eControl(uint64_t ullSession, bool bSuperSpeed, const
   ++m_ulCodeCount[s.bRequest];
   // Which faults strike this request.
   const SimFaultSpec* pFlip = nullptr;
-  for (size_t i = 0; i < m_spec.vecFaults.size(); ++i) {
-    const SimFaultSpec& f = m_spec.vecFaults[i];
+  for (size_t i = 0; i < m_def.vecFaults.size(); ++i) {
+    const SimFaultSpec& f = m_def.vecFaults[i];
     FaultState& st = m_vecFaultState[i];
     bool bTrigger = (f.ullAtRequest && m_ullRequests == f.ullAtRequest) ||
                     (f.nRequestCode >= 0 && s.bRequest == f.nRequestCode && m_ulCodeCount[s.bRequest] == f.uOccurrence);

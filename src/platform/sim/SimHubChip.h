@@ -68,7 +68,7 @@ struct SimChipEvents {
 
 class CSimHubChip {
  public:
-  CSimHubChip(const SimHubSpec& spec, IClock& clock);
+  CSimHubChip(const SimHubSpec& def, IClock& clock);
   ~CSimHubChip();
   CSimHubChip(const CSimHubChip&) = delete;
   CSimHubChip& operator=(const CSimHubChip&) = delete;
@@ -96,7 +96,7 @@ class CSimHubChip {
   void vSetSuspended(bool b);
   // Unplug (off the bus until plugged again) and plug (powers up from its flash).
   void vSetPlugged(bool bPlugged, SimChipEvents& ev);
-  const SimHubSpec& spec() const { return m_spec; }
+  const SimHubSpec& def() const { return m_def; }
 
  private:
   struct FaultState {
@@ -112,7 +112,7 @@ class CSimHubChip {
   EFilterResult eDispatch_locked(bool bSuperSpeed, const UsbControlSetup& s, uint8_t* pOut, size_t* pulDone,
                                  SimChipEvents& ev, bool& bResetAfter, size_t& ulProgFrom, size_t& ulProgLen);
 
-  SimHubSpec m_spec;
+  SimHubSpec m_def;
   IClock& m_clock;
   std::mutex m_mutex;
   uint8_t* m_pFlash = nullptr;  // the mapped flash file

@@ -119,11 +119,11 @@ bool bCheckSimStorageDrives(const std::vector<SimStorageSpec>& vec, std::string&
 
 // ---------------------------------------------------------------------------------------------
 
-CSimStorageBridge::CSimStorageBridge(SimStorageSpec spec, IClock& clock, std::function<bool()> fnHubPresent)
-    : m_spec(std::move(spec)), m_clock(clock), m_fnHubPresent(std::move(fnHubPresent)), m_vecRegs(0x10000, 0) {
-  for (const auto& [a, v] : m_spec.mapRegisters) m_vecRegs[a] = v;
-  m_vecFaultLeft.assign(m_spec.vecFaults.size(), 0);
-  m_vecFaultArmed.assign(m_spec.vecFaults.size(), false);
+CSimStorageBridge::CSimStorageBridge(SimStorageSpec def, IClock& clock, std::function<bool()> fnHubPresent)
+    : m_def(std::move(def)), m_clock(clock), m_fnHubPresent(std::move(fnHubPresent)), m_vecRegs(0x10000, 0) {
+  for (const auto& [a, v] : m_def.mapRegisters) m_vecRegs[a] = v;
+  m_vecFaultLeft.assign(m_def.vecFaults.size(), 0);
+  m_vecFaultArmed.assign(m_def.vecFaults.size(), false);
 }
 
 bool CSimStorageBridge::bPresent_locked(bool bHub) {
@@ -184,8 +184,8 @@ bool CSimStorageBridge::bCommand(uint64_t ullSession, const ScsiRequest& req, Sc
     uint32_t ulOpCount = ++m_ulOpcodeCount[ucOp];
     // Faults: arm those due now, then the first armed one strikes.
     int nStrike = -1;
-    for (size_t i = 0; i < m_spec.vecFaults.size(); ++i) {
-      const auto& f = m_spec.vecFaults[i];
+    for (size_t i = 0; i < m_def.vecFaults.size(); ++i) {
+      const auto& f = m_def.vecFaults[i];
       bool bDue = (f.ullAtRequest != 0 && f.ullAtRequest == m_ullRequests) ||
                   (f.ullAtRequest == 0 && f.nOpcode == ucOp && f.uOccurrence == ulOpCount);
       if (bDue) {
@@ -198,7 +198,7 @@ bool CSimStorageBridge::bCommand(uint64_t ullSession, const ScsiRequest& req, Sc
       }
     }
     if (nStrike >= 0) {
-      const auto& f = m_spec.vecFaults[nStrike];
+      const auto& f = m_def.vecFaults[nStrike];
       switch (f.eKind) {
         case ESimScsiFaultKind::kFail:
           res.nError = EIO;
@@ -379,10 +379,10 @@ std::unique_ptr<CSimScsiPlatform> CSimScsiPlatform::pFromBenchText(CSimBench& be
 
 std::unique_ptr<CSimScsiPlatform> CSimScsiPlatform::pFromBench(CSimBench& bench, std::string& strError) {
   std::string strText;
-  if (!bench.spec().strPath.empty()) {
-    std::ifstream in(bench.spec().strPath, std::ios::binary);
+  if (!bench.def().strPath.empty()) {
+    std::ifstream in(bench.def().strPath, std::ios::binary);
     if (!in) {
-      strError = "bench file " + bench.spec().strPath + ": cannot be read";
+      strError = "bench file " + bench.def().strPath + ": cannot be read";
       return nullptr;
     }
     std::stringstream ss;
@@ -390,7 +390,7 @@ std::unique_ptr<CSimScsiPlatform> CSimScsiPlatform::pFromBench(CSimBench& bench,
     strText = ss.str();
   }
   auto p = pFromBenchText(bench, strText, strError);
-  if (!p && !bench.spec().strPath.empty()) strError = "bench file " + bench.spec().strPath + ": " + strError;
+  if (!p && !bench.def().strPath.empty()) strError = "bench file " + bench.def().strPath + ": " + strError;
   return p;
 }
 
@@ -421,7 +421,7 @@ int CSimScsiPlatform::nFindStorageDrive(const std::string& strHubObjectName, Sto
   if (strHub.empty()) return strHubObjectName.rfind("usb:", 0) == 0 ? ENOENT : EINVAL;
   CSimStorageBridge* b = pBridge(strHub);
   if (b == nullptr || !b->bPresent()) return 0;  // no drive behind this hub now
-  const auto& s = b->spec();
+  const auto& s = b->def();
   if (s.nPhysicalDrive >= 0) {
     info.bHasDisk = true;
     info.ucPhysicalDrive = static_cast<uint8_t>(s.nPhysicalDrive);
@@ -437,6 +437,6 @@ int CSimScsiPlatform::nFindStorageDrive(const std::string& strHubObjectName, Sto
 
 CSimStorageBridge* CSimScsiPlatform::pBridge(const std::string& strHub) {
   for (auto& b : m_vecBridges)
-    if (b->spec().strHub == strHub) return b.get();
+    if (b->def().strHub == strHub) return b.get();
   return nullptr;
 }

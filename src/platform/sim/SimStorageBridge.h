@@ -84,12 +84,12 @@ struct SimScsiCommand {
 class CSimStorageBridge {
  public:
   // fnHubPresent: whether the carrying hub is on the bus now (null: always).
-  CSimStorageBridge(SimStorageSpec spec, IClock& clock, std::function<bool()> fnHubPresent = {});
+  CSimStorageBridge(SimStorageSpec def, IClock& clock, std::function<bool()> fnHubPresent = {});
 
-  const SimStorageSpec& spec() const { return m_spec; }
+  const SimStorageSpec& def() const { return m_def; }
   bool bServes(bool bCDROM, int nNumber) const {
-    return bCDROM ? (m_spec.nCDROM >= 0 && m_spec.nCDROM == nNumber)
-                  : (m_spec.nPhysicalDrive >= 0 && m_spec.nPhysicalDrive == nNumber);
+    return bCDROM ? (m_def.nCDROM >= 0 && m_def.nCDROM == nNumber)
+                  : (m_def.nPhysicalDrive >= 0 && m_def.nPhysicalDrive == nNumber);
   }
   // Opening: the session a handle belongs to; false with ENODEV while the bridge is away.
   bool bOpen(uint64_t& ullSession, int& nError);
@@ -113,7 +113,7 @@ class CSimStorageBridge {
   bool bPresent_locked(bool bHub);
   void vExecute_locked(const ScsiRequest& req, ScsiResult& res);
 
-  SimStorageSpec m_spec;
+  SimStorageSpec m_def;
   IClock& m_clock;
   std::function<bool()> m_fnHubPresent;
   std::mutex m_mutex;
@@ -140,7 +140,7 @@ class CSimScsiPlatform : public IScsiPassThroughPlatform, public IStorageDriveFi
   // The bridges of a loaded bench, read from its bench file (no file, no bridges). Null with
   // a one-line error when a "storage" object is wrong or names a drive twice.
   static std::unique_ptr<CSimScsiPlatform> pFromBench(CSimBench& bench, std::string& strError);
-  // The same from the bench file's text (a bench made from a spec has no file).
+  // The same from the bench file's text (a bench made in code has no file).
   static std::unique_ptr<CSimScsiPlatform> pFromBenchText(CSimBench& bench, const std::string& strText,
                                                           std::string& strError);
 

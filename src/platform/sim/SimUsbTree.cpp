@@ -77,10 +77,10 @@ bool bReadSimPlainDevices(const std::string& strBenchPath, std::vector<SimPlainD
 }
 
 CSimUsbTree::CSimUsbTree(CSimBench& bench) : m_bench(bench) {
-  if (bench.spec().strPath.empty()) return;
+  if (bench.def().strPath.empty()) return;
   std::vector<SimPlainDevice> vec;
   std::string strError;
-  if (bReadSimPlainDevices(bench.spec().strPath, vec, strError))
+  if (bReadSimPlainDevices(bench.def().strPath, vec, strError))
     for (const auto& d : vec) bAddDevice(d);
 }
 
