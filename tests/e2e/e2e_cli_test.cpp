@@ -47,7 +47,7 @@ class CliBench {
 
   void vWrite() {
     std::ostringstream b;
-    b << "{\"time_scale\": 0.0005, \"transfer_latency_us\": 0, \"controllers\": [{\"name\": \"xhci0\", \"ports\": 4}], "
+    b << "{\"time_scale\": 0.01, \"transfer_latency_us\": 0, \"controllers\": [{\"name\": \"xhci0\", \"ports\": 4}], "
          "\"hubs\": [";
     for (size_t i = 0; i < hubs.size(); ++i) {
       const CliHub& h = hubs[i];

@@ -32,7 +32,7 @@ class CSpawnedRun {
 
   int nRun(const std::string& strArg) {
     std::ostringstream b;
-    b << "{\"time_scale\": 0.0005, \"transfer_latency_us\": 0, \"controllers\": [";
+    b << "{\"time_scale\": 0.01, \"transfer_latency_us\": 0, \"controllers\": [";
     for (size_t i = 0; i < controllers.size(); ++i)
       b << (i ? "," : "") << "{\"name\": \"" << controllers[i] << "\", \"ports\": 4}";
     b << "], \"hubs\": [";
