@@ -72,7 +72,7 @@ class RunBench {
     std::string fw(nFwLen, '\0');
     for (int i = 0; i < nFwLen; ++i) fw[i] = static_cast<char>((i * 7 + 3) & 0xFF);
     const unsigned char ver[6] = {0x01, 0x02, 0x03, 0x10, 0x05, 0x06};
-    for (int i = 0; i < 6; ++i) fw[0x200 + i] = static_cast<char>(ver[i]);
+    for (int i = 0; i < 6 && 0x200 + i < nFwLen; ++i) fw[0x200 + i] = static_cast<char>(ver[i]);
     m_tmp.write("VLN642_10_bench.bin", fw);
     int nAuto = nAutoDevNum < 0 ? static_cast<int>(hubs.size()) : nAutoDevNum;
     std::ostringstream s;
