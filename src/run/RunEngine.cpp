@@ -108,17 +108,19 @@ bool CRunEngine::bAutoThreadExists() const {
 bool CRunEngine::bDeleteAllThread() {
   try {
     std::jthread autoThread, mainThread;
-    std::array<std::jthread, MAX_DEV_RECORDS> children;
+    std::array<bool, MAX_DEV_RECORDS> bHadChild{};
     {
       // Stop requests first, under the lock, so that a run thread about to start its
-      // workers sees the request; the waits follow outside the lock.
+      // workers sees the request; the waits follow outside the lock. The workers stay
+      // where they are: a run thread joins them itself before it reads their records.
       std::lock_guard<std::mutex> l(m_threadsMutex);
       if (m_pAutoThread.joinable()) m_pAutoThread.request_stop();
-      for (auto& c : m_pChildThread)
-        if (c.joinable()) c.request_stop();
+      for (int i = 0; i < MAX_DEV_RECORDS; ++i) {
+        bHadChild[i] = m_pChildThread[i].joinable();
+        if (bHadChild[i]) m_pChildThread[i].request_stop();
+      }
       if (m_pMainThread.joinable()) m_pMainThread.request_stop();
       autoThread = std::move(m_pAutoThread);
-      children = std::move(m_pChildThread);
       mainThread = std::move(m_pMainThread);
     }
     if (autoThread.joinable()) {
@@ -126,17 +128,24 @@ bool CRunEngine::bDeleteAllThread() {
       vDEBUG_MSG_printf("%s:%d: bDeleteAllThread: m_pAutoThread , dwErrorCode %d", "CMPToolDlg::bDeleteAllThread",
                         __LINE__, 0);
     }
+    const bool bHadMain = mainThread.joinable();
+    if (bHadMain) vStopThread(mainThread);
+    // Workers the run thread did not join (none was running, or it ended first).
+    std::array<std::jthread, MAX_DEV_RECORDS> children;
+    {
+      std::lock_guard<std::mutex> l(m_threadsMutex);
+      children = std::move(m_pChildThread);
+    }
     for (int i = 0; i < MAX_DEV_RECORDS; ++i) {
-      if (!children[i].joinable()) continue;
+      const bool bLeft = children[i].joinable();
       vStopThread(children[i]);
+      if (!bHadChild[i] && !bLeft) continue;
       vDEBUG_MSG_printf("%s:%d: bDeleteAllThread: TerminateThread[%d] , dwErrorCode %d",
                         "CMPToolDlg::bDeleteAllThread", __LINE__, i, 0);
     }
-    if (mainThread.joinable()) {
-      vStopThread(mainThread);
+    if (bHadMain)
       vDEBUG_MSG_printf("%s:%d: bDeleteAllThread: TerminateThread m_pMainThread , dwErrorCode %d",
                         "CMPToolDlg::bDeleteAllThread", __LINE__, 0);
-    }
     return true;
   } catch (...) {
     vDEBUG_ERR_printf("%s:%d: bDeleteAllThread: ucWr_test_enable : %d , dwErrorCode %d", "CMPToolDlg::bDeleteAllThread",

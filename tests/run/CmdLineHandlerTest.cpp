@@ -117,7 +117,9 @@ TEST(CmdLineLed, FailuresAreReportedAndNothingHangs) {
     EXPECT_EQ(hb.led(1, 0), EXIT_CMD_FAILED) << c.name;
     EXPECT_TRUE(log.contains(c.log)) << c.name << "\n" << log.all();
     EXPECT_TRUE(log.contains("Dev[0], set led 1 1 fail")) << c.name;
-    if (c.bUnchanged) EXPECT_EQ(hb.a().ucRegister(BRIDGE_LED_REGISTER) & BRIDGE_LED1_MASK, 0) << c.name;
+    if (c.bUnchanged) {
+      EXPECT_EQ(hb.a().ucRegister(BRIDGE_LED_REGISTER) & BRIDGE_LED1_MASK, 0) << c.name;
+    }
   }
 }
 

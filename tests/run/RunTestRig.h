@@ -165,7 +165,7 @@ class CRecordingView : public CHeadlessRunView, public IMessageView {
 class RunEngineRig : public ::testing::Test {
  protected:
   TempDir tmp;
-  CScaledClock clock{0.002};  // 40 s of tool time is 80 ms: slow enough for the thread checker
+  CScaledClock clock{0.01};  // 40 s of tool time is 400 ms: margins that survive the thread checker on a loaded machine
   std::unique_ptr<CUSBUtility> util;
   Ini ini;
   DeviceList list;
