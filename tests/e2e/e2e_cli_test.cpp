@@ -28,6 +28,7 @@ struct CliHub {
   std::string strVersion = "010203100506";
   std::string strStorage;            // "storage" object text, or empty
   std::string strFaults;             // "faults" array text, or empty
+  int nPlugAtMs = 0;                 // > 0: plugged in at this tool time, absent before
 };
 
 struct Outcome {
@@ -58,6 +59,7 @@ class CliBench {
         << h.strLinkReg << "\"}, \"version\": \"" << h.strVersion << "\", \"flash\": \"" << h.strName << ".flash\"";
       if (!h.strStorage.empty()) b << ", \"storage\": " << h.strStorage;
       if (!h.strFaults.empty()) b << ", \"faults\": " << h.strFaults;
+      if (h.nPlugAtMs > 0) b << ", \"plug_at_ms\": " << h.nPlugAtMs;
       b << "}";
     }
     b << "]}";
@@ -285,4 +287,31 @@ TEST(E2ECli, RunWithoutHubsKeepsWaitingForOne) {
   kill(pid, SIGKILL);
   waitpid(pid, &status, 0);
   EXPECT_EQ(b.read("ProgramMSG.txt"), "");
+}
+
+TEST(E2ECli, RunWaitsForAHubAndRunsItWhenItArrives) {
+  CliBench b;
+  b.bWithFirmware = true;
+  b.hubs = {hub("hubA", 1)};
+  b.hubs[0].nPlugAtMs = 60000;  // 600 ms of real time after the bench is loaded
+  pid_t pid = b.pidStart("/S");
+  ASSERT_GT(pid, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "MPTool ended before the hub arrived";
+  EXPECT_EQ(b.read("ProgramMSG.txt"), "");
+  // Once the hub is plugged in, the scan finds it and the run programs it.
+  pid_t ended = 0;
+  for (int i = 0; i < 600 && ended == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ended = waitpid(pid, &status, WNOHANG);
+  }
+  if (ended == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    FAIL() << "no run after the hub arrived";
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << b.read("ProgramMSG.txt");
+  EXPECT_NE(b.read("hubA.flash"), std::string(131072, '\xFF'));
 }

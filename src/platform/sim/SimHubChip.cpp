@@ -110,6 +110,12 @@ bool CSimHubChip::bOpenFlash(std::string& strError) {
   m_nFd = fd;
   m_pFlash = static_cast<uint8_t*>(p);
   vPowerUp_locked();
+  if (m_def.uPlugAtMs > 0) {
+    // plugged in later: the bench's timer brings it on the bus as it does after a reset
+    m_bPresent = false;
+    ++m_ullSession;
+    m_ullReturnAtMs = m_def.uPlugAtMs;
+  }
   return true;
 }
 
