@@ -6,16 +6,11 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "app/PlatformSet.h"
+#include "device/VLNTFILTER0.h"
 #include "device/VlntUSBDev.h"
 #include "host/USBUtility.h"
 #include "log/DebugLog.h"
-#include "platform/linux/DeviceStateSysfs.h"
-#include "platform/linux/LibusbFilterDevice.h"
-#include "platform/linux/UsbTreeSysfs.h"
-#include "platform/sim/SimBench.h"
-#include "platform/sim/SimDeviceState.h"
-#include "platform/sim/SimFilterDevice.h"
-#include "platform/sim/SimUsbTree.h"
 #include "util/UtilCommand.h"
 
 namespace {
@@ -78,40 +73,21 @@ int nScan(const UtilArgs& args) {
       return 2;
     }
   }
-  // The platform: the bench of MPTOOL_SIM, or this machine.
-  std::unique_ptr<CSimBench> pBench;
-  std::unique_ptr<IClock> pClock;
-  std::unique_ptr<IUsbTree> pTree;
-  std::unique_ptr<IDeviceState> pState;
-  std::unique_ptr<IFilterDriverStatus> pDriver;
-  std::unique_ptr<IFilterDevicePlatform> pFilterDevices;
-  IClock* clock = nullptr;
-  const char* pszBench = std::getenv("MPTOOL_SIM");
-  if (pszBench && *pszBench) {
-    std::string strError;
-    pBench = CSimBench::pLoad(pszBench, strError);
-    if (!pBench) {
-      if (args.bJson) std::printf("%s\n", nlohmann::json({{"error", strError}}).dump().c_str());
-      std::fprintf(stderr, "mptool-util scan: %s\n", strError.c_str());
-      return 2;
-    }
-    clock = &pBench->clock();
-    pTree = std::make_unique<CSimUsbTree>(*pBench);
-    pState = std::make_unique<CSimDeviceState>(*pBench);
-    pDriver = std::make_unique<CSimFilterDriverStatus>();
-    pFilterDevices = std::make_unique<CSimFilterDevicePlatform>(*pBench);
-  } else {
-    pClock = std::make_unique<CScaledClock>(1.0);
-    clock = pClock.get();
-    pTree = std::make_unique<CUsbTreeSysfs>();
-    pState = std::make_unique<CDeviceStateSysfs>(*clock);
-    pDriver = std::make_unique<CFilterDriverStatusLinux>();
-    pFilterDevices = std::make_unique<CLibusbFilterDevicePlatform>();
+  // The platform: the bench of MPTOOL_SIM, or this machine, chosen as MPTool chooses it.
+  CScaledClock machineClock(1.0);
+  std::string strError;
+  std::unique_ptr<CPlatformSet> pPlatform = CPlatformSet::pCreate(machineClock, strError);
+  if (!pPlatform) {
+    if (args.bJson) std::printf("%s\n", nlohmann::json({{"error", strError}}).dump().c_str());
+    std::fprintf(stderr, "mptool-util scan: %s\n", strError.c_str());
+    return 2;
   }
-  CUSBUtility util(*clock);
-  CVLNTFILTER0 filter(*clock);
-  CVlntUSBDev dev(*pFilterDevices, filter, *clock);
-  dev.vSetWalkPlatform(pTree.get(), pState.get(), pDriver.get(), &util);
+  IClock& clock = pPlatform->clock();
+  CUSBUtility util(clock);
+  CVLNTFILTER0 filter(clock);
+  CVlntUSBDev dev(pPlatform->filterDevices(), filter, clock);
+  dev.vSetWalkPlatform(&pPlatform->tree(), &pPlatform->state(), &pPlatform->driver(), &util);
+  dev.vSetStorageDriveFinder(&pPlatform->drives());
   auto pList = std::make_unique<DeviceList>();
   dev.Open(pList.get(), "");
   dev.vTestHandleFromDriverInfo(pList.get());
@@ -119,7 +95,7 @@ int nScan(const UtilArgs& args) {
 
   if (args.bJson) {
     nlohmann::json j;
-    j["platform"] = pBench ? "bench" : "linux";
+    j["platform"] = pPlatform->pBench() ? "bench" : "linux";
     j["hub_entries"] = nlohmann::json::array();
     for (int i = 0; i < dl.m_DriverNum && i < MAX_DRIVER_USED; ++i) j["hub_entries"].push_back(jEntry(i, dl.drv[i]));
     j["devices"] = nlohmann::json::array();
