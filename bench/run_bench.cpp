@@ -46,7 +46,7 @@
 #include "platform/sim/SimDeviceState.h"
 #include "platform/sim/SimFilterDevice.h"
 #include "platform/sim/SimUsbTree.h"
-#include "run/DispatchLoop.h"
+#include "host/WindowThread.h"
 #include "run/HeadlessRunView.h"
 #include "run/RunDevices.h"
 #include "run/RunEngine.h"
@@ -198,7 +198,7 @@ RunFigures stRun(const std::vector<std::string>& controllers, const std::vector<
   images.m_bShowGUI = false;
   CRunDevices devices(dev, images, filterDevices, list);
 
-  CDispatchLoop loop;
+  CWindowThread loop;
   CTimedView view(*pBench);
   CRunEngine engine(utility, ini, list, devices, view, loop, clock);
   form.vBind(engine.m_screen);
@@ -217,7 +217,7 @@ RunFigures stRun(const std::vector<std::string>& controllers, const std::vector<
 
   const auto t0 = std::chrono::steady_clock::now();
   if (engine.OnBnClickedButtonStart() != EStartResult::Started) return r;
-  r.nExit = loop.nRun();
+  r.nExit = loop.nRunLoop();
   const auto tEnd = std::chrono::steady_clock::now();
   r.uPass = list.m_dwPassCount;
   auto dToolMs = [&](auto a, auto b) {

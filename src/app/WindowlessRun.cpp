@@ -11,7 +11,7 @@
 #include "images/HubImages.h"
 #include "log/DebugLog.h"
 #include "run/CmdLineHandler.h"
-#include "run/DispatchLoop.h"
+#include "host/WindowThread.h"
 #include "run/HeadlessRunView.h"
 #include "run/RunDevices.h"
 #include "run/RunEngine.h"
@@ -65,7 +65,7 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
   images.m_strCmdLineSN = dlg.m_strCmdLineSN;
   CRunDevices devices(dev, images, platform.filterDevices(), dlg.m_ToolsDevList);
 
-  CDispatchLoop loop;  // this thread is the window thread of the run
+  CWindowThread loop;  // this thread is the window thread of the run
   CHeadlessRunView view;
   CCmdLineHandler handler(dlg.m_ToolsDevList, loop, platform.scsi(), clock);
   handler.m_request.nMode = dlg.m_nCmdLineMode;
@@ -87,7 +87,7 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
     engine.vSetMainResultItemTable();
     engine.vRegisterDeviceNotification();
     loop.vPost([&engine] { engine.TriggerScanThread(); });
-    nExit = loop.nRun();
+    nExit = loop.nRunLoop();
     handler.vStop();
     // A safe removal the run started is finished, not cut off in the middle of a disk's
     // flush or disconnect.

@@ -5,7 +5,7 @@
 #include "settings/Ini.h"
 #include "ui/HeadlessMainView.h"
 #include "ui/MPToolDlg.h"
-#include "ui/WindowThread.h"
+#include "host/WindowThread.h"
 
 int main(int argc, char** argv) {
   CScaledClock clock(1.0);

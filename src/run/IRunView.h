@@ -7,6 +7,8 @@
 // IWindowThread), so implementations need no locking of their own.
 #pragma once
 
+#include "host/WindowThread.h"
+
 #include <cstdint>
 #include <functional>
 #include <stop_token>
@@ -84,19 +86,4 @@ class IRunView {
   virtual bool bRunSNDialog(std::string& strSN) = 0;
 };
 
-// The window thread: Qt's GUI thread in window mode, a dispatch loop on the main thread in
-// the window-less modes. The engine's threads hand it calls.
-class IWindowThread {
- public:
-  virtual ~IWindowThread() = default;
-  virtual bool bIsWindowThread() const = 0;
-  // Runs fn on the window thread and waits until it ran ("send a message"). On the window
-  // thread itself fn runs directly. When st is stop-requested before fn started, fn is
-  // dropped and false is returned, so a thread being stopped never waits on a window thread
-  // that is busy stopping it.
-  virtual bool bSend(std::function<void()> fn, std::stop_token st = {}) = 0;
-  // Queues fn for the window thread and returns at once ("post a message").
-  virtual void vPost(std::function<void()> fn) = 0;
-  // Ends the process's event loop with this exit code (window-less runs end this way).
-  virtual void vRequestExit(int nExitCode) = 0;
-};
+

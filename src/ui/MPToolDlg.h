@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -17,7 +18,7 @@
 #include "host/USBUtility.h"
 #include "settings/Ini.h"
 #include "ui/IMainView.h"
-#include "ui/WindowThread.h"
+#include "host/WindowThread.h"
 
 class IClock;
 
@@ -82,9 +83,8 @@ class CMPToolDlg {
   void OnBnClickedButtonStart();
   void OnBnClickedButtonClearcount();
   bool bDeleteAllThread();
-  // The engine's view of this window and its window thread; the caller owns both.
-  class IRunView* pNewRunView();
-  class IWindowThread* pNewRunWindowThread();
+  // The engine's view of this window (its window thread is m_windowThread itself).
+  std::unique_ptr<class IRunView> pNewRunView();
   // <<< production run <<<
 
   // ---- helpers for every handler ----

@@ -79,23 +79,9 @@ class CMainRunView : public IRunView {
   CMPToolDlg& m_dlg;
 };
 
-// The engine's window thread over the window's own.
-class CRunWindowThread : public IWindowThread {
- public:
-  explicit CRunWindowThread(CWindowThread& w) : m_w(w) {}
-  bool bIsWindowThread() const override { return m_w.bIsWindowThread(); }
-  bool bSend(std::function<void()> fn, std::stop_token st) override { return m_w.bSend(std::move(fn), st); }
-  void vPost(std::function<void()> fn) override { m_w.bPost(std::move(fn)); }
-  void vRequestExit(int nExitCode) override { m_w.vQuit(nExitCode); }
-
- private:
-  CWindowThread& m_w;
-};
 }  // namespace
 
-IRunView* CMPToolDlg::pNewRunView() { return new CMainRunView(*this); }
-
-IWindowThread* CMPToolDlg::pNewRunWindowThread() { return new CRunWindowThread(m_windowThread); }
+std::unique_ptr<IRunView> CMPToolDlg::pNewRunView() { return std::make_unique<CMainRunView>(*this); }
 
 void CMPToolDlg::OnBnClickedButtonStart() {
   if (!m_pRunEngine) return;

@@ -21,7 +21,7 @@
 #include "support/TempDir.h"
 #include "ui/HeadlessMainView.h"
 #include "ui/MPToolDlg.h"
-#include "ui/WindowThread.h"
+#include "host/WindowThread.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "platform/sim/SimBench.h"
 #include "platform/sim/SimStorageBridge.h"
 #include "run/CmdLineHandler.h"
-#include "run/DispatchLoop.h"
+#include "host/WindowThread.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 
@@ -21,7 +21,7 @@ struct HandlerBench {
   std::unique_ptr<CSimBench> bench;
   std::unique_ptr<CSimScsiPlatform> scsi;
   DeviceList list;
-  CDispatchLoop loop;
+  CWindowThread loop;
   std::unique_ptr<CCmdLineHandler> handler;
 
   explicit HandlerBench(const std::string& storageA = R"({"physical_drive": 1, "registers": {"0xCA30": "0x04"}})") {
@@ -192,7 +192,7 @@ TEST(CmdLineQueries, HandlerReadsTheWindowsListAndHandsTheCodeToTheExit) {
     hb.loop.vRequestExit(n);
   };
   std::jthread scan([&] { hb.handler->vCmdLineHandler(); });  // the scan thread
-  EXPECT_EQ(hb.loop.nRun(), 4);
+  EXPECT_EQ(hb.loop.nRunLoop(), 4);
   scan.join();
   EXPECT_EQ(exitCode, 4);
   // Production modes never end the process here.

@@ -10,7 +10,7 @@
 
 #include "host/USBUtility.h"
 #include "platform/Clock.h"
-#include "run/DispatchLoop.h"
+#include "host/WindowThread.h"
 #include "run/HeadlessRunView.h"
 #include "run/ResultTable.h"
 #include "run/RunEngine.h"
@@ -99,11 +99,11 @@ TEST_F(RunEngineTest, FailuresFailOnlyTheirHub) {
     list = fresh;
     dev = std::make_unique<CFakeDevices>(list, tmp.str());
     (*dev).*(c.pField) = 1;
-    CDispatchLoop l2;
+    CWindowThread l2;
     CRunEngine e(*util, ini, list, *dev, view, l2, clock);
     vScreen(e);
     l2.vPost([&e] { e.TriggerScanThread(); });
-    EXPECT_EQ(l2.nRun(), EXIT_RUN_FAILED) << c.pszLog;
+    EXPECT_EQ(l2.nRunLoop(), EXIT_RUN_FAILED) << c.pszLog;
     EXPECT_EQ(list.m_dwPassCount, 1u) << c.pszLog;
     EXPECT_EQ(list.m_dwFailCount, 1u) << c.pszLog;
     EXPECT_TRUE(log.contains(c.pszLog)) << c.pszLog;
@@ -144,7 +144,7 @@ TEST_F(RunEngineTest, StopEndsAHungResetAndKeepsTheResults) {
       loop.vRequestExit(99);
     });
   });
-  EXPECT_EQ(loop.nRun(), 99);
+  EXPECT_EQ(loop.nRunLoop(), 99);
   t.join();
   EXPECT_FALSE(e.bRunThreadRunning());
   EXPECT_EQ(list.dev[0].results.ucUpdateResult, 1);  // kept
@@ -154,8 +154,8 @@ TEST_F(RunEngineTest, StopEndsAHungResetAndKeepsTheResults) {
   util->m_ReloadFWCriticalSection.unlock();
 }
 
-TEST(DispatchLoopTest, SendFromTheLoopRunsDirectlyAndAStoppedSenderGivesUp) {
-  CDispatchLoop loop;
+TEST(RunWindowThread, SendFromTheLoopRunsDirectlyAndAStoppedSenderGivesUp) {
+  CWindowThread loop;
   int n = 0;
   EXPECT_TRUE(loop.bSend([&] { ++n; }));
   EXPECT_EQ(n, 1);
@@ -164,6 +164,6 @@ TEST(DispatchLoopTest, SendFromTheLoopRunsDirectlyAndAStoppedSenderGivesUp) {
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ss.request_stop();
   t.join();
-  EXPECT_EQ(loop.nRunPending(), 0);
+  EXPECT_EQ(loop.nRunPending(), 0u);
   EXPECT_EQ(n, 1);
 }

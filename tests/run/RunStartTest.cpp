@@ -17,7 +17,7 @@ class RunStartTest : public RunEngineRig {
     vScreen(e);
     fn(e.m_screen);
     loop.vPost([&e] { e.TriggerScanThread(); });
-    return loop.nRun();
+    return loop.nRunLoop();
   }
   std::string strMsg() { return tmp.read("ProgramMSG.txt"); }
 };
@@ -67,12 +67,12 @@ TEST_F(RunStartTest, FixedSerialLengthEmptiesTheBoxOrEndsTheCommandLineRun) {
     EXPECT_EQ(e.m_screen.strSerialNumber, "");
     EXPECT_FALSE(e.bRunThreadExists());
   }
-  CDispatchLoop l2;
+  CWindowThread l2;
   CRunEngine e(*util, ini, list, *dev, view, l2, clock);
   vScreen(e);
   e.m_screen.strSerialNumber = "1234567890123";
   l2.vPost([&e] { e.TriggerScanThread(); });
-  EXPECT_EQ(l2.nRun(), EXIT_START_REFUSED);
+  EXPECT_EQ(l2.nRunLoop(), EXIT_START_REFUSED);
   EXPECT_NE(strMsg().find("input SN should have 12 digits"), std::string::npos);
 }
 

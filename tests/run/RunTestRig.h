@@ -15,7 +15,7 @@
 #include "host/IMessageView.h"
 #include "host/USBUtility.h"
 #include "platform/Clock.h"
-#include "run/DispatchLoop.h"
+#include "host/WindowThread.h"
 #include "run/HeadlessRunView.h"
 #include "run/ResultTable.h"
 #include "run/RunEngine.h"
@@ -170,7 +170,7 @@ class RunEngineRig : public ::testing::Test {
   Ini ini;
   DeviceList list;
   std::unique_ptr<CFakeDevices> dev;
-  CDispatchLoop loop;
+  CWindowThread loop;
   CRecordingView view;
   std::string strOldCwd;
 
@@ -229,7 +229,7 @@ class RunEngineRig : public ::testing::Test {
   int nRun(CRunEngine& e) {
     vScreen(e);
     loop.vPost([&e] { e.TriggerScanThread(); });
-    return loop.nRun();
+    return loop.nRunLoop();
   }
 };
 

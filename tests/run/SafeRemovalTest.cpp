@@ -9,7 +9,7 @@
 #include "device/StorageDrive.h"
 #include "platform/sim/SimBench.h"
 #include "platform/sim/SimStorageBridge.h"
-#include "run/DispatchLoop.h"
+#include "host/WindowThread.h"
 #include "run/HeadlessRunView.h"
 #include "run/SafeRemoval.h"
 #include "support/LogCapture.h"
@@ -24,7 +24,7 @@ struct RemovalBench {
   std::unique_ptr<CScaledClock> pUtilClock;
   std::unique_ptr<CUSBUtility> utility;
   DeviceList list;
-  CDispatchLoop loop;
+  CWindowThread loop;
   CHeadlessRunView view;
   std::unique_ptr<CSafeRemoval> removal;
 

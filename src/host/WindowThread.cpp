@@ -1,4 +1,4 @@
-#include "ui/WindowThread.h"
+#include "host/WindowThread.h"
 
 #include <cerrno>
 #include <exception>
@@ -77,10 +77,10 @@ bool CWindowThread::bPost(std::function<void()> fn) {
   return bEnqueue(call);
 }
 
-void CWindowThread::vRunOne(const std::shared_ptr<Call>& call) {
+bool CWindowThread::bRunOne(const std::shared_ptr<Call>& call) {
   {
     std::lock_guard<std::mutex> l(m_mutex);
-    if (call->eState != EState::Pending) return;  // the sender gave up
+    if (call->eState != EState::Pending) return false;  // the sender gave up
     call->eState = EState::Running;
   }
   bool bRan = bInvoke(call->fn);
@@ -91,6 +91,7 @@ void CWindowThread::vRunOne(const std::shared_ptr<Call>& call) {
     call->fn = nullptr;
   }
   m_cvDone.notify_all();
+  return true;
 }
 
 size_t CWindowThread::nRunPending() {
@@ -100,10 +101,8 @@ size_t CWindowThread::nRunPending() {
     batch.swap(m_queue);
   }
   size_t n = 0;
-  for (auto& call : batch) {
-    vRunOne(call);
-    ++n;
-  }
+  for (auto& call : batch)
+    if (bRunOne(call)) ++n;
   return n;
 }
 
@@ -123,7 +122,7 @@ int CWindowThread::nRunLoop() {
       call = m_queue.front();
       m_queue.pop_front();
     }
-    vRunOne(call);
+    bRunOne(call);
   }
 }
 
@@ -137,6 +136,11 @@ void CWindowThread::vQuit(int nExitCode) {
   }
   m_cvLoop.notify_all();
   m_cvDone.notify_all();
+}
+
+std::optional<int> CWindowThread::optExitCode() const {
+  std::lock_guard<std::mutex> l(m_mutex);
+  return m_nExitCode;
 }
 
 bool CWindowThread::bQuit() const {
