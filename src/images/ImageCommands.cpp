@@ -14,17 +14,8 @@ namespace {
 
 using ordered_json = nlohmann::ordered_json;
 
-std::string strDump(const ordered_json& j) {
-  return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-}
-
-CommandOutput stUsageError(const std::string& strCommand, const std::string& strText, bool bJson) {
-  CommandOutput r;
-  r.nExitCode = 2;
-  r.strErr = "mptool-util " + strCommand + ": " + strText + "\n";
-  if (bJson) r.strOut = strDump(ordered_json{{"error", strText}});
-  return r;
-}
+constexpr auto strDump = strDumpCommandJson;
+constexpr auto stUsageError = stCommandUsageError;
 
 std::string strHexByte(unsigned v) {
   char sz[8];

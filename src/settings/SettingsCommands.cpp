@@ -27,18 +27,8 @@ const char* pszMessageType(int nType) {
   }
 }
 
-// Settings texts are single-byte, not necessarily UTF-8: invalid bytes are replaced.
-std::string strDump(const ordered_json& j) {
-  return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-}
-
-CommandOutput stUsageError(const std::string& strCommand, const std::string& strText, bool bJson) {
-  CommandOutput r;
-  r.nExitCode = 2;
-  r.strErr = "mptool-util " + strCommand + ": " + strText + "\n";
-  if (bJson) r.strOut = strDump(ordered_json{{"error", strText}});
-  return r;
-}
+constexpr auto strDump = strDumpCommandJson;
+constexpr auto stUsageError = stCommandUsageError;
 
 // The keys in the order a store writes them, then the keys only a load reads.
 std::vector<std::string> vecFieldKeys() {

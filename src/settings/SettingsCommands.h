@@ -5,11 +5,8 @@
 #include <string>
 #include <vector>
 
-struct CommandOutput {
-  int nExitCode = 0;
-  std::string strOut;  // standard output
-  std::string strErr;  // standard error
-};
+#include "host/CommandOutput.h"
+
 
 // check-ini FILE: loads FILE as MPTool does and reports every operator message, every field
 // and whether the load succeeded (exit 0) or failed (exit 1). Bad arguments: exit 2.

@@ -20,6 +20,9 @@ struct UtilCommand {
 
 std::vector<UtilCommand>& vecUtilCommands();
 
+// Prints a command's texts and gives its exit code.
+int nEmitCommandOutput(const struct CommandOutput& r);
+
 struct CUtilCommandRegistration {
   CUtilCommandRegistration(std::string strName, std::string strUsage, UtilCommandFn pfn) {
     vecUtilCommands().push_back({std::move(strName), std::move(strUsage), pfn});

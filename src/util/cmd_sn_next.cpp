@@ -7,10 +7,7 @@
 namespace {
 
 int nSNNext(const UtilArgs& args) {
-  CommandOutput r = stRunSNNext(args.vecArgs, args.bJson);
-  std::fwrite(r.strOut.data(), 1, r.strOut.size(), stdout);
-  std::fwrite(r.strErr.data(), 1, r.strErr.size(), stderr);
-  return r.nExitCode;
+  return nEmitCommandOutput(stRunSNNext(args.vecArgs, args.bJson));
 }
 
 CUtilCommandRegistration reg("sn-next",

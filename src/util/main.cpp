@@ -3,11 +3,18 @@
 #include <exception>
 #include <string>
 
+#include "host/CommandOutput.h"
 #include "util/UtilCommand.h"
 
 std::vector<UtilCommand>& vecUtilCommands() {
   static std::vector<UtilCommand> v;
   return v;
+}
+
+int nEmitCommandOutput(const CommandOutput& r) {
+  std::fwrite(r.strOut.data(), 1, r.strOut.size(), stdout);
+  std::fwrite(r.strErr.data(), 1, r.strErr.size(), stderr);
+  return r.nExitCode;
 }
 
 static void vPrintUsage() {
