@@ -14,22 +14,12 @@
 #include <thread>
 #include <vector>
 
+#include "support/E2EBench.h"
 #include "support/TempDir.h"
 
 namespace {
 
-struct CliHub {
-  std::string strName;
-  int nPort = 1;
-  bool bUsb3 = true;
-  std::string strChipReg = "0x11";   // register 0x5820: chip variant in bits 6..4
-  std::string strCableReg = "0x40";  // register 0x6802: orientation in bits 7..6
-  std::string strLinkReg = "0x34";   // register 0x3038: link of the upstream port
-  std::string strVersion = "010203100506";
-  std::string strStorage;            // "storage" object text, or empty
-  std::string strFaults;             // "faults" array text, or empty
-  int nPlugAtMs = 0;                 // > 0: plugged in at this tool time, absent before
-};
+using CliHub = E2EHub;
 
 struct Outcome {
   int nExit = -1000;  // the shell's 8-bit view; -1000 when it did not end normally
@@ -47,38 +37,13 @@ class CliBench {
   std::string read(const std::string& f) const { return m_tmp.read(f); }
 
   void vWrite() {
-    std::ostringstream b;
-    b << "{\"time_scale\": 0.01, \"transfer_latency_us\": 0, \"controllers\": [{\"name\": \"xhci0\", \"ports\": 4}], "
-         "\"hubs\": [";
-    for (size_t i = 0; i < hubs.size(); ++i) {
-      const CliHub& h = hubs[i];
-      b << (i ? "," : "") << "{\"name\": \"" << h.strName << "\", \"controller\": \"xhci0\", \"port\": " << h.nPort
-        << ", \"usb3\": " << (h.bUsb3 ? "true" : "false")
-        << ", \"ports\": 4, \"vid\": \"2F7B\", \"pid\": \"55AA\", \"pid_u2\": \"55AB\", \"registers\": {\"0x5820\": \""
-        << h.strChipReg << "\", \"0x5821\": \"0x02\", \"0x6802\": \"" << h.strCableReg << "\", \"0x3038\": \""
-        << h.strLinkReg << "\"}, \"version\": \"" << h.strVersion << "\", \"flash\": \"" << h.strName << ".flash\"";
-      if (!h.strStorage.empty()) b << ", \"storage\": " << h.strStorage;
-      if (!h.strFaults.empty()) b << ", \"faults\": " << h.strFaults;
-      if (h.nPlugAtMs > 0) b << ", \"plug_at_ms\": " << h.nPlugAtMs;
-      b << "}";
-    }
-    b << "]}";
-    m_tmp.write("bench.json", b.str());
-    if (bWithFirmware) {
-      std::string fw(0x5800, '\0');
-      for (int i = 0; i < 0x5800; ++i) fw[i] = static_cast<char>((i * 7 + 3) & 0xFF);
-      m_tmp.write("VLN642_10_bench.bin", fw);
-    }
-    int nAuto = nAutoDevNum < 0 ? static_cast<int>(hubs.size()) : nAutoDevNum;
-    std::ostringstream s;
-    s << "[ini_version]\nversion=1005\n[usb_func]\nauto_mp=1\nauto_mp_DevNum=" << nAuto
-      << "\nCheck_USBStatus_enable=0\ncheck_config=1\nSN_EditType=1\n"
-      << "[usb_fw]\nfw_enable=1\nfw_binary_name=VLN642_10_bench.bin\nfw_reload=1\n"
-         "[usb_config]\nconfig_format=1\nvendor_id=2F7B\nproduct_id=5A01\nproduct_id_hub2=5A02\n"
-         "container_string=0123456789ABCDEF0123456789ABCDEF\ndevice_revision=0200\nmanufacturer_string=Bench "
-         "Maker\nproduct_string=Bench Hub\nserial_number=000000000001\nSN_fix_length="
-      << nSNFixLength << "\ncrc32=0\n";
-    m_tmp.write("vlnhub.ini", s.str());
+    m_tmp.write("bench.json", strE2EBenchJson({"xhci0"}, hubs));
+    if (bWithFirmware) m_tmp.write("VLN642_10_bench.bin", strE2EFirmware(0x5800, false));
+    E2ESettings st;
+    st.nAutoDevNum = nAutoDevNum < 0 ? static_cast<int>(hubs.size()) : nAutoDevNum;
+    st.strFirmware = "VLN642_10_bench.bin";
+    st.nSNFixLength = nSNFixLength;
+    m_tmp.write("vlnhub.ini", strE2ESettings(st));
   }
 
   // Starts MPTool with one option; the caller waits for it (or ends it).
@@ -126,6 +91,7 @@ CliHub hub(const std::string& strName, int nPort) {
   CliHub h;
   h.strName = strName;
   h.nPort = nPort;
+  h.strVersion = "010203100506";
   return h;
 }
 

@@ -14,16 +14,12 @@
 
 #include "platform/sim/SimBench.h"
 #include "settings/Ini.h"
+#include "support/E2EBench.h"
 #include "support/TempDir.h"
 
 namespace {
 
-struct SpawnHub {
-  std::string strName, strOn;
-  int nPort;
-  bool bUsb3 = true;
-  std::string strFaults;
-};
+using SpawnHub = E2EHub;
 
 class CSpawnedRun {
  public:
@@ -31,39 +27,15 @@ class CSpawnedRun {
   std::vector<SpawnHub> hubs;
 
   int nRun(const std::string& strArg) {
-    std::ostringstream b;
-    b << "{\"time_scale\": 0.01, \"transfer_latency_us\": 0, \"controllers\": [";
-    for (size_t i = 0; i < controllers.size(); ++i)
-      b << (i ? "," : "") << "{\"name\": \"" << controllers[i] << "\", \"ports\": 4}";
-    b << "], \"hubs\": [";
-    for (size_t i = 0; i < hubs.size(); ++i) {
-      const SpawnHub& h = hubs[i];
-      bool bController = false;
-      for (auto& c : controllers) bController |= c == h.strOn;
-      b << (i ? "," : "") << "{\"name\": \"" << h.strName << "\", \"" << (bController ? "controller" : "parent")
-        << "\": \"" << h.strOn << "\", \"port\": " << h.nPort << ", \"usb3\": " << (h.bUsb3 ? "true" : "false")
-        << ", \"ports\": 4, \"vid\": \"2F7B\", \"pid\": \"55AA\", \"pid_u2\": \"55AB\", "
-           "\"registers\": {\"0x5820\": \"0x11\", \"0x5821\": \"0x02\", \"0x6802\": \"0x40\", \"0x3038\": \"0x34\"}, "
-           "\"flash\": \""
-        << h.strName << ".flash\"";
-      if (!h.strFaults.empty()) b << ", \"faults\": " << h.strFaults;
-      b << "}";
-    }
-    b << "]}";
-    m_tmp.write("bench.json", b.str());
-    std::string fw(0x5800, '\0');
-    for (size_t i = 0; i < fw.size(); ++i) fw[i] = static_cast<char>((i * 7 + 3) & 0xFF);
-    const unsigned char ver[6] = {0x01, 0x02, 0x03, 0x10, 0x05, 0x06};
-    for (int i = 0; i < 6; ++i) fw[0x200 + i] = static_cast<char>(ver[i]);
-    m_tmp.write("VLN642_10_spawn.bin", fw);
-    std::ostringstream s;
-    s << "[ini_version]\nversion=1005\n[usb_func]\nauto_mp=1\nauto_mp_DevNum=" << hubs.size()
-      << "\nCheck_USBStatus_enable=0\ncheck_config=1\nSN_EditType=1\n"
-         "[usb_fw]\nfw_enable=1\nfw_binary_name=VLN642_10_spawn.bin\nfw_reload=1\n"
-         "[usb_config]\nconfig_format=1\nvendor_id=2F7B\nproduct_id=5A01\nproduct_id_hub2=5A02\n"
-         "container_string=0123456789ABCDEF0123456789ABCDEF\ndevice_revision=0200\nmanufacturer_string=Spawn "
-         "Maker\nproduct_string=Spawn Hub\nserial_number=0000000000FE\nSN_fix_length=0\ncrc32=0\n";
-    m_tmp.write("vlnhub.ini", s.str());
+    m_tmp.write("bench.json", strE2EBenchJson(controllers, hubs));
+    m_tmp.write("VLN642_10_spawn.bin", strE2EFirmware());
+    E2ESettings st;
+    st.nAutoDevNum = static_cast<int>(hubs.size());
+    st.strFirmware = "VLN642_10_spawn.bin";
+    st.strMaker = "Spawn Maker";
+    st.strProduct = "Spawn Hub";
+    st.strSerial = "0000000000FE";
+    m_tmp.write("vlnhub.ini", strE2ESettings(st));
 
     const std::string strBin = std::string(MPTOOL_BIN_DIR) + "/MPTool";
     const std::string strBench = m_tmp.str() + "/bench.json";
@@ -109,7 +81,7 @@ class CSpawnedRun {
 
 std::vector<SpawnHub> vecFlat(int n, bool bUsb3) {
   std::vector<SpawnHub> v;
-  for (int i = 0; i < n; ++i) v.push_back({"hub" + std::to_string(i + 1), "xhci" + std::to_string(i / 4), i % 4 + 1, bUsb3, ""});
+  for (int i = 0; i < n; ++i) v.push_back(stE2EHub("hub" + std::to_string(i + 1), "xhci" + std::to_string(i / 4), i % 4 + 1, bUsb3));
   return v;
 }
 
@@ -146,8 +118,8 @@ TEST(E2ERunSpawn, SlashSRunsOneFourAndEightOfNineHubsAndSavesTheSerial) {
 TEST(E2ERunSpawn, CascadeOfThreeLevelsPassesEveryHub) {
   // Shallower hubs reset only after the deeper ones: none of them waits out its time-out.
   CSpawnedRun r;
-  r.hubs = {{"top", "xhci0", 1, true, ""}, {"mid", "top", 2, true, ""}, {"leaf", "mid", 3, true, ""},
-            {"side", "xhci0", 2, true, ""}};
+  r.hubs = {stE2EHub("top", "xhci0", 1), stE2EHub("mid", "top", 2), stE2EHub("leaf", "mid", 3),
+            stE2EHub("side", "xhci0", 2)};
   ASSERT_EQ(r.nRun("/S"), 0);
   EXPECT_EQ(r.vecLogLines().size(), 4u);
   for (auto& id : r.vecIdentities()) EXPECT_EQ(id.usPID, 0x5A01);

@@ -18,6 +18,7 @@
 #include "platform/Clock.h"
 #include "platform/sim/SimBench.h"
 #include "settings/Ini.h"
+#include "support/E2EBench.h"
 #include "support/TempDir.h"
 #include "ui/HeadlessMainView.h"
 #include "ui/MPToolDlg.h"
@@ -25,14 +26,15 @@
 
 namespace {
 
-struct HubDef {
-  std::string strName;
-  std::string strOn = "xhci0";  // controller or parent hub
-  int nPort = 1;
-  std::string strFaults;  // JSON array text, or empty
-  bool bUsb3 = true;
+struct HubDef : E2EHub {
   bool bOldFlash = false;  // the flash holds an older image (not erased)
 };
+
+HubDef hubAt(const std::string& strName, const std::string& strOn, int nPort) {
+  HubDef h;
+  static_cast<E2EHub&>(h) = stE2EHub(strName, strOn, nPort);
+  return h;
+}
 
 class RunBench {
  public:
@@ -47,43 +49,17 @@ class RunBench {
   std::string strBench() const { return m_tmp.str() + "/bench.json"; }
 
   void vWrite() {
-    std::ostringstream b;
-    b << "{\"time_scale\": 0.01, \"transfer_latency_us\": 0, \"controllers\": [";
-    for (size_t i = 0; i < controllers.size(); ++i)
-      b << (i ? "," : "") << "{\"name\": \"" << controllers[i] << "\", \"ports\": 4}";
-    b << "], \"hubs\": [";
-    for (size_t i = 0; i < hubs.size(); ++i) {
-      const HubDef& h = hubs[i];
-      bool bController = false;
-      for (auto& c : controllers) bController |= c == h.strOn;
-      b << (i ? "," : "") << "{\"name\": \"" << h.strName << "\", \"" << (bController ? "controller" : "parent")
-        << "\": \"" << h.strOn << "\", \"port\": " << h.nPort
-        << ", \"usb3\": " << (h.bUsb3 ? "true" : "false") << ", \"ports\": 4, \"vid\": \"2F7B\", \"pid\": \"55AA\", \"pid_u2\": \"55AB\", "
-           "\"registers\": {\"0x5820\": \"0x11\", \"0x5821\": \"0x02\", \"0x6802\": \"0x40\", \"0x3038\": \"0x34\"}, "
-           "\"flash\": \""
-        << h.strName << ".flash\"";
-      if (!h.strFaults.empty()) b << ", \"faults\": " << h.strFaults;
+    std::vector<E2EHub> defs(hubs.begin(), hubs.end());
+    m_tmp.write("bench.json", strE2EBenchJson(controllers, defs));
+    for (const HubDef& h : hubs)
       if (h.bOldFlash) m_tmp.write(h.strName + ".flash", std::string(131072, '\x3C'));
-      b << "}";
-    }
-    b << "]}";
-    m_tmp.write("bench.json", b.str());
-    // A type-1 firmware (the hubs report type 1 in register 0x5820).
-    std::string fw(nFwLen, '\0');
-    for (int i = 0; i < nFwLen; ++i) fw[i] = static_cast<char>((i * 7 + 3) & 0xFF);
-    const unsigned char ver[6] = {0x01, 0x02, 0x03, 0x10, 0x05, 0x06};
-    for (int i = 0; i < 6 && 0x200 + i < nFwLen; ++i) fw[0x200 + i] = static_cast<char>(ver[i]);
-    m_tmp.write("VLN642_10_bench.bin", fw);
-    int nAuto = nAutoDevNum < 0 ? static_cast<int>(hubs.size()) : nAutoDevNum;
-    std::ostringstream s;
-    s << "[ini_version]\nversion=1005\n[usb_func]\nauto_mp=1\nauto_mp_DevNum=" << nAuto
-      << "\nCheck_USBStatus_enable=0\ncheck_config=1\nSN_EditType=" << strSNEditType
-      << "\n[usb_fw]\nfw_enable=1\nfw_binary_name=VLN642_10_bench.bin\nfw_reload=1\n"
-         "[usb_config]\nconfig_format=1\nvendor_id=2F7B\nproduct_id=5A01\nproduct_id_hub2=5A02\n"
-         "container_string=0123456789ABCDEF0123456789ABCDEF\ndevice_revision=0200\nmanufacturer_string=Bench "
-         "Maker\nproduct_string=Bench Hub\nserial_number="
-      << strSerial << "\nSN_fix_length=0\ncrc32=0\n";
-    m_tmp.write("vlnhub.ini", s.str());
+    m_tmp.write("VLN642_10_bench.bin", strE2EFirmware(static_cast<size_t>(nFwLen)));
+    E2ESettings st;
+    st.nAutoDevNum = nAutoDevNum < 0 ? static_cast<int>(hubs.size()) : nAutoDevNum;
+    st.strSNEditType = strSNEditType;
+    st.strFirmware = "VLN642_10_bench.bin";
+    st.strSerial = strSerial;
+    m_tmp.write("vlnhub.ini", strE2ESettings(st));
   }
 
   // The run as "/S" (or "/S:" with a serial number) makes it; returns the exit code.
@@ -216,7 +192,7 @@ TEST(E2ERun, NineHubsRunOnlyTheFirstEight) {
 TEST(E2ERun, CascadedHubsAllPass) {
   // A chain of three and a sibling: the deepest resets first, then each shallower depth.
   RunBench r;
-  r.hubs = {{"top", "xhci0", 1, ""}, {"mid", "top", 2, ""}, {"leaf", "mid", 3, ""}, {"side", "xhci0", 2, ""}};
+  r.hubs = {hubAt("top", "xhci0", 1), hubAt("mid", "top", 2), hubAt("leaf", "mid", 3), hubAt("side", "xhci0", 2)};
   ASSERT_EQ(r.nRun(), 0) << r.strProgramMsg();
   EXPECT_EQ(r.m_pass, 4u);
   EXPECT_EQ(nResultLines(r), 4);

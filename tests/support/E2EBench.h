@@ -1,0 +1,92 @@
+// The files an end-to-end test lays out for a run on the simulated bench: the bench file,
+// a sample firmware and a settings file. One place, so every end-to-end test describes its
+// hubs the same way.
+#pragma once
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+struct E2EHub {
+  std::string strName;
+  std::string strOn = "xhci0";  // a controller, or the parent hub
+  int nPort = 1;
+  bool bUsb3 = true;
+  std::string strChipReg = "0x11";   // register 0x5820: chip variant in bits 6..4
+  std::string strCableReg = "0x40";  // register 0x6802: orientation in bits 7..6
+  std::string strLinkReg = "0x34";   // register 0x3038: link of the upstream port
+  std::string strVersion;            // version area before any firmware, or empty
+  std::string strStorage;            // "storage" object text, or empty
+  std::string strFaults;             // "faults" array text, or empty
+  int nPlugAtMs = 0;                 // > 0: plugged in at this tool time, absent before
+};
+
+inline E2EHub stE2EHub(const std::string& strName, const std::string& strOn, int nPort, bool bUsb3 = true) {
+  E2EHub h;
+  h.strName = strName;
+  h.strOn = strOn;
+  h.nPort = nPort;
+  h.bUsb3 = bUsb3;
+  return h;
+}
+
+// The bench file at time scale 0.01: margins of a tenth of a second of real time.
+inline std::string strE2EBenchJson(const std::vector<std::string>& controllers, const std::vector<E2EHub>& hubs) {
+  std::ostringstream b;
+  b << "{\"time_scale\": 0.01, \"transfer_latency_us\": 0, \"controllers\": [";
+  for (size_t i = 0; i < controllers.size(); ++i)
+    b << (i ? "," : "") << "{\"name\": \"" << controllers[i] << "\", \"ports\": 4}";
+  b << "], \"hubs\": [";
+  for (size_t i = 0; i < hubs.size(); ++i) {
+    const E2EHub& h = hubs[i];
+    bool bController = false;
+    for (const auto& c : controllers) bController |= c == h.strOn;
+    b << (i ? "," : "") << "{\"name\": \"" << h.strName << "\", \"" << (bController ? "controller" : "parent")
+      << "\": \"" << h.strOn << "\", \"port\": " << h.nPort << ", \"usb3\": " << (h.bUsb3 ? "true" : "false")
+      << ", \"ports\": 4, \"vid\": \"2F7B\", \"pid\": \"55AA\", \"pid_u2\": \"55AB\", \"registers\": {\"0x5820\": \""
+      << h.strChipReg << "\", \"0x5821\": \"0x02\", \"0x6802\": \"" << h.strCableReg << "\", \"0x3038\": \""
+      << h.strLinkReg << "\"}, ";
+    if (!h.strVersion.empty()) b << "\"version\": \"" << h.strVersion << "\", ";
+    b << "\"flash\": \"" << h.strName << ".flash\"";
+    if (!h.strStorage.empty()) b << ", \"storage\": " << h.strStorage;
+    if (!h.strFaults.empty()) b << ", \"faults\": " << h.strFaults;
+    if (h.nPlugAtMs > 0) b << ", \"plug_at_ms\": " << h.nPlugAtMs;
+    b << "}";
+  }
+  b << "]}";
+  return b.str();
+}
+
+// A type-1 firmware (the bench hubs report type 1 in register 0x5820) of nLength bytes,
+// with version 010203100506 when bVersion and the file is long enough for it.
+inline std::string strE2EFirmware(size_t nLength = 0x5800, bool bVersion = true) {
+  std::string fw(nLength, '\0');
+  for (size_t i = 0; i < nLength; ++i) fw[i] = static_cast<char>((i * 7 + 3) & 0xFF);
+  const unsigned char ver[6] = {0x01, 0x02, 0x03, 0x10, 0x05, 0x06};
+  for (size_t i = 0; bVersion && i < 6 && 0x200 + i < nLength; ++i) fw[0x200 + i] = static_cast<char>(ver[i]);
+  return fw;
+}
+
+struct E2ESettings {
+  int nAutoDevNum = 1;
+  std::string strSNEditType = "1";
+  std::string strFirmware;  // fw_binary_name
+  std::string strMaker = "Bench Maker";
+  std::string strProduct = "Bench Hub";
+  std::string strSerial = "000000000001";
+  int nSNFixLength = 0;
+};
+
+// A settings file for an auto-mode run that updates, relinks and checks the descriptors.
+inline std::string strE2ESettings(const E2ESettings& s) {
+  std::ostringstream o;
+  o << "[ini_version]\nversion=1005\n[usb_func]\nauto_mp=1\nauto_mp_DevNum=" << s.nAutoDevNum
+    << "\nCheck_USBStatus_enable=0\ncheck_config=1\nSN_EditType=" << s.strSNEditType
+    << "\n[usb_fw]\nfw_enable=1\nfw_binary_name=" << s.strFirmware
+    << "\nfw_reload=1\n"
+       "[usb_config]\nconfig_format=1\nvendor_id=2F7B\nproduct_id=5A01\nproduct_id_hub2=5A02\n"
+       "container_string=0123456789ABCDEF0123456789ABCDEF\ndevice_revision=0200\nmanufacturer_string="
+    << s.strMaker << "\nproduct_string=" << s.strProduct << "\nserial_number=" << s.strSerial
+    << "\nSN_fix_length=" << s.nSNFixLength << "\ncrc32=0\n";
+  return o.str();
+}
