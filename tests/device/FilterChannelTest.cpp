@@ -1,33 +1,20 @@
 #include <gtest/gtest.h>
 
-#include "RecordingPlatform.h"
+#include "SimHubFixture.h"
 #include "device/VLNTFILTER0.h"
-#include "platform/SimBenchText.h"
-#include "platform/sim/SimFilterDevice.h"
 #include "support/LogCapture.h"
 
-class FilterChannel : public ::testing::Test {
+class FilterChannel : public SimHubFixture {
  protected:
   void SetUp() override { vLoad(""); }
   void vLoad(const std::string& extra) {
     m_handle.reset();
-    m_rec.reset();
-    m_sim.reset();
-    m_bench.reset();
-    m_bench = pLoadSimBench(m_dir, strSimBench(strSimHub("hubA", 1, extra)));
-    ASSERT_TRUE(m_bench);
-    m_sim = std::make_unique<CSimFilterDevicePlatform>(*m_bench);
-    m_rec = std::make_unique<CRecordingPlatform>(*m_sim);
-    m_filter = std::make_unique<CVLNTFILTER0>(m_bench->clock());
+    vLoadBench(extra);
+    if (!m_bench) return;
     m_handle = m_rec->pOpen(m_bench->strDeviceName(0, true));
     ASSERT_TRUE(m_handle);
   }
   FilterHandle h() { return m_handle.get(); }
-  TempDir m_dir;
-  std::unique_ptr<CSimBench> m_bench;
-  std::unique_ptr<CSimFilterDevicePlatform> m_sim;
-  std::unique_ptr<CRecordingPlatform> m_rec;
-  std::unique_ptr<CVLNTFILTER0> m_filter;
   std::unique_ptr<IFilterDeviceHandle> m_handle;
 };
 

@@ -2,10 +2,8 @@
 
 #include <fstream>
 
-#include "RecordingPlatform.h"
+#include "SimHubFixture.h"
 #include "device/VlntUSBDev.h"
-#include "platform/SimBenchText.h"
-#include "platform/sim/SimFilterDevice.h"
 #include "support/LogCapture.h"
 
 namespace {
@@ -37,19 +35,13 @@ std::vector<uint8_t> vecImage(uint16_t n) {
 }
 }  // namespace
 
-class HubOperations : public ::testing::Test {
+class HubOperations : public SimHubFixture {
  protected:
   void SetUp() override { vLoad(""); }
   void vLoad(const std::string& extra) {
     m_dev.reset();
-    m_rec.reset();
-    m_sim.reset();
-    m_bench.reset();
-    m_bench = pLoadSimBench(m_dir, strSimBench(strSimHub("hubA", 1, extra)));
-    ASSERT_TRUE(m_bench);
-    m_sim = std::make_unique<CSimFilterDevicePlatform>(*m_bench);
-    m_rec = std::make_unique<CRecordingPlatform>(*m_sim);
-    m_filter = std::make_unique<CVLNTFILTER0>(m_bench->clock());
+    vLoadBench(extra);
+    if (!m_bench) return;
     m_dev = std::make_unique<CVlntUSBDev>(*m_rec, *m_filter, m_bench->clock());
     m_list = DeviceList{};
     m_list.m_DriverNum = 2;
@@ -66,11 +58,6 @@ class HubOperations : public ::testing::Test {
     m_dir.write("VLNFW_Temp/TempBinData.bin", std::string(img.begin(), img.end()));
   }
   uint64_t ullNow() { return m_bench->clock().ullNowMs(); }
-  TempDir m_dir;
-  std::unique_ptr<CSimBench> m_bench;
-  std::unique_ptr<CSimFilterDevicePlatform> m_sim;
-  std::unique_ptr<CRecordingPlatform> m_rec;
-  std::unique_ptr<CVLNTFILTER0> m_filter;
   std::unique_ptr<CVlntUSBDev> m_dev;
   DeviceList m_list;
   int m_nRescans = 0;
