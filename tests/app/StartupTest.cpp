@@ -8,6 +8,7 @@
 #include "app/MPToolApp.h"
 #include "app/Resources.h"
 #include "platform/Clock.h"
+#include "support/DlgFixture.h"
 #include "support/LogCapture.h"
 #include "support/RecordingView.h"
 #include "support/TempDir.h"
@@ -16,22 +17,7 @@
 namespace fs = std::filesystem;
 
 namespace {
-// A fresh set of process-wide objects over a temporary program folder and an empty (fake)
-// process list, so no real process is ever looked at or ended.
-struct StartupTest : testing::Test {
-  TempDir dir;
-  CScaledClock clock{0.001};
-  CUSBUtility utility{clock, [&] {
-                        USBUtilityOptions o;
-                        o.strAppPath = dir.str();
-                        o.strProcRoot = dir.str() + "/proc";
-                        o.strRunMarkerPath = dir.str() + "/run.lock";
-                        return o;
-                      }()};
-  Ini ini;
-  RecordingView view;
-  CWindowThread wt;
-  CMPToolDlg dlg{utility, ini, view, wt, clock};
+struct StartupTest : DlgFixture {
   std::vector<int> exits;
   std::vector<int> runModes;  // the window-less runs start-up handed over, by mode
   fs::path oldCwd = fs::current_path();

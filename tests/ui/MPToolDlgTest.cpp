@@ -5,27 +5,14 @@
 #include "platform/Clock.h"
 #include "support/RecordingView.h"
 #include "support/TempDir.h"
+#include "support/DlgFixture.h"
 #include "ui/HeadlessMainView.h"
 #include "ui/MPToolDlg.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-struct DlgTest : testing::Test {
-  TempDir dir;
-  CScaledClock clock{0.001};
-  CUSBUtility utility{clock, [&] {
-                        USBUtilityOptions o;
-                        o.strAppPath = dir.str();
-                        o.strProcRoot = dir.str() + "/proc";
-                        o.strRunMarkerPath = dir.str() + "/run.lock";
-                        return o;
-                      }()};
-  Ini ini;
-  RecordingView view;
-  CWindowThread wt;
-  CMPToolDlg dlg{utility, ini, view, wt, clock};
-};
+using DlgTest = DlgFixture;
 }  // namespace
 
 TEST_F(DlgTest, DefaultsOfTheCommandLineFields) {
