@@ -56,6 +56,7 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
   dev.vSetAppPath(utility.m_szAppPath);
   dev.vSetDevList(&dlg.m_ToolsDevList);
   dev.vSetStorageDriveFinder(&platform.drives());
+  dev.vSetOperatorMessages(CVlntUSBDev::EOperatorMessages::FileAndStderr);
   IDeviceState& state = platform.state();
   dev.vSetRescanHandler([&state] { state.nRescan(); });
 

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <stop_token>
 #include <string>
 
@@ -29,6 +31,8 @@ constexpr uint32_t HUB_FIRMWARE_AREA = 0x100;
 constexpr uint32_t HUB_FIRMWARE_AREA_SIZE = 0xFF00;
 constexpr uint16_t HUB_FW_LENGTH_MIN = 0x5000;
 constexpr uint16_t HUB_FW_LENGTH_MAX = 0xFEF8;
+// The identity a hub starts with when its flash holds no valid configuration block.
+constexpr uint16_t HUB_BLANK_VID = 0x2F7B, HUB_BLANK_PID = 0x55AA, HUB_BLANK_PID_U2 = 0x55AB;
 
 // Speed codes of vGetHubSpeedRate.
 constexpr uint8_t HUB_SPEED_5G_X1 = 2, HUB_SPEED_5G_X2 = 3, HUB_SPEED_10G_X1 = 4, HUB_SPEED_10G_X2 = 5,
@@ -50,7 +54,20 @@ class CVlntUSBDev {
   // Where identification looks up the storage drive behind each hub; null leaves the
   // records' drive fields at their free values. Not owned.
   void vSetStorageDriveFinder(IStorageDriveFinder* pFinder) { m_pStorageDrives = pFinder; }
+  // Where operator messages (a refused device permission) go: a message box (the window), or
+  // standard error and "ProgramMSG.txt" (window-less modes), through the utilities given to
+  // vSetWalkPlatform; or standard error only (maintenance commands).
+  enum class EOperatorMessages { Box, FileAndStderr, StderrOnly };
+  void vSetOperatorMessages(EOperatorMessages e) { m_eMessages = e; }
   DeviceList* m_pDevList = nullptr;
+
+  // --- operator messages ---
+  // Tells the operator that opening strDevice was refused and what to install; once per
+  // device for the life of the object (a scan that meets the hub again stays quiet).
+  void vReportPermissionRefused(const std::string& strDevice);
+  // The identities record n's hub may report now: the walk's, those the run's configuration
+  // table gives it after a reset, and the blank chip's.
+  std::vector<FilterDeviceIdentity> vecExpectedIdentities(int n) const;
 
   // --- hub flash and register operations (VlntUSBDev_Hub.cpp) ---
   // Integer results: 0 success, negative failure (-1 failed, -4 no hub or cannot open,
@@ -87,7 +104,9 @@ class CVlntUSBDev {
   int DriverNameToHARDWARE(const std::string& strKey, std::string& strHwId);
   uint16_t GetDeviceDescriptor(const std::string& strHub, uint32_t ulPort, const UsbDeviceDescriptor& desc);
   std::string GetStringDescriptor(const std::string& strHub, uint32_t ulPort, uint16_t usLangId, uint8_t ucIndex);
-  bool bVLNHubGetDeviceDescriptor(const std::string& strHub, uint32_t ulPort, uint16_t& usChipId);
+  // *pnError (when given): the tree's error of the failed request, 0 on success.
+  bool bVLNHubGetDeviceDescriptor(const std::string& strHub, uint32_t ulPort, uint16_t& usChipId,
+                                  int* pnError = nullptr);
   int GetObjecNameFromDriverName(DriverInfo& entry, bool bHub, bool bRetry);
   void vClearPrivateData();
   void vTestHandleFromDriverInfo(DeviceList* pDevList);
@@ -101,6 +120,11 @@ class CVlntUSBDev {
  protected:
   // Opens the filter device of record n; null when there is none or it cannot be opened.
   std::unique_ptr<IFilterDeviceHandle> pOpenDevice(int n, std::string* pstrName = nullptr);
+  // The same, only when what sits at the record's place now is the hub the record names
+  // (before an erase or a download, which would harm any other device).
+  std::unique_ptr<IFilterDeviceHandle> pOpenRecordedHub(int n, std::string* pstrName = nullptr);
+  // Opens a filter device by name; a refused permission is reported to the operator.
+  std::unique_ptr<IFilterDeviceHandle> pOpenFilter(const std::string& strName);
   bool bValidIndex(int n) const { return m_pDevList && n >= 0 && n < MAX_DEV_RECORDS; }
   void vRescan() {
     if (m_fnRescan) m_fnRescan();
@@ -112,4 +136,7 @@ class CVlntUSBDev {
   std::string m_strAppPath;
   std::function<void()> m_fnRescan;
   IStorageDriveFinder* m_pStorageDrives = nullptr;
+  EOperatorMessages m_eMessages = EOperatorMessages::Box;
+  std::mutex m_reportMutex;
+  std::set<std::string> m_setPermissionReported;
 };

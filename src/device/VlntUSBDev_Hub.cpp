@@ -27,7 +27,7 @@ int CVlntUSBDev::VLN318xBlockErase(int n, uint8_t ucBlock, std::stop_token st) {
   static const char* L = "CVlntUSBDev::VLN318xBlockErase";
   if (!bValidIndex(n) || m_pDevList->drv[n].ObjectName.empty()) return -10;
   std::string name;
-  auto h = pOpenDevice(n, &name);
+  auto h = pOpenRecordedHub(n, &name);
   if (!h) {
     vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], CreateFile[%s] failed, dwErrorCode %d", L, __LINE__, n, name.c_str(),
                       nFilterLastError());
@@ -59,7 +59,7 @@ int CVlntUSBDev::VLN318xConfigWrite(int n, const uint8_t* pBlock, uint8_t ucValu
   static const char* L = "CVlntUSBDev::VLN318xConfigWrite";
   if (!bValidIndex(n) || m_pDevList->drv[n].ObjectName.empty() || !pBlock) return -10;
   std::string name;
-  auto h = pOpenDevice(n, &name);
+  auto h = pOpenRecordedHub(n, &name);
   if (!h) {
     vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], CreateFile[%s] failed, dwErrorCode %d", L, __LINE__, n, name.c_str(),
                       nFilterLastError());
@@ -133,7 +133,7 @@ int CVlntUSBDev::VLN318xFirmwareWrite(int n, uint8_t ucValue, bool bCPUA, const 
   }
   std::vector<uint8_t> buf(static_cast<size_t>(ulRounded), 0);
   if (ulLen && !in.read(reinterpret_cast<char*>(buf.data()), static_cast<std::streamsize>(ulLen))) return -1;
-  auto h = pOpenDevice(n);
+  auto h = pOpenRecordedHub(n);
   if (!h) return -1;
   // no erase here: erasing block 0 for the configuration cleared the whole image already
   int nRet = m_filter.DownLoadCMD(h.get(), buf.data(), static_cast<uint32_t>(ulRounded), bCPUA ? REQ_FW_A : REQ_FW_B, ucValue);

@@ -53,7 +53,7 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
   const int nEntries = std::min<int>(dl.m_DriverNum, MAX_DRIVER_USED);
   for (int v = 0; v < nEntries; ++v) {
     const DriverInfo& e = dl.drv[v];
-    std::unique_ptr<IFilterDeviceHandle> h = m_platform.pOpen(e.ObjectName);
+    std::unique_ptr<IFilterDeviceHandle> h = pOpenFilter(e.ObjectName);
     if (!h) {
       vDEBUG_ERR_printf("%s:%d: This device[%s] handle can not be open, ", L, __LINE__, e.ObjectName.c_str());
       continue;

@@ -282,11 +282,13 @@ uint16_t CVlntUSBDev::GetDeviceDescriptor(const std::string& strHub, uint32_t ul
   return WALK_NO_SERIAL;
 }
 
-bool CVlntUSBDev::bVLNHubGetDeviceDescriptor(const std::string& strHub, uint32_t ulPort, uint16_t& usChipId) {
+bool CVlntUSBDev::bVLNHubGetDeviceDescriptor(const std::string& strHub, uint32_t ulPort, uint16_t& usChipId,
+                                             int* pnError) {
   static const char* L = "CVlntUSBDev::bVLNHubGetDeviceDescriptor";
   usChipId = 0;
   std::vector<uint8_t> v;
   int nErr = m_walk.pTree->nGetStringDescriptor(strHub, ulPort, 0, 0, 4, v);
+  if (pnError) *pnError = nErr;
   if (nErr != 0) {
     vDEBUG_MSG_printf("%s:%d: GetStringDescriptor : IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION strRootHubName=%s, ulPortIndex=%d , dwErrorCode %d",
                       L, __LINE__, strHub.c_str(), static_cast<int>(ulPort), nErr);
@@ -294,6 +296,7 @@ bool CVlntUSBDev::bVLNHubGetDeviceDescriptor(const std::string& strHub, uint32_t
   }
   nErr = m_walk.pTree->nGetStringDescriptor(strHub, ulPort, 0xFF, 0, 16, v);
   if (nErr == 0 && v.size() < 2) nErr = EINVAL;  // too short to carry a chip id
+  if (pnError) *pnError = nErr;
   if (nErr != 0) {
     vDEBUG_MSG_printf("%s:%d: GetStringDescriptor : IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION bVLNHubGetDeviceDescriptor() Fail , strRootHubName=%s,ulPortIndex =%d,  dwErrorCode %d",
                       L, __LINE__, strHub.c_str(), static_cast<int>(ulPort), nErr);
@@ -422,7 +425,8 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
 
     // g. only hubs that answer the chip-identification request are recorded
     uint16_t usChipId = 0;
-    if (bVLNHubGetDeviceDescriptor(strHub, ulPort, usChipId)) {
+    int nIdentError = 0;
+    if (bVLNHubGetDeviceDescriptor(strHub, ulPort, usChipId, &nIdentError)) {
       if (usChipId == 0x6420) vDEBUG_MSG_printf("%s:%d: Find Velnor USB Hub :: 7604 series", L, __LINE__);
       else if (usChipId == 0x7483) vDEBUG_MSG_printf("%s:%d: Find Velnor USB Hub :: 7483 series", L, __LINE__);
       else vDEBUG_MSG_printf("%s:%d: Find Velnor USB Hub :: Unknown series", L, __LINE__);
@@ -459,7 +463,7 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
 
       // j. clear an old mark and read the version; up to three tries
       for (int nTry = 0; nTry < 3; ++nTry) {
-        std::unique_ptr<IFilterDeviceHandle> h = m_platform.pOpen(e.ObjectName);
+        std::unique_ptr<IFilterDeviceHandle> h = pOpenFilter(e.ObjectName);
         if (!h) {
           vDEBUG_ERR_printf("%s:%d: This device[%s] handle can not be open, dwErrorCode %d", L, __LINE__,
                             e.ObjectName.c_str(), nFilterLastError());
@@ -487,6 +491,9 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
       e.ucPort = static_cast<uint8_t>(ulPort);
       e.ucDepth = static_cast<uint8_t>(iHubDepth);
       ++dl.m_DriverNum;
+    } else if (nIdentError == EACCES) {
+      // not ours to open: the operator hears it, and the scan goes on without the hub
+      vReportPermissionRefused("usb:" + strConnectedHubName);
     }
 
     // k. the hubs behind it

@@ -3,13 +3,17 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "log/DebugLog.h"
 #include "platform/Clock.h"
@@ -33,16 +37,42 @@ std::string CRunMarker::strDefaultPath(const std::string& strAppPath) {
   return strDir + "/MPTool." + szHash + ".run.lock";
 }
 
-bool CRunMarker::bTryOnce() {
-  int fd = open(m_strPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) fd = open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    vDEBUG_ERR_printf("%s:%d: open run mark %s failed , dwErrorCode %d", "CRunMarker::bAcquire", __LINE__,
-                      m_strPath.c_str(), errno);
-    return false;
+namespace {
+// True when fd still is the file at strPath: a holder removes the file before it lets go, so
+// a lock won on a removed file is no mark at all.
+bool bIsFileAt(int fd, const std::string& strPath) {
+  struct stat stFd = {};
+  struct stat stPath = {};
+  return fstat(fd, &stFd) == 0 && stat(strPath.c_str(), &stPath) == 0 && stFd.st_dev == stPath.st_dev &&
+         stFd.st_ino == stPath.st_ino;
+}
+
+// Locks the file at strPath without waiting; -1 when it is locked, missing or cannot be
+// opened (then with bCreate it is created first).
+int nLockFile(const std::string& strPath, bool bCreate) {
+  for (int nTry = 0; nTry < 3; ++nTry) {
+    int fd = open(strPath.c_str(), O_RDWR | O_CLOEXEC | (bCreate ? O_CREAT : 0), 0644);
+    if (fd < 0) fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      close(fd);
+      return -1;
+    }
+    if (bIsFileAt(fd, strPath)) return fd;
+    close(fd);  // removed meanwhile by the copy that held it: take the new file
+    if (!bCreate) return -1;
   }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
+  return -1;
+}
+}  // namespace
+
+bool CRunMarker::bTryOnce() {
+  errno = 0;
+  int fd = nLockFile(m_strPath, true);
+  if (fd < 0) {
+    if (errno != EWOULDBLOCK && errno != 0)
+      vDEBUG_ERR_printf("%s:%d: open run mark %s failed , dwErrorCode %d", "CRunMarker::bAcquire", __LINE__,
+                        m_strPath.c_str(), errno);
     return false;
   }
   // Tell a copy that finds the mark who holds it.
@@ -53,6 +83,32 @@ bool CRunMarker::bTryOnce() {
   }
   m_fd = fd;
   return true;
+}
+
+int CRunMarker::nRemoveStaleMarks(const std::string& strDir, const std::string& strOwnPath) {
+  std::vector<std::string> vecPaths;
+  if (DIR* d = opendir(strDir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      const std::string strName = e->d_name;
+      const std::string strHead = "MPTool.", strTail = ".run.lock";
+      if (strName.size() > strHead.size() + strTail.size() &&
+          strName.compare(0, strHead.size(), strHead) == 0 &&
+          strName.compare(strName.size() - strTail.size(), strTail.size(), strTail) == 0)
+        vecPaths.push_back(strDir + "/" + strName);
+    }
+    closedir(d);
+  }
+  if (!strOwnPath.empty() && std::find(vecPaths.begin(), vecPaths.end(), strOwnPath) == vecPaths.end())
+    vecPaths.push_back(strOwnPath);
+  int nRemoved = 0;
+  for (const std::string& strPath : vecPaths) {
+    // A mark nobody holds belongs to no live process: its holder ended without letting go.
+    int fd = nLockFile(strPath, false);
+    if (fd < 0) continue;
+    if (unlink(strPath.c_str()) == 0) ++nRemoved;
+    close(fd);
+  }
+  return nRemoved;
 }
 
 bool CRunMarker::bAcquire(IClock& clock, uint64_t ullWaitMs) {
@@ -69,7 +125,8 @@ bool CRunMarker::bAcquire(IClock& clock, uint64_t ullWaitMs) {
 void CRunMarker::vRelease() {
   std::lock_guard<std::mutex> lock(m_mutex);
   if (m_fd < 0) return;
-  if (ftruncate(m_fd, 0) != 0) {
+  // Removed while still locked: a copy that opened the file meanwhile sees that it is gone.
+  if (unlink(m_strPath.c_str()) != 0 && ftruncate(m_fd, 0) != 0) {
     // the pid stays in the file; harmless, the lock is what counts
   }
   flock(m_fd, LOCK_UN);

@@ -2,7 +2,8 @@
 // program folder (one station's settings, logs and hubs).
 // The copy in a run holds an exclusive lock (flock) on one file and writes its process id
 // into it; another copy tests the lock without waiting. The lock goes with the process, so
-// a copy that dies in a run leaves no stale mark.
+// a copy that dies in a run leaves no held mark. The holder removes the file when it lets
+// go; a file left by a copy that died is removed by the next copy that sweeps the folder.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +32,9 @@ class CRunMarker {
   // "MPTool.<hash of the program folder>.run.lock", so copies serving other folders
   // (for example parallel test benches) never see each other's runs.
   static std::string strDefaultPath(const std::string& strAppPath);
+  // Removes the run marks in strDir ("MPTool.*.run.lock") that no live process holds, and
+  // strOwnPath when it lies elsewhere. Returns how many were removed.
+  static int nRemoveStaleMarks(const std::string& strDir, const std::string& strOwnPath = "");
 
  private:
   bool bTryOnce();

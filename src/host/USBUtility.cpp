@@ -40,8 +40,24 @@ std::string CUSBUtility::strResolveAppPath(std::string strPath) {
     auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec) strPath = exe.parent_path().string();
   }
-  while (strPath.size() > 1 && strPath.back() == '/') strPath.pop_back();
-  return strPath;
+  std::error_code ec;
+  return strRealFolder(strPath, std::filesystem::current_path(ec).string());
+}
+
+std::string CUSBUtility::strRealFolder(const std::string& strPath, const std::string& strBase) {
+  namespace fs = std::filesystem;
+  if (strPath.empty()) return strPath;
+  fs::path p = strPath;
+  if (p.is_relative()) {
+    if (strBase.empty()) return "";  // no base to resolve against: no folder
+    p = fs::path(strBase) / p;
+  }
+  // One folder has one name: ".", "..", doubled separators and links are resolved.
+  std::error_code ec;
+  fs::path real = fs::weakly_canonical(p, ec);
+  std::string s = (ec ? p.lexically_normal() : real).string();
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
 }
 
 // ---------------------------------------------------------------- operator messages

@@ -24,6 +24,9 @@ constexpr const char* MPTOOL_PROCESS_NAME = "MPTool";
 // run (seen as 245 by a shell).
 constexpr int EXIT_RUN_IN_PROGRESS = -11;
 
+// How long the single-instance rule waits for the copy it ended to be gone (tool ms).
+constexpr uint64_t SINGLE_INSTANCE_END_WAIT_MS = 2000;
+
 struct GUID {
   uint32_t Data1 = 0;
   uint16_t Data2 = 0;
@@ -103,12 +106,20 @@ class CUSBUtility {
   // The single-instance rule of start-up: a stale copy is ended, never this one and never a
   // copy in a production run.
   SingleInstanceResult stEnforceSingleInstance(const char* pszName = MPTOOL_PROCESS_NAME);
-  // The run engine holds this mark for the whole of a production run.
+  // The run mark of this program folder, held while the process touches hubs for a run
+  // (the run and a safe removal after it). Holds are counted: the mark goes when the last
+  // holder ends. bBeginProductionRun waits up to ullWaitMs for the mark; false when another
+  // copy holds it (or it cannot be taken at all).
   bool bBeginProductionRun(uint64_t ullWaitMs = 5000);
   void vEndProductionRun();
+  bool bProductionRunHeld() const;
   CRunMarker& runMarker() { return m_RunMarker; }
-  // MPTOOL_HOME when set, otherwise the executable's folder; no trailing separator.
+  // MPTOOL_HOME when set, otherwise the executable's folder; the real path (absolute, links
+  // resolved), no trailing separator.
   static std::string strResolveAppPath(std::string strGiven);
+  // strPath as a real path; a relative path is taken relative to strBase (empty when there
+  // is no base to take it from).
+  static std::string strRealFolder(const std::string& strPath, const std::string& strBase);
 
   // ---- platform facts ----
   bool IsWow64();
@@ -140,6 +151,8 @@ class CUSBUtility {
   CHeadlessMessageView m_headlessView;
   std::atomic<IMessageView*> m_pView;
   CRunMarker m_RunMarker;
+  mutable std::mutex m_runHoldMutex;
+  int m_nRunHolds = 0;
   std::once_flag m_crcOnce;
 };
 

@@ -11,28 +11,45 @@
 
 #include "host/USBUtility.h"
 #include "log/DebugLog.h"
+#include "platform/Clock.h"
 
 extern char** environ;
 
 namespace fs = std::filesystem;
 
 namespace {
-// The program folder a process serves: its MPTOOL_HOME, otherwise its executable's folder.
+// The program folder a process serves, as a real path: its MPTOOL_HOME (a relative one taken
+// from that process's working folder), otherwise its executable's folder. Empty when it
+// cannot be told.
 std::string strProgramFolderOf(const fs::path& procDir, const fs::path& exe) {
   std::ifstream in(procDir / "environ", std::ios::binary);
   std::string strVar;
   const std::string strKey = "MPTOOL_HOME=";
   while (std::getline(in, strVar, '\0')) {
-    if (strVar.compare(0, strKey.size(), strKey) == 0 && strVar.size() > strKey.size())
-      return CUSBUtility::strResolveAppPath(strVar.substr(strKey.size()));
+    if (strVar.compare(0, strKey.size(), strKey) == 0 && strVar.size() > strKey.size()) {
+      std::error_code ec;
+      fs::path cwd = fs::read_symlink(procDir / "cwd", ec);
+      return CUSBUtility::strRealFolder(strVar.substr(strKey.size()), ec ? "" : cwd.string());
+    }
   }
-  return exe.parent_path().string();
+  return CUSBUtility::strRealFolder(exe.parent_path().string(), "");
+}
+
+// True once the process has ended (a zombie counts: it runs no code any more).
+bool bProcessGone(uint32_t dwPid) {
+  if (kill(static_cast<pid_t>(dwPid), 0) != 0 && errno == ESRCH) return true;
+  std::ifstream in("/proc/" + std::to_string(dwPid) + "/stat");
+  std::string strStat;
+  if (!std::getline(in, strStat)) return true;
+  size_t p = strStat.rfind(')');  // the name may hold blanks and brackets
+  return p != std::string::npos && p + 2 < strStat.size() && (strStat[p + 2] == 'Z' || strStat[p + 2] == 'X');
 }
 
 // Process ids under the proc root whose executable's file name is pszName, ascending.
 // Processes whose executable cannot be read (another user's, a kernel thread) are skipped.
-// With a program folder, only the copies serving that folder count: a station's copies
-// share its settings and hubs, copies for other folders (parallel benches) do not.
+// With a program folder (a real path), only the copies serving that folder count: a
+// station's copies share its settings and hubs, copies for other folders (parallel benches)
+// do not.
 std::vector<uint32_t> vecMatchingPids(const std::string& strRoot, const char* pszName,
                                       const std::string& strAppPath) {
   std::vector<uint32_t> pids;
@@ -120,11 +137,14 @@ bool CUSBUtility::RebootSystem() {
 
 SingleInstanceResult CUSBUtility::stEnforceSingleInstance(const char* pszName) {
   SingleInstanceResult r;
+  const std::string& strMark = m_RunMarker.strPath();
+  CRunMarker::nRemoveStaleMarks(fs::path(strMark).parent_path().string(), strMark);
   r.iProcessCount = DetectProcess(pszName);
   if (r.iProcessCount <= 1) return r;
-  // Holding the mark while ending the other copy keeps it from starting a run meanwhile;
-  // a copy already in a run holds the mark, and then nothing is ended.
-  CRunMarker probe(m_RunMarker.strPath());
+  // Taking the mark and ending the other copy are one step: a copy in a run (or whose Start
+  // has taken the mark) holds it, and then nothing is ended; while this copy holds it, no
+  // copy of this folder can start a run, so the one ended has touched no hub for a run.
+  CRunMarker probe(strMark);
   if (!probe.bAcquire(m_clock, 0)) {
     r.eOutcome = ESingleInstance::RunInProgress;
     r.dwRunHolderPid = m_RunMarker.dwHolderPid();
@@ -136,6 +156,10 @@ SingleInstanceResult CUSBUtility::stEnforceSingleInstance(const char* pszName) {
     r.eOutcome = ESingleInstance::NoOther;
   } else if (KillProcess(r.dwProcessID, 0)) {
     r.eOutcome = ESingleInstance::EndedStale;
+    // The mark is let go only once the copy has gone, so it cannot take the mark after all.
+    const uint64_t ullStart = m_clock.ullNowMs();
+    while (!bProcessGone(r.dwProcessID) && m_clock.ullNowMs() - ullStart < SINGLE_INSTANCE_END_WAIT_MS)
+      m_clock.bSleepMs(10);
   } else {
     r.eOutcome = ESingleInstance::EndFailed;
     r.nErrorCode = errno;
@@ -145,9 +169,23 @@ SingleInstanceResult CUSBUtility::stEnforceSingleInstance(const char* pszName) {
 }
 
 bool CUSBUtility::bBeginProductionRun(uint64_t ullWaitMs) {
-  return m_RunMarker.bAcquire(m_clock, ullWaitMs);
+  std::lock_guard<std::mutex> l(m_runHoldMutex);
+  if (m_nRunHolds > 0) {
+    ++m_nRunHolds;
+    return true;
+  }
+  if (!m_RunMarker.bAcquire(m_clock, ullWaitMs)) return false;
+  m_nRunHolds = 1;
+  return true;
 }
 
 void CUSBUtility::vEndProductionRun() {
-  m_RunMarker.vRelease();
+  std::lock_guard<std::mutex> l(m_runHoldMutex);
+  if (m_nRunHolds == 0) return;
+  if (--m_nRunHolds == 0) m_RunMarker.vRelease();
+}
+
+bool CUSBUtility::bProductionRunHeld() const {
+  std::lock_guard<std::mutex> l(m_runHoldMutex);
+  return m_nRunHolds > 0;
 }

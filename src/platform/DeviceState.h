@@ -29,6 +29,10 @@ class IDeviceState {
   virtual std::string strSuspendSettingName(const std::string& strHub) const = 0;
 };
 
+// The udev rules that stand in for the filter driver: they grant the operator group access
+// to the target hubs and their bridge disks. The deployment package installs them here.
+constexpr const char* FILTER_DRIVER_RULES_FILE = "/etc/udev/rules.d/70-vlntufdriver.rules";
+
 // The filter driver's state as the walk checks it before recording a hub.
 class IFilterDriverStatus {
  public:

@@ -55,6 +55,14 @@ enum class EFilterResult {
   kLeftBus,  // the hub is no longer on the bus (reset, unplugged); the handle is dead
 };
 
+// What the opened device says it is, from its device descriptor as the host holds it.
+struct FilterDeviceIdentity {
+  uint8_t ucClass = 0;  // bDeviceClass; 0x09 for a hub
+  uint16_t usVID = 0;
+  uint16_t usPID = 0;
+};
+constexpr uint8_t USB_CLASS_HUB = 0x09;
+
 class IFilterDeviceHandle {
  public:
   virtual ~IFilterDeviceHandle() = default;
@@ -68,6 +76,10 @@ class IFilterDeviceHandle {
                                    size_t ulOutLen, size_t* pulTransferred) = 0;
   // The device name this handle was opened with.
   virtual const std::string& strName() const = 0;
+  // Class, vendor and product id of the device this handle opened (whatever now sits at
+  // the name's bus and port path). Does not block and sends no request. False when the
+  // device has left the bus since the handle was opened.
+  virtual bool bGetDeviceIdentity(FilterDeviceIdentity& id) = 0;
 };
 
 // The def-era "invalid handle" value, distinct from a null handle: some callers are handed
@@ -80,8 +92,9 @@ class IFilterDevicePlatform {
   virtual ~IFilterDevicePlatform() = default;
   // Opens a filter device by name. Blocks briefly (device lookup). Returns null when the
   // device does not exist, has left the bus or cannot be opened; then *pstrError (when
-  // given) says why, for example a missing permission, and nFilterLastError() holds the
-  // system's error code. Thread-safe: several workers open different hubs at once.
+  // given) says why, and nFilterLastError() holds the system's error code: EACCES on every
+  // platform when the user may not open the device. Thread-safe: several workers open
+  // different hubs at once.
   virtual std::unique_ptr<IFilterDeviceHandle> pOpen(const std::string& strName, std::string* pstrError = nullptr) = 0;
 };
 

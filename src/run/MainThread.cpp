@@ -30,8 +30,8 @@ bool CRunEngine::bHubPassed(const DevRecord& d) const {
 int CRunEngine::MainThreadFun(std::stop_token st) {
   const MAIN_THREAD_INFO info = m_MainInfo;
   int nResult = 1;
-  // The process-wide run mark: another copy started during the run leaves it alone.
-  const bool bMarked = m_utility.bBeginProductionRun(0);
+  // The run mark Start took: another copy started during the run leaves this one alone.
+  const bool bMarked = m_bRunMarked.exchange(false);
   try {
     // 1.
     vUnRegisterDeviceNotification();
@@ -147,7 +147,9 @@ int CRunEngine::MainThreadFun(std::stop_token st) {
     bOnWindow([this, bFail] { m_view.vSetRunProgressColour(bFail ? RUN_RGB_RED : RUN_RGB_PURE_GREEN); }, st);
     nResult = 0;
   }
-  if (bMarked) m_utility.vEndProductionRun();
+  // Without a window the process ends after the run: the mark stays until it has finished
+  // with the hubs (the safe removal is waited for, every thread joined).
+  if (bMarked && m_bShowGUI != 0) m_utility.vEndProductionRun();
   {
     std::lock_guard<std::mutex> l(m_idleMutex);
     m_bMainRunning = false;

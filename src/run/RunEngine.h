@@ -84,6 +84,7 @@ struct RunTimings {
   uint32_t uAutoPollMs = 500;
   uint32_t uScanTriggerWaitMs = 500;
   uint32_t uScanTimerMs = 80;
+  uint32_t uRunMarkWaitMs = 2000;  // Start: wait for the run mark another copy holds briefly
 };
 
 class CRunEngine {
@@ -151,6 +152,9 @@ class CRunEngine {
   void vCell(int nSlot, int nColumn, const std::string& strText, uint8_t ucColour, std::stop_token st);
   void vExit(int nCode);
   EStartResult eRefuse(const std::string& strWhy);
+  // Takes the run mark for the run Start prepares; on failure the operator is told why.
+  bool bTakeRunMark(std::string& strWhy);
+  void vDropRunMark();
   bool bStartPreChecks(uint8_t& ucTestItemCount, uint8_t& ucFwType);
   uint8_t ucCountTestItems() const;
   bool bHubPassed(const DevRecord& d) const;
@@ -188,6 +192,8 @@ class CRunEngine {
   std::atomic<uint8_t> m_ucRunStatus{0};
   // Run-wide copies taken at Start, read by the workers.
   std::string m_strRunSN;
+  // Start took the run mark; the run thread takes it over.
+  std::atomic<bool> m_bRunMarked{false};
 
   mutable std::mutex m_threadsMutex;
   std::jthread m_pMainThread;

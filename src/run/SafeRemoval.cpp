@@ -31,11 +31,16 @@ void CSafeRemoval::OnBnClickedButtonSafelyRemove() {
     m_list = m_devList;  // this is the window thread: the list is whole here
     m_bRunning = true;
     m_utility.m_bRemovingUSB = true;  // before the thread starts: no scan slips in between
+    // Taken here, while a run that sends the removal still holds the mark. Without it (another
+    // copy holds it) the disks are still taken off the bus in order.
+    m_bMarkHeld = m_utility.bBeginProductionRun(0);
     m_pUSBRemoveThread = std::jthread([this](std::stop_token st) {
       USBRemoveThreadFun(st);
+      if (m_bMarkHeld.exchange(false)) m_utility.vEndProductionRun();
       m_bRunning = false;
     });
   } catch (...) {
+    if (m_bMarkHeld.exchange(false)) m_utility.vEndProductionRun();
     m_bRunning = false;
     m_utility.m_bRemovingUSB = false;
     vDEBUG_ERR_printf("%s:%d: OnBnClickedButtonSafelyRemove: dwErrorCode %d",

@@ -8,6 +8,8 @@
 //
 // The removal works on a copy of the device list taken on the window thread when the button
 // is pressed, so neither a scan nor the end of the program changes the records under it.
+// It holds the run mark while it runs (it is still the run's work when the run sends it),
+// so another copy's start-up never ends the process in the middle of it.
 #pragma once
 
 #include <atomic>
@@ -58,5 +60,6 @@ class CSafeRemoval {
   std::mutex m_mutex;
   std::jthread m_pUSBRemoveThread;
   std::atomic<bool> m_bRunning{false};
+  std::atomic<bool> m_bMarkHeld{false};
   std::atomic<int> m_nFailed{0};
 };

@@ -31,6 +31,34 @@ EStartResult CRunEngine::eRefuse(const std::string& strWhy) {
   return EStartResult::Refused;
 }
 
+bool CRunEngine::bTakeRunMark(std::string& strWhy) {
+  if (m_bRunMarked) return true;
+  // Another copy's start-up holds the mark only for a moment; a run holds it throughout.
+  if (m_utility.bBeginProductionRun(m_timings.uRunMarkWaitMs)) {
+    m_bRunMarked = true;
+    return true;
+  }
+  const uint32_t dwHolder = m_utility.runMarker().dwHolderPid();
+  char sz[700];
+  if (dwHolder != 0)
+    snprintf(sz, sizeof sz,
+             "Production run refused: another copy of MPTool (process %u) holds the run mark [%s] of this "
+             "program folder [%s]",
+             dwHolder, m_utility.runMarker().strPath().c_str(), m_utility.m_szAppPath.c_str());
+  else
+    snprintf(sz, sizeof sz,
+             "Production run refused: the run mark [%s] of this program folder [%s] cannot be taken",
+             m_utility.runMarker().strPath().c_str(), m_utility.m_szAppPath.c_str());
+  strWhy = sz;
+  vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, sz);
+  if (m_bShowGUI != 0) m_utility.ShowProgramMSG(strWhy, MSG_TYPE_ERROR, MB_OK, false);
+  return false;
+}
+
+void CRunEngine::vDropRunMark() {
+  if (m_bRunMarked.exchange(false)) m_utility.vEndProductionRun();
+}
+
 uint8_t CRunEngine::ucCountTestItems() const {
   const INISettings& ini = m_ini.m_pINI;
   int n = 0;
@@ -155,6 +183,12 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
       vDEBUG_ERR_printf("%s:%d: s No Thread [%d/%d] To Run ", L, __LINE__, 0, m_devList.DevNums);
       return eRefuse("None of Velnor device was found!!");
     }
+    // The run mark, before the run's files are written: no hub is touched for a run without
+    // it, and a copy that holds it is never ended by another copy's start-up.
+    {
+      std::string strWhy;
+      if (!bTakeRunMark(strWhy)) return eRefuse(strWhy);
+    }
     // 14.
     if (m_screen.bIdleTimerFirst) ini.ucIdle_timer = 0;
     m_view.vShowPicture(ERunPicture::Pass, false);
@@ -167,6 +201,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
       if (!m_devices.bSetHubConfigInfo(ucFwType)) {
         std::string strWhy = "Invalid Config Type";
         vDEBUG_ERR_printf("%s:%d: vSetHubConfigInfo refused type %d", L, __LINE__, ucFwType);
+        vDropRunMark();
         return eRefuse(strWhy);
       }
       if (m_screen.strFWPath.find("Config_") != std::string::npos) {
@@ -175,6 +210,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
         std::string strWhy = strFormat("Flash image of [%s] could not be built", m_screen.strFWPath);
         vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
         if (m_bShowGUI != 0) m_view.nMessageBox(strWhy, "Error", MB_OK | MB_ICONERROR);
+        vDropRunMark();
         return eRefuse(strWhy);
       }
     }
@@ -208,6 +244,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     return EStartResult::Started;
   } catch (...) {
     vDEBUG_ERR_printf("%s:%d: OnBnClickedButtonStart: dwErrorCode %d", L, __LINE__, errno);
+    if (!m_bMainRunning) vDropRunMark();
     return EStartResult::Refused;
   }
 }

@@ -88,6 +88,7 @@ int nScan(const UtilArgs& args) {
   CVlntUSBDev dev(pPlatform->filterDevices(), filter, clock);
   dev.vSetWalkPlatform(&pPlatform->tree(), &pPlatform->state(), &pPlatform->driver(), &util);
   dev.vSetStorageDriveFinder(&pPlatform->drives());
+  dev.vSetOperatorMessages(CVlntUSBDev::EOperatorMessages::StderrOnly);  // standard output is the answer
   auto pList = std::make_unique<DeviceList>();
   dev.Open(pList.get(), "");
   dev.vTestHandleFromDriverInfo(pList.get());

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "SimHubFixture.h"
@@ -297,4 +298,44 @@ TEST_F(HubOperations, StoppedOperationsEndTheirWaitsAtOnce) {
   EXPECT_EQ(m_dev->VLN318xReset(0, 1, ss.get_token()), -1);  // stopped before the trigger
   EXPECT_EQ(ullNow() - t0, 0u);
   EXPECT_TRUE(m_bench->bPresent(0));
+}
+
+TEST_F(HubOperations, EraseAndDownloadsReachOnlyTheHubTheRecordNames) {
+  auto cfg = arrConfig("SN000777");  // VID 2F7B, PID 6601, PID_U2 6602
+  vWriteImage(vecImage(0x6000));
+  const std::string strImage = m_dir.str() + "/VLNFW_Temp/TempBinData.bin";
+  auto nSent = [this] { return m_rec->vecRequests().size(); };
+  // Another maker's hub sits where the walk recorded ours.
+  ASSERT_NO_FATAL_FAILURE(vLoad(R"("vid": "1234", "pid": "5678", "pid_u2": "5679")"));
+  m_list.dev[0].strVID = "2F7B";
+  m_list.dev[0].strPID = "6601";
+  {
+    LogCapture log;
+    EXPECT_EQ(m_dev->VLN318xBlockErase(0, 0), -1);
+    EXPECT_EQ(m_dev->VLN318xConfigWrite(0, cfg.data(), 0, true), -1);
+    EXPECT_EQ(m_dev->VLN318xFirmwareWrite(0, 0, true, strImage), -1);
+    EXPECT_FALSE(m_dev->bAccessHubConfig(0, 1, cfg.data(), 0, true));
+    EXPECT_EQ(m_dev->vUpdateHubFirmware(0, 0, true), 0);
+    EXPECT_EQ(nSent(), 0u);  // not one request reached it
+    EXPECT_TRUE(log.contains("is not the hub of this record: class 09 VID 1234 PID 5678, recorded VID 2F7B PID 6601"));
+  }
+  // The run's table names what the hub reports after a reset: that one is ours too.
+  m_list.dev[0].ucConfigBlock = cfg;
+  m_list.dev[0].ucConfigBlock[0x86] = 0x78, m_list.dev[0].ucConfigBlock[0x87] = 0x56;
+  m_list.dev[0].ucConfigBlock[0x84] = 0x34, m_list.dev[0].ucConfigBlock[0x85] = 0x12;
+  EXPECT_EQ(m_dev->VLN318xBlockErase(0, 0), 0);
+  EXPECT_GT(nSent(), 0u);
+  // The walk's own record of it.
+  ASSERT_NO_FATAL_FAILURE(vLoad(R"("vid": "1234", "pid": "5678", "pid_u2": "5679")"));
+  m_list.dev[0].strVID = "1234";
+  m_list.dev[0].strPID = "5678";
+  EXPECT_EQ(m_dev->VLN318xConfigWrite(0, cfg.data(), 0, true), 0);
+  // A blank hub (its configuration lost since the walk) is still ours; its USB 2 half too.
+  std::filesystem::remove(m_dir.path() / "hubA.flash");
+  ASSERT_NO_FATAL_FAILURE(vLoad(""));
+  m_list.dev[0].strVID = "2F7B";
+  m_list.dev[0].strPID = "6601";
+  EXPECT_EQ(m_dev->VLN318xFirmwareWrite(0, 0, true, strImage), 0);
+  m_list.dev[0].m_strHubObjectName = m_bench->strDeviceName(0, false);
+  EXPECT_EQ(m_dev->VLN318xBlockErase(0, 0), 0);
 }

@@ -45,6 +45,7 @@ class CRecordingPlatform : public IFilterDevicePlatform {
       return inner->eIoControl(dwCode, pIn, ulInLen, pOut, ulOutLen, pulTransferred);
     }
     const std::string& strName() const override { return inner->strName(); }
+    bool bGetDeviceIdentity(FilterDeviceIdentity& id) override { return inner->bGetDeviceIdentity(id); }
     CRecordingPlatform& owner;
     std::unique_ptr<IFilterDeviceHandle> inner;
   };

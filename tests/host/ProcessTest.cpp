@@ -59,9 +59,11 @@ struct ProcessTest : testing::Test {
   fs::path proc() const { return dir.path() / "proc"; }
   // An entry of the fake process list whose executable is target, serving strHome
   // (this test's program folder unless given).
-  void vAddProcess(uint32_t pid, const std::string& target, std::string strHome = "") {
+  void vAddProcess(uint32_t pid, const std::string& target, std::string strHome = "",
+                   const std::string& strCwd = "") {
     fs::create_directories(proc() / std::to_string(pid));
     fs::create_symlink(target, proc() / std::to_string(pid) / "exe");
+    if (!strCwd.empty()) fs::create_symlink(strCwd, proc() / std::to_string(pid) / "cwd");
     if (strHome.empty()) strHome = dir.str();
     std::ofstream env(proc() / std::to_string(pid) / "environ", std::ios::binary);
     std::string strEnv = "PATH=/usr/bin";
@@ -111,6 +113,75 @@ TEST_F(ProcessTest, OnlyCopiesServingThisProgramFolderCount) {
   EXPECT_EQ(u.GetProcessID("MPTool", 100), 300u);
 }
 
+TEST_F(ProcessTest, CopiesAreCountedByTheRealFolderTheyServe) {
+  const fs::path s5 = dir.path() / "x" / "s5";
+  fs::create_directories(s5);
+  fs::create_directories(dir.path() / "x" / "other");
+  fs::create_directory_symlink(s5, dir.path() / "x" / "link");
+  const std::string x = (dir.path() / "x").string();
+  vAddProcess(100, "/opt/line/MPTool", x + "/./s5");
+  vAddProcess(200, "/opt/line/MPTool", x + "/link/");
+  vAddProcess(300, "/opt/line/MPTool", ".", s5.string());   // relative: its working folder
+  vAddProcess(400, "/opt/line/MPTool", ".", x + "/other");  // the same text, another folder
+  vAddProcess(500, "/opt/line/MPTool", "s5", x);
+  vAddProcess(600, "/opt/line/MPTool", ".");  // working folder unknown: not ours
+  vAddProcess(700, "/opt/line/MPTool", x + "/other/../s5");
+  auto o = opts();
+  o.strAppPath = x + "/link/./";
+  CUSBUtility u(clock, o);
+  EXPECT_EQ(u.m_szAppPath, s5.string());
+  EXPECT_EQ(u.DetectProcess("MPTool"), 5);
+  EXPECT_EQ(u.GetProcessID("MPTool", 100), 200u);
+  // the run mark is the real folder's too
+  USBUtilityOptions a, b;
+  a.strAppPath = x + "/./s5";
+  b.strAppPath = x + "/link";
+  EXPECT_EQ(CUSBUtility(clock, a).runMarker().strPath(), CUSBUtility(clock, b).runMarker().strPath());
+  EXPECT_EQ(CUSBUtility(clock, a).runMarker().strPath(), CRunMarker::strDefaultPath(s5.string()));
+}
+
+TEST_F(ProcessTest, RunMarksThatNoLiveProcessHoldsAreRemoved) {
+  const std::string strStale = (dir.path() / "MPTool.00000000000000aa.run.lock").string();
+  const std::string strHeld = (dir.path() / "MPTool.00000000000000bb.run.lock").string();
+  dir.write("MPTool.00000000000000aa.run.lock", "99999999\n");  // its holder died
+  dir.write("notes.run.lock", "");                              // not a run mark
+  CRunMarker held(strHeld);
+  ASSERT_TRUE(held.bAcquire(clock));
+  EXPECT_EQ(CRunMarker::nRemoveStaleMarks(dir.str()), 1);
+  EXPECT_FALSE(fs::exists(strStale));
+  EXPECT_TRUE(fs::exists(strHeld));
+  EXPECT_TRUE(fs::exists(dir.path() / "notes.run.lock"));
+  held.vRelease();  // a holder that lets go leaves nothing behind
+  EXPECT_FALSE(fs::exists(strHeld));
+  // the start-up rule sweeps the folder of its own mark, and that mark itself
+  dir.write("MPTool.00000000000000cc.run.lock", "1\n");
+  dir.write("run.lock", "1\n");
+  CUSBUtility u(clock, opts());
+  u.stEnforceSingleInstance("MPTool");
+  EXPECT_FALSE(fs::exists(dir.path() / "MPTool.00000000000000cc.run.lock"));
+  EXPECT_FALSE(fs::exists(dir.path() / "run.lock"));
+}
+
+TEST_F(ProcessTest, RunMarkHoldsAreCountedAndAnotherCopyWaitsForTheLast) {
+  CUSBUtility u(clock, opts());
+  CRunMarker other((dir.path() / "run.lock").string());
+  ASSERT_TRUE(u.bBeginProductionRun(0));  // the run
+  ASSERT_TRUE(u.bBeginProductionRun(0));  // the safe removal it sends
+  u.vEndProductionRun();                  // the run thread ends first
+  EXPECT_TRUE(u.bProductionRunHeld());
+  EXPECT_FALSE(other.bAcquire(clock));
+  u.vEndProductionRun();
+  u.vEndProductionRun();  // one too many changes nothing
+  EXPECT_FALSE(u.bProductionRunHeld());
+  EXPECT_TRUE(other.bAcquire(clock));
+  // a copy whose run starts while another copy's start-up holds the mark does not get it
+  EXPECT_FALSE(u.bBeginProductionRun(200));
+  EXPECT_FALSE(u.bProductionRunHeld());
+  other.vRelease();
+  EXPECT_TRUE(u.bBeginProductionRun(0));
+  u.vEndProductionRun();
+}
+
 TEST_F(ProcessTest, RunMarksOfDifferentProgramFoldersAreApart) {
   EXPECT_NE(CRunMarker::strDefaultPath("/srv/a"), CRunMarker::strDefaultPath("/srv/b"));
   EXPECT_EQ(CRunMarker::strDefaultPath("/srv/a"), CRunMarker::strDefaultPath("/srv/a"));
@@ -154,7 +225,8 @@ TEST_F(ProcessTest, SingleInstanceEndsTheStaleCopyAndNeverItself) {
   EXPECT_EQ(r.iProcessCount, 2);
   EXPECT_EQ(r.dwProcessID, static_cast<uint32_t>(stale.pid()));
   EXPECT_TRUE(stale.bEndedBy(SIGTERM));
-  // the rule released the mark it held while ending the copy
+  // the rule released the mark it held while ending the copy, and left no file
+  EXPECT_FALSE(fs::exists(dir.path() / "run.lock"));
   EXPECT_TRUE(u.bBeginProductionRun(0));
   u.vEndProductionRun();
 }

@@ -2,6 +2,7 @@
 // scripted hubs. Window-mode cases press Start on the test's own window thread after a scan
 // made there; command-line cases run the whole scan, auto mode and Start.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "RunTestRig.h"
 
@@ -237,6 +238,55 @@ TEST_F(RunStartTest, CommandLineSerialIsNotSaved) {
   e.m_strCmdLineSN = "0000000000F0";
   EXPECT_EQ(nRunWith(e, [](RunScreen& s) { s.strSerialNumber = "0000000000F0"; }), EXIT_RUN_PASSED);
   EXPECT_EQ(tmp.read("vlnhub.ini").find("serial_number="), std::string::npos);
+}
+
+// ---- the run mark ----
+
+TEST_F(RunStartTest, StartMeetingAnotherCopysRunMarkRefusesBeforeAnyHubIsTouched) {
+  // Another copy's start-up holds the mark just as this copy's run starts.
+  CRunMarker probe(tmp.str() + "/run.mark");
+  ASSERT_TRUE(probe.bAcquire(clock));
+  {
+    CRunEngine e(*util, ini, list, *dev, view, loop, clock);
+    EXPECT_EQ(nRunWith(e, [](RunScreen&) {}), EXIT_START_REFUSED);
+  }
+  EXPECT_NE(strMsg().find("Production run refused: another copy of MPTool (process " +
+                          std::to_string(getpid()) + ") holds the run mark [" + tmp.str() + "/run.mark]"),
+            std::string::npos)
+      << strMsg();
+  EXPECT_EQ(dev->nImageBuilds, 0);
+  EXPECT_TRUE(dev->resetOrder.empty());
+  EXPECT_FALSE(util->bProductionRunHeld());
+  // window mode: a box says it, and a later Start runs once the mark is free
+  CRunEngine e(*util, ini, list, *dev, view, loop, clock);
+  vScanHere(e);
+  EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Refused);
+  EXPECT_TRUE(view.bBoxContains("Production run refused"));
+  EXPECT_FALSE(e.bRunThreadExists());
+  probe.vRelease();
+  EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Started);
+  EXPECT_FALSE(probe.bAcquire(clock));  // the run holds it
+  vFinish(e);
+  EXPECT_FALSE(util->bProductionRunHeld());
+  EXPECT_TRUE(probe.bAcquire(clock));
+}
+
+TEST_F(RunStartTest, WithoutAWindowTheRunMarkStaysUntilTheProcessHasDone) {
+  ini.m_pINI.ucConfig_Check = 0;
+  {
+    CRunEngine e(*util, ini, list, *dev, view, loop, clock);
+    EXPECT_EQ(nRunWith(e, [](RunScreen&) {}), EXIT_RUN_PASSED);
+  }  // every thread of the run has ended
+  CRunMarker other(tmp.str() + "/run.mark");
+  EXPECT_TRUE(util->bProductionRunHeld());
+  EXPECT_FALSE(other.bAcquire(clock));
+  util.reset();  // the process ends
+  EXPECT_FALSE(std::filesystem::exists(tmp.str() + "/run.mark"));
+  EXPECT_TRUE(other.bAcquire(clock));
+  USBUtilityOptions o;
+  o.strAppPath = tmp.str();
+  o.strRunMarkerPath = tmp.str() + "/other.mark";
+  util = std::make_unique<CUSBUtility>(clock, o);  // for the fixture's tear-down
 }
 
 // ---- result table ----

@@ -122,3 +122,19 @@ TEST(SafeRemoval, EndsAtItsNextWaitWhenTheProgramEnds) {
   EXPECT_FALSE(rb.utility->m_bRemovingUSB.load());
   EXPECT_FALSE(rb.bridge("hubB").bDisconnected());
 }
+
+TEST(SafeRemoval, HoldsTheRunMarkUntilItHasFinished) {
+  RemovalBench rb;
+  ASSERT_TRUE(rb.removal);
+  rb.vRecord(0, 0);
+  CRunMarker other(rb.tmp.str() + "/run.mark");
+  ASSERT_TRUE(rb.utility->bBeginProductionRun(0));  // the run that sends the removal
+  rb.removal->OnBnClickedButtonSafelyRemove();
+  rb.utility->vEndProductionRun();  // the run thread ends before the removal does
+  // the removal's last step waits for the window thread, which has not run yet
+  EXPECT_TRUE(rb.removal->bRemoving());
+  EXPECT_FALSE(other.bAcquire(rb.bench->clock()));
+  ASSERT_TRUE(rb.bFinish());
+  EXPECT_FALSE(rb.utility->bProductionRunHeld());
+  EXPECT_TRUE(other.bAcquire(rb.bench->clock()));
+}

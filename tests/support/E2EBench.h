@@ -19,6 +19,7 @@ struct E2EHub {
   std::string strStorage;            // "storage" object text, or empty
   std::string strFaults;             // "faults" array text, or empty
   int nPlugAtMs = 0;                 // > 0: plugged in at this tool time, absent before
+  std::string strPermission;         // "denied": the user may not open the hub; empty: granted
 };
 
 inline E2EHub stE2EHub(const std::string& strName, const std::string& strOn, int nPort, bool bUsb3 = true) {
@@ -51,6 +52,7 @@ inline std::string strE2EBenchJson(const std::vector<std::string>& controllers, 
     if (!h.strStorage.empty()) b << ", \"storage\": " << h.strStorage;
     if (!h.strFaults.empty()) b << ", \"faults\": " << h.strFaults;
     if (h.nPlugAtMs > 0) b << ", \"plug_at_ms\": " << h.nPlugAtMs;
+    if (!h.strPermission.empty()) b << ", \"permission\": \"" << h.strPermission << "\"";
     b << "}";
   }
   b << "]}";

@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include "host/IMessageView.h"
 
 #include "BenchRig.h"
 #include "support/LogCapture.h"
@@ -221,6 +225,51 @@ TEST(Walk, HubNotAnsweringChipIdIsNotRecordedButTheHubsBehindItAre) {
   EXPECT_EQ(r.list.drv[1].DriverName, "2-1.4");
   EXPECT_EQ(r.list.DevNums, 1);
   EXPECT_TRUE(log.contains("bVLNHubGetDeviceDescriptor() Fail , strRootHubName=usb1,ulPortIndex =1"));
+}
+
+// Records the operator's boxes.
+struct BoxView : IMessageView {
+  std::mutex m;
+  std::vector<std::string> boxes;
+  int nMessageBox(const std::string& strText, const std::string&, uint32_t) override {
+    std::lock_guard<std::mutex> l(m);
+    boxes.push_back(strText);
+    return IDOK;
+  }
+};
+
+TEST(Walk, RefusedPermissionIsToldToTheOperatorOncePerDeviceAndTheScanGoesOn) {
+  BenchRig r;
+  r.vController("xhci0");
+  r.hub("locked", "xhci0", 1).bPermissionDenied = true;
+  r.hub("open", "xhci0", 2);
+  SimHubSpec& blank = r.hub("blank", "xhci0", 3, false);  // no strings: already the language table is refused
+  blank.bPermissionDenied = true;
+  blank.strManufacturer = blank.strProduct = blank.strSerial = "";
+  ASSERT_TRUE(r.bStart());
+  BoxView view;
+  r.util->vSetMessageView(&view);
+  ASSERT_EQ(r.nScan(), 0);
+  ASSERT_EQ(r.list.DevNums, 1);  // the hub the user may open is found
+  EXPECT_EQ(r.list.dev[0].m_strHubObjectName, "usb:2-2");
+  const std::string strTail =
+      "] was refused. Install the udev rules \"/etc/udev/rules.d/70-vlntufdriver.rules\" that grant the operator "
+      "group access to the hubs, then replug the hub.";
+  EXPECT_EQ(view.boxes, (std::vector<std::string>{"Permission to open the hub [usb:1-1" + strTail,
+                                                  "Permission to open the hub [usb:1-3" + strTail,
+                                                  "Permission to open the hub [usb:2-1" + strTail}));
+  // later scans meet the same devices and stay quiet
+  ASSERT_EQ(r.nScan(), 0);
+  EXPECT_EQ(view.boxes.size(), 3u);
+  // an open that the walk did not make is refused the same way, once
+  DeviceList list;
+  list.m_DriverNum = 1;
+  list.dev[0].m_strHubObjectName = "usb:1-1";
+  r.dev->vSetDevList(&list);
+  uint8_t v = 0;
+  EXPECT_EQ(r.dev->VLN318xAccessRegister(0, &v, 1, 0x5820, false), -4);
+  EXPECT_EQ(view.boxes.size(), 3u);
+  r.util->vSetMessageView(nullptr);
 }
 
 TEST(Walk, NonHubDevicesArePassedOver) {

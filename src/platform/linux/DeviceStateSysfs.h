@@ -45,7 +45,7 @@ class CDeviceStateSysfs : public IDeviceState {
 // scripts' job, so nInstall reports ENOSYS.
 class CFilterDriverStatusLinux : public IFilterDriverStatus {
  public:
-  explicit CFilterDriverStatusLinux(std::string strRulesFile = "/etc/udev/rules.d/70-vlntufdriver.rules")
+  explicit CFilterDriverStatusLinux(std::string strRulesFile = FILTER_DRIVER_RULES_FILE)
       : m_strRulesFile(std::move(strRulesFile)) {}
   bool bIsRegistered() override;
   int nInstall() override;

@@ -2,6 +2,7 @@
 
 #include <libusb-1.0/libusb.h>
 
+#include <cerrno>
 #include <cstring>
 
 EFilterResult eMapLibusbResult(int nResult) {
@@ -49,6 +50,15 @@ class CLibusbFilterDeviceHandle : public IFilterDeviceHandle {
     return e;
   }
   const std::string& strName() const override { return m_strName; }
+  bool bGetDeviceIdentity(FilterDeviceIdentity& id) override {
+    // libusb keeps the descriptor of the device it opened: no transfer
+    libusb_device_descriptor d{};
+    if (libusb_get_device_descriptor(libusb_get_device(m_pHandle), &d) != 0) return false;
+    id.ucClass = d.bDeviceClass;
+    id.usVID = d.idVendor;
+    id.usPID = d.idProduct;
+    return true;
+  }
 
  private:
   libusb_device_handle* m_pHandle;
@@ -86,6 +96,7 @@ std::unique_ptr<IFilterDeviceHandle> CLibusbFilterDevicePlatform::pOpen(const st
   libusb_device_handle* h = nullptr;
   int rc = found ? libusb_open(found, &h) : LIBUSB_ERROR_NOT_FOUND;
   libusb_free_device_list(list, 1);
-  if (rc != 0) return vFail(rc, strLibusbOpenError(strName, rc));
+  // A refused permission carries the same code on every platform: the caller tells the operator.
+  if (rc != 0) return vFail(rc == LIBUSB_ERROR_ACCESS ? EACCES : rc, strLibusbOpenError(strName, rc));
   return std::make_unique<CLibusbFilterDeviceHandle>(h, strName);
 }

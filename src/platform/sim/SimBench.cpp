@@ -170,6 +170,16 @@ bool CSimBench::bOpenSession(int h, uint64_t& ullSession) {
   return b;
 }
 
+bool CSimBench::bDeviceIdentity(int h, uint64_t ullSession, bool bSuperSpeed, FilterDeviceIdentity& id) {
+  uint64_t ullNow = 0;
+  if (!bOpenSession(h, ullNow) || ullNow != ullSession) return false;
+  SimHubIdentity s = stIdentity(h);
+  id.ucClass = USB_CLASS_HUB;
+  id.usVID = s.usVID;
+  id.usPID = bSuperSpeed ? s.usPID : s.usPIDU2;
+  return true;
+}
+
 EFilterResult CSimBench::eTransfer(int h, uint64_t ullSession, bool bSuperSpeed, const UsbControlSetup& s, uint8_t* pOut,
                                    size_t* pulTransferred) {
   SimChipEvents ev;

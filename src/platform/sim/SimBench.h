@@ -78,6 +78,8 @@ class CSimBench {
 
   // Used by the simulated filter device.
   bool bOpenSession(int h, uint64_t& ullSession);
+  // The device descriptor's class, VID and PID of one half, false once the session is over.
+  bool bDeviceIdentity(int h, uint64_t ullSession, bool bSuperSpeed, FilterDeviceIdentity& id);
   EFilterResult eTransfer(int h, uint64_t ullSession, bool bSuperSpeed, const UsbControlSetup& s, uint8_t* pOut,
                           size_t* pulTransferred);
 

@@ -140,6 +140,11 @@ void vParse(const std::string& strText_, const std::string& strBaseDir, SimBench
       if (!h["suspended"].is_boolean()) vThrow(what + ".suspended must be true or false");
       hs.bSuspended = h["suspended"].get<bool>();
     }
+    if (h.contains("permission")) {
+      const std::string strPerm = h["permission"].is_string() ? h["permission"].get<std::string>() : "";
+      if (strPerm != "granted" && strPerm != "denied") vThrow(what + ".permission must be \"granted\" or \"denied\"");
+      hs.bPermissionDenied = strPerm == "denied";
+    }
     if (h.contains("plug_at_ms"))
       hs.uPlugAtMs = static_cast<uint32_t>(ullNumber(h["plug_at_ms"], what + ".plug_at_ms", 0, 86400000));
     if (h.contains("reset_ms")) hs.uResetMs = static_cast<uint32_t>(ullNumber(h["reset_ms"], what + ".reset_ms", 0, 600000));

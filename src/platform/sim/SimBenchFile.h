@@ -53,6 +53,7 @@ struct SimHubSpec {
   std::array<uint8_t, 6> ucVersion{};         // version area when the flash holds no firmware
   std::string strFlash;                       // absolute path
   bool bSuspended = false;
+  bool bPermissionDenied = false;             // opening the hub is refused (no udev rule)
   uint32_t uResetMs = 1000;                   // time off the bus after a CPU reset
   uint32_t uEraseMs = 200;                    // time of one erase phase
   uint32_t uPlugAtMs = 0;                     // > 0: absent at load, plugged in at this tool time

@@ -19,6 +19,9 @@ class CSimFilterDeviceHandle : public IFilterDeviceHandle {
     return m_bench.eTransfer(m_nHub, m_ullSession, m_bSuperSpeed, s, pOut, pulTransferred);
   }
   const std::string& strName() const override { return m_strName; }
+  bool bGetDeviceIdentity(FilterDeviceIdentity& id) override {
+    return m_bench.bDeviceIdentity(m_nHub, m_ullSession, m_bSuperSpeed, id);
+  }
 
  private:
   CSimBench& m_bench;
@@ -32,6 +35,11 @@ class CSimFilterDeviceHandle : public IFilterDeviceHandle {
 std::unique_ptr<IFilterDeviceHandle> CSimFilterDevicePlatform::pOpen(const std::string& strName, std::string* pstrError) {
   bool bSS = false;
   int h = m_bench.nResolveName(strName, bSS);
+  if (h >= 0 && m_bench.hubSpec(h).bPermissionDenied) {
+    vSetFilterLastError(EACCES);
+    if (pstrError) *pstrError = "no permission to open " + strName;
+    return nullptr;
+  }
   uint64_t ullSession = 0;
   if (h < 0 || !m_bench.bOpenSession(h, ullSession)) {
     vSetFilterLastError(ENODEV);

@@ -356,6 +356,11 @@ int CSimUsbTree::nGetStringDescriptor(const std::string& strHub, uint32_t ulPort
     auto it = m_mapQuirks.find(child.nHub);
     if (it != m_mapQuirks.end()) q = it->second;
   }
+  // Without permission only what the kernel read for everybody is there (the strings it
+  // keeps); the chip-identification string needs the device opened.
+  if (m_bench.hubSpec(child.nHub).bPermissionDenied &&
+      (ucIndex == 0xFF || (ucIndex == 0 && id.strManufacturer.empty() && id.strProduct.empty() && id.strSerial.empty())))
+    return EACCES;
   if (ucIndex == 0) {
     vecOut = vecMakeLanguageDescriptor(0x0409, usLength);
   } else if (ucIndex == 0xFF) {
