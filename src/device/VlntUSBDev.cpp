@@ -46,7 +46,8 @@ std::vector<FilterDeviceIdentity> CVlntUSBDev::vecExpectedIdentities(int n) cons
   // the run's table, once built: what the hub reports after its reset, either half
   const auto& t = r.ucConfigBlock;
   bool bBuilt = false;
-  for (uint8_t ucType = 0; ucType <= 3; ++ucType) bBuilt |= optConfigSignature(ucType) == t[CFG_OFS_SIGNATURE];
+  for (uint8_t ucType = 0; ucType <= 3; ++ucType)
+    bBuilt |= optConfigSignature(ucType) == t[CFG_OFS_SIGNATURE];
   if (bBuilt) {
     const uint16_t usVID = static_cast<uint16_t>(t[CFG_OFS_VID] | (t[CFG_OFS_VID + 1] << 8));
     vAdd(usVID, static_cast<uint16_t>(t[CFG_OFS_PID] | (t[CFG_OFS_PID + 1] << 8)));
@@ -66,15 +67,18 @@ std::unique_ptr<IFilterDeviceHandle> CVlntUSBDev::pOpenRecordedHub(int n, std::s
   if (!h) return h;
   FilterDeviceIdentity id;
   if (!h->bGetDeviceIdentity(id)) {
-    vDEBUG_ERR_printf("%s:%d: Dev[%d] [%s] left the bus before its identity was read", L, __LINE__, n, name.c_str());
+    vDEBUG_ERR_printf("%s:%d: Dev[%d] [%s] left the bus before its identity was read", L, __LINE__, n,
+                      name.c_str());
     vSetFilterLastError(ENODEV);
     return nullptr;
   }
   for (const FilterDeviceIdentity& e : vecExpectedIdentities(n))
     if (id.ucClass == e.ucClass && id.usVID == e.usVID && id.usPID == e.usPID) return h;
-  vDEBUG_ERR_printf("%s:%d: Dev[%d] [%s] is not the hub of this record: class %02X VID %04X PID %04X, recorded VID %s PID %s",
-                    L, __LINE__, n, name.c_str(), id.ucClass, id.usVID, id.usPID, m_pDevList->dev[n].strVID.c_str(),
-                    m_pDevList->dev[n].strPID.c_str());
+  vDEBUG_ERR_printf(
+      "%s:%d: Dev[%d] [%s] is not the hub of this record: class %02X VID %04X PID %04X, recorded VID %s PID "
+      "%s",
+      L, __LINE__, n, name.c_str(), id.ucClass, id.usVID, id.usPID, m_pDevList->dev[n].strVID.c_str(),
+      m_pDevList->dev[n].strPID.c_str());
   vSetFilterLastError(ENODEV);
   return nullptr;
 }
@@ -93,5 +97,6 @@ void CVlntUSBDev::vReportPermissionRefused(const std::string& strDevice) {
     std::fflush(stderr);
   }
   if (m_eMessages != EOperatorMessages::StderrOnly && m_walk.pUtility)
-    m_walk.pUtility->ShowProgramMSG(strText, MSG_TYPE_ERROR, MB_OK, m_eMessages == EOperatorMessages::FileAndStderr);
+    m_walk.pUtility->ShowProgramMSG(strText, MSG_TYPE_ERROR, MB_OK,
+                                    m_eMessages == EOperatorMessages::FileAndStderr);
 }

@@ -317,7 +317,8 @@ TEST_F(HubOperations, EraseAndDownloadsReachOnlyTheHubTheRecordNames) {
     EXPECT_FALSE(m_dev->bAccessHubConfig(0, 1, cfg.data(), 0, true));
     EXPECT_EQ(m_dev->vUpdateHubFirmware(0, 0, true), 0);
     EXPECT_EQ(nSent(), 0u);  // not one request reached it
-    EXPECT_TRUE(log.contains("is not the hub of this record: class 09 VID 1234 PID 5678, recorded VID 2F7B PID 6601"));
+    EXPECT_TRUE(log.contains(
+        "is not the hub of this record: class 09 VID 1234 PID 5678, recorded VID 2F7B PID 6601"));
   }
   // The run's table names what the hub reports after a reset: that one is ours too.
   m_list.dev[0].ucConfigBlock = cfg;

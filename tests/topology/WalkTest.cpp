@@ -5,9 +5,8 @@
 #include <mutex>
 #include <vector>
 
-#include "host/IMessageView.h"
-
 #include "BenchRig.h"
+#include "host/IMessageView.h"
 #include "support/LogCapture.h"
 
 namespace {
@@ -253,7 +252,8 @@ TEST(Walk, RefusedPermissionIsToldToTheOperatorOncePerDeviceAndTheScanGoesOn) {
   ASSERT_EQ(r.list.DevNums, 1);  // the hub the user may open is found
   EXPECT_EQ(r.list.dev[0].m_strHubObjectName, "usb:2-2");
   const std::string strTail =
-      "] was refused. Install the udev rules \"/etc/udev/rules.d/70-vlntufdriver.rules\" that grant the operator "
+      "] was refused. Install the udev rules \"/etc/udev/rules.d/70-vlntufdriver.rules\" that grant the "
+      "operator "
       "group access to the hubs, then replug the hub.";
   EXPECT_EQ(view.boxes, (std::vector<std::string>{"Permission to open the hub [usb:1-1" + strTail,
                                                   "Permission to open the hub [usb:1-3" + strTail,

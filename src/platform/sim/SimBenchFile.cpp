@@ -142,7 +142,8 @@ void vParse(const std::string& strText_, const std::string& strBaseDir, SimBench
     }
     if (h.contains("permission")) {
       const std::string strPerm = h["permission"].is_string() ? h["permission"].get<std::string>() : "";
-      if (strPerm != "granted" && strPerm != "denied") vThrow(what + ".permission must be \"granted\" or \"denied\"");
+      if (strPerm != "granted" && strPerm != "denied")
+        vThrow(what + ".permission must be \"granted\" or \"denied\"");
       hs.bPermissionDenied = strPerm == "denied";
     }
     if (h.contains("plug_at_ms"))

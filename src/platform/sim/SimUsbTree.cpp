@@ -359,7 +359,8 @@ int CSimUsbTree::nGetStringDescriptor(const std::string& strHub, uint32_t ulPort
   // Without permission only what the kernel read for everybody is there (the strings it
   // keeps); the chip-identification string needs the device opened.
   if (m_bench.hubSpec(child.nHub).bPermissionDenied &&
-      (ucIndex == 0xFF || (ucIndex == 0 && id.strManufacturer.empty() && id.strProduct.empty() && id.strSerial.empty())))
+      (ucIndex == 0xFF ||
+       (ucIndex == 0 && id.strManufacturer.empty() && id.strProduct.empty() && id.strSerial.empty())))
     return EACCES;
   if (ucIndex == 0) {
     vecOut = vecMakeLanguageDescriptor(0x0409, usLength);
