@@ -121,7 +121,8 @@ TEST(E2ECopies, AHubThatMayNotBeOpenedIsNamedOnceWhileTheRunWaits) {
       "replug the hub.";
   ASSERT_TRUE(copy.bLogged("MPTool: " + strText)) << copy.strLog();  // standard error
   ASSERT_TRUE(copy.bLogged("Permission to open the hub [usb:1-1]"));
-  for (int i = 0; i < 2000 && strReadFile(home.path() / "ProgramMSG.txt").find("[usb:1-1]") == std::string::npos; ++i)
+  for (int i = 0;
+       i < 2000 && strReadFile(home.path() / "ProgramMSG.txt").find("[usb:1-1]") == std::string::npos; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   const std::string strMsg = strReadFile(home.path() / "ProgramMSG.txt");
   EXPECT_NE(strMsg.find(strText + "\r\n"), std::string::npos) << strMsg;
