@@ -137,7 +137,11 @@ struct DeviceList {
   std::array<DevRecord, MAX_DEV_RECORDS> dev{};
   uint8_t m_MaxHubDepth = 0;
   uint8_t ucReMarkedDepth = 0;  // largest depth among halves recognised by the identity mark
-  uint8_t m_DriverNum = 0;      // hub entries in use, 0..15
+  uint8_t m_DriverNum = 0;      // hub entries in use, 0..MAX_DRIVER_USED
+  // Hub entries of the last scan that a failed request kept from being identified (not
+  // opened, mark not read or not written, registers not read): that scan's records are in
+  // doubt, and a scan again may find what this one missed.
+  uint8_t ucUnidentified = 0;
   std::array<DriverInfo, MAX_DRIVER_INFO> drv{};
   std::string m_strFWName;      // short name of the run's firmware file
   std::string strTargetVID;     // treated like "2F7B" by the walk's idle check

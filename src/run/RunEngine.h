@@ -80,6 +80,8 @@ struct RunTimings {
   uint32_t uReturnTimeoutMs = 20000;  // hub back on its port after the reset
   uint32_t uReturnPollMs = 100;
   uint32_t uRescanWaitMs = 500;
+  uint32_t uScanRetryMs = 500;  // pause before a scan that could not identify a hub looks again
+  uint32_t uScanRetries = 3;    // that many times at most
   uint32_t uNotifyWaitMs = 1000;
   uint32_t uAutoPollMs = 500;
   uint32_t uScanTriggerWaitMs = 500;

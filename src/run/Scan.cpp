@@ -17,6 +17,7 @@ void vTakeScan(DeviceList& to, const DeviceList& from) {
   to.m_MaxHubDepth = from.m_MaxHubDepth;
   to.ucReMarkedDepth = from.ucReMarkedDepth;
   to.m_DriverNum = from.m_DriverNum;
+  to.ucUnidentified = from.ucUnidentified;
   to.drv = from.drv;
   to.strTargetVID = from.strTargetVID;
 }
@@ -196,6 +197,15 @@ bool CRunEngine::vScanUSBPort(std::stop_token st, bool bRunRescan) {
     scan.ucSkipWalk = 0;
     // 3.
     m_devices.bScanUSB(scan, ini);
+    // A hub entry that a failed request kept from being identified: no device event will
+    // come for a hub that is already there, so look again (a few times, after a pause)
+    // before the result stands.
+    for (uint32_t uTry = 1; scan.ucUnidentified != 0 && uTry <= m_timings.uScanRetries; ++uTry) {
+      vDEBUG_MSG_printf("%s:%d: vScanUSBPort: %d hub entries not identified, scan again [%u/%u]", LS,
+                        __LINE__, scan.ucUnidentified, uTry, m_timings.uScanRetries);
+      if (!m_clock.bSleepMs(m_timings.uScanRetryMs, st)) return true;
+      m_devices.bScanUSB(scan, ini);
+    }
     m_bWalkActive = false;
     int nDevNums = 0;
     uint8_t ucAuto = 0;

@@ -491,6 +491,57 @@ TEST(Ident, SuperSpeedHalfFirstAndAHalfWithAnotherRelease) {
   EXPECT_EQ(r.list.dev[0].strUSBText, "U2.1");
 }
 
+// One failed register read anywhere in a scan of one USB 3 hub: wherever it makes the records
+// wrong (no record, a second record for the other half, a misread firmware type), the scan
+// says it could not identify a hub entry; a scan after the fault is right again.
+TEST(Ident, AFailedRequestThatSpoilsTheRecordsIsCountedAsUnidentified) {
+  struct Seen {
+    int nDevNums;
+    std::string strObject;
+    uint8_t ucType, ucPackage;
+    bool operator==(const Seen&) const = default;
+  };
+  auto stSeen = [](const DeviceList& l) {
+    return Seen{l.DevNums, l.dev[0].m_strHubObjectName, l.dev[0].ucFWType, l.dev[0].m_ucHubBondingOption};
+  };
+  auto vHub = [](BenchRig& r) -> SimHubSpec& {
+    r.vController("xhci0");
+    SimHubSpec& h = r.hub("hubA", "xhci0", 1);
+    h.mapRegisters[0x5820] = 0x31;
+    h.mapRegisters[0x5821] = 0x02;
+    return h;
+  };
+  BenchRig ref;
+  vHub(ref);
+  ASSERT_TRUE(ref.bStart());
+  ASSERT_EQ(ref.nScan(), 0);
+  const Seen good = stSeen(ref.list);
+  ASSERT_EQ(good.nDevNums, 1);
+  EXPECT_EQ(ref.list.ucUnidentified, 0);
+  int nSpoiled = 0;
+  for (uint32_t uOcc = 1; uOcc <= 24; ++uOcc) {
+    BenchRig r;
+    SimFaultSpec f;
+    f.eKind = ESimFaultKind::kFail;
+    f.nRequestCode = 0x52;
+    f.uOccurrence = uOcc;
+    f.uCount = 1;
+    vHub(r).vecFaults.push_back(f);
+    ASSERT_TRUE(r.bStart());
+    // The read may fall into the first scan or the second; by the third it has struck.
+    for (int nScan = 0; nScan < 2; ++nScan) {
+      r.nScan();
+      if (stSeen(r.list) == good) continue;
+      ++nSpoiled;
+      EXPECT_GT(r.list.ucUnidentified, 0) << "read " << uOcc << ", scan " << nScan + 1;
+    }
+    r.nScan();
+    EXPECT_TRUE(stSeen(r.list) == good) << "read " << uOcc;
+    EXPECT_EQ(r.list.ucUnidentified, 0) << "read " << uOcc;
+  }
+  EXPECT_GE(nSpoiled, 2);  // the mark read of the second half and the type read at least
+}
+
 TEST(Ident, ClearGivesEveryRecordItsFreeValues) {
   BenchRig r;
   r.vController("xhci0");
@@ -504,7 +555,9 @@ TEST(Ident, ClearGivesEveryRecordItsFreeValues) {
   r.list.dev[2].results.ucUpdateResult = 1;
   r.list.m_dwPassCount = 7;
   r.dev->m_pDevList = &r.list;
+  r.list.ucUnidentified = 2;
   r.dev->vClearPrivateData();
+  EXPECT_EQ(r.list.ucUnidentified, 0);
   EXPECT_EQ(r.list.DevNums, 0);
   EXPECT_EQ(r.list.m_DriverNum, 0);
   EXPECT_EQ(r.list.m_MaxHubDepth, 0);
