@@ -159,6 +159,8 @@ class CRunEngine {
   bool bEnterResetLock(std::stop_token st);
   bool bResetTurn(int nSlot) const;
   int nSettledCount() const;
+  // True when the hub answers on its port path again within the return time-out.
+  bool bWaitHubBack(std::stop_token st, int nSlot, HubIdentity& id);
   bool bDescriptorCheck(std::stop_token st, int nSlot);
   void vStopThread(std::jthread& t);
   // Worker states change through here (and a released reset lock is announced here), so
