@@ -174,6 +174,8 @@ class CRunEngine {
   enum class EWait { Stopped, Changed, Elapsed };
   EWait eWaitStateChange(uint64_t ullMs, uint64_t ullSeen, std::stop_token st);
   void vFinishRun(std::stop_token st);
+  // After the run's rescan (window thread): results back onto the hubs they belong to.
+  void vRestoreRunResults(const MAIN_THREAD_INFO& info, std::array<DevRecord, MAX_DEV_RECORDS>& logged);
   void vTimerFun(std::stop_token st);
 
   CUSBUtility& m_utility;
@@ -210,6 +212,7 @@ class CRunEngine {
   std::vector<std::stop_source*> m_stateWaiters;
 
   std::atomic<bool> m_bMainRunning{false};
+  std::atomic<bool> m_bRunStarted{false};  // a run thread has run in this process
   // A walk of the USB tree is under way; a run waits for it before its workers start.
   std::atomic<bool> m_bWalkActive{false};
   std::mutex m_walkMutex;

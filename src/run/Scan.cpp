@@ -274,8 +274,10 @@ int CRunEngine::AutoThreadFun(std::stop_token st) {
               },
               st))
         break;
+      // A window-less process makes one run; its end ends the process.
+      const bool bRunStarted = bRunThreadExists() || (m_bShowGUI == 0 && m_bRunStarted);
       if (nDevNums != 0 && nDevNums == ucWant) {
-        if (!bRunThreadExists()) {
+        if (!bRunStarted) {
           bOnWindow([this] { OnBnClickedButtonStart(); }, st);
           if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
           if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
@@ -289,12 +291,20 @@ int CRunEngine::AutoThreadFun(std::stop_token st) {
         }
         continue;
       }
+      // The count decides a run before its Start only. A scan during or after a run (its
+      // own rescan, hubs still on their way back from their resets) neither stops a run
+      // in progress nor ends a window-less process whose run has started: that run ends
+      // the process itself with its own result.
+      if (m_bMainRunning || (m_bShowGUI == 0 && bRunStarted)) {
+        if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
+        continue;
+      }
       if (m_bShowGUI == 0) {
         m_utility.ShowProgramMSG("None of Velnor device was found!!", MSG_TYPE_WARNING, MB_OK, true);
         vExit(EXIT_HUB_COUNT);
         break;
       }
-      if (bRunThreadExists()) {
+      if (bRunStarted) {
         // Stops the run (its workers end at their next wait), so that the next matching
         // set of hubs starts a new one.
         bOnWindow(
