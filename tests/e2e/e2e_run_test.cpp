@@ -299,7 +299,8 @@ TEST(E2ERun, OneFailedReadDuringAScanNeitherRefusesNorMiscountsTheHub) {
     r.hubs[0].strFaults =
         "[{\"kind\": \"fail\", \"request\": \"0x52\", \"occurrence\": " + std::to_string(nRead) + "}]";
     const int nExit = r.nRun();
-    EXPECT_TRUE(nExit == 0 || nExit == -1) << "read " << nRead << " exit " << nExit << "\n" << r.strProgramMsg();
+    EXPECT_TRUE(nExit == 0 || nExit == -1) << "read " << nRead << " exit " << nExit << "\n"
+                                           << r.strProgramMsg();
     EXPECT_EQ(nResultLines(r), 1) << "read " << nRead;
     nPassed += nExit == 0;
   }
