@@ -382,6 +382,8 @@ TEST(E2ERun, EveryFaultFailsOnlyItsHub) {
     auto lines = r.vecLogLines();
     EXPECT_EQ(static_cast<int>(lines.size()) - 1, 2) << c.pszName;
     EXPECT_TRUE(r.bFlashHoldsImage("hub1")) << c.pszName;
+    vExpectEntriesNameTheirHubs(r, c.pszName);
+    EXPECT_NE(prResults(r, 1), std::make_pair(std::string("PASS"), std::string("PASS"))) << c.pszName;
   }
 }
 
