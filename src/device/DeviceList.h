@@ -12,8 +12,12 @@
 #include <string>
 
 constexpr int MAX_DEV_RECORDS = 16;   // device records
-constexpr int MAX_DRIVER_INFO = 16;   // hub entries allocated
-constexpr int MAX_DRIVER_USED = 15;   // hub entries in use at most
+// A USB 3 hub takes two hub entries (its USB 2 and its SuperSpeed half), so the entries hold
+// both halves of as many hubs as there are device records; a walk that finds more is taken
+// for an endless cascade of identical hubs. One entry more is allocated: the walk fills it
+// before it finds the list full.
+constexpr int MAX_DRIVER_USED = 2 * MAX_DEV_RECORDS;  // hub entries in use at most
+constexpr int MAX_DRIVER_INFO = MAX_DRIVER_USED + 1;  // hub entries allocated
 constexpr int MAX_RUN_SLOTS = 8;      // a run takes part only with slots 0 to 7
 constexpr int CONFIG_BIN_SIZE = 256;  // configuration table
 constexpr uint8_t DEV_SLOT_EMPTY = 0xFF;
@@ -133,7 +137,11 @@ struct DeviceList {
   std::array<DevRecord, MAX_DEV_RECORDS> dev{};
   uint8_t m_MaxHubDepth = 0;
   uint8_t ucReMarkedDepth = 0;  // largest depth among halves recognised by the identity mark
-  uint8_t m_DriverNum = 0;      // hub entries in use, 0..15
+  uint8_t m_DriverNum = 0;      // hub entries in use, 0..MAX_DRIVER_USED
+  // Hub entries of the last scan that a failed request kept from being identified (not
+  // opened, mark not read or not written, registers not read): that scan's records are in
+  // doubt, and a scan again may find what this one missed.
+  uint8_t ucUnidentified = 0;
   std::array<DriverInfo, MAX_DRIVER_INFO> drv{};
   std::string m_strFWName;      // short name of the run's firmware file
   std::string strTargetVID;     // treated like "2F7B" by the walk's idle check

@@ -38,6 +38,7 @@ void CVlntUSBDev::vClearPrivateData() {
     dl.m_MaxHubDepth = 0;
     dl.ucReMarkedDepth = 0;
     dl.m_DriverNum = 0;
+    dl.ucUnidentified = 0;
     dl.drv[0] = DriverInfo{};
   } catch (...) {
     vDEBUG_ERR_printf("%s:%d: catch(...) m_pDevList : %x , dwErrorCode %d", "CVlntUSBDev::vClearPrivateData", __LINE__,
@@ -56,9 +57,14 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
     std::unique_ptr<IFilterDeviceHandle> h = pOpenFilter(e.ObjectName);
     if (!h) {
       vDEBUG_ERR_printf("%s:%d: This device[%s] handle can not be open, ", L, __LINE__, e.ObjectName.c_str());
+      ++dl.ucUnidentified;
       continue;
     }
-    if (m_filter.bIsSignatureMarked(h.get()) == 1) {
+    const uint8_t ucMarked = m_filter.bIsSignatureMarked(h.get());
+    // A mark that could not be read is taken as none (the hub is marked anew), but the
+    // record may then be a second one for the same chip.
+    if (ucMarked > 1) ++dl.ucUnidentified;
+    if (ucMarked == 1) {
       // marked earlier in this identification through the chip's other half
       uint8_t ucMark = m_filter.ucGetSignatureMarked(h.get());
       int n = static_cast<int>(ucMark) - '0';
@@ -69,6 +75,7 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
       if (n < 0 || n >= m_walk.ucTargetNumber || n >= MAX_DEV_RECORDS) {
         vDEBUG_ERR_printf("%s:%d: Hub [%s] MarkSignatureforIdentify Failed  Error:%d", L, __LINE__,
                           e.ObjectName.c_str(), ucMark);
+        ++dl.ucUnidentified;
         continue;
       }
       DevRecord& r = dl.dev[n];
@@ -100,6 +107,7 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
     if (nRet != 0) {
       vDEBUG_ERR_printf("%s:%d: Hub [%s] MarkSignatureforIdentify Failed  Error:%d", L, __LINE__, e.ObjectName.c_str(),
                         nRet);
+      ++dl.ucUnidentified;
       continue;
     }
     DevRecord& r = dl.dev[n];
@@ -131,9 +139,14 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
       vDEBUG_MSG_printf("%s:%d: Dev[%d] ucUSBStatusBuf: 0x%02X", L, __LINE__, n, uc);
       r.m_ucHubBondingOption = uc & 0x03;
       vDEBUG_MSG_printf("%s:%d: Dev[%d] Package: 0x%02X", L, __LINE__, n, r.m_ucHubBondingOption);
+    } else {
+      ++dl.ucUnidentified;
     }
     uc = 0xFF;
-    if (m_filter.RegisterReadWriteCmd(h.get(), &uc, 1, REG_CHIP_IDENT, false) == 0) r.ucFWType = (uc >> 4) & 0x07;
+    if (m_filter.RegisterReadWriteCmd(h.get(), &uc, 1, REG_CHIP_IDENT, false) == 0)
+      r.ucFWType = (uc >> 4) & 0x07;
+    else
+      ++dl.ucUnidentified;  // the firmware-type check of Start would refuse a hub it misread
     r.ucChipCode = ucChipCodeFromChipRegister(uc);  // a failed read leaves 0xFF: code 7, unknown
     h.reset();  // the operations below open the record's device themselves
     r.ucCcOrientation = vGetHubCcOrien(n);

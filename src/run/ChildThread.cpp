@@ -64,21 +64,25 @@ bool CRunEngine::bEnterResetLock(std::stop_token st) {
   }
 }
 
-bool CRunEngine::bDescriptorCheck(std::stop_token st, int nSlot) {
-  const DevRecord& d = m_devList.dev[nSlot];
-  // The hub comes back on the same port path after its reset; wait for it (bounded) and
-  // take the identity it reports then.
-  HubIdentity id;
+bool CRunEngine::bWaitHubBack(std::stop_token st, int nSlot, HubIdentity& id) {
+  // After its reset the hub leaves the bus and comes back on the same port path; wait for
+  // it (bounded) and take the identity it reports then.
   const uint64_t ullStart = m_clock.ullNowMs();
   int nRet;
   while ((nRet = m_devices.nReadHubIdentity(nSlot, id)) != 0) {
     if (m_clock.ullNowMs() - ullStart >= m_timings.uReturnTimeoutMs) {
-      vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], hub did not come back on [%s] , dwErrorCode : %d", L, __LINE__,
-                        nSlot, d.m_strHubObjectName.c_str(), nRet);
+      vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], hub did not come back on [%s] , dwErrorCode : %d", L,
+                        __LINE__, nSlot, m_devList.dev[nSlot].m_strHubObjectName.c_str(), nRet);
       return false;
     }
     if (!m_clock.bSleepMs(m_timings.uReturnPollMs, st)) throw StopRequested{};
   }
+  return true;
+}
+
+bool CRunEngine::bDescriptorCheck(std::stop_token st, int nSlot) {
+  HubIdentity id;
+  if (!bWaitHubBack(st, nSlot, id)) return false;
   // A USB 2.0 half reports the second product id.
   std::string strPID = m_screen.strPID;
   if (id.usBcdUSB != 0 && id.usBcdUSB < 0x0300 && !m_screen.strPIDU2.empty()) strPID = m_screen.strPIDU2;
@@ -266,9 +270,14 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
           nReset = m_devices.VLN318xReset(nSlot, st);
           vSleep(m_timings.uResetHoldMs);
         }
-        if (nReset == 0) {
+        // The reset counts only when the hub is back: one that never returns did not take
+        // its new firmware, whatever the checks after it.
+        HubIdentity id;
+        if (nReset == 0 && bWaitHubBack(st, nSlot, id)) {
           ucWorking = 1;
           vSetThreadState(nSlot, CHILD_THREAD_RST_DONE);
+        } else if (nReset == 0) {
+          ucWorking = 0;
         } else {
           ucWorking = 0;
           vDEBUG_ERR_printf("%s:%d:  ucTargetNumber[%d], vCPURST Failed, Error = %d ", L, __LINE__, nSlot, nReset);

@@ -10,7 +10,32 @@
 
 namespace {
 const char* L = "CMPToolDlg::MainThreadFun";
+
+// The port path of a hub's filter device without its bus ("usb:2-1.4" gives "1.4"): the same
+// for both halves of a USB 3 hub, which sit on two buses of one controller.
+std::string strPortPath(const std::string& strObjectName) {
+  const size_t ulDash = strObjectName.find('-');
+  return ulDash == std::string::npos ? strObjectName : strObjectName.substr(ulDash + 1);
 }
+
+// The run slot of the hub a record of the rescan names: the one on the same bus and port
+// path; failing that (a USB 3 hub back through its other half only), the only one on the
+// same port path when no other record of either list has that path. -1: not in the run.
+int nRunSlotOf(const DevRecord& d, const std::array<DevRecord, MAX_DEV_RECORDS>& run,
+               const MAIN_THREAD_INFO& info, const DeviceList& now) {
+  if (d.m_strHubObjectName.empty()) return -1;
+  const std::string strPath = strPortPath(d.m_strHubObjectName);
+  int nLoose = -1, nSamePath = 0;
+  for (int i = 0; i < MAX_DEV_RECORDS; ++i) {
+    if (info.ucSelected[i] != 1) continue;
+    if (run[i].m_strHubObjectName == d.m_strHubObjectName) return i;
+    if (strPortPath(run[i].m_strHubObjectName) == strPath) nLoose = i, ++nSamePath;
+  }
+  for (int s = 0; s < now.DevNums && s < MAX_DEV_RECORDS; ++s)
+    if (&now.dev[s] != &d && strPortPath(now.dev[s].m_strHubObjectName) == strPath) ++nSamePath;
+  return nSamePath == 1 ? nLoose : -1;
+}
+}  // namespace
 
 bool CRunEngine::bHubPassed(const DevRecord& d) const {
   const DevListRunFlags& f = m_devList.flags;
@@ -30,6 +55,7 @@ bool CRunEngine::bHubPassed(const DevRecord& d) const {
 int CRunEngine::MainThreadFun(std::stop_token st) {
   const MAIN_THREAD_INFO info = m_MainInfo;
   int nResult = 1;
+  m_bRunStarted = true;
   // The run mark Start took: another copy started during the run leaves this one alone.
   const bool bMarked = m_bRunMarked.exchange(false);
   try {
@@ -201,25 +227,28 @@ void CRunEngine::vFinishRun(std::stop_token st) {
         }
       },
       st);
-  // 8. Rescan so that the log shows the hubs' new serial numbers.
+  // 8. Rescan so that the log shows the hubs' new serial numbers, and the identity a hub
+  // that was reset reports now. What is logged for each hub of the run is its own record;
+  // the rescan only brings a new identity to a hub found again on the same port path.
+  std::array<DevRecord, MAX_DEV_RECORDS> logged = m_devList.dev;
   bool bRescan = false;
   if (m_screen.strSerialNumber != "00000000000000000000")
     for (int i = 0; i < m_devList.DevNums && i < MAX_DEV_RECORDS; ++i)
       if (m_devList.dev[i].strSerialNumber == "00000000000000000000") bRescan = true;
+  for (int i = 0; i < MAX_DEV_RECORDS; ++i)
+    if (info.ucSelected[i] == 1 && m_devList.flags.ucFw_reload == 1 &&
+        m_devList.dev[i].results.ucRelinkResult == 1)
+      bRescan = true;
   if (bRescan) {
-    SavedResults saved = CResultTable::stSaveResults(m_devList);
-    // Results stay with the slots of this run; the rescan only brings the new identities.
-    std::array<DevResults, MAX_DEV_RECORDS> results;
-    for (int i = 0; i < MAX_DEV_RECORDS; ++i) results[i] = m_devList.dev[i].results;
     vScanUSBPort(st, true);
-    for (int i = 0; i < MAX_DEV_RECORDS; ++i)
-      if (m_devList.dev[i].ucIndex < MAX_DEV_RECORDS) m_devList.dev[i].results = results[m_devList.dev[i].ucIndex];
     m_clock.bSleepMs(m_timings.uRescanWaitMs, st);
-    bOnWindow([this, saved] { m_table.vRepaintSavedResults(saved, m_devList, m_ini.m_pINI); }, st);
+    bOnWindow([this, &info, &logged] { vRestoreRunResults(info, logged); }, st);
   }
   // 9. One log line per hub, in slot order.
+  DeviceList logList;
+  logList.dev = logged;
   for (int i = 0; i < MAX_DEV_RECORDS; ++i)
-    if (info.ucSelected[i] == 1) m_ini.vLogMPResult(static_cast<uint8_t>(i), m_devList, m_utility.m_szAppPath);
+    if (info.ucSelected[i] == 1) m_ini.vLogMPResult(static_cast<uint8_t>(i), logList, m_utility.m_szAppPath);
   // 10.
   m_clock.bSleepMs(m_timings.uNotifyWaitMs, st);
   vRegisterDeviceNotification();
@@ -238,4 +267,22 @@ void CRunEngine::vFinishRun(std::stop_token st) {
   }
   // 13.
   if (m_bShowGUI == 0 && !st.stop_requested()) vExit(bFail ? EXIT_RUN_FAILED : EXIT_RUN_PASSED);
+}
+
+void CRunEngine::vRestoreRunResults(const MAIN_THREAD_INFO& info,
+                                    std::array<DevRecord, MAX_DEV_RECORDS>& logged) {
+  // logged holds the run's records on entry; a hub the rescan found again takes its results
+  // with it, into the new list and into what is logged for it.
+  const std::array<DevRecord, MAX_DEV_RECORDS> run = logged;
+  std::array<bool, RESULT_ROWS> bRan{};
+  for (int s = 0; s < m_devList.DevNums && s < MAX_DEV_RECORDS; ++s) {
+    DevRecord& d = m_devList.dev[s];
+    d.results = DevResults{};
+    const int i = nRunSlotOf(d, run, info, m_devList);
+    if (i < 0) continue;
+    d.results = run[i].results;
+    logged[i] = d;
+    bRan[s] = true;
+  }
+  m_table.vRepaintSavedResults(CResultTable::stSaveResults(m_devList), m_devList, m_ini.m_pINI, bRan);
 }

@@ -217,9 +217,11 @@ SavedResults CResultTable::stSaveResults(const DeviceList& devList) {
   return saved;
 }
 
-void CResultTable::vRepaintSavedResults(const SavedResults& saved, const DeviceList& devList, const INISettings& ini) {
+void CResultTable::vRepaintSavedResults(const SavedResults& saved, const DeviceList& devList,
+                                        const INISettings& ini, const std::array<bool, RESULT_ROWS>& bRows) {
   auto word = [](uint8_t b) { return b == 1 ? RESULT_PASS : RESULT_FAIL; };
   for (int s = 0; s < devList.DevNums && s < RESULT_ROWS; ++s) {
+    if (!bRows[s]) continue;
     uint8_t ucIdx = devList.dev[s].ucIndex;
     if (ucIdx >= RESULT_ROWS) continue;
     const auto& e = saved[ucIdx];

@@ -81,7 +81,10 @@ class CResultTable {
   void OnBnClickedButtonClearcount(DeviceList& devList);
 
   static SavedResults stSaveResults(const DeviceList& devList);
-  void vRepaintSavedResults(const SavedResults& saved, const DeviceList& devList, const INISettings& ini);
+  // Only the rows marked in bRows are painted: a hub the rescan found that was not in the run
+  // has no results to show.
+  void vRepaintSavedResults(const SavedResults& saved, const DeviceList& devList, const INISettings& ini,
+                            const std::array<bool, RESULT_ROWS>& bRows);
 
   // Port map (used with ucPort_mapping_enable): brought up to date from the occupied slots.
   void vUpdatePortMap(const DeviceList& devList);

@@ -80,6 +80,8 @@ struct RunTimings {
   uint32_t uReturnTimeoutMs = 20000;  // hub back on its port after the reset
   uint32_t uReturnPollMs = 100;
   uint32_t uRescanWaitMs = 500;
+  uint32_t uScanRetryMs = 500;  // pause before a scan that could not identify a hub looks again
+  uint32_t uScanRetries = 3;    // that many times at most
   uint32_t uNotifyWaitMs = 1000;
   uint32_t uAutoPollMs = 500;
   uint32_t uScanTriggerWaitMs = 500;
@@ -161,6 +163,8 @@ class CRunEngine {
   bool bEnterResetLock(std::stop_token st);
   bool bResetTurn(int nSlot) const;
   int nSettledCount() const;
+  // True when the hub answers on its port path again within the return time-out.
+  bool bWaitHubBack(std::stop_token st, int nSlot, HubIdentity& id);
   bool bDescriptorCheck(std::stop_token st, int nSlot);
   void vStopThread(std::jthread& t);
   // Worker states change through here (and a released reset lock is announced here), so
@@ -174,6 +178,8 @@ class CRunEngine {
   enum class EWait { Stopped, Changed, Elapsed };
   EWait eWaitStateChange(uint64_t ullMs, uint64_t ullSeen, std::stop_token st);
   void vFinishRun(std::stop_token st);
+  // After the run's rescan (window thread): results back onto the hubs they belong to.
+  void vRestoreRunResults(const MAIN_THREAD_INFO& info, std::array<DevRecord, MAX_DEV_RECORDS>& logged);
   void vTimerFun(std::stop_token st);
 
   CUSBUtility& m_utility;
@@ -212,6 +218,7 @@ class CRunEngine {
   std::vector<std::stop_source*> m_stateWaiters;
 
   std::atomic<bool> m_bMainRunning{false};
+  std::atomic<bool> m_bRunStarted{false};  // a run thread has run in this process
   // A walk of the USB tree is under way; a run waits for it before its workers start.
   std::atomic<bool> m_bWalkActive{false};
   std::mutex m_walkMutex;

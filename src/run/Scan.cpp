@@ -17,6 +17,7 @@ void vTakeScan(DeviceList& to, const DeviceList& from) {
   to.m_MaxHubDepth = from.m_MaxHubDepth;
   to.ucReMarkedDepth = from.ucReMarkedDepth;
   to.m_DriverNum = from.m_DriverNum;
+  to.ucUnidentified = from.ucUnidentified;
   to.drv = from.drv;
   to.strTargetVID = from.strTargetVID;
 }
@@ -196,6 +197,15 @@ bool CRunEngine::vScanUSBPort(std::stop_token st, bool bRunRescan) {
     scan.ucSkipWalk = 0;
     // 3.
     m_devices.bScanUSB(scan, ini);
+    // A hub entry that a failed request kept from being identified: no device event will
+    // come for a hub that is already there, so look again (a few times, after a pause)
+    // before the result stands.
+    for (uint32_t uTry = 1; scan.ucUnidentified != 0 && uTry <= m_timings.uScanRetries; ++uTry) {
+      vDEBUG_MSG_printf("%s:%d: vScanUSBPort: %d hub entries not identified, scan again [%u/%u]", LS,
+                        __LINE__, scan.ucUnidentified, uTry, m_timings.uScanRetries);
+      if (!m_clock.bSleepMs(m_timings.uScanRetryMs, st)) return true;
+      m_devices.bScanUSB(scan, ini);
+    }
     m_bWalkActive = false;
     int nDevNums = 0;
     uint8_t ucAuto = 0;
@@ -264,8 +274,10 @@ int CRunEngine::AutoThreadFun(std::stop_token st) {
               },
               st))
         break;
+      // A window-less process makes one run; its end ends the process.
+      const bool bRunStarted = bRunThreadExists() || (m_bShowGUI == 0 && m_bRunStarted);
       if (nDevNums != 0 && nDevNums == ucWant) {
-        if (!bRunThreadExists()) {
+        if (!bRunStarted) {
           bOnWindow([this] { OnBnClickedButtonStart(); }, st);
           if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
           if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
@@ -279,12 +291,20 @@ int CRunEngine::AutoThreadFun(std::stop_token st) {
         }
         continue;
       }
+      // The count decides a run before its Start only. A scan during or after a run (its
+      // own rescan, hubs still on their way back from their resets) neither stops a run
+      // in progress nor ends a window-less process whose run has started: that run ends
+      // the process itself with its own result.
+      if (m_bMainRunning || (m_bShowGUI == 0 && bRunStarted)) {
+        if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
+        continue;
+      }
       if (m_bShowGUI == 0) {
         m_utility.ShowProgramMSG("None of Velnor device was found!!", MSG_TYPE_WARNING, MB_OK, true);
         vExit(EXIT_HUB_COUNT);
         break;
       }
-      if (bRunThreadExists()) {
+      if (bRunStarted) {
         // Stops the run (its workers end at their next wait), so that the next matching
         // set of hubs starts a new one.
         bOnWindow(

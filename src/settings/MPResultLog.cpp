@@ -121,7 +121,12 @@ std::string Ini::strBuildMPResultText(uint8_t ucIndex, const DevRecord& dev, con
   };
   const DevResults& res = dev.results;
   s += result(bFw, res.ucUpdateResult);
-  s += result(r.ucFw_reload == 1, res.ucRelinkResult);
+  // The reload result also carries the descriptor check made after the reset: a hub that
+  // came back with other descriptors did not reload what was written.
+  const bool bCheck = r.ucConfig_Check == 1;
+  s += result(
+      r.ucFw_reload == 1 || bCheck,
+      (r.ucFw_reload != 1 || res.ucRelinkResult == 1) && (!bCheck || res.ucConfigCheckResult == 1) ? 1 : 0);
   s += result(bFormat, res.ucPartitionResult);
   s += result(bFormat, res.ucFormatResult);
   s += result(bWr, res.ucWrTestResult);

@@ -44,6 +44,7 @@ class RunBench {
   std::string strSNEditType = "1";
   std::string strSerial = "000000000001";
   int nFwLen = 0x5800;
+  int nConfigCheck = 1;
 
   std::string strDir() const { return m_tmp.str(); }
   std::string strBench() const { return m_tmp.str() + "/bench.json"; }
@@ -59,6 +60,7 @@ class RunBench {
     st.strSNEditType = strSNEditType;
     st.strFirmware = "VLN642_10_bench.bin";
     st.strSerial = strSerial;
+    st.nConfigCheck = nConfigCheck;
     m_tmp.write("vlnhub.ini", strE2ESettings(st));
   }
 
@@ -132,11 +134,61 @@ class RunBench {
 
 int nResultLines(const RunBench& r) { return static_cast<int>(r.vecLogLines().size()) - 1; }
 
+std::vector<std::string> vecFields(const std::string& s) {
+  std::vector<std::string> v;
+  std::stringstream in(s);
+  for (std::string f; std::getline(in, f, '\t');) v.push_back(f);
+  return v;
+}
+
+// The fields of a result-log entry this file looks at.
+constexpr size_t F_TARGET = 2, F_PID = 6, F_SERIAL = 10, F_UPDATE = 28, F_RELOAD = 29;
+
+// Every entry of the result log names its hub by its slot, which is the hub's place in the
+// walk (the order of r.hubs here). Its identity is the one that hub reports now (from its
+// flash), or the one it had before the run (a hub that was not reset, or never came back),
+// never another hub's; no two entries and no two configured hubs share a serial number.
+void vExpectEntriesNameTheirHubs(const RunBench& r, const std::string& strWhat) {
+  auto lines = r.vecLogLines();
+  auto ids = r.vecIdentities();
+  ASSERT_EQ(ids.size(), r.hubs.size()) << strWhat;
+  std::set<std::string> entrySerials, hubSerials;
+  for (size_t k = 1; k < lines.size(); ++k) {
+    auto f = vecFields(lines[k]);
+    ASSERT_GT(f.size(), F_RELOAD) << strWhat;
+    const size_t ulSlot = static_cast<size_t>(std::stoi(f[F_TARGET]));
+    ASSERT_LT(ulSlot, r.hubs.size()) << strWhat;
+    const SimHubIdentity& now = ids[ulSlot];
+    char szPID[8];
+    snprintf(szPID, sizeof szPID, "%04X", now.usPID);
+    const bool bNow = f[F_SERIAL] == now.strSerial && f[F_PID] == szPID;
+    const bool bBefore = f[F_SERIAL] == r.hubs[ulSlot].strSerial && f[F_PID] == "55AA";
+    EXPECT_TRUE(bNow || bBefore) << strWhat << ": slot " << ulSlot << " logged " << f[F_SERIAL] << "/"
+                                 << f[F_PID] << ", the hub reports " << now.strSerial << "/" << szPID;
+    EXPECT_TRUE(entrySerials.insert(f[F_SERIAL]).second) << strWhat << ": two entries with " << f[F_SERIAL];
+  }
+  for (const auto& id : ids) {
+    if (!id.bFromConfigBlock) continue;
+    EXPECT_TRUE(hubSerials.insert(id.strSerial).second) << strWhat << ": two hubs with " << id.strSerial;
+  }
+}
+
+// The result fields of the entry for a slot.
+std::pair<std::string, std::string> prResults(const RunBench& r, int nSlot) {
+  auto lines = r.vecLogLines();
+  for (size_t k = 1; k < lines.size(); ++k) {
+    auto f = vecFields(lines[k]);
+    if (f.size() > F_RELOAD && std::stoi(f[F_TARGET]) == nSlot) return {f[F_UPDATE], f[F_RELOAD]};
+  }
+  return {};
+}
+
 std::vector<HubDef> vecFlat(int n) {
   std::vector<HubDef> v;
   for (int i = 0; i < n; ++i) {
     HubDef h;
     h.strName = "hub" + std::to_string(i + 1);
+    h.strSerial = "OLDSN" + std::to_string(i + 1);  // as the walk reads it: upper case
     h.nPort = i % 4 + 1;
     if (i >= 4) h.strOn = "xhci1";
     v.push_back(h);
@@ -178,7 +230,6 @@ TEST(E2ERun, NineHubsRunOnlyTheFirstEight) {
   r.hubs = vecFlat(9);
   r.hubs[8].strOn = "xhci2";
   r.hubs[8].nPort = 1;
-  // USB 2.0 hubs: one hub entry each (a USB 3 hub takes two of the walk's fifteen).
   for (auto& h : r.hubs) h.bUsb3 = false;
   ASSERT_EQ(r.nRun(), 0) << r.strProgramMsg();
   EXPECT_EQ(r.m_pass, 8u);
@@ -187,6 +238,73 @@ TEST(E2ERun, NineHubsRunOnlyTheFirstEight) {
   for (int i = 1; i <= 9; ++i) nNew += r.bFlashHoldsImage("hub" + std::to_string(i));
   EXPECT_EQ(nNew, 8);
   EXPECT_FALSE(r.bFlashHoldsImage("hub9"));
+}
+
+TEST(E2ERun, EightUsb3HubsPassFlatAndThreeDeep) {
+  {
+    RunBench r;
+    r.controllers = {"xhci0", "xhci1"};
+    r.hubs = vecFlat(8);
+    ASSERT_EQ(r.nRun(), 0) << r.strProgramMsg();
+    EXPECT_EQ(r.m_pass, 8u);
+    EXPECT_EQ(nResultLines(r), 8);
+    vExpectEntriesNameTheirHubs(r, "flat");
+  }
+  // Two on the controller, three behind the first, three behind the first of those; listed
+  // in the order the walk meets them.
+  RunBench r;
+  r.hubs = {hubAt("top1", "xhci0", 1), hubAt("mid1", "top1", 1),  hubAt("leaf1", "mid1", 2),
+            hubAt("leaf2", "mid1", 3), hubAt("leaf3", "mid1", 4), hubAt("mid2", "top1", 2),
+            hubAt("mid3", "top1", 3),  hubAt("top2", "xhci0", 2)};
+  for (size_t i = 0; i < r.hubs.size(); ++i) r.hubs[i].strSerial = "OLDSN" + std::to_string(i + 1);
+  ASSERT_EQ(r.nRun(), 0) << r.strProgramMsg();
+  EXPECT_EQ(r.m_pass, 8u);
+  EXPECT_EQ(nResultLines(r), 8);
+  vExpectEntriesNameTheirHubs(r, "three deep");
+}
+
+// A hub that never comes back after its reset fails its reload, with or without the
+// descriptor check; when it is the first hub, the rescan finds the other one in its slot,
+// and still each hub is logged with its own identity and result, and the run's own result
+// is the exit code (not the hub count of the rescan).
+TEST(E2ERun, AHubThatNeverComesBackFailsAndKeepsItsOwnEntry) {
+  for (int nCheck : {1, 0}) {
+    for (int nStruck : {0, 1}) {
+      const std::string strWhat = "check " + std::to_string(nCheck) + ", hub " + std::to_string(nStruck + 1);
+      RunBench r;
+      r.nConfigCheck = nCheck;
+      r.hubs = vecFlat(2);
+      r.hubs[nStruck].strFaults = "[{\"kind\": \"no_return\", \"request\": \"0x54\"}]";
+      EXPECT_EQ(r.nRun(), -1) << strWhat << "\n" << r.strProgramMsg();
+      EXPECT_EQ(r.strProgramMsg().find("None of Velnor"), std::string::npos) << strWhat;
+      EXPECT_EQ(r.m_pass, 1u) << strWhat;
+      EXPECT_EQ(r.m_fail, 1u) << strWhat;
+      EXPECT_EQ(nResultLines(r), 2) << strWhat;
+      vExpectEntriesNameTheirHubs(r, strWhat);
+      EXPECT_EQ(prResults(r, nStruck), std::make_pair(std::string("PASS"), std::string("FAIL"))) << strWhat;
+      EXPECT_EQ(prResults(r, 1 - nStruck), std::make_pair(std::string("PASS"), std::string("PASS")))
+          << strWhat;
+    }
+  }
+}
+
+// One failed register read anywhere in the scans and the run of one hub: the scan that met
+// it looks again, so the run never ends with a refused start or a wrong hub count, and a
+// read that failed in a scan costs the hub nothing.
+TEST(E2ERun, OneFailedReadDuringAScanNeitherRefusesNorMiscountsTheHub) {
+  int nPassed = 0;
+  for (int nRead = 1; nRead <= 12; ++nRead) {
+    RunBench r;
+    r.hubs = vecFlat(1);
+    r.hubs[0].strFaults =
+        "[{\"kind\": \"fail\", \"request\": \"0x52\", \"occurrence\": " + std::to_string(nRead) + "}]";
+    const int nExit = r.nRun();
+    EXPECT_TRUE(nExit == 0 || nExit == -1) << "read " << nRead << " exit " << nExit << "\n"
+                                           << r.strProgramMsg();
+    EXPECT_EQ(nResultLines(r), 1) << "read " << nRead;
+    nPassed += nExit == 0;
+  }
+  EXPECT_GE(nPassed, 10);  // only the reads of the run itself may fail the hub
 }
 
 TEST(E2ERun, CascadedHubsAllPass) {
@@ -264,6 +382,8 @@ TEST(E2ERun, EveryFaultFailsOnlyItsHub) {
     auto lines = r.vecLogLines();
     EXPECT_EQ(static_cast<int>(lines.size()) - 1, 2) << c.pszName;
     EXPECT_TRUE(r.bFlashHoldsImage("hub1")) << c.pszName;
+    vExpectEntriesNameTheirHubs(r, c.pszName);
+    EXPECT_NE(prResults(r, 1), std::make_pair(std::string("PASS"), std::string("PASS"))) << c.pszName;
   }
 }
 
@@ -302,11 +422,16 @@ TEST(E2ERun, NoFaultInAnyPhaseYieldsPassForAWrongFlash) {
     EXPECT_GE(r.m_pass, 1u) << strFault;
     EXPECT_EQ(nResultLines(r), 2) << strFault;
     EXPECT_TRUE(r.bFlashHoldsImage("hub1")) << strFault;
+    vExpectEntriesNameTheirHubs(r, strFault);
+    const auto pass = std::make_pair(std::string("PASS"), std::string("PASS"));
+    EXPECT_EQ(prResults(r, 0), pass) << strFault;
     if (r.m_pass == 2) {
       EXPECT_TRUE(r.bFlashHoldsImage("hub2")) << strFault << ": PASS over a wrong flash";
       EXPECT_EQ(nExit, 0) << strFault;
+      EXPECT_EQ(prResults(r, 1), pass) << strFault;
     } else {
       EXPECT_EQ(nExit, -1) << strFault;
+      EXPECT_NE(prResults(r, 1), pass) << strFault << ": a failed hub logged PASS";
     }
   }
 }

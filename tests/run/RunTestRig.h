@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -34,6 +36,11 @@ class CFakeDevices : public IRunDevices {
   int nFailRegisterOf = -1;   // slot whose register read fails
   int nCorruptFlashOf = -1;   // slot whose flash reads back one byte off
   int nBadIdentityOf = -1;    // slot that reports an old product after its reset
+  int nNoReturnOf = -1;       // slot whose hub never comes back after its reset
+  int nUnidentifiedScans = 0;  // the first scans see a hub entry they cannot identify, and no hub
+  std::atomic<int> nScans{0};
+  // Called at the end of every scan with its number (1 = the first): a test moves hubs there.
+  std::function<void(DeviceList&, int)> fnScan;
   bool bImageFails = false;
   bool bBlockReset = false;   // resets never return (until stopped)
   std::vector<uint8_t> fwTypes;  // per slot; 1 when not given
@@ -72,6 +79,7 @@ class CFakeDevices : public IRunDevices {
     return 0;
   }
   int nReadHubIdentity(int n, HubIdentity& id) override {
+    if (n == nNoReturnOf) return -4;
     id.strVID = "2F7B";
     id.strPID = n == nBadIdentityOf ? "55AA" : "5A01";
     id.usBcdUSB = 0x0320;
@@ -83,6 +91,15 @@ class CFakeDevices : public IRunDevices {
     return 0;
   }
   bool bScanUSB(DeviceList& list, const INISettings&) override {
+    const int nScan = ++nScans;
+    list.ucUnidentified = 0;
+    if (nScan <= nUnidentifiedScans) {
+      for (auto& d : list.dev) d.vFree();
+      list.DevNums = 0;
+      list.m_DriverNum = 1;
+      list.ucUnidentified = 1;
+      return true;
+    }
     list.DevNums = nHubs;
     list.m_DriverNum = static_cast<uint8_t>(nHubs);
     for (int i = 0; i < nHubs; ++i) {
@@ -91,7 +108,9 @@ class CFakeDevices : public IRunDevices {
       list.dev[i].ucFWType = i < static_cast<int>(fwTypes.size()) ? fwTypes[i] : 1;
       list.dev[i].strUSBText = "U3.2_10Gx2";
       list.dev[i].strSerialNumber = "00000000000000000000";
+      list.dev[i].m_strHubObjectName = "usb:2-" + std::to_string(i + 1);  // hub i on port i + 1
     }
+    if (fnScan) fnScan(list, nScan);
     return true;
   }
   uint8_t ucFirmwareType(const std::string&) override { return 1; }

@@ -149,6 +149,28 @@ TEST_F(MPResultLog, FirmwareUpdateOnCarriesTheSettings) {
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(f[15 + i], expected[i]) << "field " << 16 + i;
 }
 
+TEST_F(MPResultLog, ReloadResultCarriesTheDescriptorCheck) {
+  INISettings& r = ini.m_pINI;
+  r.ucFw_enablel = 1;
+  DevResults& res = list.dev[2].results;
+  struct Case {
+    uint8_t ucReload, ucCheck, ucRelink, ucConfig;
+    const char* pszField;
+  };
+  for (Case c : {Case{1, 1, 1, 0, "FAIL"}, Case{1, 1, 1, 1, "PASS"}, Case{1, 1, 0, 1, "FAIL"},
+                 Case{1, 0, 1, 0, "PASS"}, Case{0, 1, 0, 0, "FAIL"}, Case{0, 1, 0, 1, "PASS"},
+                 Case{0, 0, 1, 1, " "}}) {
+    r.ucFw_reload = c.ucReload;
+    r.ucConfig_Check = c.ucCheck;
+    res.ucRelinkResult = c.ucRelink;
+    res.ucConfigCheckResult = c.ucConfig;
+    ASSERT_TRUE(ini.vLogMPResult(2, list, dir.str()));
+    auto f = vecEntryFields(dir.read("20240309.log"));
+    EXPECT_EQ(f[29], c.pszField) << int(c.ucReload) << int(c.ucCheck) << int(c.ucRelink) << int(c.ucConfig);
+    EXPECT_EQ(f[28], "PASS");  // the update result stays the update's
+  }
+}
+
 TEST_F(MPResultLog, EntriesAcrossMidnightGoToTheirOwnDay) {
   tmNow = tmAt(2024, 12, 31, 23, 59, 59);
   ASSERT_TRUE(ini.vLogMPResult(2, list, dir.str()));

@@ -20,6 +20,7 @@ struct E2EHub {
   std::string strFaults;             // "faults" array text, or empty
   int nPlugAtMs = 0;                 // > 0: plugged in at this tool time, absent before
   std::string strPermission;         // "denied": the user may not open the hub; empty: granted
+  std::string strSerial;             // serial number before any configuration, or empty
 };
 
 inline E2EHub stE2EHub(const std::string& strName, const std::string& strOn, int nPort, bool bUsb3 = true) {
@@ -48,6 +49,7 @@ inline std::string strE2EBenchJson(const std::vector<std::string>& controllers, 
       << h.strChipReg << "\", \"0x5821\": \"0x02\", \"0x6802\": \"" << h.strCableReg << "\", \"0x3038\": \""
       << h.strLinkReg << "\"}, ";
     if (!h.strVersion.empty()) b << "\"version\": \"" << h.strVersion << "\", ";
+    if (!h.strSerial.empty()) b << "\"serial\": \"" << h.strSerial << "\", ";
     b << "\"flash\": \"" << h.strName << ".flash\"";
     if (!h.strStorage.empty()) b << ", \"storage\": " << h.strStorage;
     if (!h.strFaults.empty()) b << ", \"faults\": " << h.strFaults;
@@ -77,13 +79,15 @@ struct E2ESettings {
   std::string strProduct = "Bench Hub";
   std::string strSerial = "000000000001";
   int nSNFixLength = 0;
+  int nConfigCheck = 1;  // check_config
 };
 
-// A settings file for an auto-mode run that updates, relinks and checks the descriptors.
+// A settings file for an auto-mode run that updates, relinks and (by default) checks the
+// descriptors.
 inline std::string strE2ESettings(const E2ESettings& s) {
   std::ostringstream o;
   o << "[ini_version]\nversion=1005\n[usb_func]\nauto_mp=1\nauto_mp_DevNum=" << s.nAutoDevNum
-    << "\nCheck_USBStatus_enable=0\ncheck_config=1\nSN_EditType=" << s.strSNEditType
+    << "\nCheck_USBStatus_enable=0\ncheck_config=" << s.nConfigCheck << "\nSN_EditType=" << s.strSNEditType
     << "\n[usb_fw]\nfw_enable=1\nfw_binary_name=" << s.strFirmware
     << "\nfw_reload=1\n"
        "[usb_config]\nconfig_format=1\nvendor_id=2F7B\nproduct_id=5A01\nproduct_id_hub2=5A02\n"
