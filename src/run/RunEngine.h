@@ -170,6 +170,9 @@ class CRunEngine {
   enum class EWait { Stopped, Changed, Elapsed };
   EWait eWaitStateChange(uint64_t ullMs, uint64_t ullSeen, std::stop_token st);
   void vFinishRun(std::stop_token st);
+  // Moves the serial number on by the run's hub count and saves it (window thread, at
+  // Start). False, with the reason, when the settings file could not be written.
+  bool bTakeRunSerialNumbers(uint8_t ucDevCount, std::string& strWhy);
   void vTimerFun(std::stop_token st);
 
   CUSBUtility& m_utility;

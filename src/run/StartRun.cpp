@@ -82,10 +82,12 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     // 6. / 7. Serial length and padding.
     SNStartLength sn = stCheckStartSNLength(ini, m_screen.strSerialNumber, m_strCmdLineSN);
     if (sn.bScreenChanged) {
-      m_screen.strSerialNumber = sn.strSN;
       m_view.vSetSerialNumberBox(sn.strSN);
       ini.ucSerial_number = sn.strSN.substr(0, INI_TEXT_MAX);
     }
+    // The serial number the tables and the checks of the run use, padded where the rules pad
+    // it (a command-line one too).
+    m_screen.strSerialNumber = sn.strSN;
     if (ini.ucSN_EditType == SN_EDIT_HDDSN) {
       if (!sn.strError.empty()) bPreCheck = false, strError += sn.strError;
       if (!bPreCheck) {
@@ -190,7 +192,16 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     f.ucAuto_Safe_Remove = ini.ucAuto_Safe_Remove;
     f.ucConfig_Check = ini.ucConfig_Check;
     f.ucHDDCapacityCheck_enable = ini.ucHDDCapacityCheck_enable;
-    m_strRunSN = m_strCmdLineSN.empty() ? m_screen.strSerialNumber : m_strCmdLineSN;
+    m_strRunSN = m_screen.strSerialNumber;
+    // The run's serial numbers are taken (the next one saved) before any hub is written, so
+    // that none is given twice even when the run never reaches its end.
+    {
+      std::string strWhy;
+      if (!bTakeRunSerialNumbers(info.ucDevCount, strWhy)) {
+        if (m_bShowGUI != 0) m_view.nMessageBox(strWhy, "Error", MB_OK | MB_ICONERROR);
+        return eRefuse(strWhy);
+      }
+    }
     // 17.
     m_view.vSetControls(ERunControls::Run);
     // 18.
