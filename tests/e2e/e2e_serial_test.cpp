@@ -166,3 +166,21 @@ TEST(E2ESerial, ResultLogThatCannotBeWrittenFailsTheRun) {
   // The serial number was still consumed: the next run gives the next one.
   EXPECT_TRUE(bContains(r.strIni(), "serial_number=000000000002\r\n"));
 }
+
+// A settings file whose folder takes no temporary file beside it (here: the link's target
+// has a name too long for one) is rewritten in place: two runs in a row give two serials,
+// and the link stays a link.
+TEST(E2ESerial, SettingsThatCannotBeReplacedAreRewrittenInPlace) {
+  CSerialRun r(1);
+  r.vLayOut();
+  const std::filesystem::path link = r.dir().path() / "vlnhub.ini";
+  const std::filesystem::path target = r.dir().path() / std::string(250, 's');
+  std::filesystem::rename(link, target);
+  std::filesystem::create_symlink(target.filename(), link);
+  ASSERT_EQ(r.nRun("/S"), 0) << r.strMsg();
+  EXPECT_EQ(r.vecSerials(), std::vector<std::string>{"000000000001"});
+  ASSERT_EQ(r.nRun("/S"), 0) << r.strMsg();
+  EXPECT_EQ(r.vecSerials(), std::vector<std::string>{"000000000002"});
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_TRUE(bContains(r.strIni(), "serial_number=000000000003\r\n"));
+}
