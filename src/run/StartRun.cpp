@@ -97,6 +97,14 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
           return EStartResult::ExitRequested;
         }
       }
+    } else if (!sn.strError.empty()) {
+      // Nothing to count after the prefix: every hub of the run would get the same serial.
+      m_utility.ShowProgramMSG(sn.strError, MSG_TYPE_WARNING, MB_OK, m_bShowGUI == 0);
+      if (m_bShowGUI == 0) {
+        vExit(EXIT_START_REFUSED);
+        return EStartResult::ExitRequested;
+      }
+      return EStartResult::Refused;
     }
     // 8. Test items.
     uint8_t ucTestItemCount = ucCountTestItems();

@@ -186,6 +186,13 @@ SNStartLength stCheckStartSNLength(const INISettings& ini, const std::string& st
     r.strSN = strPadSNAfterPrefix(ini, strScreenSN, 8);
     r.bScreenChanged = true;
   }
+  if ((ini.ucSN_EditType == SN_EDIT_HEX || ini.ucSN_EditType == SN_EDIT_DEC) && !r.strSN.empty() &&
+      strSNWithoutPrefix(ini, r.strSN).empty()) {
+    char sz[96];
+    std::snprintf(sz, sizeof(sz), "SN [%s] has no digits to count after its fixed prefix of %d characters",
+                  r.strSN.c_str(), ini.uiSN_remain_value_length);
+    r.strError = sz;
+  }
   return r;
 }
 

@@ -48,7 +48,8 @@ struct SNStartLength {
   std::string strSN;            // the serial number of the run (padded where the rules say)
   bool bScreenChanged = false;  // the screen's serial number was padded: show it and copy it
                                 // into the record's serial number
-  std::string strError;         // error text to collect ("" when none)
+  std::string strError;         // error text to collect ("" when none); for edit types 1 and 2
+                                // a serial number that is all fixed prefix (nothing to count)
 };
 // strScreenSN is the serial-number box; strCmdLineSN the command-line serial number (may be
 // empty).

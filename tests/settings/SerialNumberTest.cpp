@@ -216,6 +216,16 @@ TEST(SNRunRules, EveryHubOfARunHasItsOwnSerialAndTheNextFollowsTheLast) {
       EXPECT_FALSE(seen.count(strNext)) << strNext;
     }
   }
+  // A serial number that is all prefix has nothing to count: the start refuses it.
+  INISettings ini;
+  ini.ucSN_EditType = SN_EDIT_DEC;
+  ini.uiSN_remain_value_enable = 1;
+  ini.uiSN_remain_value_length = 12;
+  EXPECT_EQ(stCheckStartSNLength(ini, "ABCDEFGHIJKL", "").strError,
+            "SN [ABCDEFGHIJKL] has no digits to count after its fixed prefix of 12 characters");
+  EXPECT_EQ(stCheckStartSNLength(ini, "ABCDEFGHIJKL0", "").strError, "");
+  ini.ucSN_EditType = SN_EDIT_USER;  // not counted: every hub carries it as typed
+  EXPECT_EQ(stCheckStartSNLength(ini, "ABCDEFGHIJKL", "").strError, "");
 }
 
 TEST(SNIncreaseBoxes, HexBox) {
