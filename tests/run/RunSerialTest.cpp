@@ -80,19 +80,6 @@ TEST_F(RunSerialTest, NextSerialIsSavedBeforeTheFirstHubIsWritten) {
   EXPECT_EQ(view.serialBox.back(), "000000000103");
 }
 
-// A folder that takes no temporary file still gets the next serial number (the file is
-// rewritten in place): two runs in a row never share one.
-TEST_F(RunSerialTest, FolderWithoutRoomForATemporaryFileStillMovesTheSerialOn) {
-  tmp.write("vlnhub.ini", "");
-  ini.m_storeFaults.nMakeTempErrno = EACCES;
-  CRunEngine e(*util, ini, list, *dev, view, loop, clock);
-  vScanHere(e);
-  e.m_screen.strSerialNumber = "000000000010";
-  ASSERT_EQ(eStartAndFinish(e), EStartResult::Started);
-  ASSERT_EQ(eStartAndFinish(e), EStartResult::Started);
-  EXPECT_NE(tmp.read("vlnhub.ini").find("serial_number=000000000014\r\n"), std::string::npos);
-}
-
 // When the next serial number cannot be stored at all, no hub is touched: the window shows
 // why and keeps its serial number; a command-line run ends with -3 and the reason.
 TEST_F(RunSerialTest, SerialThatCannotBeSavedRefusesTheStartBeforeAnyHub) {
