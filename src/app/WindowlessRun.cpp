@@ -44,6 +44,15 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
     vDEBUG_ERR_printf("%s:%d: bench: %s", L, __LINE__, strError.c_str());
     return EXIT_RUN_FAILED;
   }
+  if (bCmdLineRunsProduction(dlg.m_nCmdLineMode)) {
+    // Settings this run cannot carry out refuse it before any hub is scanned or touched.
+    const std::string strWhy = strWindowlessRunRefusal(dlg.ini(), dlg.m_strCmdLineSN);
+    if (!strWhy.empty()) {
+      vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
+      dlg.utility().ShowProgramMSG(strWhy, MSG_TYPE_WARNING, MB_OK, true);
+      return EXIT_START_REFUSED;
+    }
+  }
   CPlatformSet& platform = *pPlatform;
   IClock& clock = platform.clock();
   CUSBUtility& utility = dlg.utility();

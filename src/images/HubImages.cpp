@@ -96,8 +96,8 @@ ESetConfigResult CHubImages::vSetHubConfigInfo(uint8_t ucFwType) {
     // A count outside the list's range must not index past its 16 records.
     const int nCount = m_devList.DevNums <= 0 ? 1 : std::min<int>(m_devList.DevNums, MAX_DEV_RECORDS);
     for (int i = 0; i < nCount; ++i) {
-      const std::string strSN = strDeviceSerialNumber(
-          m_ini.ucSN_EditType, t.m_strEditDeviceConfigurationSerialNumber, static_cast<uint8_t>(i));
+      const std::string strSN =
+          strSerialNumberAfter(m_ini, t.m_strEditDeviceConfigurationSerialNumber, static_cast<uint8_t>(i));
       vPutConfigText(m_ucConfigTable, CFG_OFS_SERIAL, CFG_LEN_SERIAL, strSN);
       if (m_ini.ucConfig_format != CONFIG_FORMAT_BUILT) {
         m_devList.dev[i].ucConfigBlock.fill(0xFF);

@@ -87,7 +87,7 @@ bool CRunEngine::bDescriptorCheck(std::stop_token st, int nSlot) {
   std::string strPID = m_screen.strPID;
   if (id.usBcdUSB != 0 && id.usBcdUSB < 0x0300 && !m_screen.strPIDU2.empty()) strPID = m_screen.strPIDU2;
   // Each hub's table got the run's serial number counted on by its index.
-  std::string strSN = strDeviceSerialNumber(m_ini.m_pINI.ucSN_EditType, m_strRunSN, static_cast<uint8_t>(nSlot));
+  std::string strSN = strSerialNumberAfter(m_ini.m_pINI, m_strRunSN, static_cast<uint8_t>(nSlot));
   const std::pair<const std::string*, const std::string*> items[] = {
       {&id.strVID, &m_screen.strVID},
       {&id.strPID, &strPID},

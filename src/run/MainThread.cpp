@@ -2,7 +2,7 @@
 // serial number, the settings save, the rescan, the result log, pictures and bar colours.
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 
 #include "log/DebugLog.h"
 #include "run/RunEngine.h"
@@ -194,22 +194,7 @@ void CRunEngine::vFinishRun(std::stop_token st) {
         m_view.vSetControls(ini.ucAuto_mp == 1 ? ERunControls::AutoMode : ERunControls::Normal);
       },
       st);
-  // 6. Serial number.
-  if (bRunAdvancesSN(ini, m_utility.m_strFWFilePath)) {
-    bOnWindow(
-        [this, &ini, &info] {
-          std::string strNext = strNextRunSerialNumber(ini, m_screen.strSerialNumber, info.ucDevCount);
-          m_screen.strSerialNumber = strNext;
-          m_view.vSetSerialNumberBox(strNext);
-          ini.ucSerial_number = strNext.substr(0, 255);
-          std::string strPath = m_utility.m_szAppPath + "/vlnhub.ini";
-          { std::ofstream touch(strPath, std::ios::app); }
-          if (m_strCmdLineSN.empty() && !m_ini.vStoreINIFile(strPath))
-            vDEBUG_MSG_printf("%s:%d: vStoreINIFile FAIL , strSaveINIFilePath[%s] %d", L, __LINE__, strPath.c_str(),
-                              errno);
-        },
-        st);
-  }
+  // 6. The serial number moved on at Start (bTakeRunSerialNumbers).
   // 7. Counting, on the window thread, where Clear also works on the counters.
   bOnWindow(
       [this, &info] {
@@ -244,11 +229,23 @@ void CRunEngine::vFinishRun(std::stop_token st) {
     m_clock.bSleepMs(m_timings.uRescanWaitMs, st);
     bOnWindow([this, &info, &logged] { vRestoreRunResults(info, logged); }, st);
   }
-  // 9. One log line per hub, in slot order.
+  // 9. One log line per hub, in slot order. A run whose result is not on record fails.
   DeviceList logList;
   logList.dev = logged;
+  int nLogError = 0;
   for (int i = 0; i < MAX_DEV_RECORDS; ++i)
-    if (info.ucSelected[i] == 1) m_ini.vLogMPResult(static_cast<uint8_t>(i), logList, m_utility.m_szAppPath);
+    if (info.ucSelected[i] == 1 &&
+        !m_ini.vLogMPResult(static_cast<uint8_t>(i), logList, m_utility.m_szAppPath))
+      nLogError = m_ini.nLastFileError() ? m_ini.nLastFileError() : EIO;
+  if (nLogError != 0) {
+    const std::tm tmNow = m_ini.m_fnLocalTime ? m_ini.m_fnLocalTime() : std::tm{};
+    const std::string strWhy = "MP result log " + Ini::strMPResultLogPath(m_utility.m_szAppPath, tmNow) +
+                               " could not be written (" + std::strerror(nLogError) + "): the run fails";
+    vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
+    m_ucRunStatus = 2;
+    bOnWindow([this, strWhy] { m_utility.ShowProgramMSG(strWhy, MSG_TYPE_ERROR, MB_OK, m_bShowGUI == 0); },
+              st);
+  }
   // 10.
   m_clock.bSleepMs(m_timings.uNotifyWaitMs, st);
   vRegisterDeviceNotification();
@@ -285,4 +282,28 @@ void CRunEngine::vRestoreRunResults(const MAIN_THREAD_INFO& info,
     bRan[s] = true;
   }
   m_table.vRepaintSavedResults(CResultTable::stSaveResults(m_devList), m_devList, m_ini.m_pINI, bRan);
+}
+
+bool CRunEngine::bTakeRunSerialNumbers(uint8_t ucDevCount, std::string& strWhy) {
+  INISettings& ini = m_ini.m_pINI;
+  if (!bRunAdvancesSN(ini, m_utility.m_strFWFilePath)) return true;
+  const std::string strRecordBefore = ini.ucSerial_number;
+  const std::string strNext = strSerialNumberAfter(ini, m_screen.strSerialNumber, ucDevCount);
+  ini.ucSerial_number = strNext.substr(0, INI_TEXT_MAX);
+  // A command-line serial number belongs to that run alone: the settings file keeps its own.
+  if (m_strCmdLineSN.empty()) {
+    const std::string strPath = Ini::strDefaultINIPath(m_utility.m_szAppPath);
+    if (!m_ini.vStoreINIFile(strPath)) {
+      const int nErr = m_ini.nLastFileError();
+      vDEBUG_MSG_printf("%s:%d: vStoreINIFile FAIL , strSaveINIFilePath[%s] %d", L, __LINE__, strPath.c_str(),
+                        nErr);
+      ini.ucSerial_number = strRecordBefore;
+      strWhy = "The next serial number [" + strNext + "] could not be saved to " + strPath + " (" +
+               std::strerror(nErr) + "): no hub was written";
+      return false;
+    }
+  }
+  m_screen.strSerialNumber = strNext;
+  m_view.vSetSerialNumberBox(strNext);
+  return true;
 }

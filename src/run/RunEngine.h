@@ -180,6 +180,9 @@ class CRunEngine {
   void vFinishRun(std::stop_token st);
   // After the run's rescan (window thread): results back onto the hubs they belong to.
   void vRestoreRunResults(const MAIN_THREAD_INFO& info, std::array<DevRecord, MAX_DEV_RECORDS>& logged);
+  // Moves the serial number on by the run's hub count and saves it (window thread, at
+  // Start). False, with the reason, when the settings file could not be written.
+  bool bTakeRunSerialNumbers(uint8_t ucDevCount, std::string& strWhy);
   void vTimerFun(std::stop_token st);
 
   CUSBUtility& m_utility;

@@ -110,10 +110,12 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     // 6. / 7. Serial length and padding.
     SNStartLength sn = stCheckStartSNLength(ini, m_screen.strSerialNumber, m_strCmdLineSN);
     if (sn.bScreenChanged) {
-      m_screen.strSerialNumber = sn.strSN;
       m_view.vSetSerialNumberBox(sn.strSN);
       ini.ucSerial_number = sn.strSN.substr(0, INI_TEXT_MAX);
     }
+    // The serial number the tables and the checks of the run use, padded where the rules pad
+    // it (a command-line one too).
+    m_screen.strSerialNumber = sn.strSN;
     if (ini.ucSN_EditType == SN_EDIT_HDDSN) {
       if (!sn.strError.empty()) bPreCheck = false, strError += sn.strError;
       if (!bPreCheck) {
@@ -123,6 +125,14 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
           return EStartResult::ExitRequested;
         }
       }
+    } else if (!sn.strError.empty()) {
+      // Nothing to count after the prefix: every hub of the run would get the same serial.
+      m_utility.ShowProgramMSG(sn.strError, MSG_TYPE_WARNING, MB_OK, m_bShowGUI == 0);
+      if (m_bShowGUI == 0) {
+        vExit(EXIT_START_REFUSED);
+        return EStartResult::ExitRequested;
+      }
+      return EStartResult::Refused;
     }
     // 8. Test items.
     uint8_t ucTestItemCount = ucCountTestItems();
@@ -226,7 +236,17 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     f.ucAuto_Safe_Remove = ini.ucAuto_Safe_Remove;
     f.ucConfig_Check = ini.ucConfig_Check;
     f.ucHDDCapacityCheck_enable = ini.ucHDDCapacityCheck_enable;
-    m_strRunSN = m_strCmdLineSN.empty() ? m_screen.strSerialNumber : m_strCmdLineSN;
+    m_strRunSN = m_screen.strSerialNumber;
+    // The run's serial numbers are taken (the next one saved) before any hub is written, so
+    // that none is given twice even when the run never reaches its end.
+    {
+      std::string strWhy;
+      if (!bTakeRunSerialNumbers(info.ucDevCount, strWhy)) {
+        if (m_bShowGUI != 0) m_view.nMessageBox(strWhy, "Error", MB_OK | MB_ICONERROR);
+        vDropRunMark();
+        return eRefuse(strWhy);
+      }
+    }
     // 17.
     m_view.vSetControls(ERunControls::Run);
     // 18.

@@ -13,9 +13,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "host/FileIO.h"
 #include "log/DebugLog.h"
 #include "settings/IniKeys.h"
-#include "host/FileIO.h"
+#include "settings/SerialNumber.h"
 
 namespace {
 
@@ -129,9 +130,16 @@ uint8_t Ini::vCheckINIType() {
     m_ConfigLimits.m_ucDevice_DiskLabel_Len = r.ucFormat_drive_type != 0 ? 11 : 32;
     vSetConfigLengthLimits();
     const ConfigLengthLimits& l = m_ConfigLimits;
+    // The first refusal of a key keeps what the file held.
+    auto vRemember = [this](const char* pszKey, const std::string& strValue, const char* pszMessage) {
+      for (const IniRefusedField& f : m_vecRefused)
+        if (f.strKey == pszKey) return;
+      m_vecRefused.push_back({pszKey, strValue, pszMessage});
+    };
 
     if (ucINI_SN_Len > l.m_ucConfig_SN_Len) {
       std::string strINISN = strCText(r.ucSerial_number);
+      vRemember("serial_number", strINISN, "Invalid SN Size");
       r.ucSerial_number.clear();
       ucResult = INI_CHECK_TOO_LONG;
       vDEBUG_MSG_printf(
@@ -152,12 +160,14 @@ uint8_t Ini::vCheckINIType() {
             kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_SN_Len, static_cast<int>(ucINI_SN_Len),
             strCText(r.ucSerial_number).c_str(), 0);
         vShowMessage("Invalid SN String", INI_MSG_WARNING);
+        vRemember("serial_number", strCText(r.ucSerial_number), "Invalid SN String");
         r.ucSerial_number.clear();
         break;
       }
     }
     if (ucINI_Manufacturer_Len > l.m_ucConfig_Manufacturer_Len) {
       std::string strINIManufacturer = strCText(r.ucManufacturer_string);
+      vRemember("manufacturer_string", strINIManufacturer, "Invalid Manufacturer Size");
       r.ucManufacturer_string.clear();
       ucResult = INI_CHECK_TOO_LONG;
       vDEBUG_MSG_printf(
@@ -170,6 +180,7 @@ uint8_t Ini::vCheckINIType() {
     }
     if (ucINI_Product_Len > l.m_ucConfig_Product_Len) {
       std::string strINIProduct = strCText(r.ucProduct_string);
+      vRemember("product_string", strINIProduct, "Invalid Product Size");
       r.ucProduct_string.clear();
       ucResult = INI_CHECK_TOO_LONG;
       vDEBUG_MSG_printf(
@@ -180,6 +191,7 @@ uint8_t Ini::vCheckINIType() {
       vShowMessage("Invalid Product Size", INI_MSG_WARNING);
     }
     if (ucINI_DiskLabel_len > l.m_ucDevice_DiskLabel_Len) {
+      vRemember("drive_label_name", strCText(r.ucDrive_label_name), "Invalid DiskLabel Size");
       r.ucDrive_label_name.clear();
       ucResult = INI_CHECK_LABEL_TOO_LONG;
       vDEBUG_MSG_printf(
@@ -200,6 +212,7 @@ uint8_t Ini::vCheckINIType() {
 bool Ini::vLoadINIFile(const std::string& strINIFilePath) {
   static const char* kLabel = "Ini::vLoadINIFile";
   m_pINI = INISettings{};
+  m_vecRefused.clear();
   int nErr = 0;
   if (!bCheckINIPath(strINIFilePath, nErr)) {
     vShowMessage(strINIFilePath + " File/Path Not Read/Write", INI_MSG_WARNING);
@@ -353,7 +366,10 @@ std::string Ini::strBuildINIText() const {
       s += pKey->pszKey;
       s += "=";
       if (pKey->pText != nullptr) {
-        s += strCText(m_pINI.*(pKey->pText));
+        std::string strValue = strCText(m_pINI.*(pKey->pText));
+        for (const IniRefusedField& f : m_vecRefused)
+          if (strValue.empty() && f.strKey == pKey->pszKey) strValue = f.strValue;
+        s += strValue;
       } else {
         int nValue = pKey->pByte != nullptr ? static_cast<int>(m_pINI.*(pKey->pByte))
                                             : static_cast<int>(m_pINI.*(pKey->pInt));
@@ -368,40 +384,49 @@ std::string Ini::strBuildINIText() const {
 
 bool Ini::vStoreINIFile(const std::string& strINIFilePath) {
   static const char* kLabel = "Ini::vStoreINIFile";
-  if (vCheckINIType() != INI_CHECK_OK) {
+  // Only a load's refusals are kept: a value refused here was never in the file.
+  const size_t nRefusedAtLoad = m_vecRefused.size();
+  const uint8_t ucCheck = vCheckINIType();
+  m_vecRefused.resize(nRefusedAtLoad);
+  if (ucCheck != INI_CHECK_OK) {
+    m_nLastFileError = EINVAL;
     vDEBUG_MSG_printf("%s:%d: vStoreINIFile: Check INI Type Not Valid , strINIFilePath : %s , dwErrorCode %d",
                       kLabel, __LINE__, strINIFilePath.c_str(), 0);
     return false;
   }
-  std::string strTemp;
-  bool bTempMade = false;
-  int fd = -1;
   try {
-    std::string strText = strBuildINIText();
-    // Write beside the old file and rename over it, so a crash leaves either the old or
-    // the new settings, never none.
-    strTemp = strINIFilePath + ".tmp-XXXXXX";
-    fd = mkstemp(strTemp.data());
-    if (fd < 0) throw std::runtime_error("mkstemp");
-    bTempMade = true;
-    struct stat st {};
-    mode_t mode =
-        (stat(strINIFilePath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ? (st.st_mode & 07777) : 0644;
-    fchmod(fd, mode);
-    if (!bWriteAll(fd, strText.data(), strText.size())) throw std::runtime_error("write");
-    if (fsync(fd) != 0) throw std::runtime_error("fsync");
-    int nClose = close(fd);
-    fd = -1;
-    if (nClose != 0) throw std::runtime_error("close");
-    if (rename(strTemp.c_str(), strINIFilePath.c_str()) != 0) throw std::runtime_error("rename");
-    bTempMade = false;
-    return true;
-  } catch (...) {
-    int nErr = errno;
-    if (fd >= 0) close(fd);
-    if (bTempMade) unlink(strTemp.c_str());
+    const std::string strText = strBuildINIText();
+    int nErr = 0;
+    const EFileReplace e = eReplaceFile(strINIFilePath, strText, nErr, m_storeFaults);
+    m_nLastFileError = e == EFileReplace::Failed ? (nErr ? nErr : EIO) : 0;
+    if (e != EFileReplace::Failed) return true;
     vDEBUG_MSG_printf("%s:%d: vStoreINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel, __LINE__,
-                      strINIFilePath.c_str(), nErr);
+                      strINIFilePath.c_str(), m_nLastFileError);
+    return false;
+  } catch (...) {
+    m_nLastFileError = errno ? errno : EIO;
+    vDEBUG_MSG_printf("%s:%d: vStoreINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel, __LINE__,
+                      strINIFilePath.c_str(), m_nLastFileError);
     return false;
   }
+}
+
+std::string strWindowlessRunRefusal(const Ini& ini, const std::string& strCmdLineSN) {
+  const INISettings& r = ini.m_pINI;
+  if (r.ucSN_EditType == SN_EDIT_BARCODE)
+    return "Start refused: SN_EditType 3 (From Barcode) takes each serial number from the barcode dialog, "
+           "which needs the window";
+  // A configuration ROM file brings its own table; config_format other than 1 writes none.
+  const bool bWritesTable = r.ucFw_enablel == 1 && r.ucConfig_format == 1 &&
+                            r.ucFw_binary_name.find("Config_") == std::string::npos;
+  if (!bWritesTable) return {};
+  std::string strFields;
+  for (const IniRefusedField& f : ini.vecRefusedAtLoad()) {
+    if (f.strKey == "drive_label_name") continue;  // not part of the table
+    if (f.strKey == "serial_number" && !strCmdLineSN.empty()) continue;
+    strFields += (strFields.empty() ? "" : ", ") + f.strKey + " (" + f.strMessage + ")";
+  }
+  if (strFields.empty()) return {};
+  return "Start refused: " + strFields +
+         " refused in the settings file; the run would write it empty into every hub";
 }

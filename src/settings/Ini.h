@@ -7,8 +7,10 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "device/DeviceList.h"
+#include "host/FileIO.h"
 #include "settings/INISettings.h"
 
 // Operator message types, as the message boxes show them.
@@ -28,6 +30,14 @@ constexpr uint8_t INI_CHECK_TOO_LONG = 2;  // serial number, manufacturer or pro
 constexpr uint8_t INI_CHECK_UNEXPECTED = 3;
 constexpr uint8_t INI_CHECK_SN_NOT_HEX = 4;
 constexpr uint8_t INI_CHECK_LABEL_TOO_LONG = 5;
+
+// A text the settings check refused and cleared: which key, what the file held, and the
+// message the check showed.
+struct IniRefusedField {
+  std::string strKey;
+  std::string strValue;
+  std::string strMessage;
+};
 
 class Ini {
  public:
@@ -50,9 +60,17 @@ class Ini {
   // Reads a settings file into the record (cleared first). True when the file was read, no
   // version line other than 1005 was met and the record passed vCheckINIType.
   bool vLoadINIFile(const std::string& strINIFilePath);
-  // Writes the record to a file (through a temporary file renamed over the old one). True
-  // when the record passed vCheckINIType and the file was written.
+  // Writes the record to a file (eReplaceFile: a temporary file renamed over the old one,
+  // through a link, keeping owner and mode). True when the record passed vCheckINIType and
+  // the file was written. A text the last load refused and that is still empty is written
+  // as the file held it, so a save never erases what the user wrote.
   bool vStoreINIFile(const std::string& strINIFilePath);
+  // The texts the last load refused (cleared in the record), in the order of the checks.
+  const std::vector<IniRefusedField>& vecRefusedAtLoad() const { return m_vecRefused; }
+  // errno of the last failed store or result-log write (0 after a success).
+  int nLastFileError() const { return m_nLastFileError; }
+  // Failures the store injects, for tests of folders and files this process may not write.
+  FileReplaceFaults m_storeFaults;
   // Checks the record's texts against the length limits; clears a refused field and shows
   // its message. 0 passed, else the code of the last failing check (INI_CHECK_*).
   uint8_t vCheckINIType();
@@ -79,4 +97,13 @@ class Ini {
   bool bLoadLines(const std::string& strINIFilePath, const std::string& strContent);
 
   IniMessageFn m_fnMessage;
+  std::vector<IniRefusedField> m_vecRefused;
+  int m_nLastFileError = 0;
 };
+
+// Why a production run without a window must not start with these settings, or empty. The
+// serial-number dialog of edit type 3 (barcode) needs the window; a text the load refused
+// (and cleared) must not reach the hubs empty: the serial number (unless the command line
+// gives one), the manufacturer and the product strings, whenever the run writes the
+// configuration table.
+std::string strWindowlessRunRefusal(const Ini& ini, const std::string& strCmdLineSN);

@@ -150,10 +150,12 @@ bool Ini::vLogMPResult(uint8_t ucIndex, const DeviceList& devList, const std::st
     int nClose = close(fd);
     fd = -1;
     if (nClose != 0) throw std::runtime_error("close");
+    m_nLastFileError = 0;
     return true;
   } catch (...) {
     int nErr = errno;
     if (fd >= 0) close(fd);
+    m_nLastFileError = nErr ? nErr : EIO;
     vDEBUG_MSG_printf("%s:%d: vLogMPResult: [%d] , dwErrorCode %d", "Ini::vLogMPResult", __LINE__, ucIndex,
                       nErr);
     return false;

@@ -129,6 +129,12 @@ std::string strPadSNLeft(const std::string& strSN, size_t nWidth) {
   return std::string(nWidth - strSN.size(), '0') + strSN;
 }
 
+std::string strPadSNAfterPrefix(const INISettings& ini, const std::string& strSN, size_t nWidth) {
+  const std::string strPrefix = strSNPrefix(ini, strSN);
+  if (strSN.size() >= nWidth) return strSN;
+  return strPrefix + strPadSNLeft(strSN.substr(strPrefix.size()), nWidth - strPrefix.size());
+}
+
 std::string strCheckSNFixLength(const INISettings& ini, const std::string& strSN) {
   if (ini.uiSN_fix_length > 0 && ini.ucSN_EditType != SN_EDIT_HDDSN &&
       strSN.size() != static_cast<size_t>(ini.uiSN_fix_length)) {
@@ -177,22 +183,24 @@ SNStartLength stCheckStartSNLength(const INISettings& ini, const std::string& st
   }
   r.strSN = strScreenSN;
   if (!strScreenSN.empty() && strScreenSN.size() < 8) {
-    r.strSN = strPadSNLeft(strScreenSN, 8);
+    r.strSN = strPadSNAfterPrefix(ini, strScreenSN, 8);
     r.bScreenChanged = true;
+  }
+  if ((ini.ucSN_EditType == SN_EDIT_HEX || ini.ucSN_EditType == SN_EDIT_DEC) && !r.strSN.empty() &&
+      strSNWithoutPrefix(ini, r.strSN).empty()) {
+    char sz[96];
+    std::snprintf(sz, sizeof(sz), "SN [%s] has no digits to count after its fixed prefix of %d characters",
+                  r.strSN.c_str(), ini.uiSN_remain_value_length);
+    r.strError = sz;
   }
   return r;
 }
 
-std::string strDeviceSerialNumber(uint8_t ucSN_EditType, const std::string& strSN, uint8_t ucIndex) {
-  if (ucSN_EditType == SN_EDIT_HEX) return vAddLimitSN(strSN, ucIndex, 1);
-  if (ucSN_EditType == SN_EDIT_DEC) return vAddLimitSN(strSN, ucIndex, 0);
-  return strSN;
-}
-
-std::string strNextRunSerialNumber(const INISettings& ini, const std::string& strSN, uint8_t ucDevCount) {
-  std::string strPrefix = strSNPrefix(ini, strSN);
-  std::string strRest = strSN.substr(strPrefix.size());
-  return strPrefix + vAddLimitSN(strRest, ucDevCount, ini.ucSN_EditType == SN_EDIT_HEX ? 1 : 0);
+std::string strSerialNumberAfter(const INISettings& ini, const std::string& strSN, uint8_t ucCount) {
+  if (ini.ucSN_EditType != SN_EDIT_HEX && ini.ucSN_EditType != SN_EDIT_DEC) return strSN;
+  const std::string strPrefix = strSNPrefix(ini, strSN);
+  return strPrefix +
+         vAddLimitSN(strSN.substr(strPrefix.size()), ucCount, ini.ucSN_EditType == SN_EDIT_HEX ? 1 : 0);
 }
 
 bool bRunAdvancesSN(const INISettings& ini, const std::string& strFWFilePath) {

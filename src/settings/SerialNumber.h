@@ -32,6 +32,9 @@ std::string strSNPrefix(const INISettings& ini, const std::string& strSN);
 
 // Pads on the left with "0" to nWidth characters (longer texts unchanged).
 std::string strPadSNLeft(const std::string& strSN, size_t nWidth);
+// Pads the counted part with "0" so that the whole is nWidth characters: the zeros go after
+// the fixed prefix, which stays as it is.
+std::string strPadSNAfterPrefix(const INISettings& ini, const std::string& strSN, size_t nWidth);
 
 // Run start, fixed length: the warning "input SN should have %d digits", or empty when
 // the serial number is fine.
@@ -45,20 +48,19 @@ struct SNStartLength {
   std::string strSN;            // the serial number of the run (padded where the rules say)
   bool bScreenChanged = false;  // the screen's serial number was padded: show it and copy it
                                 // into the record's serial number
-  std::string strError;         // error text to collect ("" when none)
+  std::string strError;         // error text to collect ("" when none); for edit types 1 and 2
+                                // a serial number that is all fixed prefix (nothing to count)
 };
 // strScreenSN is the serial-number box; strCmdLineSN the command-line serial number (may be
 // empty).
 SNStartLength stCheckStartSNLength(const INISettings& ini, const std::string& strScreenSN,
                                    const std::string& strCmdLineSN);
 
-// The serial number of device i's configuration table: counted by i for edit types 1
-// (hexadecimal) and 2 (decimal), otherwise unchanged.
-std::string strDeviceSerialNumber(uint8_t ucSN_EditType, const std::string& strSN, uint8_t ucIndex);
-
-// After a run: the fixed prefix followed by the rest counted by the run's device count
-// (hexadecimal for edit type 1, decimal otherwise).
-std::string strNextRunSerialNumber(const INISettings& ini, const std::string& strSN, uint8_t ucDevCount);
+// The serial number ucCount places after strSN. Edit types 1 (hexadecimal) and 2 (decimal)
+// keep the fixed prefix as it is and count only the rest; other edit types do not count.
+// Hub i of a run carries the count i and the run's next serial number the count of its
+// hubs: one rule for both, so the saved value is always the one after the last hub's.
+std::string strSerialNumberAfter(const INISettings& ini, const std::string& strSN, uint8_t ucCount);
 // True when a run moves the serial number on: firmware update on, a plain firmware file
 // (no "Config_" in its path) and edit type 1 or 2.
 bool bRunAdvancesSN(const INISettings& ini, const std::string& strFWFilePath);

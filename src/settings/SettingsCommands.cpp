@@ -135,6 +135,15 @@ CommandOutput stRunSNNext(const std::vector<std::string>& vecArgs, bool bJson) {
                         bJson);
   if (strBase != "hex" && strBase != "dec")
     return stUsageError("sn-next", "the base must be hex or dec, not \"" + vecArgs[2] + "\"", bJson);
+  // The count goes into the last digit in one step and carries at most one unit: beyond
+  // one digit's worth the result would be wrong, so such a count is refused.
+  const int nFits = strBase == "hex" ? 15 : 9;
+  if (nCount > nFits)
+    return stUsageError("sn-next",
+                        "COUNT " + strCount + " does not fit one " +
+                            (strBase == "hex" ? "hexadecimal" : "decimal") + " digit: at most " +
+                            std::to_string(nFits),
+                        bJson);
   if (strSerial.size() > INI_TEXT_MAX)
     return stUsageError("sn-next", "SERIAL is longer than " + std::to_string(INI_TEXT_MAX) + " characters",
                         bJson);

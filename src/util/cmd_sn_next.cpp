@@ -10,7 +10,7 @@ int nSNNext(const UtilArgs& args) {
   return nEmitCommandOutput(stRunSNNext(args.vecArgs, args.bJson));
 }
 
-CUtilCommandRegistration reg("sn-next",
-                             "SERIAL COUNT hex|dec  the serial number counted on by COUNT (0..255)", nSNNext);
+CUtilCommandRegistration reg(
+    "sn-next", "SERIAL COUNT hex|dec  the serial number counted on by COUNT (0..15 hex, 0..9 dec)", nSNNext);
 
 }  // namespace

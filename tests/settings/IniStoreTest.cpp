@@ -1,6 +1,9 @@
 // Storing settings files: exact text, round trip, safe replacement of the old file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -204,6 +207,117 @@ TEST(IniStore, FailureToWriteKeepsTheOldFileAndLeavesNoTemporary) {
   EXPECT_TRUE(log.contains("vStoreINIFile: strINIFilePath : " + (dir.path() / "sub").string()));
   // A folder that does not exist.
   EXPECT_FALSE(ini.vStoreINIFile(dir.str() + "/missing/vlnhub.ini"));
+}
+
+// A settings file reached through a symbolic link is written where the link points, and the
+// file keeps its owner, group and mode, so the operator's next run can still write it.
+TEST(IniStore, WritesThroughALinkKeepingOwnerGroupAndMode) {
+  Ini ini;
+  TempDir dir;
+  auto real = dir.write("station/settings.ini", "old\r\n");
+  std::filesystem::create_symlink("station/settings.ini", dir.path() / "vlnhub.ini");
+  ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+  const bool bRoot = geteuid() == 0;
+  if (bRoot) {
+    ASSERT_EQ(chown(real.c_str(), 1234, 2345), 0);
+  }
+  ini.m_pINI.ucSerial_number = "000000000042";
+  ASSERT_TRUE(ini.vStoreINIFile((dir.path() / "vlnhub.ini").string()));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "vlnhub.ini"));
+  EXPECT_EQ(dir.read("station/settings.ini"), ini.strBuildINIText());
+  struct stat st {};
+  ASSERT_EQ(stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (bRoot) {
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 2345u);
+    // A plain file of the operator's, saved by root, stays the operator's.
+    auto plain = dir.write("plain.ini", "old\r\n");
+    ASSERT_EQ(chown(plain.c_str(), 1234, 2345), 0);
+    ASSERT_TRUE(ini.vStoreINIFile(plain.string()));
+    ASSERT_EQ(stat(plain.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 2345u);
+    EXPECT_EQ(dir.read("plain.ini"), ini.strBuildINIText());
+  }
+}
+
+// Temporary files of a save that was cut off are removed by the next save; files that only
+// look alike stay.
+TEST(IniStore, StaleTemporaryFilesOfAnInterruptedSaveGo) {
+  Ini ini;
+  TempDir dir;
+  auto p = dir.write("vlnhub.ini", "old\r\n");
+  dir.write("vlnhub.ini.tmp-Ab3xYz", "half");
+  dir.write("vlnhub.ini.tmp-notmine", "keep");
+  dir.write("other.ini.tmp-Ab3xYz", "keep");
+  ASSERT_TRUE(ini.vStoreINIFile(p.string()));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "vlnhub.ini.tmp-Ab3xYz"));
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "vlnhub.ini.tmp-notmine"));
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "other.ini.tmp-Ab3xYz"));
+}
+
+// A folder that takes no new file: the settings file is rewritten where it is (same file,
+// new content, nothing left beside it). When the file cannot be written either, the store
+// fails with the reason and the old content stays.
+TEST(IniStore, FolderThatTakesNoTemporaryFileFallsBackToTheFileItself) {
+  Ini ini;
+  TempDir dir;
+  auto p = dir.write("vlnhub.ini", std::string(5000, 'z'));
+  struct stat before {};
+  ASSERT_EQ(stat(p.c_str(), &before), 0);
+  ini.m_storeFaults.nMakeTempErrno = EACCES;
+  ini.m_pINI.ucSerial_number = "000000000007";
+  ASSERT_TRUE(ini.vStoreINIFile(p.string()));
+  EXPECT_EQ(dir.read("vlnhub.ini"), ini.strBuildINIText());  // cut to the new length
+  struct stat after {};
+  ASSERT_EQ(stat(p.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(
+      std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()),
+      1);
+
+  const std::string strWritten = dir.read("vlnhub.ini");
+  ini.m_storeFaults.nInPlaceErrno = EACCES;
+  ini.m_pINI.ucSerial_number = "000000000008";
+  EXPECT_FALSE(ini.vStoreINIFile(p.string()));
+  EXPECT_EQ(ini.nLastFileError(), EACCES);
+  EXPECT_EQ(dir.read("vlnhub.ini"), strWritten);
+  // No file to rewrite and no temporary file: nothing can be written.
+  ini.m_storeFaults.nInPlaceErrno = 0;
+  EXPECT_FALSE(ini.vStoreINIFile(dir.str() + "/new.ini"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "new.ini"));
+}
+
+// A text the load refused is cleared in the record, but a later save (the run's next serial
+// number) writes the user's text back as it was, not an empty field.
+TEST(IniStore, TextRefusedAtLoadIsNotErasedFromTheFile) {
+  std::vector<std::string> shown;
+  Ini ini([&](const std::string& t, int) { shown.push_back(t); });
+  TempDir dir;
+  const std::string strMaker(50, 'M'), strLabel(40, 'L');
+  auto p = dir.write("vlnhub.ini", "[usb_config]\r\nmanufacturer_string=" + strMaker +
+                                       "\r\nserial_number=0001\r\ndrive_label_name=" + strLabel + "\r\n");
+  EXPECT_FALSE(ini.vLoadINIFile(p.string()));
+  EXPECT_EQ(ini.m_pINI.ucManufacturer_string, "");
+  ASSERT_EQ(ini.vecRefusedAtLoad().size(), 2u);
+  EXPECT_EQ(ini.vecRefusedAtLoad()[0].strKey, "manufacturer_string");
+  EXPECT_EQ(ini.vecRefusedAtLoad()[0].strMessage, "Invalid Manufacturer Size");
+  ini.m_pINI.ucSerial_number = "0002";
+  ASSERT_TRUE(ini.vStoreINIFile(p.string()));
+  const std::string strFile = dir.read("vlnhub.ini");
+  EXPECT_NE(strFile.find("\r\nmanufacturer_string=" + strMaker + "\r\n"), std::string::npos);
+  EXPECT_NE(strFile.find("\r\ndrive_label_name=" + strLabel + "\r\n"), std::string::npos);
+  EXPECT_NE(strFile.find("\r\nserial_number=0002\r\n"), std::string::npos);
+  // A value set since the load is what the save writes.
+  ini.m_pINI.ucManufacturer_string = "Maker";
+  ASSERT_TRUE(ini.vStoreINIFile(p.string()));
+  EXPECT_NE(dir.read("vlnhub.ini").find("\r\nmanufacturer_string=Maker\r\n"), std::string::npos);
+  // A refusal at save time is no user's text: never written back later.
+  ini.m_pINI.ucProduct_string = std::string(60, 'P');
+  EXPECT_FALSE(ini.vStoreINIFile(p.string()));
+  ASSERT_TRUE(ini.vStoreINIFile(p.string()));
+  EXPECT_NE(dir.read("vlnhub.ini").find("\r\nproduct_string=\r\n"), std::string::npos);
 }
 
 }  // namespace

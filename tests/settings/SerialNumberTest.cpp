@@ -1,6 +1,8 @@
 // Serial numbers: counting, digit checks, the run's rules, the Hex/Dec boxes, the entry dialog.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "settings/SerialNumber.h"
 #include "support/LogCapture.h"
 
@@ -65,14 +67,14 @@ TEST(AddLimitSN, FixedPrefixIsLeftAlone) {
   ini.ucSN_EditType = SN_EDIT_DEC;
   ini.uiSN_remain_value_enable = 1;
   ini.uiSN_remain_value_length = 3;
-  EXPECT_EQ(strNextRunSerialNumber(ini, "ABC0009", 1), "ABC0010");
+  EXPECT_EQ(strSerialNumberAfter(ini, "ABC0009", 1), "ABC0010");
   ini.ucSN_EditType = SN_EDIT_HEX;
-  EXPECT_EQ(strNextRunSerialNumber(ini, "ABC00FF", 2), "ABC0101");
+  EXPECT_EQ(strSerialNumberAfter(ini, "ABC00FF", 2), "ABC0101");
   ini.uiSN_remain_value_enable = 0;  // prefix off: the whole text counts
-  EXPECT_EQ(strNextRunSerialNumber(ini, "ABC00FF", 1), "ABC0100");
+  EXPECT_EQ(strSerialNumberAfter(ini, "ABC00FF", 1), "ABC0100");
   ini.uiSN_remain_value_enable = 1;
   ini.uiSN_remain_value_length = 20;  // longer than the text: nothing left to count
-  EXPECT_EQ(strNextRunSerialNumber(ini, "ABC", 1), "ABC");
+  EXPECT_EQ(strSerialNumberAfter(ini, "ABC", 1), "ABC");
 }
 
 TEST(SNDigits, ByEditType) {
@@ -146,11 +148,16 @@ TEST(SNRunRules, StartLengthAndPadding) {
 }
 
 TEST(SNRunRules, PerDeviceAndAfterTheRun) {
-  EXPECT_EQ(strDeviceSerialNumber(SN_EDIT_HEX, "0009", 0), "0009");
-  EXPECT_EQ(strDeviceSerialNumber(SN_EDIT_HEX, "0009", 1), "000A");
-  EXPECT_EQ(strDeviceSerialNumber(SN_EDIT_DEC, "0009", 1), "0010");
-  EXPECT_EQ(strDeviceSerialNumber(SN_EDIT_USER, "0009", 3), "0009");
-  EXPECT_EQ(strDeviceSerialNumber(SN_EDIT_BARCODE, "0009", 3), "0009");
+  INISettings t;
+  t.ucSN_EditType = SN_EDIT_HEX;
+  EXPECT_EQ(strSerialNumberAfter(t, "0009", 0), "0009");
+  EXPECT_EQ(strSerialNumberAfter(t, "0009", 1), "000A");
+  t.ucSN_EditType = SN_EDIT_DEC;
+  EXPECT_EQ(strSerialNumberAfter(t, "0009", 1), "0010");
+  t.ucSN_EditType = SN_EDIT_USER;
+  EXPECT_EQ(strSerialNumberAfter(t, "0009", 3), "0009");
+  t.ucSN_EditType = SN_EDIT_BARCODE;
+  EXPECT_EQ(strSerialNumberAfter(t, "0009", 3), "0009");
 
   INISettings ini;
   ini.ucFw_enablel = 1;
@@ -164,7 +171,61 @@ TEST(SNRunRules, PerDeviceAndAfterTheRun) {
   EXPECT_FALSE(bRunAdvancesSN(ini, "/fw/VLN6420.bin"));
   // Edit type 1, a run of two hubs: increased once, by two, in hexadecimal.
   ini.ucSN_EditType = SN_EDIT_HEX;
-  EXPECT_EQ(strNextRunSerialNumber(ini, "00000000000F", 2), "000000000011");
+  EXPECT_EQ(strSerialNumberAfter(ini, "00000000000F", 2), "000000000011");
+}
+
+// Hub i of a run gets the serial number i places on, the run saves the one after its last
+// hub's, the prefix is never counted and the start pads after it: for prefixes, both bases
+// and every run size, no two hubs share a serial number.
+TEST(SNRunRules, EveryHubOfARunHasItsOwnSerialAndTheNextFollowsTheLast) {
+  struct Case {
+    uint8_t ucType;
+    int nPrefix;  // 0: no fixed prefix
+    const char* pszTyped;
+    const char* pszFirst;  // after the start's padding
+    const char* pszThird;  // hub 2
+  };
+  const Case cases[] = {
+      {SN_EDIT_DEC, 3, "SN-00000009", "SN-00000009", "SN-00000011"},
+      {SN_EDIT_HEX, 3, "SN-0009", "SN-00009", "SN-0000B"},
+      {SN_EDIT_HEX, 4, "AB12000E", "AB12000E", "AB120010"},
+      {SN_EDIT_DEC, 2, "99", "99000000", "99000002"},
+      {SN_EDIT_HEX, 0, "00FE", "000000FE", "00000100"},
+      {SN_EDIT_DEC, 0, "0000000000000097", "0000000000000097", "0000000000000099"},
+  };
+  for (const Case& c : cases) {
+    INISettings ini;
+    ini.ucSN_EditType = c.ucType;
+    ini.uiSN_remain_value_enable = c.nPrefix > 0 ? 1 : 0;
+    ini.uiSN_remain_value_length = c.nPrefix;
+    const std::string strPrefix = std::string(c.pszTyped).substr(0, static_cast<size_t>(c.nPrefix));
+    const std::string strFirst = stCheckStartSNLength(ini, c.pszTyped, "").strSN;
+    EXPECT_EQ(strFirst, c.pszFirst) << c.pszTyped;
+    EXPECT_EQ(strSerialNumberAfter(ini, strFirst, 2), c.pszThird) << c.pszTyped;
+    for (uint8_t ucHubs = 1; ucHubs <= 8; ++ucHubs) {
+      std::set<std::string> seen;
+      for (uint8_t i = 0; i < ucHubs; ++i) {
+        const std::string strHub = strSerialNumberAfter(ini, strFirst, i);
+        EXPECT_EQ(strHub.substr(0, strPrefix.size()), strPrefix) << strHub;
+        EXPECT_EQ(strHub.size(), strFirst.size()) << strHub;
+        EXPECT_TRUE(seen.insert(strHub).second) << c.pszTyped << " hub " << int(i) << " repeats " << strHub;
+      }
+      // The saved value is the one a next hub would get: the next run starts after the last.
+      const std::string strNext = strSerialNumberAfter(ini, strFirst, ucHubs);
+      EXPECT_EQ(strNext, strSerialNumberAfter(ini, strSerialNumberAfter(ini, strFirst, ucHubs - 1), 1));
+      EXPECT_FALSE(seen.count(strNext)) << strNext;
+    }
+  }
+  // A serial number that is all prefix has nothing to count: the start refuses it.
+  INISettings ini;
+  ini.ucSN_EditType = SN_EDIT_DEC;
+  ini.uiSN_remain_value_enable = 1;
+  ini.uiSN_remain_value_length = 12;
+  EXPECT_EQ(stCheckStartSNLength(ini, "ABCDEFGHIJKL", "").strError,
+            "SN [ABCDEFGHIJKL] has no digits to count after its fixed prefix of 12 characters");
+  EXPECT_EQ(stCheckStartSNLength(ini, "ABCDEFGHIJKL0", "").strError, "");
+  ini.ucSN_EditType = SN_EDIT_USER;  // not counted: every hub carries it as typed
+  EXPECT_EQ(stCheckStartSNLength(ini, "ABCDEFGHIJKL", "").strError, "");
 }
 
 TEST(SNIncreaseBoxes, HexBox) {

@@ -78,9 +78,11 @@ TEST(SNNext, TextAndJson) {
   EXPECT_EQ(r.strOut, "SN0000000A\n");
   EXPECT_EQ(stRunSNNext({"0999", "1", "DEC"}, false).strOut, "1000\n");
   EXPECT_EQ(stRunSNNext({"", "1", "dec"}, false).strOut, "\n");
-  auto j = nlohmann::json::parse(stRunSNNext({"00ff", "255", "hex"}, true).strOut);
+  EXPECT_EQ(stRunSNNext({"0000", "9", "dec"}, false).strOut, "0009\n");
+  auto j = nlohmann::json::parse(stRunSNNext({"00ff", "15", "hex"}, true).strOut);
   EXPECT_EQ(j["serial"], "00ff");
-  EXPECT_EQ(j["count"], 255);
+  EXPECT_EQ(j["count"], 15);
+  EXPECT_EQ(j["result"], "010E");
   EXPECT_EQ(j["base"], "hex");
   EXPECT_TRUE(j["result"].is_string());
 }
@@ -89,6 +91,9 @@ TEST(SNNext, BadArgumentsExitTwo) {
   for (const std::vector<std::string>& a :
        std::vector<std::vector<std::string>>{{"0001", "1"},
                                              {"0001", "256", "hex"},
+                                             {"00ff", "255", "hex"},  // would give no digit
+                                             {"0001", "16", "hex"},
+                                             {"0001", "10", "dec"},
                                              {"0001", "-1", "hex"},
                                              {"0001", "1x", "dec"},
                                              {"0001", "", "dec"},
