@@ -29,6 +29,10 @@ constexpr uint8_t INI_CHECK_UNEXPECTED = 3;
 constexpr uint8_t INI_CHECK_SN_NOT_HEX = 4;
 constexpr uint8_t INI_CHECK_LABEL_TOO_LONG = 5;
 
+// Largest settings file the load reads. A complete file is about 2 KB; anything near this
+// size is not a settings file, and reading it whole would only cost memory.
+constexpr size_t INI_FILE_MAX_SIZE = 1024 * 1024;
+
 class Ini {
  public:
   explicit Ini(IniMessageFn fnMessage = {});
@@ -48,8 +52,14 @@ class Ini {
   void vSetMessageFn(IniMessageFn fnMessage) { m_fnMessage = std::move(fnMessage); }
 
   // Reads a settings file into the record (cleared first). True when the file was read, no
-  // version line other than 1005 was met and the record passed vCheckINIType.
+  // version line other than 1005 was met and the record passed vCheckINIType. A file over
+  // INI_FILE_MAX_SIZE, or one without a single setting in it (empty, binary, UTF-16), is
+  // refused with its message and leaves the record as it was.
   bool vLoadINIFile(const std::string& strINIFilePath);
+  // Empty after a load that read a file holding settings; otherwise the operator text of
+  // why none were taken (missing, unreadable, too large, no setting). Runs that need the
+  // file refuse to start with it.
+  const std::string& strLoadProblem() const { return m_strLoadProblem; }
   // Writes the record to a file (through a temporary file renamed over the old one). True
   // when the record passed vCheckINIType and the file was written.
   bool vStoreINIFile(const std::string& strINIFilePath);
@@ -76,7 +86,8 @@ class Ini {
 
  private:
   void vShowMessage(const std::string& strText, int nType) const;
-  bool bLoadLines(const std::string& strINIFilePath, const std::string& strContent);
+  bool bLoadLines(const std::string& strINIFilePath, const std::string& strContent, long long& nSettings);
 
   IniMessageFn m_fnMessage;
+  std::string m_strLoadProblem;
 };
