@@ -17,6 +17,7 @@
 
 #include "device/DeviceList.h"
 #include "device/VLNTFILTER0.h"
+#include "images/FlashImage.h"
 #include "platform/Clock.h"
 #include "platform/FilterDevice.h"
 #include "platform/ScsiPassThrough.h"
@@ -26,9 +27,6 @@
 
 constexpr uint32_t HUB_IMAGE_SIZE = 0x10000;        // a full read-back: configuration, then firmware area
 constexpr uint32_t HUB_FIRMWARE_AREA = 0x100;
-constexpr uint32_t HUB_FIRMWARE_AREA_SIZE = 0xFF00;
-constexpr uint16_t HUB_FW_LENGTH_MIN = 0x5000;
-constexpr uint16_t HUB_FW_LENGTH_MAX = 0xFEF8;
 
 // Speed codes of vGetHubSpeedRate.
 constexpr uint8_t HUB_SPEED_5G_X1 = 2, HUB_SPEED_5G_X2 = 3, HUB_SPEED_10G_X1 = 4, HUB_SPEED_10G_X2 = 5,

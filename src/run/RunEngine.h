@@ -150,7 +150,7 @@ class CRunEngine {
   bool bOnWindow(std::function<void()> fn, std::stop_token st = {});
   void vCell(int nSlot, int nColumn, const std::string& strText, uint8_t ucColour, std::stop_token st);
   void vExit(int nCode);
-  EStartResult eRefuse(const std::string& strWhy);
+  EStartResult eRefuse(const std::string& strWhy, int nExitCode = EXIT_START_REFUSED);
   bool bStartPreChecks(uint8_t& ucTestItemCount, uint8_t& ucFwType);
   uint8_t ucCountTestItems() const;
   bool bHubPassed(const DevRecord& d) const;
