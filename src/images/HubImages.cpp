@@ -218,6 +218,13 @@ bool CHubImages::vSetHubConfigFromRom() {
       m_devList.dev[i].ucConfigBlock = table;
       m_ucConfigTable = table;
     }
+    // The USB 2.0 half of every hub now reports the file's second product id; the window
+    // shows it, so that the run's descriptor check expects it.
+    ConfigFormTexts t = m_form.stReadConfigTexts();
+    char sz[8];
+    std::snprintf(sz, sizeof sz, "%04x", wGetConfigWord(rom, CFG_OFS_PID_U2));
+    t.m_strEditDeviceConfigurationProductIDU2 = sz;
+    m_form.vWriteConfigTexts(t);
     return true;
   } catch (...) {
     vDEBUG_ERR_printf("%s:%d: vSetHubConfigFromRom: dwErrorCode %d", kSetConfigLabel, __LINE__, errno);

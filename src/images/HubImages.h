@@ -78,7 +78,8 @@ class CHubImages {
   // A run with a configuration ROM file as firmware: every device in the list (one when it
   // is empty) gets the table vReadConfigFromFile loaded last, each with its own serial
   // number counted from the table's as vSetHubConfigInfo counts the window's (the checksum
-  // made to match). False, and nothing changed, when no file was loaded.
+  // made to match); the window's PID_U2 text becomes the table's, which the hubs' USB 2.0
+  // halves report from now on. False, and nothing changed, when no file was loaded.
   bool vSetHubConfigFromRom();
 
   // True when the window still shows the tool's default configuration.

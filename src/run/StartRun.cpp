@@ -192,6 +192,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
           vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
           return eRefuse(strWhy);
         }
+        m_view.vReadScreen(m_screen);  // the PID_U2 of the file's table
         vDEBUG_MSG_printf("%s:%d: do nothing?", L, __LINE__);
       } else {
         if (!m_devices.bSetHubConfigInfo(ucFwType)) {

@@ -397,6 +397,7 @@ TEST(E2ERun, ConfigRomFileGivesEveryHubItsTableAndImage) {
     RunBench r;
     r.hubs = vecFlat(2);
     r.hubs[1].bOldFlash = true;
+    r.hubs[1].bUsb3 = false;  // its descriptor check expects the file's PID_U2
     r.strFirmwareFile = "Config_bench.rom";
     r.extraFiles = {{"Config_bench.rom", strRom}, {"VLNFW_Temp/TempBinData.bin", std::string(0x300, 's')}};
     ASSERT_EQ(r.nRun(strCmdSN), 0) << r.strProgramMsg();

@@ -206,6 +206,8 @@ TEST(ConfigRomLoad, RunTablesComeFromTheFileWithTheirOwnSerialNumbers) {
   }
   EXPECT_TRUE(std::equal(rom.begin(), rom.begin() + 256, f.devList.dev[0].ucConfigBlock.begin()));
   EXPECT_EQ(f.devList.dev[3].ucConfigBlock[0], 0x11);  // only the found devices
+  EXPECT_EQ(f.form.m_texts.m_strEditDeviceConfigurationProductIDU2,
+            "abce");  // what the USB 2.0 halves report
 
   f.images.m_strCmdLineSN = "00000000ABC0";
   ASSERT_EQ(f.images.vReadConfigFromFile(p), EReadConfigResult::Loaded);
