@@ -37,6 +37,16 @@ void vScreenFromSettings(RunScreen& s, const INISettings& ini, const std::string
 }  // namespace
 
 int nRunWithoutWindow(CMPToolDlg& dlg) {
+  const bool bProduction = bCmdLineRunsProduction(dlg.m_nCmdLineMode);
+  if (bProduction && !dlg.ini().strLoadProblem().empty()) {
+    // A run needs the settings it programs into the hubs; without them every later answer
+    // (the hub count, the test items) would only mislead.
+    const std::string strWhy = "No production run: " + dlg.ini().strLoadProblem();
+    std::fprintf(stderr, "MPTool: %s\n", strWhy.c_str());
+    vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
+    dlg.utility().ShowProgramMSG(strWhy, MSG_TYPE_ERROR, MB_OK, true);
+    return EXIT_START_REFUSED;
+  }
   std::string strError;
   std::unique_ptr<CPlatformSet> pPlatform = CPlatformSet::pCreate(dlg.clock(), strError);
   if (!pPlatform) {
@@ -57,7 +67,6 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
   IClock& clock = platform.clock();
   CUSBUtility& utility = dlg.utility();
   Ini& ini = dlg.ini();
-  const bool bProduction = bCmdLineRunsProduction(dlg.m_nCmdLineMode);
 
   CVLNTFILTER0 filter(clock);
   CVlntUSBDev dev(platform.filterDevices(), filter, clock);

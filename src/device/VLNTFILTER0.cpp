@@ -23,6 +23,13 @@ int CVLNTFILTER0::IO_Sync(FilterHandle h, uint32_t dwCode, const uint8_t* pIn, u
   if (!h || h == FILTER_INVALID_HANDLE) return -10;
   size_t ulDone = 0;
   EFilterResult e = h->eIoControl(dwCode, pIn, dwInLen, pOut, dwOutLen, &ulDone);
+  // A vendor read is answered whole or not at all: a short answer is a failed request,
+  // whatever the device below made of it.
+  if (e == EFilterResult::kSuccess && dwCode == VLNTFILTER0_IOCTL_VENDOR_READ && ulDone != dwOutLen) {
+    vDEBUG_MSG_printf("%s:%d: DeviceIoControl short read, code = %x, %u of %u bytes", "CVLNTFILTER0::IO_Sync",
+                      __LINE__, dwCode, static_cast<unsigned>(ulDone), dwOutLen);
+    return -1;
+  }
   if (e == EFilterResult::kSuccess) {
     if (pdwTransferred) *pdwTransferred = static_cast<uint32_t>(ulDone);
     return 0;
@@ -69,7 +76,7 @@ int CVLNTFILTER0::RegisterReadWriteCmd(FilterHandle h, uint8_t* pBuf, uint32_t d
   } else {
     uint8_t req[FILTER_RECORD_SIZE];
     vRecord(req, dwTimeout, FILTER_TYPE_VENDOR, FILTER_RECIPIENT_DEVICE, ucRequest, 0, usAddr);
-    uint8_t work[255];
+    uint8_t work[255] = {};
     uint32_t dwDone = 0;
     nRet = IO_Sync(h, VLNTFILTER0_IOCTL_VENDOR_READ, req, sizeof req, work, dwLen, &dwDone);
     if (nRet == 0 && dwLen) std::memcpy(pBuf, work, dwLen);
@@ -94,9 +101,11 @@ int CVLNTFILTER0::RegisterReadWriteCmdOld(FilterHandle h, uint8_t* pBuf, uint8_t
   uint8_t req[FILTER_RECORD_SIZE];
   vRecord(req, FILTER_DEFAULT_TIMEOUT_MS, bWrite ? REQ_REG_WRITE : REQ_REG_READ, (bWrite && ucLen) ? pBuf[0] : 0, usAddr, 0,
           0);
-  uint8_t work[MAX_REGISTER_ACCESS];
+  uint8_t work[MAX_REGISTER_ACCESS] = {};
   uint32_t dwDone = 0;
-  if (IO_Sync(h, VLNTFILTER0_IOCTL_GET_DESCRIPTOR, req, sizeof req, work, ucLen, &dwDone) != 0) {
+  // The descriptor form may answer short; a read must still bring every byte asked for.
+  if (IO_Sync(h, VLNTFILTER0_IOCTL_GET_DESCRIPTOR, req, sizeof req, work, ucLen, &dwDone) != 0 ||
+      (!bWrite && dwDone != ucLen)) {
     vDEBUG_MSG_printf("%s:%d: set_device_paths: couldn't read device descriptor", L, __LINE__);
     return -1;
   }
@@ -161,11 +170,14 @@ int CVLNTFILTER0::ReadConfigFWCmd(FilterHandle h, uint8_t* pBuf, uint8_t ucLen, 
   uint8_t req[FILTER_RECORD_SIZE];
   vRecord(req, FILTER_DEFAULT_TIMEOUT_MS, FILTER_TYPE_VENDOR, FILTER_RECIPIENT_DEVICE, bCPUA ? REQ_READ_A : REQ_READ_B,
           ucValue, usOffset);
+  // Through a buffer of its own: a failed read leaves the caller's bytes as they were.
+  uint8_t work[255] = {};
   uint32_t dwDone = 0;
-  if (IO_Sync(h, VLNTFILTER0_IOCTL_VENDOR_READ, req, sizeof req, pBuf, ucLen, &dwDone) != 0) {
+  if (IO_Sync(h, VLNTFILTER0_IOCTL_VENDOR_READ, req, sizeof req, work, ucLen, &dwDone) != 0) {
     vDEBUG_MSG_printf("%s:%d: set_device_paths: couldn't read device descriptor", L, __LINE__);
     return -1;
   }
+  if (ucLen) std::memcpy(pBuf, work, ucLen);
   return 0;
 }
 
@@ -221,7 +233,9 @@ uint8_t ucReadMark(CVLNTFILTER0& f, FilterHandle h, uint8_t* buf, const char* L)
   vRecord(req, FILTER_DEFAULT_TIMEOUT_MS, FILTER_TYPE_VENDOR, FILTER_RECIPIENT_DEVICE, REQ_REG_READ, 0,
           FLAG_REDUNDENT_REG_ADDRESS);
   uint32_t dwDone = 0;
-  int nRet = f.IO_Sync(h, VLNTFILTER0_IOCTL_VENDOR_READ, req, sizeof req, buf, 4, &dwDone);
+  uint8_t work[4] = {};
+  int nRet = f.IO_Sync(h, VLNTFILTER0_IOCTL_VENDOR_READ, req, sizeof req, work, 4, &dwDone);
+  if (nRet == 0) std::memcpy(buf, work, 4);
   if (nRet != 0) {
     vDEBUG_ERR_printf("%s:%d: set_device_paths: couldn't send device command", L, __LINE__);
     vDEBUG_ERR_printf("%s:%d: VLNTFILTER1.RegisterReadWriteCmd Failed  Error:%d", L, __LINE__, nRet);

@@ -19,6 +19,7 @@
 
 #include "device/DeviceList.h"
 #include "device/VLNTFILTER0.h"
+#include "images/FlashImage.h"
 #include "platform/Clock.h"
 #include "platform/FilterDevice.h"
 #include "platform/ScsiPassThrough.h"
@@ -28,9 +29,6 @@
 
 constexpr uint32_t HUB_IMAGE_SIZE = 0x10000;        // a full read-back: configuration, then firmware area
 constexpr uint32_t HUB_FIRMWARE_AREA = 0x100;
-constexpr uint32_t HUB_FIRMWARE_AREA_SIZE = 0xFF00;
-constexpr uint16_t HUB_FW_LENGTH_MIN = 0x5000;
-constexpr uint16_t HUB_FW_LENGTH_MAX = 0xFEF8;
 // The identity a hub starts with when its flash holds no valid configuration block.
 constexpr uint16_t HUB_BLANK_VID = 0x2F7B, HUB_BLANK_PID = 0x55AA, HUB_BLANK_PID_U2 = 0x55AB;
 

@@ -103,7 +103,7 @@ int CVlntUSBDev::VLN318xFirmwareRead(int n, uint8_t* pBuf, uint8_t ucValue, bool
   std::fill(std::begin(head), std::end(head), 0xFF);
   m_filter.ReadConfigFWCmd(h.get(), head, 32, HUB_FIRMWARE_AREA, ucValue, bCPUA);  // a failed read leaves 0xFFFF
   uint16_t wFWLength = static_cast<uint16_t>(head[0] | (head[1] << 8));
-  if (wFWLength < HUB_FW_LENGTH_MIN || wFWLength > HUB_FW_LENGTH_MAX) {
+  if (!bFirmwareLengthInWindow(wFWLength)) {
     vDEBUG_ERR_printf("%s:%d: Target[%d] ReadConfigFWCmd FAIL, wFWLength=%x, Error:%d", L, __LINE__, n, wFWLength,
                       nFilterLastError());
     return -1;
@@ -126,7 +126,7 @@ int CVlntUSBDev::VLN318xFirmwareWrite(int n, uint8_t ucValue, bool bCPUA, const 
   uintmax_t ulLen = std::filesystem::file_size(strImagePath, ec);
   if (!in || ec) return -1;
   uintmax_t ulRounded = (ulLen + 31) / 32 * 32;
-  if (ulRounded > HUB_FIRMWARE_AREA_SIZE) {
+  if (!bImageFitsFirmwareArea(ulLen)) {
     vDEBUG_ERR_printf("%s:%d: Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWBinaryNamePath  %s , dwErrorCode : %d", L,
                       __LINE__, static_cast<int>(ulRounded), strImagePath.c_str(), 0);
     return -1;

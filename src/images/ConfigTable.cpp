@@ -21,6 +21,12 @@ bool bIsLoadableConfigSignature(uint8_t ucSig) {
   return ucSig == 0x4B || ucSig == 0x3C || ucSig == 0x2D;
 }
 
+std::optional<uint8_t> optFirmwareTypeOfSignature(uint8_t ucSig) {
+  for (uint8_t ucType = 0; ucType <= 3; ++ucType)
+    if (optConfigSignature(ucType) == ucSig) return ucType;
+  return std::nullopt;
+}
+
 uint8_t ucConfigTableChecksum(const ConfigTable& table) {
   uint8_t ucSum = 0;
   for (size_t i = CFG_SUM_FIRST; i <= CFG_SUM_LAST; ++i) ucSum = static_cast<uint8_t>(ucSum + table[i]);

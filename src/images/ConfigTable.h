@@ -44,6 +44,8 @@ std::optional<uint8_t> optConfigSignature(uint8_t ucFwType);
 // True for the signatures a configuration ROM file may carry when it is loaded back
 // (0x4B, 0x3C, 0x2D).
 bool bIsLoadableConfigSignature(uint8_t ucSig);
+// The firmware type a table's signature stands for (0..3); none for any other byte.
+std::optional<uint8_t> optFirmwareTypeOfSignature(uint8_t ucSig);
 
 // Sum of bytes 4 to 254 modulo 256.
 uint8_t ucConfigTableChecksum(const ConfigTable& table);

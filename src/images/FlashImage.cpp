@@ -1,6 +1,9 @@
 #include "images/FlashImage.h"
 
 #include <cctype>
+#include <cstdio>
+
+#include "images/FileBytes.h"
 
 std::string strImageFolderPath(const std::string& strAppPath) {
   return strAppPath + "/" + IMAGE_FOLDER_NAME;
@@ -75,4 +78,47 @@ std::vector<uint8_t> vecBuildFlashImage(const std::vector<uint8_t>& fw, uint8_t 
   img.push_back(ucImageChecksum(fw));
   for (int i = 0; i < 4; ++i) img.push_back(bCrc ? static_cast<uint8_t>(dwCRC32 >> (8 * i)) : 0xFF);
   return img;
+}
+
+bool bIsHubFlashImage(const uint8_t* pImage, size_t nLength, std::string& strWhy) {
+  char sz[160];
+  if (!bImageFitsFirmwareArea(nLength)) {
+    std::snprintf(sz, sizeof sz, "the image of %zu bytes is larger than the hub's firmware area of %u bytes",
+                  nLength, static_cast<unsigned>(FIRMWARE_AREA_SIZE));
+    strWhy = sz;
+    return false;
+  }
+  if (pImage == nullptr || nLength < IMAGE_OVERHEAD) {
+    strWhy = "the image is empty or shorter than its own length, signature and sums";
+    return false;
+  }
+  uint32_t ulLength = static_cast<uint32_t>(pImage[0] | (pImage[1] << 8));
+  if (ulLength == 0) ulLength = static_cast<uint32_t>(IMAGE_MAX_FIRMWARE);
+  if (!bFirmwareLengthInWindow(ulLength)) {
+    std::snprintf(sz, sizeof sz, "a firmware of %u bytes is outside the %u to %u bytes the hub takes",
+                  static_cast<unsigned>(ulLength), static_cast<unsigned>(FIRMWARE_LENGTH_MIN),
+                  static_cast<unsigned>(FIRMWARE_LENGTH_MAX));
+    strWhy = sz;
+    return false;
+  }
+  if (nLength != ulLength + IMAGE_OVERHEAD) {
+    std::snprintf(sz, sizeof sz, "the image holds %zu bytes, but its length field gives %u", nLength,
+                  static_cast<unsigned>(ulLength + IMAGE_OVERHEAD));
+    strWhy = sz;
+    return false;
+  }
+  strWhy.clear();
+  return true;
+}
+
+bool bIsHubFlashImageFile(const std::string& strPath, std::string& strWhy) {
+  // One byte more than the area: enough to tell an oversized image without reading it all.
+  const FileBytes f = stReadFileBytes(strPath, FIRMWARE_AREA_SIZE + 1);
+  if (f.eStatus != EFileRead::Ok) {
+    strWhy = "the image file " + strPath + " cannot be read";
+    return false;
+  }
+  if (f.ullSize > FIRMWARE_AREA_SIZE)
+    return bIsHubFlashImage(nullptr, static_cast<size_t>(f.ullSize), strWhy);
+  return bIsHubFlashImage(f.data.data(), f.data.size(), strWhy);
 }

@@ -3,6 +3,7 @@
 // under the program folder. Pure functions; the file builders are CHubImages.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +16,30 @@ constexpr const char* BROWSE_LIST_FILE_NAME = "BrowsedBINPath.txt";
 
 constexpr uint64_t IMAGE_MAX_FIRMWARE = 65536;  // the length field holds 65,536 as 0
 constexpr size_t IMAGE_OVERHEAD = 8;            // length 2 + signature 1 + sum 1 + CRC 4
+
+// What a hub's firmware area takes, the one definition the image write, the read-back and
+// Start's image check share: the area after the 256-byte configuration block, written in
+// whole 32-byte requests, and the firmware lengths the hub accepts in its length field.
+constexpr uint32_t FIRMWARE_AREA_SIZE = 0xFF00;
+constexpr uint32_t FIRMWARE_WRITE_CHUNK = 32;
+constexpr uint32_t FIRMWARE_LENGTH_MIN = 0x5000;
+constexpr uint32_t FIRMWARE_LENGTH_MAX = 0xFEF8;  // its image (+8 bytes) fills the area exactly
+
+// A firmware length the hub's length field may hold.
+inline bool bFirmwareLengthInWindow(uint32_t ulLength) {
+  return ulLength >= FIRMWARE_LENGTH_MIN && ulLength <= FIRMWARE_LENGTH_MAX;
+}
+// An image file of this size, rounded up to whole requests, fits the firmware area.
+inline bool bImageFitsFirmwareArea(uint64_t ullImageSize) {
+  return (ullImageSize + FIRMWARE_WRITE_CHUNK - 1) / FIRMWARE_WRITE_CHUNK * FIRMWARE_WRITE_CHUNK <=
+         FIRMWARE_AREA_SIZE;
+}
+// True when the image is one a hub can take: it fits the area, its length field (65,536
+// stored as 0) lies in the window and the image is exactly that firmware plus its 8 bytes.
+// Otherwise strWhy says what is wrong, for the operator.
+bool bIsHubFlashImage(const uint8_t* pImage, size_t nLength, std::string& strWhy);
+// The same for an image file; a file that cannot be read is no image either.
+bool bIsHubFlashImageFile(const std::string& strPath, std::string& strWhy);
 
 // Paths under the program folder (no trailing separator).
 std::string strImageFolderPath(const std::string& strAppPath);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "images/ConfigTable.h"
 #include "images/FileBytes.h"
 #include "log/DebugLog.h"
 
@@ -112,6 +113,18 @@ FirmwareCheck stCheckHubFirmware(const std::string& strFilePath) {
 
 uint8_t vIsValidHubFirmware(const std::string& strFilePath) {
   return stCheckHubFirmware(strFilePath).ucResult;
+}
+
+uint8_t ucConfigRomFirmwareType(const std::string& strFilePath) {
+  try {
+    const FileBytes f = stReadFileBytes(strFilePath, CONFIG_ROM_MIN_SIZE);
+    if (f.eStatus != EFileRead::Ok || f.data.size() < CONFIG_ROM_MIN_SIZE) return FW_CHECK_FAILED;
+    const uint8_t ucSig = f.data[CFG_OFS_SIGNATURE];
+    const std::optional<uint8_t> optType = optFirmwareTypeOfSignature(ucSig);
+    return bIsLoadableConfigSignature(ucSig) && optType ? *optType : FW_CHECK_FAILED;
+  } catch (...) {
+    return FW_CHECK_FAILED;
+  }
 }
 
 bool bIsFirmwareRomData(const uint8_t* pData, size_t nLength) {

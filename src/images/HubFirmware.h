@@ -63,6 +63,11 @@ FirmwareCheck stCheckHubFirmware(const std::string& strFilePath);
 // to hold its version and type byte gives 0xFF.
 uint8_t vIsValidHubFirmware(const std::string& strFilePath);
 
+// The firmware type of a configuration ROM file chosen as firmware, which vIsValidHubFirmware
+// does not read: the type its table's signature stands for, when that is one a loaded file
+// may carry (1..3); FW_CHECK_FAILED otherwise (no table, unreadable file).
+uint8_t ucConfigRomFirmwareType(const std::string& strFilePath);
+
 // True for a configuration ROM file recognised by content: at least 256 bytes, byte 254 is
 // 0xAA and byte 255 the sum of bytes 4 to 254.
 bool bIsFirmwareRomFile(const std::string& strFilePath);

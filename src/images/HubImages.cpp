@@ -117,6 +117,8 @@ ESetConfigResult CHubImages::vSetHubConfigInfo(uint8_t ucFwType) {
 }
 
 EReadConfigResult CHubImages::vReadConfigFromFile(const std::string& strFilePath) {
+  // Only the file loaded now may give a run its tables, never one loaded before it.
+  m_optConfigRomTable.reset();
   try {
     FileBytes f = stReadFileBytes(strFilePath, kConfigRomMaxSize);
     if (f.eStatus != EFileRead::Ok || f.ullSize > kConfigRomMaxSize) {
@@ -165,6 +167,7 @@ EReadConfigResult CHubImages::vReadConfigFromFile(const std::string& strFilePath
       return EReadConfigResult::Failed;
     }
     m_devList.dev[0].ucConfigBlock = table;
+    m_optConfigRomTable = table;
 
     char sz[8];
     ConfigFormTexts t = m_form.stReadConfigTexts();
@@ -191,6 +194,41 @@ EReadConfigResult CHubImages::vReadConfigFromFile(const std::string& strFilePath
     vDEBUG_ERR_printf("%s:%d: vReadConfigFromFile: strFilePath : %s , dwErrorCode %d", kReadConfigLabel,
                       __LINE__, strFilePath.c_str(), errno);
     return EReadConfigResult::Failed;
+  }
+}
+
+bool CHubImages::vSetHubConfigFromRom() {
+  try {
+    if (!m_optConfigRomTable) {
+      vDEBUG_ERR_printf("%s:%d: vSetHubConfigFromRom: no configuration ROM file loaded", kSetConfigLabel,
+                        __LINE__);
+      return false;
+    }
+    const ConfigTable& rom = *m_optConfigRomTable;
+    const std::string strTableSN = strGetConfigText(rom, CFG_OFS_SERIAL, CFG_LEN_SERIAL);
+    const int nCount = m_devList.DevNums <= 0 ? 1 : std::min<int>(m_devList.DevNums, MAX_DEV_RECORDS);
+    for (int i = 0; i < nCount; ++i) {
+      ConfigTable table = rom;
+      const std::string strSN =
+          strSerialNumberAfter(m_ini, strTableSN, static_cast<uint8_t>(i));
+      if (strSN != strTableSN) {
+        vPutConfigText(table, CFG_OFS_SERIAL, CFG_LEN_SERIAL, strSN);
+        table[CFG_OFS_CHECKSUM] = ucConfigTableChecksum(table);
+      }
+      m_devList.dev[i].ucConfigBlock = table;
+      m_ucConfigTable = table;
+    }
+    // The USB 2.0 half of every hub now reports the file's second product id; the window
+    // shows it, so that the run's descriptor check expects it.
+    ConfigFormTexts t = m_form.stReadConfigTexts();
+    char sz[8];
+    std::snprintf(sz, sizeof sz, "%04x", wGetConfigWord(rom, CFG_OFS_PID_U2));
+    t.m_strEditDeviceConfigurationProductIDU2 = sz;
+    m_form.vWriteConfigTexts(t);
+    return true;
+  } catch (...) {
+    vDEBUG_ERR_printf("%s:%d: vSetHubConfigFromRom: dwErrorCode %d", kSetConfigLabel, __LINE__, errno);
+    return false;
   }
 }
 

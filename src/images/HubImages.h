@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "device/DeviceList.h"
@@ -74,6 +75,13 @@ class CHubImages {
   // show their warning (to "ProgramMSG.txt" in command-line mode) and change nothing.
   EReadConfigResult vReadConfigFromFile(const std::string& strFilePath);
 
+  // A run with a configuration ROM file as firmware: every device in the list (one when it
+  // is empty) gets the table vReadConfigFromFile loaded last, each with its own serial
+  // number counted from the table's as vSetHubConfigInfo counts the window's (the checksum
+  // made to match); the window's PID_U2 text becomes the table's, which the hubs' USB 2.0
+  // halves report from now on. False, and nothing changed, when no file was loaded.
+  bool vSetHubConfigFromRom();
+
   // True when the window still shows the tool's default configuration.
   bool bIsDefaultConfiguration();
 
@@ -106,4 +114,5 @@ class CHubImages {
   DeviceList& m_devList;
   IConfigForm& m_form;
   EImageFailure m_eLastImageFailure = EImageFailure::Ok;
+  std::optional<ConfigTable> m_optConfigRomTable;  // the table of the last loaded ROM file
 };

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 
 namespace {
@@ -18,7 +19,9 @@ CScaledClock::CScaledClock(double dScale)
 uint64_t CScaledClock::ullNowMs() const {
   if (m_dScale == 0) return m_ullWaitedMs.load();
   double dRealMs = static_cast<double>(llSteadyNs() - m_llStartNs) / 1e6;
-  return static_cast<uint64_t>(dRealMs / m_dScale);
+  const double dToolMs = dRealMs / m_dScale;
+  // A scale too small for the time passed stops the clock at its end instead of wrapping.
+  return dToolMs < 1.8e19 ? static_cast<uint64_t>(dToolMs) : UINT64_MAX;
 }
 
 bool CScaledClock::bSleepMs(uint64_t ullMs, std::stop_token st) {
@@ -27,7 +30,10 @@ bool CScaledClock::bSleepMs(uint64_t ullMs, std::stop_token st) {
     m_ullWaitedMs += ullMs;
     return true;
   }
-  auto realWait = std::chrono::nanoseconds(static_cast<int64_t>(static_cast<double>(ullMs) * 1e6 * m_dScale));
+  const double dRealNs = static_cast<double>(ullMs) * 1e6 * m_dScale;
+  // Capped at about 30 years, so that the wait's deadline cannot overflow either.
+  constexpr int64_t kMaxWaitNs = 1000000000000000000;
+  auto realWait = std::chrono::nanoseconds(dRealNs < 1e18 ? static_cast<int64_t>(dRealNs) : kMaxWaitNs);
   if (realWait.count() <= 0) return !st.stop_requested();
   std::mutex m;
   std::condition_variable_any cv;

@@ -1,5 +1,6 @@
 #include "platform/FilterDevice.h"
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -19,6 +20,20 @@ bool bReadNumber(const std::string& s, size_t& pos, uint8_t& out) {
 
 int nFilterLastError() { return t_nLastError; }
 void vSetFilterLastError(int nError) { t_nLastError = nError; }
+
+EFilterResult eFinishInTransfer(uint32_t dwCode, EFilterResult eResult, uint8_t* pOut, size_t ulOutLen,
+                                size_t& ulTransferred, int nShortError) {
+  if (eResult != EFilterResult::kSuccess) ulTransferred = 0;
+  if (ulTransferred > ulOutLen) ulTransferred = ulOutLen;
+  if (eResult == EFilterResult::kSuccess && dwCode == VLNTFILTER0_IOCTL_VENDOR_READ &&
+      ulTransferred < ulOutLen) {
+    vSetFilterLastError(nShortError);
+    ulTransferred = 0;
+    eResult = EFilterResult::kFailed;
+  }
+  if (pOut && ulOutLen > ulTransferred) std::memset(pOut + ulTransferred, 0, ulOutLen - ulTransferred);
+  return eResult;
+}
 
 bool bParseFilterDeviceName(const std::string& strName, FilterDeviceName& out) {
   FilterDeviceName r;

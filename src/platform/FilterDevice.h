@@ -69,7 +69,8 @@ class IFilterDeviceHandle {
   // One request. Blocks until the transfer completes, fails, or the record's timeout passes.
   // pIn holds the record (24 bytes) and, for VENDOR_WRITE, the data stage; pOut receives the
   // data stage of a read (at most ulOutLen bytes). *pulTransferred is set to the bytes of the
-  // data stage moved (0 on failure). A malformed request (input under 24 or over 65536
+  // data stage moved (0 on failure). A VENDOR_READ answered short fails; bytes of pOut the
+  // device did not answer are zero (eFinishInTransfer). A malformed request (input under 24 or over 65536
   // bytes, output over 65536, unknown code) fails without touching the hub.
   // Thread-safe per handle only in the sense that separate handles may be used at once.
   virtual EFilterResult eIoControl(uint32_t dwCode, const uint8_t* pIn, size_t ulInLen, uint8_t* pOut,
@@ -121,6 +122,14 @@ constexpr uint8_t USB_REQUEST_GET_DESCRIPTOR = 6;
 // standard request. False for a malformed request: unknown code, input under 24 or over
 // 65536 bytes, output over 65536, or a data stage over 65535 bytes (wLength is 16-bit).
 bool bBuildControlSetup(uint32_t dwCode, const uint8_t* pIn, size_t ulInLen, size_t ulOutLen, UsbControlSetup& setup);
+
+// How every backend ends an IN transfer (VENDOR_READ, GET_DESCRIPTOR), so that no byte of
+// the output that the device did not answer reaches a caller: the output beyond the bytes
+// answered is zeroed (all of it after a failure), and a vendor read answered with fewer
+// bytes than asked is a failed request with nothing moved (its error code nShortError).
+// GET_DESCRIPTOR may answer short: ulTransferred says how many bytes came.
+EFilterResult eFinishInTransfer(uint32_t dwCode, EFilterResult eResult, uint8_t* pOut, size_t ulOutLen,
+                                size_t& ulTransferred, int nShortError);
 
 // Parses "usb:<bus>-<port>[.<port>...]" (bus 1..255, 1..7 ports of 1..255 each).
 struct FilterDeviceName {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device/UsbSpeedWords.h"
+#include "images/FlashImage.h"
 #include "log/DebugLog.h"
 #include "run/RunEngine.h"
 #include "settings/SerialNumber.h"
@@ -183,12 +184,12 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
         std::vector<uint8_t> file;
         if (in) file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         const size_t ulLen = file.size();
-        if (!in || ulLen == 0 || ulLen > 0xFF00) {
+        if (!in || ulLen == 0 || !bImageFitsFirmwareArea(ulLen)) {
           vDEBUG_ERR_printf("%s:%d: Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWPatch  %s , dwErrorCode : %d", L,
                             __LINE__, static_cast<int>(ulLen), strPath.c_str(), errno);
           ucWorking = 0;
         }
-        const size_t ulCmp = std::min<size_t>(ulLen, 0xFF00);
+        const size_t ulCmp = std::min<size_t>(ulLen, FIRMWARE_AREA_SIZE);
         const int nFlashLen = buf[256] | (buf[257] << 8);
         for (size_t i = 0; i < ulCmp; ++i) {
           if (file[i] == buf[256 + i]) continue;

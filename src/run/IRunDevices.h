@@ -46,10 +46,18 @@ class IRunDevices {
   virtual bool bScanUSB(DeviceList& devList, const INISettings& ini) = 0;
 
   // ---- Start's preparation ----
-  // vIsValidHubFirmware: the firmware type 0..3, or 0xF6 / 0xF2 / 0xFF.
+  // The firmware type 0..3, or 0xF6 / 0xF2 / 0xFF: vIsValidHubFirmware, or for a
+  // configuration ROM file ("Config_" in its path) the type its table's signature gives.
   virtual uint8_t ucFirmwareType(const std::string& strFWPath) = 0;
   // Fills every found hub's configuration block; false when the type was refused.
   virtual bool bSetHubConfigInfo(uint8_t ucFwType) = 0;
   // Builds "TempBinData.bin"; false when the image could not be built.
   virtual bool bCreateTempBinDataFile(uint8_t ucCrc, const std::string& strFWPath) = 0;
+  // Loads a configuration ROM file: its identity into the screen's texts and the settings
+  // record, its image into "TempBinData.bin". False when the file was refused (its warning
+  // was shown).
+  virtual bool bReadConfigFromFile(const std::string& strFWPath) = 0;
+  // Gives every found hub the table of the configuration ROM file loaded last, each with its
+  // own serial number; false when none was loaded.
+  virtual bool bSetHubConfigFromRom() = 0;
 };

@@ -33,7 +33,9 @@ bool CRunDevices::bScanUSB(DeviceList& devList, const INISettings& ini) {
   return nRet >= 0;
 }
 
-uint8_t CRunDevices::ucFirmwareType(const std::string& strFWPath) { return vIsValidHubFirmware(strFWPath); }
+uint8_t CRunDevices::ucFirmwareType(const std::string& strFWPath) {
+  return bPathNamesConfigRom(strFWPath) ? ucConfigRomFirmwareType(strFWPath) : vIsValidHubFirmware(strFWPath);
+}
 
 bool CRunDevices::bSetHubConfigInfo(uint8_t ucFwType) {
   return m_images.vSetHubConfigInfo(ucFwType) == ESetConfigResult::Built;
@@ -41,6 +43,14 @@ bool CRunDevices::bSetHubConfigInfo(uint8_t ucFwType) {
 
 bool CRunDevices::bCreateTempBinDataFile(uint8_t ucCrc, const std::string& strFWPath) {
   return m_images.vCreateTempBinDataFile(ucCrc, strFWPath);
+}
+
+bool CRunDevices::bReadConfigFromFile(const std::string& strFWPath) {
+  return m_images.vReadConfigFromFile(strFWPath) == EReadConfigResult::Loaded;
+}
+
+bool CRunDevices::bSetHubConfigFromRom() {
+  return m_images.vSetHubConfigFromRom();
 }
 
 namespace {

@@ -26,6 +26,8 @@ class CRunDevices : public IRunDevices {
   uint8_t ucFirmwareType(const std::string& strFWPath) override;
   bool bSetHubConfigInfo(uint8_t ucFwType) override;
   bool bCreateTempBinDataFile(uint8_t ucCrc, const std::string& strFWPath) override;
+  bool bReadConfigFromFile(const std::string& strFWPath) override;
+  bool bSetHubConfigFromRom() override;
 
  private:
   CVlntUSBDev& m_dev;

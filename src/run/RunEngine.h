@@ -153,7 +153,7 @@ class CRunEngine {
   bool bOnWindow(std::function<void()> fn, std::stop_token st = {});
   void vCell(int nSlot, int nColumn, const std::string& strText, uint8_t ucColour, std::stop_token st);
   void vExit(int nCode);
-  EStartResult eRefuse(const std::string& strWhy);
+  EStartResult eRefuse(const std::string& strWhy, int nExitCode = EXIT_START_REFUSED);
   // Takes the run mark for the run Start prepares; on failure the operator is told why.
   bool bTakeRunMark(std::string& strWhy);
   void vDropRunMark();

@@ -6,6 +6,9 @@
 
 #include "device/UsbSpeedWords.h"
 #include "host/IMessageView.h"
+#include "images/FlashImage.h"
+#include "images/HubFirmware.h"
+#include "images/HubImages.h"
 #include "log/DebugLog.h"
 #include "run/RunEngine.h"
 #include "settings/SerialNumber.h"
@@ -20,12 +23,12 @@ std::string strFormat(const char* pszFormat, const std::string& a) {
 }
 }  // namespace
 
-EStartResult CRunEngine::eRefuse(const std::string& strWhy) {
+EStartResult CRunEngine::eRefuse(const std::string& strWhy, int nExitCode) {
   // A command-line run has nobody to answer a refusal: say why in "ProgramMSG.txt" and
   // end, rather than have the auto thread press Start again every second for ever.
   if (m_bShowGUI == 0) {
     if (!strWhy.empty()) m_utility.ShowProgramMSG(strWhy, MSG_TYPE_WARNING, MB_OK, true);
-    vExit(EXIT_START_REFUSED);
+    vExit(nExitCode);
     return EStartResult::ExitRequested;
   }
   return EStartResult::Refused;
@@ -81,6 +84,19 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
       return EStartResult::Refused;
     }
     m_view.vReadScreen(m_screen);
+    // A configuration ROM file chosen as firmware brings the identity the hubs get: it is
+    // read before the checks, as choosing it in the firmware list does, and read again at
+    // every Start, so that only this file's image can reach a hub. A missing file is left to
+    // the file check below.
+    const bool bConfigRom = ini.ucFw_enablel == 1 && bPathNamesConfigRom(m_screen.strFWPath);
+    if (bConfigRom && m_utility.vCheckFilePathExists(m_screen.strFWPath, false)) {
+      if (!m_devices.bReadConfigFromFile(m_screen.strFWPath)) {
+        std::string strWhy = strFormat("Configuration ROM file [%s] could not be loaded", m_screen.strFWPath);
+        vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
+        return eRefuse(strWhy);
+      }
+      m_view.vReadScreen(m_screen);  // the window shows the file's texts now
+    }
     // 1. Default values on the screen (window mode only).
     if (m_bShowGUI != 0 && ini.ucConfig_format != 0 && ini.ucFw_enablel == 1 && m_view.bScreenAtDefaults(m_screen)) {
       if (m_view.nMessageBox("Update config with default value ?", "warning", MB_YESNO | MB_ICONQUESTION) == IDNO)
@@ -155,10 +171,14 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     if (ini.ucFw_enablel == 1) {
       ucFwType = m_devices.ucFirmwareType(m_screen.strFWPath);
       if (ucFwType > 3) {
-        std::string strWhy = strFormat("Invalid hub firmware file [%s]", m_screen.strFWPath);
+        // No configuration table can be built for such a file: the command line ends with
+        // the code of a refused firmware type.
+        std::string strWhy =
+            strFormat(bConfigRom ? "Invalid configuration ROM file [%s]" : "Invalid hub firmware file [%s]",
+                      m_screen.strFWPath);
         vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
         if (m_bShowGUI != 0) m_view.nMessageBox(strWhy, "Warning", MB_OK | MB_ICONWARNING);
-        return eRefuse(strWhy);
+        return eRefuse(strWhy, bConfigRom ? EXIT_START_REFUSED : EXIT_INVALID_FW_TYPE);
       }
       for (int i = 0; i < m_devList.DevNums && i < MAX_DEV_RECORDS; ++i) {
         if (m_devList.dev[i].ucFWType == ucFwType) continue;
@@ -208,16 +228,38 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     // 16. Configuration blocks and the flash image: a run never writes an image the tool
     // itself could not build.
     if (ini.ucFw_enablel == 1) {
-      if (!m_devices.bSetHubConfigInfo(ucFwType)) {
-        std::string strWhy = "Invalid Config Type";
-        vDEBUG_ERR_printf("%s:%d: vSetHubConfigInfo refused type %d", L, __LINE__, ucFwType);
-        vDropRunMark();
-        return eRefuse(strWhy);
-      }
-      if (m_screen.strFWPath.find("Config_") != std::string::npos) {
+      if (bConfigRom) {
+        // The file's own table and image, loaded above.
+        if (!m_devices.bSetHubConfigFromRom()) {
+          std::string strWhy =
+              strFormat("Configuration ROM file [%s] could not be loaded", m_screen.strFWPath);
+          vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
+          vDropRunMark();
+          return eRefuse(strWhy);
+        }
+        m_view.vReadScreen(m_screen);  // the PID_U2 of the file's table
         vDEBUG_MSG_printf("%s:%d: do nothing?", L, __LINE__);
-      } else if (!m_devices.bCreateTempBinDataFile(ini.ucCrc32, m_screen.strFWPath)) {
-        std::string strWhy = strFormat("Flash image of [%s] could not be built", m_screen.strFWPath);
+      } else {
+        if (!m_devices.bSetHubConfigInfo(ucFwType)) {
+          std::string strWhy = "Invalid Config Type";
+          vDEBUG_ERR_printf("%s:%d: vSetHubConfigInfo refused type %d", L, __LINE__, ucFwType);
+          vDropRunMark();
+          return eRefuse(strWhy);
+        }
+        if (!m_devices.bCreateTempBinDataFile(ini.ucCrc32, m_screen.strFWPath)) {
+          std::string strWhy = strFormat("Flash image of [%s] could not be built", m_screen.strFWPath);
+          vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
+          if (m_bShowGUI != 0) m_view.nMessageBox(strWhy, "Error", MB_OK | MB_ICONERROR);
+          vDropRunMark();
+          return eRefuse(strWhy);
+        }
+      }
+      // An image the hub cannot take is refused here, before any hub is erased, by the
+      // same firmware-area rules the write and the read-back apply.
+      std::string strImageWhy;
+      if (!bIsHubFlashImageFile(strTempBinDataFilePath(m_utility.m_szAppPath), strImageWhy)) {
+        std::string strWhy =
+            strFormat("Flash image of [%s] cannot be written to the hub: ", m_screen.strFWPath) + strImageWhy;
         vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
         if (m_bShowGUI != 0) m_view.nMessageBox(strWhy, "Error", MB_OK | MB_ICONERROR);
         vDropRunMark();

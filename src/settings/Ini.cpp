@@ -211,32 +211,64 @@ uint8_t Ini::vCheckINIType() {
 
 bool Ini::vLoadINIFile(const std::string& strINIFilePath) {
   static const char* kLabel = "Ini::vLoadINIFile";
-  m_pINI = INISettings{};
-  m_vecRefused.clear();
+  m_strLoadProblem.clear();
   int nErr = 0;
   if (!bCheckINIPath(strINIFilePath, nErr)) {
-    vShowMessage(strINIFilePath + " File/Path Not Read/Write", INI_MSG_WARNING);
+    m_pINI = INISettings{};
+    m_vecRefused.clear();
+    m_strLoadProblem = strINIFilePath + " File/Path Not Read/Write";
+    vShowMessage(m_strLoadProblem, INI_MSG_WARNING);
     vDEBUG_MSG_printf("%s:%d: vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel, __LINE__,
                       strINIFilePath.c_str(), nErr);
     return false;
   }
+  // Refusals of the file as a whole leave the record as it was.
+  auto bRefuseFile = [&](const std::string& strText, int nCode) {
+    m_strLoadProblem = strText;
+    vShowMessage(strText, INI_MSG_WARNING);
+    vDEBUG_MSG_printf("%s:%d: vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel, __LINE__,
+                      strINIFilePath.c_str(), nCode);
+    return false;
+  };
   try {
     std::ifstream in(strINIFilePath, std::ios::binary);
     if (!in) throw std::runtime_error("open failed");
-    std::ostringstream ss;
-    ss << in.rdbuf();
+    // One byte more than allowed tells an oversized file without reading it whole.
+    std::string strContent(INI_FILE_MAX_SIZE + 1, '\0');
+    in.read(strContent.data(), static_cast<std::streamsize>(strContent.size()));
     if (in.bad()) throw std::runtime_error("read failed");
-    return bLoadLines(strINIFilePath, ss.str());
+    strContent.resize(static_cast<size_t>(in.gcount()));
+    if (strContent.size() > INI_FILE_MAX_SIZE)
+      return bRefuseFile(strINIFilePath + " is larger than " + std::to_string(INI_FILE_MAX_SIZE) +
+                             " bytes: not a settings file, nothing loaded",
+                         EFBIG);
+    const INISettings before = m_pINI;
+    const std::vector<IniRefusedField> refusedBefore = m_vecRefused;
+    m_pINI = INISettings{};
+    m_vecRefused.clear();
+    long long nSettings = 0;
+    const bool bLoaded = bLoadLines(strINIFilePath, strContent, nSettings);
+    if (nSettings == 0 && m_pINI.uiVersion == 0) {
+      m_pINI = before;
+      m_vecRefused = refusedBefore;
+      return bRefuseFile(
+          strINIFilePath +
+              " holds no setting (empty, or not a single-byte text settings file): nothing loaded",
+          0);
+    }
+    return bLoaded;
   } catch (...) {
     int nErrNow = errno;
     m_pINI = INISettings{};
+    m_vecRefused.clear();
+    m_strLoadProblem = strINIFilePath + " File/Path Not Read/Write";
     vDEBUG_MSG_printf("%s:%d: vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel, __LINE__,
                       strINIFilePath.c_str(), nErrNow);
     return false;
   }
 }
 
-bool Ini::bLoadLines(const std::string& strINIFilePath, const std::string& strContent) {
+bool Ini::bLoadLines(const std::string& strINIFilePath, const std::string& strContent, long long& nSettings) {
   static const char* kLabel = "Ini::vLoadINIFile";
   // Counted lines number the invalid-line messages; a plain int cannot wrap on any file
   // that fits in memory line by line.
@@ -299,6 +331,7 @@ bool Ini::bLoadLines(const std::string& strINIFilePath, const std::string& strCo
       continue;
     }
     ++nTotalINICountLine;
+    ++nSettings;
 
     if (pKey->pText != nullptr) {
       std::string& strField = m_pINI.*(pKey->pText);
@@ -342,6 +375,9 @@ bool Ini::bLoadLines(const std::string& strINIFilePath, const std::string& strCo
     if (pKey->eRule == IniKeyRule::AutoInstall && m_fnSetAutoInstallFilterDriver)
       m_fnSetAutoInstallFilterDriver(m_pINI.ucAuto_install_filter_driver_enable);
   }
+  // Without any setting the file is no settings file; the caller says so instead of listing
+  // every line of it as invalid.
+  if (nSettings == 0 && m_pINI.uiVersion == 0) return false;
   if (!strPending.empty()) vShowMessage(strPending, INI_MSG_WARNING);
   vDEBUG_MSG_printf("%s:%d: vLoadINIFile: strINIFilePath : %s ucTotalINICountLine : %lld , dwErrorCode %d",
                     kLabel, __LINE__, strINIFilePath.c_str(), nTotalINICountLine, 0);

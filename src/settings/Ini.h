@@ -39,6 +39,10 @@ struct IniRefusedField {
   std::string strMessage;
 };
 
+// Largest settings file the load reads. A complete file is about 2 KB; anything near this
+// size is not a settings file, and reading it whole would only cost memory.
+constexpr size_t INI_FILE_MAX_SIZE = 1024 * 1024;
+
 class Ini {
  public:
   explicit Ini(IniMessageFn fnMessage = {});
@@ -58,8 +62,14 @@ class Ini {
   void vSetMessageFn(IniMessageFn fnMessage) { m_fnMessage = std::move(fnMessage); }
 
   // Reads a settings file into the record (cleared first). True when the file was read, no
-  // version line other than 1005 was met and the record passed vCheckINIType.
+  // version line other than 1005 was met and the record passed vCheckINIType. A file over
+  // INI_FILE_MAX_SIZE, or one without a single setting in it (empty, binary, UTF-16), is
+  // refused with its message and leaves the record as it was.
   bool vLoadINIFile(const std::string& strINIFilePath);
+  // Empty after a load that read a file holding settings; otherwise the operator text of
+  // why none were taken (missing, unreadable, too large, no setting). Runs that need the
+  // file refuse to start with it.
+  const std::string& strLoadProblem() const { return m_strLoadProblem; }
   // Writes the record to a file (eReplaceFile: a temporary file renamed over the old one,
   // through a link, keeping owner and mode). True when the record passed vCheckINIType and
   // the file was written. A text the last load refused and that is still empty is written
@@ -94,9 +104,10 @@ class Ini {
 
  private:
   void vShowMessage(const std::string& strText, int nType) const;
-  bool bLoadLines(const std::string& strINIFilePath, const std::string& strContent);
+  bool bLoadLines(const std::string& strINIFilePath, const std::string& strContent, long long& nSettings);
 
   IniMessageFn m_fnMessage;
+  std::string m_strLoadProblem;
   std::vector<IniRefusedField> m_vecRefused;
   int m_nLastFileError = 0;
 };

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "SimHubFixture.h"
 #include "device/VLNTFILTER0.h"
 #include "support/LogCapture.h"
@@ -224,4 +226,29 @@ TEST_F(FilterChannel, VersionFallsBackToTheOldFormAndMarkNeedsItsReadBack) {
   LogCapture log;
   EXPECT_EQ(m_filter->MarkSignatureforIdentify(h(), '0'), -1);
   EXPECT_TRUE(log.contains("bIsSignatureMarked Failed  Error:255"));
+}
+
+// A short answer to a read is a failed request, and no byte the hub did not answer reaches
+// the caller: registers (the chip id, the mark), flash reads and the older form.
+TEST_F(FilterChannel, ShortAnswersFailAndLeaveTheCallersBytes) {
+  m_bench->vSetRegister(0, 0x5820, 0x31);
+  m_rec->m_ulShortBy = 1;
+  uint8_t v[4] = {0x33, 0x33, 0x33, 0x33};
+  EXPECT_EQ(m_filter->RegisterReadWriteCmd(h(), v, 1, 0x5820, false), -1);
+  EXPECT_EQ(m_filter->RegisterReadWriteCmd(h(), v, 4, 0x5820, false), -1);
+  EXPECT_EQ(m_filter->RegisterReadWriteCmdOld(h(), v, 4, 0x5820, false), -1);
+  EXPECT_EQ(v[0], 0x33);
+  EXPECT_EQ(v[3], 0x33);
+  EXPECT_EQ(m_filter->bIsSignatureMarked(h()), 0xFF);
+  EXPECT_EQ(m_filter->ucGetSignatureMarked(h()), 0xFF);
+  std::vector<uint8_t> flash(32, 0xFF);
+  EXPECT_EQ(m_filter->ReadConfigFWCmd(h(), flash.data(), 32, 0x100, 0, true), -1);
+  EXPECT_EQ(std::count(flash.begin(), flash.end(), 0xFF), 32);
+  uint8_t ver[16] = {};
+  EXPECT_NE(m_filter->Get_Version(h(), ver, 16, false), 0);  // both forms short
+  // Whole answers still pass.
+  m_rec->m_ulShortBy = 0;
+  EXPECT_EQ(m_filter->RegisterReadWriteCmd(h(), v, 1, 0x5820, false), 0);
+  EXPECT_EQ(v[0], 0x31);
+  EXPECT_EQ(m_filter->ReadConfigFWCmd(h(), flash.data(), 32, 0x100, 0, true), 0);
 }

@@ -289,6 +289,20 @@ TEST_F(HubOperations, SpeedAndCableOrientationDecoding) {
   EXPECT_TRUE(log.contains("Dev[0] VLN318xAccessRegister Failed: 0xff"));
 }
 
+// A register answered short gives no value at all, never the bytes the hub did not send.
+TEST_F(HubOperations, ShortRegisterAnswersAreFailures) {
+  m_bench->vSetRegister(0, 0x3038, 0x34);
+  m_bench->vSetRegister(0, 0x6802, 0x40);
+  m_rec->m_ulShortBy = 1;
+  EXPECT_EQ(m_dev->vGetHubSpeedRate(0, 0), 0xFF);
+  EXPECT_EQ(m_dev->vGetHubCcOrien(0), 0xFF);
+  uint8_t ucChip = 0x77;
+  EXPECT_NE(m_dev->VLN318xAccessRegister(0, &ucChip, 1, 0x5820, false), 0);
+  EXPECT_EQ(ucChip, 0x77);
+  m_rec->m_ulShortBy = 0;
+  EXPECT_EQ(m_dev->vGetHubSpeedRate(0, 0), 5);
+}
+
 TEST_F(HubOperations, StoppedOperationsEndTheirWaitsAtOnce) {
   std::stop_source ss;
   ss.request_stop();

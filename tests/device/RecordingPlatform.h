@@ -32,6 +32,9 @@ class CRecordingPlatform : public IFilterDevicePlatform {
     m_vec.clear();
   }
   int m_nOpens = 0;
+  // Above 0: every IN answer that reaches the caller is this many bytes short, the bytes it
+  // lacks left as 0xA5, as a device (or a backend) answering short would leave them.
+  size_t m_ulShortBy = 0;
 
  private:
   struct Handle : IFilterDeviceHandle {
@@ -42,7 +45,14 @@ class CRecordingPlatform : public IFilterDevicePlatform {
         std::lock_guard<std::mutex> l(owner.m_mutex);
         owner.m_vec.push_back({dwCode, std::vector<uint8_t>(pIn, pIn + ulInLen), ulOutLen});
       }
-      return inner->eIoControl(dwCode, pIn, ulInLen, pOut, ulOutLen, pulTransferred);
+      EFilterResult e = inner->eIoControl(dwCode, pIn, ulInLen, pOut, ulOutLen, pulTransferred);
+      const bool bIn = dwCode != VLNTFILTER0_IOCTL_VENDOR_WRITE;
+      if (e == EFilterResult::kSuccess && bIn && owner.m_ulShortBy && pulTransferred && pOut) {
+        const size_t ulKeep = *pulTransferred > owner.m_ulShortBy ? *pulTransferred - owner.m_ulShortBy : 0;
+        for (size_t i = ulKeep; i < *pulTransferred; ++i) pOut[i] = 0xA5;
+        *pulTransferred = ulKeep;
+      }
+      return e;
     }
     const std::string& strName() const override { return inner->strName(); }
     bool bGetDeviceIdentity(FilterDeviceIdentity& id) override { return inner->bGetDeviceIdentity(id); }

@@ -3,18 +3,23 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string>
-#include <set>
 #include <vector>
 
 #include "app/ProductionRun.h"
-#include "log/DebugLog.h"
 #include "host/USBUtility.h"
+#include "host/WindowThread.h"
+#include "images/ConfigTable.h"
+#include "images/FlashImage.h"
+#include "log/DebugLog.h"
 #include "platform/Clock.h"
 #include "platform/sim/SimBench.h"
 #include "settings/Ini.h"
@@ -22,7 +27,6 @@
 #include "support/TempDir.h"
 #include "ui/HeadlessMainView.h"
 #include "ui/MPToolDlg.h"
-#include "host/WindowThread.h"
 
 namespace {
 
@@ -45,6 +49,9 @@ class RunBench {
   std::string strSerial = "000000000001";
   int nFwLen = 0x5800;
   int nConfigCheck = 1;
+  std::optional<std::string> optSettingsText;  // the settings file as given, instead of the usual one
+  std::string strFirmwareFile = "VLN642_10_bench.bin";          // fw_binary_name
+  std::vector<std::pair<std::string, std::string>> extraFiles;  // further files of the program folder
 
   std::string strDir() const { return m_tmp.str(); }
   std::string strBench() const { return m_tmp.str() + "/bench.json"; }
@@ -55,13 +62,14 @@ class RunBench {
     for (const HubDef& h : hubs)
       if (h.bOldFlash) m_tmp.write(h.strName + ".flash", std::string(131072, '\x3C'));
     m_tmp.write("VLN642_10_bench.bin", strE2EFirmware(static_cast<size_t>(nFwLen)));
+    for (const auto& [strName, strContent] : extraFiles) m_tmp.write(strName, strContent);
     E2ESettings st;
     st.nAutoDevNum = nAutoDevNum < 0 ? static_cast<int>(hubs.size()) : nAutoDevNum;
     st.strSNEditType = strSNEditType;
-    st.strFirmware = "VLN642_10_bench.bin";
+    st.strFirmware = strFirmwareFile;
     st.strSerial = strSerial;
     st.nConfigCheck = nConfigCheck;
-    m_tmp.write("vlnhub.ini", strE2ESettings(st));
+    m_tmp.write("vlnhub.ini", optSettingsText ? *optSettingsText : strE2ESettings(st));
   }
 
   // The run as "/S" (or "/S:" with a serial number) makes it; returns the exit code.
@@ -82,7 +90,8 @@ class RunBench {
     dlg.m_bShowGUI = 0;
     dlg.m_nCmdLineMode = strCmdLineSN.empty() ? CMDLINE_MODE_RUN : CMDLINE_MODE_RUN_SN;
     dlg.m_strCmdLineSN = strCmdLineSN;
-    EXPECT_TRUE(ini.vLoadINIFile(m_tmp.str() + "/vlnhub.ini"));
+    m_bSettingsLoaded = ini.vLoadINIFile(m_tmp.str() + "/vlnhub.ini");
+    EXPECT_TRUE(m_bSettingsLoaded || optSettingsText);
     if (getenv("E2E_DEBUG")) vDEBUG_SetLevel(3);
     int nExit = nRunProductionWithoutWindow(dlg);
     m_pass = dlg.m_ToolsDevList.m_dwPassCount;
@@ -127,10 +136,30 @@ class RunBench {
     return std::equal(flash.begin(), flash.end(), img.begin(), [](uint8_t a, char c) { return a == static_cast<uint8_t>(c); });
   }
   uint32_t m_pass = 0, m_fail = 0;
+  bool m_bSettingsLoaded = false;
 
  private:
   TempDir m_tmp;
 };
+
+// A configuration ROM file of type 1 with an identity of its own (not the settings'), and
+// the image of a 0x5800-byte firmware behind its table.
+std::string strConfigRom(uint8_t ucSignature = 0x4B) {
+  ConfigTableValues v;
+  v.strSerialNumber = "0000000000C0";
+  v.strManufacturer = "ROM Maker";
+  v.strProduct = "ROM Hub";
+  v.wVID = 0x1D6B;
+  v.wPID = 0xABCD;
+  v.wPIDU2 = 0xABCE;
+  v.wRevision = 0x0A1F;
+  v.ucSignature = ucSignature;
+  const ConfigTable t = stBuildConfigTable(v);
+  const std::string strFw = strE2EFirmware(0x5800);
+  const std::vector<uint8_t> img =
+      vecBuildFlashImage(std::vector<uint8_t>(strFw.begin(), strFw.end()), 0x4B, false, 0);
+  return std::string(t.begin(), t.end()) + std::string(img.begin(), img.end());
+}
 
 int nResultLines(const RunBench& r) { return static_cast<int>(r.vecLogLines().size()) - 1; }
 
@@ -344,13 +373,41 @@ TEST(E2ERun, WrongHubCountExitsMinus4AndARefusedStartMinus3) {
     EXPECT_EQ(nResultLines(r), -1);  // no run, no log
   }
   {
-    // A firmware file too short to be one: the image is refused, so is the Start.
+    // A firmware file too short to hold its type: no table can be built for it, the
+    // command line ends with the firmware-type code and no hub is touched.
     RunBench r;
     r.hubs = vecFlat(1);
     r.nFwLen = 0x100;
-    EXPECT_EQ(r.nRun(), -3);
-    EXPECT_FALSE(r.strProgramMsg().empty());
+    EXPECT_EQ(r.nRun(), -13);
+    EXPECT_NE(r.strProgramMsg().find("Invalid hub firmware file ["), std::string::npos) << r.strProgramMsg();
     EXPECT_EQ(r.vecIdentities()[0].usPID, 0x55AA);  // untouched
+  }
+}
+
+// A firmware the hub's firmware area cannot take (shorter than the hub's smallest firmware,
+// or a 65,536-byte flash image whose image outgrows the area) is refused at Start with its
+// reason: no hub is erased and the serial number stays.
+TEST(E2ERun, AnImageOutsideTheFirmwareWindowRefusesTheStartBeforeAnyHub) {
+  for (int nLen : {0x300, 0x4FFF}) {
+    RunBench r;
+    r.hubs = vecFlat(2);
+    r.hubs[1].bOldFlash = true;
+    r.nFwLen = nLen;
+    EXPECT_EQ(r.nRun(), -3) << nLen;
+    const std::string strMsg = r.strProgramMsg();
+    EXPECT_NE(strMsg.find("cannot be written to the hub: a firmware of " + std::to_string(nLen) +
+                          " bytes is outside"),
+              std::string::npos)
+        << strMsg;
+    EXPECT_EQ(r.vecIdentities()[0].usPID, 0x55AA);
+    EXPECT_EQ(r.m_pass + r.m_fail, 0u);
+    EXPECT_NE(r.strIni().find("serial_number=000000000001"), std::string::npos);
+    EXPECT_EQ(nResultLines(r), -1);
+    std::string err;
+    auto b = CSimBench::pLoad(r.strBench(), err);
+    ASSERT_TRUE(b) << err;
+    auto flash = b->vecFlash(b->nFindHub("hub2"), 0, 256);  // the old image, not erased
+    EXPECT_EQ(std::count(flash.begin(), flash.end(), 0x3C), 256);
   }
 }
 
@@ -434,4 +491,85 @@ TEST(E2ERun, NoFaultInAnyPhaseYieldsPassForAWrongFlash) {
       EXPECT_NE(prResults(r, 1), pass) << strFault << ": a failed hub logged PASS";
     }
   }
+}
+
+// A settings file without a single setting (empty, NUL bytes, UTF-16) refuses the run at
+// once with its reason, instead of a misleading hub-count answer; no hub is touched.
+TEST(E2ERun, SettingsWithoutAnySettingRefuseTheRun) {
+  std::string strUtf16 = "\xff\xfe";
+  for (char c : strE2ESettings(E2ESettings{})) strUtf16 += std::string{c, '\0'};
+  for (const std::string& strText : {std::string(), std::string(3000, '\0'), strUtf16}) {
+    RunBench r;
+    r.hubs = vecFlat(2);
+    r.optSettingsText = strText;
+    EXPECT_EQ(r.nRun(), -3) << strText.size();
+    EXPECT_FALSE(r.m_bSettingsLoaded);
+    const std::string strMsg = r.strProgramMsg();
+    EXPECT_NE(strMsg.find("holds no setting"), std::string::npos) << strMsg;
+    EXPECT_NE(strMsg.find("No production run"), std::string::npos) << strMsg;
+    EXPECT_EQ(strMsg.find("None of Velnor device was found!!"), std::string::npos) << strMsg;
+    EXPECT_EQ(r.vecIdentities()[0].usPID, 0x55AA);  // untouched
+    EXPECT_EQ(nResultLines(r), -1);
+  }
+}
+
+// "/S" and "/S:" with a configuration ROM file as firmware: every hub takes the file's table
+// (the command line's serial number replacing the file's) and the file's image, not an image
+// left from another firmware; the serial number is not moved on.
+TEST(E2ERun, ConfigRomFileGivesEveryHubItsTableAndImage) {
+  const std::string strRom = strConfigRom();
+  for (const std::string& strCmdSN : {std::string(), std::string("00000000ABC0")}) {
+    RunBench r;
+    r.hubs = vecFlat(2);
+    r.hubs[1].bOldFlash = true;
+    r.hubs[1].bUsb3 = false;  // its descriptor check expects the file's PID_U2
+    r.strFirmwareFile = "Config_bench.rom";
+    r.extraFiles = {{"Config_bench.rom", strRom}, {"VLNFW_Temp/TempBinData.bin", std::string(0x300, 's')}};
+    ASSERT_EQ(r.nRun(strCmdSN), 0) << r.strProgramMsg();
+    EXPECT_EQ(r.m_pass, 2u);
+    EXPECT_EQ(r.strProgramMsg().find("INVALID"), std::string::npos);
+    const std::string strImage = strRom.substr(256);
+    std::string err;
+    auto b = CSimBench::pLoad(r.strBench(), err);
+    ASSERT_TRUE(b) << err;
+    const auto ids = r.vecIdentities();
+    const char* kSerials[2][2] = {{"0000000000C0", "0000000000C1"}, {"00000000ABC0", "00000000ABC1"}};
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(ids[i].usVID, 0x1D6B);
+      EXPECT_EQ(ids[i].usPID, 0xABCD);
+      EXPECT_EQ(ids[i].usPIDU2, 0xABCE);
+      EXPECT_EQ(ids[i].strManufacturer, "ROM Maker");
+      EXPECT_EQ(ids[i].strSerial, kSerials[strCmdSN.empty() ? 0 : 1][i]);
+      auto flash = b->vecFlash(i, 256, strImage.size());
+      EXPECT_TRUE(std::equal(flash.begin(), flash.end(), strImage.begin(),
+                             [](uint8_t a, char c) { return a == static_cast<uint8_t>(c); }))
+          << "hub " << i;
+    }
+    EXPECT_NE(r.strIni().find("serial_number=000000000001"), std::string::npos);  // not moved on
+  }
+}
+
+// A configuration ROM file that cannot be loaded (a signature no loaded file may carry)
+// refuses the run with -3 and its reason; the image left from another firmware reaches no hub.
+TEST(E2ERun, ConfigRomFileThatCannotBeLoadedTouchesNoHub) {
+  RunBench r;
+  r.hubs = vecFlat(2);
+  r.hubs[0].bOldFlash = true;
+  r.strFirmwareFile = "Config_bench.rom";
+  const std::string strFw = strE2EFirmware(0x6000);  // a valid image of another firmware
+  const std::vector<uint8_t> img =
+      vecBuildFlashImage(std::vector<uint8_t>(strFw.begin(), strFw.end()), 0x4B, false, 0);
+  const std::string strStale(img.begin(), img.end());
+  r.extraFiles = {{"Config_bench.rom", strConfigRom(0xAA)}, {"VLNFW_Temp/TempBinData.bin", strStale}};
+  EXPECT_EQ(r.nRun(), -3);
+  const std::string strMsg = r.strProgramMsg();
+  EXPECT_NE(strMsg.find("File INVALID : ConfigSig !"), std::string::npos) << strMsg;
+  EXPECT_NE(strMsg.find("Configuration ROM file ["), std::string::npos) << strMsg;
+  EXPECT_EQ(nResultLines(r), -1);
+  std::string err;
+  auto b = CSimBench::pLoad(r.strBench(), err);
+  ASSERT_TRUE(b) << err;
+  auto flash = b->vecFlash(0, 0, 0x1000);
+  EXPECT_EQ(std::count(flash.begin(), flash.end(), 0x3C), 0x1000);  // never erased
+  EXPECT_EQ(r.vecIdentities()[1].usPID, 0x55AA);
 }

@@ -4,15 +4,17 @@
 
 #include "ImagesFixture.h"
 #include "images/ConfigTable.h"
+#include "images/HubFirmware.h"
 #include "support/LogCapture.h"
 
 namespace {
 
 // A type-1 configuration table with identity values of its own, and an image behind it.
 std::vector<uint8_t> vecConfigRom(uint8_t ucSig, size_t nImage,
-                                  const std::string& strManufacturer = "ACME Hubs") {
+                                  const std::string& strManufacturer = "ACME Hubs",
+                                  const std::string& strSerial = "SN0000000123") {
   ConfigTableValues v;
-  v.strSerialNumber = "SN0000000123";
+  v.strSerialNumber = strSerial;
   v.strManufacturer = strManufacturer;
   v.strProduct = "Quad Hub";
   v.wVID = 0x1D6B;
@@ -178,4 +180,56 @@ TEST(ConfigRomLoad, ImageFolderThatCannotBeMadeChangesNothing) {
   EXPECT_EQ(before.texts, f.form.m_texts);
   EXPECT_EQ(before.table, f.devList.dev[0].ucConfigBlock);
   EXPECT_TRUE(before.ini == f.ini);
+}
+
+// A run with a configuration ROM file: every device gets the file's whole table (its
+// container id, PID_U2 and flags included), each with its own serial number counted like
+// the window's, the command line's serial number replacing the file's; the type comes from
+// the table's signature.
+TEST(ConfigRomLoad, RunTablesComeFromTheFileWithTheirOwnSerialNumbers) {
+  ImagesFixture f;
+  const std::vector<uint8_t> rom = vecConfigRom(0x3C, 0x5008, "ACME Hubs", "0000000001F0");
+  const std::string p = f.strWrite("Config_fw.rom", rom);
+  EXPECT_EQ(ucConfigRomFirmwareType(p), 2);
+  f.devList.DevNums = 3;
+  f.ini.ucSN_EditType = 1;  // hexadecimal
+  ASSERT_EQ(f.images.vReadConfigFromFile(p), EReadConfigResult::Loaded);
+  for (int i = 0; i < 16; ++i) f.devList.dev[i].ucConfigBlock.fill(0x11);
+  ASSERT_TRUE(f.images.vSetHubConfigFromRom());
+  const char* kSerials[] = {"0000000001F0", "0000000001F1", "0000000001F2"};
+  for (int i = 0; i < 3; ++i) {
+    const ConfigTable& t = f.devList.dev[i].ucConfigBlock;
+    EXPECT_EQ(strGetConfigText(t, CFG_OFS_SERIAL, CFG_LEN_SERIAL), kSerials[i]) << i;
+    EXPECT_EQ(t[CFG_OFS_CHECKSUM], ucConfigTableChecksum(t)) << i;
+    EXPECT_TRUE(std::equal(rom.begin() + 0x18, rom.begin() + 0xFF, t.begin() + 0x18))
+        << i;  // all but the serial
+  }
+  EXPECT_TRUE(std::equal(rom.begin(), rom.begin() + 256, f.devList.dev[0].ucConfigBlock.begin()));
+  EXPECT_EQ(f.devList.dev[3].ucConfigBlock[0], 0x11);  // only the found devices
+  EXPECT_EQ(f.form.m_texts.m_strEditDeviceConfigurationProductIDU2,
+            "abce");  // what the USB 2.0 halves report
+
+  f.images.m_strCmdLineSN = "00000000ABC0";
+  ASSERT_EQ(f.images.vReadConfigFromFile(p), EReadConfigResult::Loaded);
+  ASSERT_TRUE(f.images.vSetHubConfigFromRom());
+  EXPECT_EQ(strGetConfigText(f.devList.dev[0].ucConfigBlock, CFG_OFS_SERIAL, CFG_LEN_SERIAL), "00000000ABC0");
+  EXPECT_EQ(strGetConfigText(f.devList.dev[2].ucConfigBlock, CFG_OFS_SERIAL, CFG_LEN_SERIAL), "00000000ABC2");
+}
+
+// Only the file loaded last gives tables: none before a load, none after a refused one
+// (even when an earlier load succeeded), and nothing changes then.
+TEST(ConfigRomLoad, NoTablesWithoutASuccessfulLastLoad) {
+  ImagesFixture f;
+  CurrentDir cwd(f.dir.path());
+  EXPECT_FALSE(f.images.vSetHubConfigFromRom());
+  ASSERT_EQ(f.images.vReadConfigFromFile(f.strWrite("Config_a.rom", vecConfigRom(0x4B, 100))),
+            EReadConfigResult::Loaded);
+  EXPECT_EQ(f.images.vReadConfigFromFile(f.strWrite("Config_b.rom", vecConfigRom(0xAA, 100))),
+            EReadConfigResult::InvalidSignature);
+  f.devList.dev[0].ucConfigBlock.fill(0x22);
+  EXPECT_FALSE(f.images.vSetHubConfigFromRom());
+  EXPECT_EQ(f.devList.dev[0].ucConfigBlock[0x10], 0x22);
+  EXPECT_EQ(ucConfigRomFirmwareType(f.strWrite("Config_b.rom", vecConfigRom(0xAA, 100))), 0xFF);
+  EXPECT_EQ(ucConfigRomFirmwareType(f.strWrite("Config_c.rom", std::vector<uint8_t>(255, 0x4B))), 0xFF);
+  EXPECT_EQ(ucConfigRomFirmwareType((f.dir.path() / "none.rom").string()), 0xFF);
 }

@@ -244,3 +244,45 @@ TEST(BrowseListFile, ReplacedByExactlyTheText) {
   ASSERT_TRUE(f.images.vSaveBINBrowseList(""));
   EXPECT_EQ(f.dir.read("app/BrowsedBINPath.txt"), "");
 }
+
+// What a hub's firmware area takes: firmware lengths 0x5000 to 0xFEF8 in the length field,
+// the image exactly that firmware plus its 8 bytes, rounded up to 32 bytes within the area.
+TEST(FlashImage, HubTakesOnlyImagesInsideTheFirmwareWindow) {
+  auto why = [](size_t nFirmware, int nSizeDelta = 0) {
+    std::vector<uint8_t> img = vecBuildFlashImage(vecPattern(nFirmware), 0x4B, false, 0);
+    img.resize(static_cast<size_t>(static_cast<long>(img.size()) + nSizeDelta), 0xFF);
+    std::string strWhy = "unset";
+    const bool bOk = bIsHubFlashImage(img.data(), img.size(), strWhy);
+    EXPECT_EQ(bOk, strWhy.empty()) << nFirmware;
+    return strWhy;
+  };
+  EXPECT_EQ(why(0x5000), "");
+  EXPECT_EQ(why(0xFEF8), "");  // its image fills the area exactly
+  EXPECT_EQ(why(0x4FFF), "a firmware of 20479 bytes is outside the 20480 to 65272 bytes the hub takes");
+  EXPECT_EQ(why(0x300), "a firmware of 768 bytes is outside the 20480 to 65272 bytes the hub takes");
+  EXPECT_EQ(why(0xFEF9), "the image of 65281 bytes is larger than the hub's firmware area of 65280 bytes");
+  EXPECT_EQ(why(65536), "the image of 65544 bytes is larger than the hub's firmware area of 65280 bytes");
+  EXPECT_EQ(why(0x6000, 1), "the image holds 24585 bytes, but its length field gives 24584");
+  EXPECT_EQ(why(0x6000, -1), "the image holds 24583 bytes, but its length field gives 24584");
+  std::string strWhy;
+  EXPECT_FALSE(bIsHubFlashImage(nullptr, 0, strWhy));
+  EXPECT_FALSE(strWhy.empty());
+  // The write's own rule: whole 32-byte requests within the area.
+  EXPECT_TRUE(bImageFitsFirmwareArea(0xFF00));
+  EXPECT_TRUE(bImageFitsFirmwareArea(0xFEE1));
+  EXPECT_FALSE(bImageFitsFirmwareArea(0xFF01));
+  EXPECT_TRUE(bFirmwareLengthInWindow(0x5000) && bFirmwareLengthInWindow(0xFEF8));
+  EXPECT_FALSE(bFirmwareLengthInWindow(0x4FFF) || bFirmwareLengthInWindow(0xFEF9));
+}
+
+TEST(FlashImage, ImageFileCheckReadsTheFileAndRefusesWhatItCannotRead) {
+  ImagesFixture f;
+  const std::vector<uint8_t> good = vecBuildFlashImage(vecPattern(0x5800), 0x2D, false, 0);
+  std::string strWhy;
+  EXPECT_TRUE(bIsHubFlashImageFile(f.strWrite("good.img", good), strWhy)) << strWhy;
+  EXPECT_FALSE(bIsHubFlashImageFile(f.strWrite("big.img", std::vector<uint8_t>(200000, 0)), strWhy));
+  EXPECT_EQ(strWhy, "the image of 200000 bytes is larger than the hub's firmware area of 65280 bytes");
+  EXPECT_FALSE(bIsHubFlashImageFile(f.strWrite("empty.img", {}), strWhy));
+  EXPECT_FALSE(bIsHubFlashImageFile((f.dir.path() / "none.img").string(), strWhy));
+  EXPECT_NE(strWhy.find("cannot be read"), std::string::npos);
+}

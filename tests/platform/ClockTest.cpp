@@ -35,3 +35,19 @@ TEST(ScaledClock, ScaleZeroPassesAtOnceAndCountsWaits) {
   EXPECT_TRUE(clock.bSleepMs(2000));
   EXPECT_EQ(clock.ullNowMs(), 42000u);
 }
+
+// Extreme scales saturate instead of overflowing their conversions.
+TEST(ScaledClock, ExtremeScalesSaturate) {
+  CScaledClock tiny(1e-300);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(tiny.ullNowMs(), UINT64_MAX);
+  CScaledClock huge(1e300);
+  std::stop_source src;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    src.request_stop();
+  });
+  EXPECT_FALSE(huge.bSleepMs(1000, src.get_token()));  // a very long wait, ended by the stop
+  stopper.join();
+  EXPECT_EQ(huge.ullNowMs(), 0u);
+}

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <libusb-1.0/libusb.h>
 
+#include <algorithm>
+
 #include "platform/FilterDevice.h"
 #include "platform/linux/LibusbFilterDevice.h"
 
@@ -108,4 +110,39 @@ TEST(LibusbLayer, OpenOfAMalformedOrAbsentNameFails) {
   err.clear();
   EXPECT_EQ(p.pOpen("usb:250-7.7.7", &err), nullptr);
   EXPECT_FALSE(err.empty());
+}
+
+// The end of an IN transfer every backend shares: a short vendor read fails with nothing
+// moved; a short descriptor answer stands; what the device did not answer is zero.
+TEST(InTransfer, ShortVendorReadFailsAndUnansweredBytesAreZero) {
+  uint8_t out[8];
+  std::fill(std::begin(out), std::end(out), 0xA5);
+  size_t ulDone = 5;
+  EXPECT_EQ(eFinishInTransfer(VLNTFILTER0_IOCTL_VENDOR_READ, EFilterResult::kSuccess, out, 8, ulDone, 77),
+            EFilterResult::kFailed);
+  EXPECT_EQ(ulDone, 0u);
+  EXPECT_EQ(nFilterLastError(), 77);
+  EXPECT_EQ(std::count(std::begin(out), std::end(out), 0), 8);
+
+  std::fill(std::begin(out), std::end(out), 0xA5);
+  ulDone = 8;
+  EXPECT_EQ(eFinishInTransfer(VLNTFILTER0_IOCTL_VENDOR_READ, EFilterResult::kSuccess, out, 8, ulDone, 77),
+            EFilterResult::kSuccess);
+  EXPECT_EQ(ulDone, 8u);
+  EXPECT_EQ(out[7], 0xA5);
+
+  std::fill(std::begin(out), std::end(out), 0xA5);
+  ulDone = 3;
+  EXPECT_EQ(eFinishInTransfer(VLNTFILTER0_IOCTL_GET_DESCRIPTOR, EFilterResult::kSuccess, out, 8, ulDone, 77),
+            EFilterResult::kSuccess);
+  EXPECT_EQ(ulDone, 3u);
+  EXPECT_EQ(out[2], 0xA5);
+  EXPECT_EQ(std::count(out + 3, out + 8, 0), 5);
+
+  std::fill(std::begin(out), std::end(out), 0xA5);
+  ulDone = 8;
+  EXPECT_EQ(eFinishInTransfer(VLNTFILTER0_IOCTL_GET_DESCRIPTOR, EFilterResult::kLeftBus, out, 8, ulDone, 77),
+            EFilterResult::kLeftBus);
+  EXPECT_EQ(ulDone, 0u);
+  EXPECT_EQ(std::count(std::begin(out), std::end(out), 0), 8);
 }

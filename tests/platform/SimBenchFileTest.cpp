@@ -58,6 +58,24 @@ TEST(SimBenchFile, NamesTheProblemOfABadBench) {
   EXPECT_NE(strLoadError(dir, "{\"controllers\": [], \"hubs\": []}").find("controllers"), std::string::npos);
 }
 
+// Scales whose clock conversions would overflow are refused; the ends of the range and 0 pass.
+TEST(SimBenchFile, RefusesATimeScaleThatOverflowsTheClock) {
+  TempDir dir;
+  auto text = [](const std::string& strScale) {
+    std::string s = strSimBench(strSimHub("a", 1), 0.5);
+    return s.replace(s.find("0.500000"), 8, strScale);
+  };
+  for (const char* psz : {"1e-300", "0.0000009", "1000.5", "1e300", "-1", "\"0.1\""})
+    EXPECT_NE(strLoadError(dir, text(psz)).find("time_scale must be 0, or a number from 0.000001 to 1000"),
+              std::string::npos)
+        << psz;
+  for (const char* psz : {"0", "0.000001", "1000", "0.01"}) {
+    SimBenchSpec def;
+    std::string err;
+    EXPECT_TRUE(bReadSimBenchFile(dir.write("ok.json", text(psz)).string(), def, err)) << psz << ": " << err;
+  }
+}
+
 TEST(SimBenchFile, RefusesAWrongSizedOrUnwritableFlashFile) {
   TempDir dir;
   dir.write("hubA.flash", std::string(1000, '\xFF'));

@@ -21,6 +21,16 @@ class RunStartTest : public RunEngineRig {
     return loop.nRunLoop();
   }
   std::string strMsg() { return tmp.read("ProgramMSG.txt"); }
+  // A command-line run on a window thread of its own, so that a test can run several.
+  template <class Fn>
+  int nRunOwnLoop(Fn fn) {
+    CWindowThread l;
+    CRunEngine e(*util, ini, list, *dev, view, l, clock);
+    vScreen(e);
+    fn(e.m_screen);
+    l.vPost([&e] { e.TriggerScanThread(); });
+    return l.nRunLoop();
+  }
 };
 
 }  // namespace
@@ -129,20 +139,101 @@ TEST_F(RunStartTest, FirmwareTypeMismatchCancelRefusesOkGoesOn) {
   EXPECT_EQ(list.m_dwTotalCount, 2u);
 }
 
-TEST_F(RunStartTest, ConfigRomPathBuildsNoImageAndKeepsTheSerial) {
+// A configuration ROM file as firmware: Start loads it (its table for every hub, its own
+// image) instead of building an image from it, and the serial number is not moved on.
+TEST_F(RunStartTest, ConfigRomFileGivesEveryHubItsTableAndImage) {
   tmp.write("Config_fw.rom", std::string(0x5000, 'x'));
+  std::filesystem::create_directories(tmp.path() / "VLNFW_Temp");
+  tmp.write("VLNFW_Temp/TempBinData.bin", std::string(0x300, 's'));  // left from another firmware
   CRunEngine e(*util, ini, list, *dev, view, loop, clock);
   vScanHere(e);
   e.m_screen.strFWPath = tmp.str() + "/Config_fw.rom";
   ini.m_pINI.ucSerial_number = e.m_screen.strSerialNumber;
-  LogCapture log;
   EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Started);
   vFinish(e);
-  EXPECT_TRUE(log.contains("do nothing?"));
+  EXPECT_EQ(dev->nConfigRomReads, 1);
+  EXPECT_EQ(dev->nConfigRomTables, 1);
   EXPECT_EQ(dev->nImageBuilds, 0);
+  EXPECT_EQ(list.dev[1].ucConfigBlock[0], 0x61);  // the ROM's tables, not the window's
+  EXPECT_EQ(tmp.read("VLNFW_Temp/TempBinData.bin").size(), 0x5008u);
+  EXPECT_EQ(list.m_dwPassCount, 2u);
   EXPECT_EQ(e.m_screen.strSerialNumber, "000000000001");
   EXPECT_EQ(ini.m_pINI.ucSerial_number, "000000000001");
   EXPECT_EQ(list.m_strFWName, "fw.rom");
+}
+
+// A configuration ROM file that cannot be loaded refuses the Start: in the window without
+// touching a hub, on the command line with -3 and the reason, never with a stale image.
+TEST_F(RunStartTest, ConfigRomFileThatCannotBeLoadedRefusesTheStart) {
+  tmp.write("Config_fw.rom", std::string(0x5000, 'x'));
+  dev->bConfigRomFails = true;
+  {
+    CRunEngine e(*util, ini, list, *dev, view, loop, clock);
+    vScanHere(e);
+    e.m_screen.strFWPath = tmp.str() + "/Config_fw.rom";
+    EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Refused);
+    EXPECT_FALSE(e.bRunThreadExists());
+  }
+  CRunEngine e(*util, ini, list, *dev, view, loop, clock);
+  EXPECT_EQ(nRunWith(e, [this](RunScreen& s) { s.strFWPath = tmp.str() + "/Config_fw.rom"; }),
+            EXIT_START_REFUSED);
+  EXPECT_NE(strMsg().find("Configuration ROM file [" + tmp.str() + "/Config_fw.rom] could not be loaded"),
+            std::string::npos)
+      << strMsg();
+  EXPECT_EQ(dev->nConfigRomReads, 2);
+  EXPECT_EQ(dev->nConfigRomTables, 0);
+  EXPECT_EQ(dev->nImageBuilds, 0);
+  EXPECT_TRUE(dev->resetOrder.empty());
+}
+
+// An image whose firmware the hub cannot take is refused at Start, before any hub: a
+// 65,536-byte flash image (its image outgrows the area) and one below the hub's smallest
+// firmware, built from a firmware file or taken from a configuration ROM file.
+TEST_F(RunStartTest, ImageOutsideTheFirmwareWindowIsRefusedBeforeAnyHub) {
+  tmp.write("Config_fw.rom", std::string(0x5000, 'x'));
+  struct Case {
+    size_t ulFirmware;
+    const char* pszFile;
+    const char* pszWhy;
+  };
+  for (Case c :
+       {Case{65536, "fw.bin",
+             "the image of 65544 bytes is larger than the hub's firmware area of 65280 bytes"},
+        Case{0x300, "fw.bin", "a firmware of 768 bytes is outside the 20480 to 65272 bytes the hub takes"},
+        Case{0x300, "Config_fw.rom", "a firmware of 768 bytes is outside"}}) {
+    dev->ulFirmwareBytes = c.ulFirmware;
+    const std::string strFW = tmp.str() + "/" + c.pszFile;
+    EXPECT_EQ(nRunOwnLoop([&](RunScreen& s) { s.strFWPath = strFW; }), EXIT_START_REFUSED) << c.ulFirmware;
+    EXPECT_NE(strMsg().find("Flash image of [" + strFW + "] cannot be written to the hub: " + c.pszWhy),
+              std::string::npos)
+        << strMsg();
+    EXPECT_TRUE(dev->resetOrder.empty());
+    EXPECT_EQ(list.m_dwTotalCount, 0u);
+  }
+  // The window's refusal says the same in a box.
+  dev->ulFirmwareBytes = 0x300;
+  CRunEngine e(*util, ini, list, *dev, view, loop, clock);
+  vScanHere(e);
+  EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Refused);
+  EXPECT_TRUE(view.bBoxContains("cannot be written to the hub: a firmware of 768 bytes"));
+  EXPECT_FALSE(e.bRunThreadExists());
+}
+
+// A firmware file outside types 0 to 3 (or of a size the check refuses) ends a
+// command-line run with the firmware-type code, before any table or image is made.
+TEST_F(RunStartTest, InvalidFirmwareTypeEndsTheCommandLineWithItsCode) {
+  for (uint8_t ucType : {0xFF, 0xF2, 0xF6}) {
+    dev->ucFileType = ucType;
+    EXPECT_EQ(nRunOwnLoop([](RunScreen&) {}), -13);
+    EXPECT_NE(strMsg().find("Invalid hub firmware file [" + tmp.str() + "/fw.bin]"), std::string::npos)
+        << strMsg();
+    EXPECT_EQ(dev->nImageBuilds, 0);
+    EXPECT_TRUE(dev->resetOrder.empty());
+  }
+  CRunEngine e(*util, ini, list, *dev, view, loop, clock);
+  vScanHere(e);
+  EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Refused);
+  EXPECT_TRUE(view.bBoxContains("Invalid hub firmware file ["));
 }
 
 TEST_F(RunStartTest, NineHubsRunTheFirstEight) {

@@ -16,8 +16,9 @@
 
 #include "host/IMessageView.h"
 #include "host/USBUtility.h"
-#include "platform/Clock.h"
 #include "host/WindowThread.h"
+#include "images/FlashImage.h"
+#include "platform/Clock.h"
 #include "run/HeadlessRunView.h"
 #include "run/ResultTable.h"
 #include "run/RunEngine.h"
@@ -42,9 +43,14 @@ class CFakeDevices : public IRunDevices {
   // Called at the end of every scan with its number (1 = the first): a test moves hubs there.
   std::function<void(DeviceList&, int)> fnScan;
   bool bImageFails = false;
+  size_t ulFirmwareBytes = 0x5000;  // firmware length of the images the fake builds
+  bool bConfigRomFails = false;     // the configuration ROM file is refused
   bool bBlockReset = false;   // resets never return (until stopped)
   std::vector<uint8_t> fwTypes;  // per slot; 1 when not given
+  uint8_t ucFileType = 1;        // what the firmware check gives for the file
   int nImageBuilds = 0;
+  int nConfigRomReads = 0;
+  int nConfigRomTables = 0;
   // Set by a test: at each reset, whether every deeper hub of the run had finished.
   const CRunEngine* pEngine = nullptr;
   bool bDeeperUnfinishedAtReset = false;
@@ -113,7 +119,7 @@ class CFakeDevices : public IRunDevices {
     if (fnScan) fnScan(list, nScan);
     return true;
   }
-  uint8_t ucFirmwareType(const std::string&) override { return 1; }
+  uint8_t ucFirmwareType(const std::string&) override { return ucFileType; }
   bool bSetHubConfigInfo(uint8_t) override {
     for (int i = 0; i < nHubs; ++i) m_list.dev[i].ucConfigBlock.fill(static_cast<uint8_t>(0x40 + i));
     return true;
@@ -121,10 +127,28 @@ class CFakeDevices : public IRunDevices {
   bool bCreateTempBinDataFile(uint8_t, const std::string&) override {
     ++nImageBuilds;
     if (bImageFails) return false;
+    vWriteImage();
+    return true;
+  }
+  bool bReadConfigFromFile(const std::string&) override {
+    ++nConfigRomReads;
+    if (bConfigRomFails) return false;
+    vWriteImage();
+    return true;
+  }
+  bool bSetHubConfigFromRom() override {
+    ++nConfigRomTables;
+    for (int i = 0; i < nHubs; ++i) m_list.dev[i].ucConfigBlock.fill(static_cast<uint8_t>(0x60 + i));
+    return true;
+  }
+  // A flash image of ulFirmwareBytes firmware bytes, as the image builder lays it out.
+  void vWriteImage() {
+    std::vector<uint8_t> fw(ulFirmwareBytes);
+    for (size_t i = 0; i < fw.size(); ++i) fw[i] = static_cast<uint8_t>(i * 13);
+    const std::vector<uint8_t> img = vecBuildFlashImage(fw, 0x4B, false, 0);
     std::filesystem::create_directories(m_strAppPath + "/VLNFW_Temp");
     std::ofstream out(m_strAppPath + "/VLNFW_Temp/TempBinData.bin", std::ios::binary);
-    for (int i = 0; i < 0x5000; ++i) out.put(static_cast<char>(i * 13));
-    return true;
+    out.write(reinterpret_cast<const char*>(img.data()), static_cast<std::streamsize>(img.size()));
   }
 
  private:

@@ -270,6 +270,7 @@ TEST_F(IniLoad, MissingFolderOrUnreadableFile) {
   EXPECT_FALSE(ini.vLoadINIFile(strMissing));
   EXPECT_EQ(texts(), Texts{strMissing + " File/Path Not Read/Write"});
   EXPECT_EQ(ini.m_pINI, INISettings{});
+  EXPECT_EQ(ini.strLoadProblem(), strMissing + " File/Path Not Read/Write");
 
   shown.clear();
   EXPECT_FALSE(ini.vLoadINIFile(dir.str()));  // a folder given as the file
@@ -288,9 +289,54 @@ TEST_F(IniLoad, MissingFolderOrUnreadableFile) {
   }
 }
 
-TEST_F(IniLoad, EmptyFileLoads) {
-  EXPECT_TRUE(bLoad(""));
-  EXPECT_EQ(ini.m_pINI, INISettings{});
+// A file without a single setting (empty, NUL bytes, random bytes, UTF-16) is no settings
+// file: the load says so in one message, fails and keeps the record; a version line alone
+// still makes an (empty) settings file.
+TEST_F(IniLoad, FileWithoutAnySettingIsRefusedAndChangesNothing) {
+  std::string strUtf16 = "\xff\xfe";
+  for (char c : std::string("vendor_id=2F7B\r\nproduct_id=55AA\r\n")) strUtf16 += std::string{c, '\0'};
+  std::string strRandom;
+  uint32_t x = 12345;
+  for (int i = 0; i < 4000; ++i) strRandom += static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  const std::string strPath = (dir.path() / "t.ini").string();
+  for (const std::string& strContent : {std::string(), std::string(5000, '\0'), strRandom, strUtf16}) {
+    ini.m_pINI = INISettings{};
+    ini.m_pINI.ucVendor_id = "ABCD";
+    ini.m_pINI.ucAuto_mp_DevNum = 3;
+    shown.clear();
+    EXPECT_FALSE(bLoad(strContent)) << strContent.size();
+    EXPECT_EQ(texts(),
+              Texts{strPath + " holds no setting (empty, or not a single-byte text settings file): nothing "
+                              "loaded"});
+    EXPECT_EQ(ini.strLoadProblem(), texts().front());
+    EXPECT_EQ(ini.m_pINI.ucVendor_id, "ABCD");
+    EXPECT_EQ(ini.m_pINI.ucAuto_mp_DevNum, 3);
+  }
+  shown.clear();
+  EXPECT_TRUE(bLoad("[ini_version]\r\nversion=1005\r\n"));
+  EXPECT_TRUE(shown.empty());
+  EXPECT_TRUE(ini.strLoadProblem().empty());
+  EXPECT_EQ(ini.m_pINI.ucVendor_id, "");
+}
+
+// A file over the limit is refused without being read whole and without touching the
+// record; one just under it loads.
+TEST_F(IniLoad, OversizedFileIsRefusedAndChangesNothing) {
+  ini.m_pINI.ucVendor_id = "ABCD";
+  const std::string strLine = "vendor_id=2F7B\r\n";
+  std::string strBig;
+  while (strBig.size() + strLine.size() <= INI_FILE_MAX_SIZE) strBig += strLine;
+  std::string strOver = strBig + std::string(INI_FILE_MAX_SIZE + 1 - strBig.size(), '\n');
+  EXPECT_FALSE(bLoad(strOver));
+  const std::string strPath = (dir.path() / "t.ini").string();
+  EXPECT_EQ(texts(), Texts{strPath + " is larger than 1048576 bytes: not a settings file, nothing loaded"});
+  EXPECT_EQ(ini.strLoadProblem(), texts().front());
+  EXPECT_EQ(ini.m_pINI.ucVendor_id, "ABCD");
+  shown.clear();
+  EXPECT_TRUE(bLoad(strBig));
+  EXPECT_TRUE(shown.empty());
+  EXPECT_EQ(ini.m_pINI.ucVendor_id, "2F7B");
+  EXPECT_TRUE(ini.strLoadProblem().empty());
 }
 
 }  // namespace

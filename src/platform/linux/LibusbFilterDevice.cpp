@@ -42,11 +42,11 @@ class CLibusbFilterDeviceHandle : public IFilterDeviceHandle {
     int rc = libusb_control_transfer(m_pHandle, s.bmRequestType, s.bRequest, s.wValue, s.wIndex,
                                      s.bIn ? pOut : const_cast<uint8_t*>(s.pData), s.wLength, s.uTimeoutMs);
     EFilterResult e = eMapLibusbResult(rc);
-    if (e == EFilterResult::kSuccess) {
-      if (pulTransferred) *pulTransferred = static_cast<size_t>(rc);
-    } else {
-      vSetFilterLastError(rc);
-    }
+    if (e != EFilterResult::kSuccess) vSetFilterLastError(rc);
+    size_t ulDone = rc > 0 ? static_cast<size_t>(rc) : 0;
+    // A short answer is no answer for a vendor read, and what the hub did not send is zero.
+    if (s.bIn) e = eFinishInTransfer(dwCode, e, pOut, ulOutLen, ulDone, LIBUSB_ERROR_IO);
+    if (e == EFilterResult::kSuccess && pulTransferred) *pulTransferred = ulDone;
     return e;
   }
   const std::string& strName() const override { return m_strName; }

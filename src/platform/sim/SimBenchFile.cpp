@@ -1,11 +1,13 @@
 #include "platform/sim/SimBenchFile.h"
-#include "platform/sim/BenchJson.h"
 
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+
+#include "platform/sim/BenchJson.h"
+#include "platform/sim/SimClock.h"
 
 using nlohmann::json;
 
@@ -68,7 +70,8 @@ void vParse(const std::string& strText_, const std::string& strBaseDir, SimBench
   if (!j.is_object()) vThrow("the bench must be a JSON object");
   SimBenchSpec r;
   if (j.contains("time_scale")) {
-    if (!j["time_scale"].is_number() || j["time_scale"].get<double>() < 0) vThrow("time_scale must be a number, 0 or more");
+    if (!j["time_scale"].is_number() || !bSimTimeScaleValid(j["time_scale"].get<double>()))
+      vThrow("time_scale must be 0, or a number from 0.000001 to 1000 (the clock overflows outside)");
     r.dTimeScale = j["time_scale"].get<double>();
   }
   if (j.contains("transfer_latency_us"))

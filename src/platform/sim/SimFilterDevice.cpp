@@ -16,7 +16,12 @@ class CSimFilterDeviceHandle : public IFilterDeviceHandle {
       vSetFilterLastError(EINVAL);
       return EFilterResult::kFailed;
     }
-    return m_bench.eTransfer(m_nHub, m_ullSession, m_bSuperSpeed, s, pOut, pulTransferred);
+    size_t ulDone = 0;
+    EFilterResult e = m_bench.eTransfer(m_nHub, m_ullSession, m_bSuperSpeed, s, pOut, &ulDone);
+    // The same end of an IN transfer as on a real hub.
+    if (s.bIn) e = eFinishInTransfer(dwCode, e, pOut, ulOutLen, ulDone, EIO);
+    if (e == EFilterResult::kSuccess && pulTransferred) *pulTransferred = ulDone;
+    return e;
   }
   const std::string& strName() const override { return m_strName; }
   bool bGetDeviceIdentity(FilterDeviceIdentity& id) override {
