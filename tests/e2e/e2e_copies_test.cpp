@@ -91,6 +91,13 @@ TEST(E2ECopies, OneCopyPerRealProgramFolder) {
   const fs::path a = root.path() / "a" / "s5", b = root.path() / "b" / "s5";
   fs::create_directories(a);
   fs::create_directories(b);
+  // a run needs its settings; each folder has its own
+  E2ESettings st;
+  st.strFirmware = "fw.bin";
+  for (const fs::path& dir : {a, b}) {
+    std::ofstream(dir / "vlnhub.ini") << strE2ESettings(st);
+    std::ofstream(dir / "fw.bin") << strE2EFirmware();
+  }
   // "." in two folders: two folders, so both copies run
   CCopy first(strBench, ".", a, root.path() / "first.err");
   ASSERT_TRUE(first.bStarted()) << first.strLog();
