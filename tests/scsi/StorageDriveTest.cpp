@@ -52,6 +52,16 @@ TEST(SysfsStorageDrive, EitherHalfOfAUsb3HubFindsTheBridgeOfTheOther) {
   ASSERT_EQ(f.nHubDeviceFolders("2-1.2", v), 0);
   ASSERT_EQ(v.size(), 2u);
   EXPECT_NE(v[1].find("/usb1/1-1/1-1.2"), std::string::npos);
+
+  // the walker's trees carry the same port and peer links: both halves from either one
+  CSysfsStorageDriveFinder t(std::string(MPTOOL_TEST_DATA) + "/topology/usb3_halves");
+  ASSERT_EQ(t.nHubDeviceFolders("2-2", v), 0);
+  ASSERT_EQ(v.size(), 2u);
+  EXPECT_NE(v[0].find("/usb2/2-2"), std::string::npos);
+  EXPECT_NE(v[1].find("/usb1/1-2"), std::string::npos);
+  ASSERT_EQ(t.nHubDeviceFolders("1-2", v), 0);
+  ASSERT_EQ(v.size(), 2u);
+  EXPECT_NE(v[1].find("/usb2/2-2"), std::string::npos);
 }
 
 TEST(SysfsStorageDrive, CdromOnlyNothingMissingAndMalformed) {

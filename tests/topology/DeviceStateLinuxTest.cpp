@@ -14,47 +14,52 @@
 
 namespace {
 
+// A copy of a fixture tree: the kernel's folders and the bus/usb/devices links into them.
 struct SysfsCopy {
   TempDir tmp;
   SysfsCopy() {
-    std::filesystem::copy(std::string(MPTOOL_TEST_DATA) + "/topology/usb3_halves", tmp.path(),
-                          std::filesystem::copy_options::recursive);
+    std::filesystem::copy(
+        std::string(MPTOOL_TEST_DATA) + "/topology/usb3_halves", tmp.path(),
+        std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
   }
+  // The listing the tool reads, and a path below it relative to the copy.
+  std::string str() const { return tmp.str() + "/bus/usb/devices"; }
+  static std::string dev(const std::string& s) { return "bus/usb/devices/" + s; }
 };
 
 TEST(DeviceStateSysfs, SuspendSettingIsTurnedOffAndTheFirstValueRestored) {
   SysfsCopy s;
   CScaledClock clock(0);
-  CDeviceStateSysfs st(clock, s.tmp.str(), nullptr);
+  CDeviceStateSysfs st(clock, s.str(), nullptr);
   int n = -1;
   ASSERT_EQ(st.nGetSuspendSetting("2-2", n), 0);
   EXPECT_EQ(n, 1);  // "auto"
   ASSERT_EQ(st.nSetSuspendSetting("2-2", 0), 0);
-  EXPECT_EQ(s.tmp.read("2-2/power/control"), "on");
+  EXPECT_EQ(s.tmp.read(s.dev("2-2/power/control")), "on");
   ASSERT_EQ(st.nGetSuspendSetting("2-2", n), 0);
   EXPECT_EQ(n, 0);
   ASSERT_EQ(st.nSetSuspendSetting("2-2", 1), 0);
-  EXPECT_EQ(s.tmp.read("2-2/power/control"), "auto");
+  EXPECT_EQ(s.tmp.read(s.dev("2-2/power/control")), "auto");
 
   // a hub the system kept awake from the start stays awake when power management returns
-  s.tmp.write("1-2/power/control", "on\n");
+  s.tmp.write(s.dev("1-2/power/control"), "on\n");
   ASSERT_EQ(st.nSetSuspendSetting("1-2", 0), 0);
   ASSERT_EQ(st.nSetSuspendSetting("1-2", 1), 0);
-  EXPECT_EQ(s.tmp.read("1-2/power/control"), "on");
-  EXPECT_EQ(st.strSuspendSettingName("1-2"), s.tmp.str() + "/1-2/power/control");
+  EXPECT_EQ(s.tmp.read(s.dev("1-2/power/control")), "on");
+  EXPECT_EQ(st.strSuspendSettingName("1-2"), s.str() + "/1-2/power/control");
 }
 
 TEST(DeviceStateSysfs, BadOrMissingSettingAndMissingHub) {
   SysfsCopy s;
   CScaledClock clock(0);
-  CDeviceStateSysfs st(clock, s.tmp.str(), nullptr);
+  CDeviceStateSysfs st(clock, s.str(), nullptr);
   int n = -1;
-  s.tmp.write("2-2/power/control", "sometimes\n");
+  s.tmp.write(s.dev("2-2/power/control"), "sometimes\n");
   EXPECT_EQ(st.nGetSuspendSetting("2-2", n), EINVAL);
   // nonsense is not remembered as the value to restore
   ASSERT_EQ(st.nSetSuspendSetting("2-2", 0), 0);
   ASSERT_EQ(st.nSetSuspendSetting("2-2", 1), 0);
-  EXPECT_EQ(s.tmp.read("2-2/power/control"), "auto");
+  EXPECT_EQ(s.tmp.read(s.dev("2-2/power/control")), "auto");
   EXPECT_EQ(st.nGetSuspendSetting("9-9", n), ENOENT);
   EXPECT_EQ(st.nSetSuspendSetting("9-9", 0), ENOENT);
   EXPECT_EQ(st.nRestartHub("9-9"), ENOENT);
@@ -64,19 +69,19 @@ TEST(DeviceStateSysfs, BadOrMissingSettingAndMissingHub) {
 TEST(DeviceStateSysfs, RestartDeauthorizesThenAuthorizes) {
   SysfsCopy s;
   CScaledClock clock(0);
-  CDeviceStateSysfs st(clock, s.tmp.str(), nullptr);
+  CDeviceStateSysfs st(clock, s.str(), nullptr);
   // a fifo shows both writes in order
-  std::filesystem::remove(s.tmp.path() / "2-2" / "authorized");
-  ASSERT_EQ(::mkfifo((s.tmp.str() + "/2-2/authorized").c_str(), 0600), 0);
+  std::filesystem::remove(s.str() + "/2-2/authorized");
+  ASSERT_EQ(::mkfifo((s.str() + "/2-2/authorized").c_str(), 0600), 0);
   std::string strSeen;
   std::thread reader([&] {
-    FILE* f = std::fopen((s.tmp.str() + "/2-2/authorized").c_str(), "r");
+    FILE* f = std::fopen((s.str() + "/2-2/authorized").c_str(), "r");
     int c;
     while (f && (c = std::fgetc(f)) != EOF) strSeen += static_cast<char>(c);
     if (f) std::fclose(f);
   });
   // open for writing twice; keep the reader attached in between by a holder
-  FILE* hold = std::fopen((s.tmp.str() + "/2-2/authorized").c_str(), "w");
+  FILE* hold = std::fopen((s.str() + "/2-2/authorized").c_str(), "w");
   EXPECT_EQ(st.nRestartHub("2-2"), 0);
   std::fclose(hold);
   reader.join();

@@ -10,7 +10,31 @@
 
 namespace {
 
-std::string strTree(const char* pszName) { return std::string(MPTOOL_TEST_DATA) + "/topology/" + pszName; }
+// A fixture tree holds the kernel's folders under devices/ and the links the tool reads in
+// bus/usb/devices.
+std::string strTop(const char* pszName) {
+  return std::string(MPTOOL_TEST_DATA) + "/topology/" + pszName;
+}
+std::string strTree(const char* pszName) {
+  return strTop(pszName) + "/bus/usb/devices";
+}
+
+// A writable copy of a fixture tree, links kept as links; str() is its device listing.
+struct TreeCopy {
+  TempDir tmp;
+  explicit TreeCopy(const char* pszName) {
+    std::filesystem::copy(
+        strTop(pszName), tmp.path(),
+        std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
+  }
+  std::string str() const { return tmp.str() + "/bus/usb/devices"; }
+  std::filesystem::path path(const std::string& s) const { return tmp.path() / "bus/usb/devices" / s; }
+  // A device leaves: its folder and its link go, as the kernel removes both.
+  void vRemove(const std::string& strNode) const {
+    std::filesystem::remove_all(std::filesystem::canonical(path(strNode)));
+    std::filesystem::remove(path(strNode));
+  }
+};
 
 // Text of a string descriptor (ASCII part), for checks.
 std::string strText(const std::vector<uint8_t>& v) {
@@ -169,24 +193,72 @@ TEST(UsbTreeSysfs, DeviceReaderAnsweringGarbageIsRefused) {
   EXPECT_TRUE(v.empty());
 }
 
+TEST(UsbTreeSysfs, PortsAreReadBelowTheHubInterfaceTheKernelNames) {
+  // "hub 1-0:1.0: USB hub found", ports "1-1-port1" below "1-1:1.0", as a 6.1 kernel shows them
+  EXPECT_EQ(CUsbTreeSysfs::strHubInterfaceName("usb1"), "1-0:1.0");
+  EXPECT_EQ(CUsbTreeSysfs::strHubInterfaceName("1-1"), "1-1:1.0");
+  EXPECT_EQ(CUsbTreeSysfs::strPortFolder("usb12", 3), "12-0:1.0/usb12-port3");
+  EXPECT_EQ(CUsbTreeSysfs::strPortFolder("2-1.2", 4), "2-1.2:1.0/2-1.2-port4");
+  // the fixtures follow that layout: the listing has no port links and no "usbN:1.0"
+  namespace fs = std::filesystem;
+  EXPECT_TRUE(fs::is_directory(strTree("enum_failed") + "/1-0:1.0/usb1-port1"));
+  EXPECT_TRUE(fs::is_directory(strTree("enum_failed") + "/usb1/1-0:1.0/usb1-port1"));
+  EXPECT_TRUE(fs::is_directory(strTree("enum_failed") + "/1-3/1-3:1.0/1-3-port2"));
+  EXPECT_FALSE(fs::exists(strTree("enum_failed") + "/usb1:1.0"));
+  EXPECT_FALSE(fs::exists(strTree("enum_failed") + "/usb1-port1"));
+}
+
 TEST(UsbTreeSysfs, FailedEnumerationIsToldApartFromAnEmptyPort) {
   CUsbTreeSysfs tree(strTree("enum_failed"), nullptr);
   UsbConnectionInfo info;
-  // port 1: the port sees a device that never got an address, no device folder
+  // root port 1: the port sees a device that never got an address, no device folder
   ASSERT_EQ(tree.nGetConnectionInfo("usb1", 1, info), 0);
   EXPECT_EQ(info.eStatus, DeviceFailedEnumeration);
-  std::string key;
+  std::string key, desc;
   ASSERT_EQ(tree.nGetConnectionDriverKeyName("usb1", 1, key), 0);
   EXPECT_EQ(key, "usb1-port1");
-  // port 2: a device folder the kernel gave up on half way
+  EXPECT_EQ(tree.nGetDeviceDescFromDriverKey(key, desc), ENODATA);  // a port, not a device
+  // root port 2: a device folder the kernel gave up on half way
   ASSERT_EQ(tree.nGetConnectionInfo("usb1", 2, info), 0);
   EXPECT_EQ(info.eStatus, DeviceFailedEnumeration);
   ASSERT_EQ(tree.nGetConnectionDriverKeyName("usb1", 2, key), 0);
   EXPECT_EQ(key, "1-2");
-  // the hub next to them is fine
+  // the hub next to them is fine, and its port 2 holds a device that was never reset
   ASSERT_EQ(tree.nGetConnectionInfo("usb1", 3, info), 0);
   EXPECT_EQ(info.eStatus, DeviceConnected);
   EXPECT_TRUE(info.bDeviceIsHub);
+  ASSERT_EQ(tree.nGetConnectionInfo("1-3", 2, info), 0);
+  EXPECT_EQ(info.eStatus, DeviceFailedEnumeration);
+  ASSERT_EQ(tree.nGetConnectionDriverKeyName("1-3", 2, key), 0);
+  EXPECT_EQ(key, "1-3-port2");
+  EXPECT_EQ(tree.nGetDeviceDescFromDriverKey(key, desc), ENODATA);
+  ASSERT_EQ(tree.nGetConnectionInfo("1-3", 1, info), 0);
+  EXPECT_EQ(info.eStatus, NoDeviceConnected);
+  // keys of ports that are not there
+  EXPECT_EQ(tree.nGetDeviceDescFromDriverKey("usb1-port9", desc), ENOENT);
+  EXPECT_EQ(tree.nGetDeviceDescFromDriverKey("9-9-port1", desc), ENOENT);
+  EXPECT_EQ(tree.nGetDeviceDescFromDriverKey("usb1-portx", desc), ENOENT);
+}
+
+TEST(UsbTreeSysfs, PortStateSpellingsMissingStateAndMissingPort) {
+  TreeCopy t("enum_failed");
+  t.tmp.write("bus/usb/devices/1-3:1.0/1-3-port3/state", "not-attached\n");  // as the ABI notes write it
+  // kernels before 6.5 have no port "state": such a port cannot tell a failed device
+  std::filesystem::remove(t.path("1-0:1.0/usb1-port1/state"));
+  std::filesystem::remove_all(std::filesystem::canonical(t.path("1-3:1.0/1-3-port2")));
+  CUsbTreeSysfs tree(t.str(), nullptr);
+  UsbConnectionInfo info;
+  ASSERT_EQ(tree.nGetConnectionInfo("usb1", 1, info), 0);
+  EXPECT_EQ(info.eStatus, NoDeviceConnected);
+  std::string key;
+  ASSERT_EQ(tree.nGetConnectionDriverKeyName("usb1", 1, key), 0);
+  EXPECT_EQ(key, "usb1-port1");
+  ASSERT_EQ(tree.nGetConnectionInfo("1-3", 2, info), 0);
+  EXPECT_EQ(info.eStatus, NoDeviceConnected);
+  EXPECT_EQ(tree.nGetConnectionDriverKeyName("1-3", 2, key), ENOENT);
+  EXPECT_TRUE(key.empty());
+  ASSERT_EQ(tree.nGetConnectionInfo("1-3", 3, info), 0);
+  EXPECT_EQ(info.eStatus, NoDeviceConnected);
 }
 
 TEST(UsbTreeSysfs, NonsenseFilesAreErrorsNotCrashes) {
@@ -218,13 +290,13 @@ TEST(UsbTreeSysfs, MissingRootAndVanishedHubs) {
   std::vector<std::string> hcs;
   EXPECT_EQ(missing.nGetHostControllers(hcs), ENOENT);
   // a hub that leaves between two calls: copy a tree and remove the hub's folder
-  TempDir tmp;
-  std::filesystem::copy(strTree("cascade3"), tmp.path(), std::filesystem::copy_options::recursive);
-  CUsbTreeSysfs tree(tmp.str(), nullptr);
+  TreeCopy t("cascade3");
+  CUsbTreeSysfs tree(t.str(), nullptr);
   std::string name;
   ASSERT_EQ(tree.nGetConnectionName("2-1", 2, name), 0);
-  std::filesystem::remove_all(tmp.path() / "2-1.2");
-  tmp.write("2-1:1.0/2-1-port2/state", "not attached\n");  // as the kernel updates it
+  t.vRemove("2-1.2.3");
+  t.vRemove("2-1.2");
+  t.tmp.write("bus/usb/devices/2-1:1.0/2-1-port2/state", "not attached\n");  // as the kernel updates it
   uint32_t ulPorts = 0;
   EXPECT_EQ(tree.nGetHubPortCount(name, ulPorts), ENOENT);
   UsbConnectionInfo info;
@@ -232,7 +304,7 @@ TEST(UsbTreeSysfs, MissingRootAndVanishedHubs) {
   EXPECT_EQ(info.eStatus, NoDeviceConnected);
   // an unreadable attribute
   if (geteuid() != 0) {
-    std::filesystem::permissions(tmp.path() / "2-1" / "maxchild", std::filesystem::perms::none);
+    std::filesystem::permissions(t.path("2-1/maxchild"), std::filesystem::perms::none);
     EXPECT_EQ(tree.nGetHubPortCount("2-1", ulPorts), EACCES);
   }
 }

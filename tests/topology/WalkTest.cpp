@@ -7,6 +7,7 @@
 
 #include "BenchRig.h"
 #include "host/IMessageView.h"
+#include "platform/linux/UsbTreeSysfs.h"
 #include "support/LogCapture.h"
 
 namespace {
@@ -495,6 +496,30 @@ TEST(Walk, IdleCheckAlsoTakesTheTargetVendorId) {
   LogCapture log;
   r.nScan();
   EXPECT_TRUE(log.contains("VLN6420 is Idle ?? strVID:1234"));
+}
+
+TEST(Walk, DevicesThatFailedEnumerationOnTheSysfsTreeAreLoggedWithTheirPorts) {
+  // the walk over a tree laid out as the kernel exports it, root port and hub port alike
+  BenchRig r;
+  r.vController("xhci0");
+  ASSERT_TRUE(r.bStart());
+  CUsbTreeSysfs sysfs(std::string(MPTOOL_TEST_DATA) + "/topology/enum_failed/bus/usb/devices", nullptr);
+  r.dev->vSetWalkPlatform(&sysfs, r.state.get(), &r.driver, r.util.get());
+  LogCapture log;
+  r.dev->Open(&r.list, "");
+  // a bare port is there but describes nothing (ENODATA); so is the half-read device
+  EXPECT_EQ(
+      nCount(log,
+             "Port[1] iHubDepth[0] ulPortCount[3]= Device FAILED enumeration , DeviceFailedEnumeration , "
+             "strDriverKeyName : usb1-port1 , strDeviceDesc :  , dwErrorCode = 61"),
+      1);
+  EXPECT_EQ(nCount(log, "strDriverKeyName : 1-2 , strDeviceDesc :  , dwErrorCode = 61"), 1);
+  EXPECT_EQ(
+      nCount(log,
+             "Port[2] iHubDepth[1] ulPortCount[4]= Device FAILED enumeration , DeviceFailedEnumeration , "
+             "strDriverKeyName : 1-3-port2 , strDeviceDesc :  , dwErrorCode = 61"),
+      1);
+  EXPECT_EQ(nCount(log, "DeviceFailedEnumeration , strDriverKeyName"), 3);
 }
 
 TEST(Walk, InterruptedBeforeTheControllersAndSkipFlag) {

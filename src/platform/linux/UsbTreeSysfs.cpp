@@ -106,6 +106,26 @@ bool CUsbTreeSysfs::bExists(const std::string& strDev) const {
   return ::stat(strPath(strDev).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+std::string CUsbTreeSysfs::strHubInterfaceName(const std::string& strHub) {
+  uint32_t ulBus = 0;
+  if (bIsRootHubName(strHub, &ulBus)) return std::to_string(ulBus) + "-0:1.0";
+  return strHub + ":1.0";
+}
+
+std::string CUsbTreeSysfs::strPortName(const std::string& strHub, uint32_t ulPort) {
+  return strHub + "-port" + std::to_string(ulPort);
+}
+
+std::string CUsbTreeSysfs::strPortFolder(const std::string& strHub, uint32_t ulPort) {
+  return strHubInterfaceName(strHub) + "/" + strPortName(strHub, ulPort);
+}
+
+bool CUsbTreeSysfs::bPortExists(const std::string& strHub, uint32_t ulPort) const {
+  struct stat st{};
+  return bExists(strHub) && ::stat(strPath(strPortFolder(strHub, ulPort)).c_str(), &st) == 0 &&
+         S_ISDIR(st.st_mode);
+}
+
 std::string CUsbTreeSysfs::strChildName(const std::string& strHub, uint32_t ulPort) {
   uint32_t ulBus = 0;
   if (bIsRootHubName(strHub, &ulBus)) return std::to_string(ulBus) + "-" + std::to_string(ulPort);
@@ -203,8 +223,9 @@ int CUsbTreeSysfs::nGetConnectionInfo(const std::string& strHub, uint32_t ulPort
   if (!bExists(strChild)) {
     // No device directory: the port itself tells whether something sits there.
     std::string strState;
-    std::string strPort = strHub + ":1.0/" + strHub + "-port" + std::to_string(ulPort);
-    if (sysfs::nReadText(strPath(strPort, "state"), strState) == 0 && strState != "not attached")
+    // The kernel writes "not attached"; its ABI notes spell it "not-attached".
+    if (sysfs::nReadText(strPath(strPortFolder(strHub, ulPort), "state"), strState) == 0 &&
+        strState != "not attached" && strState != "not-attached")
       info.eStatus = DeviceFailedEnumeration;
     return 0;
   }
@@ -242,9 +263,9 @@ int CUsbTreeSysfs::nGetConnectionDriverKeyName(const std::string& strHub, uint32
     strKey = strChild;
     return 0;
   }
-  std::string strPort = strHub + "-port" + std::to_string(ulPort);
-  if (!bExists(strHub + ":1.0/" + strPort) && !bExists(strHub + ":1.0")) return ENOENT;
-  strKey = strPort;
+  // No device: the key is the port's own name ("usb1-port2", "1-3-port2").
+  if (!bPortExists(strHub, ulPort)) return ENOENT;
+  strKey = strPortName(strHub, ulPort);
   return 0;
 }
 
@@ -298,7 +319,15 @@ int CUsbTreeSysfs::nGetStringDescriptor(const std::string& strHub, uint32_t ulPo
 
 int CUsbTreeSysfs::nGetDeviceDescFromDriverKey(const std::string& strKey, std::string& strDesc) {
   strDesc.clear();
-  if (!bExists(strKey)) return ENOENT;
+  if (!bExists(strKey)) {
+    // A port's key: the port is there but nothing on it was described to the kernel.
+    size_t ulAt = strKey.rfind("-port");
+    uint32_t ulPort = 0;
+    if (ulAt == std::string::npos || !sysfs::bParseDec(strKey.substr(ulAt + 5), 255, ulPort) ||
+        !bPortExists(strKey.substr(0, ulAt), ulPort))
+      return ENOENT;
+    return ENODATA;
+  }
   int nErr = sysfs::nReadText(strPath(strKey, "product"), strDesc);
   return nErr == ENOENT ? ENODATA : nErr;
 }

@@ -6,9 +6,13 @@
 // idVendor, idProduct, bcdDevice, version, bDeviceClass when it is missing), "speed" the
 // speed, "manufacturer", "product" and "serial" the three standard strings.
 //
-// A port with no device directory reports the port's "state" (<hub>:1.0/<hub>-portN/state):
-// anything but "not attached" there means a device is on the port that did not finish
-// enumeration. A device directory without a readable device descriptor is such a device too.
+// The kernel lists every device and interface as a link in /sys/bus/usb/devices; a hub's
+// ports are folders below its interface only: a root hub "usbN" has the interface "N-0:1.0"
+// and the ports "N-0:1.0/usbN-portP", any other hub "B-P" has "B-P:1.0/B-P-portK". A port
+// with no device directory reports the port's "state" there (kernels from 6.5 on): anything
+// but "not attached" means a device is on the port that did not finish enumeration; without
+// the file such a port looks empty. A device directory without a readable device descriptor
+// is such a device too; its driver key is its node name, a bare port's is the port's name.
 //
 // Strings other than the three the kernel read (the chip-identification string 0xFF, the
 // language table) go to the device itself through libusb; the reader is injectable.
@@ -54,12 +58,18 @@ class CUsbTreeSysfs : public IUsbTree {
 
   // Node name of the device on port ulPort of hub strHub ("usb2", 3 -> "2-3").
   static std::string strChildName(const std::string& strHub, uint32_t ulPort);
+  // The hub's interface ("usb2" -> "2-0:1.0", "2-1" -> "2-1:1.0"), the name of its port
+  // ulPort ("usb2-port3", "2-1-port3") and the port's folder below the listing.
+  static std::string strHubInterfaceName(const std::string& strHub);
+  static std::string strPortName(const std::string& strHub, uint32_t ulPort);
+  static std::string strPortFolder(const std::string& strHub, uint32_t ulPort);
   // The device descriptor of a device directory; 0 or an errno.
   int nReadDeviceDescriptor(const std::string& strDev, UsbDeviceDescriptor& desc) const;
 
  private:
   std::string strPath(const std::string& strDev, const char* pszFile = nullptr) const;
   bool bExists(const std::string& strDev) const;
+  bool bPortExists(const std::string& strHub, uint32_t ulPort) const;
   int nCheckPort(const std::string& strHub, uint32_t ulPort) const;
 
   std::string m_strRoot;
