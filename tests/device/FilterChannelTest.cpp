@@ -115,15 +115,18 @@ TEST_F(FilterChannel, FailedChunkStopsTheDownloadWithItsCode) {
 }
 
 TEST_F(FilterChannel, EraseAndFlashReadRequests) {
+  EXPECT_EQ(m_filter->SPIBlockEraseCmd(h(), 1, 0), 0);
+  m_bench->clock().bSleepMs(250);  // phase 1 follows a finished phase 0
   EXPECT_EQ(m_filter->SPIBlockEraseCmd(h(), 1, 1), 0);
   std::vector<uint8_t> buf(32, 0);
   EXPECT_EQ(m_filter->ReadConfigFWCmd(h(), buf.data(), 32, 0x120, 0, false), 0);
   auto r = m_rec->vecRequests();
-  EXPECT_EQ(r[0].rec().dwRequest, 0x57u);
-  EXPECT_EQ(r[0].rec().dwValue, 0x101u);
-  EXPECT_EQ(r[0].vecIn.size(), 24u);
-  EXPECT_EQ(r[1].rec().dwRequest, 0x65u);
-  EXPECT_EQ(r[1].rec().dwIndex, 0x120u);
+  EXPECT_EQ(r[0].rec().dwValue, 0x001u);
+  EXPECT_EQ(r[1].rec().dwRequest, 0x57u);
+  EXPECT_EQ(r[1].rec().dwValue, 0x101u);
+  EXPECT_EQ(r[1].vecIn.size(), 24u);
+  EXPECT_EQ(r[2].rec().dwRequest, 0x65u);
+  EXPECT_EQ(r[2].rec().dwIndex, 0x120u);
   EXPECT_EQ(m_filter->SPIBlockEraseCmd(nullptr, 0, 0), -10);
   LogCapture log;
   EXPECT_EQ(m_filter->SPIBlockEraseCmd(h(), 5, 0), -1);  // the chip refuses other blocks

@@ -354,3 +354,41 @@ TEST_F(HubOperations, EraseAndDownloadsReachOnlyTheHubTheRecordNames) {
   m_list.dev[0].m_strHubObjectName = m_bench->strDeviceName(0, false);
   EXPECT_EQ(m_dev->VLN318xBlockErase(0, 0), 0);
 }
+
+// A client that gets the channel wrong fails on the bench: the chip refuses what it would
+// not take, and an image that is not valid boots as a blank chip.
+TEST_F(HubOperations, AWrongClientFailsOnTheBench) {
+  auto cfg = arrConfig("SN000999");
+  auto h = m_rec->pOpen(m_bench->strDeviceName(0, true));
+  ASSERT_TRUE(h);
+  // chunks of 16 bytes instead of the channel's 32
+  uint8_t req[24 + 16];
+  FilterRequestRecord{2500, 2, 0, 0x51, 0, 256}.vEncode(req);
+  std::copy(cfg.begin(), cfg.begin() + 16, req + 24);
+  uint32_t dwDone = 0;
+  EXPECT_EQ(m_filter->IO_Sync(h.get(), VLNTFILTER0_IOCTL_VENDOR_WRITE, req, sizeof req, nullptr, 0, &dwDone), -1);
+  // the erase phases the wrong way round, or phase 0 alone before the write
+  EXPECT_EQ(m_filter->SPIBlockEraseCmd(h.get(), 0, 1), -1);
+  EXPECT_EQ(m_filter->SPIBlockEraseCmd(h.get(), 0, 0), 0);
+  const uint8_t ucDone = 1;
+  EXPECT_EQ(m_filter->PollingRegStatus(h.get(), 0x7FF, &ucDone, 1, 3), 1);
+  EXPECT_EQ(m_filter->DownLoadCMD(h.get(), cfg.data(), 256, 0x51, 0), -1);
+  h.reset();
+  // a bad image (its sum is off): every step of the production sequence succeeds, the
+  // read-back matches, and the hub still comes back as a blank chip
+  auto img = vecImage(0x6000);
+  img[3 + 0x6000] ^= 0x01;
+  vWriteImage(img);
+  ASSERT_TRUE(m_dev->bAccessHubConfig(0, 1, cfg.data(), 0, true));
+  ASSERT_EQ(m_dev->vUpdateHubFirmware(0, 0, true), 1);
+  std::vector<uint8_t> rom(0x10000, 0);
+  ASSERT_TRUE(m_dev->bReadHubSPIROM(0, rom.data(), 0, true));
+  EXPECT_TRUE(std::equal(img.begin(), img.end(), rom.begin() + 0x100));
+  EXPECT_EQ(m_dev->VLN318xReset(0, 0), 0);
+  m_bench->clock().bSleepMs(1000);
+  SimHubIdentity id = m_bench->stIdentity(0);
+  EXPECT_TRUE(id.bPresent);
+  EXPECT_FALSE(id.bFromConfigBlock);
+  EXPECT_EQ(id.usPID, 0x55AA);
+  EXPECT_EQ(id.strSerial, "S1");
+}

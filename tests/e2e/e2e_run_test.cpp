@@ -48,9 +48,10 @@ class RunBench {
   std::string strSNEditType = "1";
   std::string strSerial = "000000000001";
   int nFwLen = 0x5800;
+  std::string strFwName = "VLN642_10_bench.bin";  // the firmware written; its name gives the image type
   int nConfigCheck = 1;
   std::optional<std::string> optSettingsText;  // the settings file as given, instead of the usual one
-  std::string strFirmwareFile = "VLN642_10_bench.bin";          // fw_binary_name
+  std::string strFirmwareFile;                                  // fw_binary_name, when not strFwName
   std::vector<std::pair<std::string, std::string>> extraFiles;  // further files of the program folder
 
   std::string strDir() const { return m_tmp.str(); }
@@ -61,12 +62,12 @@ class RunBench {
     m_tmp.write("bench.json", strE2EBenchJson(controllers, defs));
     for (const HubDef& h : hubs)
       if (h.bOldFlash) m_tmp.write(h.strName + ".flash", std::string(131072, '\x3C'));
-    m_tmp.write("VLN642_10_bench.bin", strE2EFirmware(static_cast<size_t>(nFwLen)));
+    m_tmp.write(strFwName, strE2EFirmware(static_cast<size_t>(nFwLen)));
     for (const auto& [strName, strContent] : extraFiles) m_tmp.write(strName, strContent);
     E2ESettings st;
     st.nAutoDevNum = nAutoDevNum < 0 ? static_cast<int>(hubs.size()) : nAutoDevNum;
     st.strSNEditType = strSNEditType;
-    st.strFirmware = strFirmwareFile;
+    st.strFirmware = strFirmwareFile.empty() ? strFwName : strFirmwareFile;
     st.strSerial = strSerial;
     st.nConfigCheck = nConfigCheck;
     m_tmp.write("vlnhub.ini", optSettingsText ? *optSettingsText : strE2ESettings(st));
@@ -411,6 +412,24 @@ TEST(E2ERun, AnImageOutsideTheFirmwareWindowRefusesTheStartBeforeAnyHub) {
   }
 }
 
+// A firmware file whose name gives another type than its content makes an image the hub's
+// boot code refuses: it is written and read back as it is, but the hub comes back as a blank
+// chip, and the descriptor check fails it.
+TEST(E2ERun, AnImageTheHubCannotBootFails) {
+  RunBench r;
+  r.hubs = vecFlat(1);
+  r.strFwName = "VLN642_20_bench.bin";
+  EXPECT_EQ(r.nRun(), -1) << r.strProgramMsg();
+  EXPECT_EQ(r.m_pass, 0u);
+  EXPECT_EQ(r.m_fail, 1u);
+  EXPECT_TRUE(r.bFlashHoldsImage("hub1"));
+  auto ids = r.vecIdentities();
+  ASSERT_EQ(ids.size(), 1u);
+  EXPECT_FALSE(ids[0].bFromConfigBlock);
+  EXPECT_EQ(ids[0].usPID, 0x55AA);
+  EXPECT_NE(prResults(r, 0), std::make_pair(std::string("PASS"), std::string("PASS")));
+}
+
 // Each fault class of the bench, striking the update, the read-back or the reset of one
 // hub: that hub fails, the other passes, every hub is logged, no hang, and a failing hub is
 // never shown PASS while its flash differs from the image.
@@ -426,6 +445,8 @@ TEST(E2ERun, EveryFaultFailsOnlyItsHub) {
       {"gone mid-download", "[{\"kind\": \"gone\", \"request\": \"0x50\", \"occurrence\": 100}]"},
       {"bits flipped in flash", "[{\"kind\": \"flip\", \"request\": \"0x50\", \"occurrence\": 50, \"bits\": 3}]"},
       {"erase never ends", "[{\"kind\": \"erase_stuck\", \"request\": \"0x57\"}]"},
+      {"erase leaves a range",
+       "[{\"kind\": \"erase_partial\", \"request\": \"0x57\", \"offset\": \"0x2000\", \"length\": 16}]"},
       {"reset without return", "[{\"kind\": \"no_return\", \"request\": \"0x54\"}]"},
   };
   for (const auto& c : cases) {

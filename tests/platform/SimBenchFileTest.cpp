@@ -55,6 +55,16 @@ TEST(SimBenchFile, NamesTheProblemOfABadBench) {
   EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"faults\": [{\"kind\": \"fail\"}]"))).find("when it strikes"),
             std::string::npos);
   EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"vid\": \"XYZ\""))).find("vid"), std::string::npos);
+  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"faults\": [{\"kind\": \"erase_partial\", \"request\": "
+                                                           "\"0x57\", \"offset\": \"0x100\"}]")))
+                .find("needs \"offset\" and \"length\""),
+            std::string::npos);
+  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"faults\": [{\"kind\": \"erase_partial\", \"request\": "
+                                                           "\"0x57\", \"offset\": \"0xFFF0\", \"length\": 17}]")))
+                .find("length"),
+            std::string::npos);
+  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"boot\": {\"pid\": \"12345\"}"))).find("boot.pid"),
+            std::string::npos);
   EXPECT_NE(strLoadError(dir, "{\"controllers\": [], \"hubs\": []}").find("controllers"), std::string::npos);
 }
 

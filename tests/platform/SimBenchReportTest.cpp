@@ -54,9 +54,20 @@ TEST(SimBenchReport, ShowDecodesAWrittenConfigurationBlock) {
   std::string text = strSimBenchShowText(one);
   EXPECT_NE(text.find("hub1: xhci0 port 1, USB 2, usb:1-1\n"), std::string::npos);
   EXPECT_NE(text.find("    signature 0x3C valid\n"), std::string::npos);
+  // without firmware behind it the block does not boot; with a firmware area of its type it does
   bench->vSetPlugged(0, false);
   bench->vSetPlugged(0, true);
-  EXPECT_EQ(jsonSimBenchShow(*bench, 0)["hubs"][0]["identity"]["serial"], "AB");
+  EXPECT_EQ(jsonSimBenchShow(*bench, 0)["hubs"][0]["identity"]["serial"], "");
+  EXPECT_FALSE(one["hubs"][0]["image_boots"].get<bool>());
+  std::vector<uint8_t> fw(2 + 0x5000 + 2, 0x00);
+  fw[0] = 0x00, fw[1] = 0x50, fw[2 + 0x203] = 0x20, fw[2 + 0x5000] = 0x3C, fw[3 + 0x5000] = 0x20;
+  bench->vSetFlash(0, 0x100, fw);
+  bench->vSetPlugged(0, false);
+  bench->vSetPlugged(0, true);
+  auto after = jsonSimBenchShow(*bench, 0);
+  EXPECT_TRUE(after["hubs"][0]["image_boots"].get<bool>());
+  EXPECT_EQ(after["hubs"][0]["firmware"]["type"], 2);
+  EXPECT_EQ(after["hubs"][0]["identity"]["serial"], "AB");
   auto dump = jsonSimFlashDump(*bench, 0, 0, 8);
   EXPECT_EQ(dump["hex"], "FFFFFFFF4142FFFF");
   EXPECT_EQ(strSimFlashDumpText(dump), "00000  FF FF FF FF 41 42 FF FF\n");

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "platform/sim/SimBench.h"
@@ -174,10 +175,12 @@ TEST_F(SimChip, EraseTakesModelledTimeAndClearsTheWholeImageOfItsCpu) {
   EXPECT_EQ(std::count(b.begin(), b.end(), 0xFF), 0x10000);
   auto a = m_bench->vecFlash(0, 0, 0x10000);
   EXPECT_EQ(std::count(a.begin(), a.end(), 0x00), 0x10000);
-  ASSERT_EQ(r.eWrite(0x57, 0x0100, 0), EFilterResult::kSuccess);  // phase 1 of block 0 clears nothing
+  EXPECT_EQ(r.eWrite(0x57, 0x0100, 0), EFilterResult::kFailed);  // phase 1 of another block
+  m_bench->vSetFlash(0, 0x10000, {0x00});
+  ASSERT_EQ(r.eWrite(0x57, 0x0101, 0), EFilterResult::kSuccess);  // phase 1 clears nothing more
   m_bench->clock().bSleepMs(200);
   EXPECT_EQ(r.ucReg(0x7FF), 1);
-  EXPECT_EQ(m_bench->vecFlash(0, 0, 1)[0], 0x00);
+  EXPECT_EQ(m_bench->vecFlash(0, 0x10000, 1)[0], 0x00);
   EXPECT_EQ(r.eWrite(0x57, 0x0002, 0), EFilterResult::kFailed);  // only blocks 0 and 1
 }
 
@@ -264,12 +267,165 @@ TEST_F(SimChip, RegisterSequenceResetAndAnInvalidBlockKeepsTheBenchIdentity) {
   EXPECT_EQ(id.ucVersion[0], 1);  // no firmware in the area: the bench's version
 }
 
+// The boot code takes an image's identity only when the configuration block and the
+// firmware area are both valid and of one type; anything else boots as a blank chip.
+TEST_F(SimChip, PowerUpTakesTheNewIdentityOnlyFromAValidCompleteImage) {
+  vLoad("\"boot\": {\"pid\": \"0B00\", \"serial\": \"\", \"version\": \"000000000000\"}");
+  auto vCrc = [](std::vector<uint8_t>& a, uint8_t sig) {  // the image signature, and a CRC-32 behind the sum
+    uint16_t len = static_cast<uint16_t>(a[0] | (a[1] << 8));
+    uint32_t c = 0xFFFFFFFFu;
+    for (uint16_t i = 0; i < len; ++i) {
+      c ^= a[2 + i];
+      for (int k = 0; k < 8; ++k) c = (c >> 1) ^ ((c & 1) ? 0xEDB88320u : 0);
+    }
+    c = ~c;
+    a[2 + len] = sig;
+    a.resize(a.size() + 4);
+    for (int k = 0; k < 4; ++k) a[4 + len + k] = static_cast<uint8_t>(c >> (8 * k));
+  };
+  struct Case {
+    const char* pszWhat;
+    std::function<void(std::vector<uint8_t>& cfg, std::vector<uint8_t>& fw)> vEdit;
+    bool bBoots;
+  };
+  const Case cases[] = {
+      {"valid image", [](auto&, auto&) {}, true},
+      {"no firmware", [](auto&, auto& fw) { fw.assign(fw.size(), 0xFF); }, false},
+      {"firmware signature", [](auto&, auto& fw) { fw[2 + 0x5000] = 0x5A; }, false},
+      {"firmware sum", [](auto&, auto& fw) { fw[3 + 0x5000] ^= 1; }, false},
+      {"a firmware byte changed", [](auto&, auto& fw) { fw[2 + 0x1000] ^= 0x10; }, false},
+      {"type byte of another type", [](auto&, auto& fw) { fw[2 + 0x203] = 0x24, fw[3 + 0x5000] += 0x10; }, false},
+      {"configuration of another type", [](auto& cfg, auto&) { cfg[0xFE] = 0x3C, cfg[0xFF] -= 0x0F; }, false},
+      {"configuration checksum", [](auto& cfg, auto&) { cfg[0xFF] ^= 1; }, false},
+      {"CRC image", [&](auto&, auto& fw) { vCrc(fw, 0xB4); }, true},
+      {"CRC wrong", [&](auto&, auto& fw) { vCrc(fw, 0xB4), fw.back() ^= 1; }, false},
+  };
+  for (const Case& c : cases) {
+    auto cfg = vecConfig(0x1234, 0x5678, "NEW1");
+    auto fw = vecFirmwareArea(0x5000);
+    c.vEdit(cfg, fw);
+    m_bench->vSetFlash(0, 0, std::vector<uint8_t>(0x10000, 0xFF));
+    m_bench->vSetFlash(0, 0, cfg);
+    m_bench->vSetFlash(0, 0x100, fw);
+    auto h = pOpen();
+    ASSERT_TRUE(h) << c.pszWhat;
+    Raw r{*h};
+    ASSERT_EQ(r.eWrite(0x54, 0, 0), EFilterResult::kSuccess) << c.pszWhat;
+    m_bench->clock().bSleepMs(1000);
+    SimHubIdentity id = m_bench->stIdentity(0);
+    ASSERT_TRUE(id.bPresent) << c.pszWhat;
+    EXPECT_EQ(id.bFromConfigBlock, c.bBoots) << c.pszWhat;
+    if (c.bBoots) {
+      EXPECT_EQ(id.usPID, 0x5678) << c.pszWhat;
+      EXPECT_EQ(id.strSerial, "NEW1") << c.pszWhat;
+      EXPECT_EQ(id.ucVersion[0], 0x11) << c.pszWhat;
+    } else {
+      // the boot identity: the bench's own fields where "boot" gives none
+      EXPECT_EQ(id.usVID, 0x2F7B) << c.pszWhat;
+      EXPECT_EQ(id.usPID, 0x0B00) << c.pszWhat;
+      EXPECT_EQ(id.usPIDU2, 0x55AB) << c.pszWhat;
+      EXPECT_EQ(id.strManufacturer, "Maker") << c.pszWhat;
+      EXPECT_EQ(id.strSerial, "") << c.pszWhat;
+      EXPECT_EQ(id.ucVersion, (std::array<uint8_t, 6>{})) << c.pszWhat;
+      auto h2 = pOpen();
+      ASSERT_TRUE(h2);
+      Raw r2{*h2};
+      EXPECT_EQ(r2.ucReg(0x7F0), 0) << c.pszWhat;
+    }
+  }
+}
+
+// Requests a correct client never sends stall and change nothing; the ones it sends pass.
+TEST_F(SimChip, RefusesRequestsTheChipWouldNotTake) {
+  vLoad();
+  auto h = pOpen();
+  Raw r{*h};
+  std::vector<uint8_t> v;
+  const std::vector<uint8_t> chunk(32, 0x00);
+  auto eErase = [&](int phase, int block) { return r.eWrite(0x57, static_cast<uint16_t>(phase * 256 + block), 0); };
+  // downloads: one whole chunk per request, the whole block of a configuration, value 0 (1 for CPU B)
+  EXPECT_EQ(r.eWrite(0x50, 0, 0x5000, std::vector<uint8_t>(16, 0)), EFilterResult::kFailed);
+  EXPECT_EQ(r.eWrite(0x50, 0, 0x5000, std::vector<uint8_t>(64, 0)), EFilterResult::kFailed);
+  EXPECT_EQ(r.eWrite(0x50, 0, 0x5000), EFilterResult::kFailed);
+  EXPECT_EQ(r.eWrite(0x50, 1, 0x5000, chunk), EFilterResult::kFailed);
+  EXPECT_EQ(r.eWrite(0x51, 0x0100, 256, chunk), EFilterResult::kFailed);
+  EXPECT_EQ(r.eWrite(0x61, 2, 256, chunk), EFilterResult::kFailed);
+  EXPECT_EQ(r.eWrite(0x51, 0, 128, chunk), EFilterResult::kFailed);
+  EXPECT_EQ(nFilterLastError(), EPIPE);
+  auto all = m_bench->vecFlash(0, 0, 131072);
+  EXPECT_EQ(std::count(all.begin(), all.end(), 0xFF), 131072);
+  EXPECT_EQ(r.eWrite(0x61, 1, 256, chunk), EFilterResult::kSuccess);
+  EXPECT_EQ(r.eWrite(0x50, 0, 0x5000, chunk), EFilterResult::kSuccess);
+  // erase: phase 0, then phase 1 of the same block once phase 0 has finished
+  EXPECT_EQ(eErase(1, 0), EFilterResult::kFailed);  // alone
+  ASSERT_EQ(eErase(0, 0), EFilterResult::kSuccess);
+  EXPECT_EQ(eErase(1, 0), EFilterResult::kFailed);  // phase 0 still running
+  m_bench->clock().bSleepMs(250);
+  EXPECT_EQ(eErase(1, 1), EFilterResult::kFailed);  // another block
+  EXPECT_EQ(r.eWrite(0x51, 0, 256, chunk), EFilterResult::kFailed);  // phase 0 alone erases nothing usable
+  EXPECT_EQ(r.eWrite(0x57, 0x0100, 0, {0}), EFilterResult::kFailed);  // no data stage
+  ASSERT_EQ(eErase(1, 0), EFilterResult::kSuccess);
+  m_bench->clock().bSleepMs(250);
+  EXPECT_EQ(r.eWrite(0x51, 0, 256, chunk), EFilterResult::kSuccess);
+  EXPECT_EQ(eErase(1, 0), EFilterResult::kFailed);  // a second phase 1
+  // 0x6400 only through request 0x40
+  EXPECT_EQ(r.eRead(0x52, 0, 0x6400, v, 2), EFilterResult::kFailed);
+  EXPECT_EQ(r.eWrite(0x53, 0x12, 0x6400, {0}), EFilterResult::kFailed);
+  EXPECT_EQ(r.eDescriptor(0x52, 0, 0x6400, v, 2), EFilterResult::kFailed);
+  EXPECT_EQ(r.eWrite(0x40, 0x1234, 0x6400), EFilterResult::kFailed);  // no data stage
+  ASSERT_EQ(r.eWrite(0x40, 0x1234, 0x6400, {0, 0}), EFilterResult::kSuccess);
+  // vendor requests to another recipient than the device
+  uint8_t in[24];
+  FilterRequestRecord{2500, 2, 1, 0x52, 0, 0x5820}.vEncode(in);
+  uint8_t out[1];
+  size_t n = 0;
+  EXPECT_EQ(h->eIoControl(VLNTFILTER0_IOCTL_VENDOR_READ, in, 24, out, 1, &n), EFilterResult::kFailed);
+  // register writes: with their data stage, never the erase status, the reset trigger only with 1
+  EXPECT_EQ(r.eWrite(0x53, 0x5A, 0x7FB), EFilterResult::kFailed);
+  EXPECT_EQ(r.ucReg(0x7FB), 0xFF);
+  EXPECT_EQ(r.eWrite(0x53, 0x5A, 0x7FB, std::vector<uint8_t>(33, 0)), EFilterResult::kFailed);
+  EXPECT_EQ(r.eWrite(0x53, 0, 0x7FF, {0}), EFilterResult::kFailed);
+  EXPECT_EQ(r.eDescriptor(0x53, 0, 0x7FF, v, 1), EFilterResult::kFailed);
+  EXPECT_EQ(r.ucReg(0x7FF), 1);
+  EXPECT_EQ(r.eWrite(0x53, 2, 0x5810, {0}), EFilterResult::kFailed);
+  EXPECT_EQ(r.eWrite(0x54, 1, 0), EFilterResult::kFailed);
+  EXPECT_TRUE(m_bench->bPresent(0));
+  EXPECT_EQ(r.eWrite(0x53, 1, 0x5810, {0}), EFilterResult::kSuccess);
+  EXPECT_FALSE(m_bench->bPresent(0));
+}
+
+// An erase struck by erase_partial reports done and leaves its range as it was; writing
+// there then AND-programs over the old bytes.
+TEST_F(SimChip, PartialEraseReportsDoneAndLeavesItsRange) {
+  vLoad("\"faults\": [{\"kind\": \"erase_partial\", \"request\": \"0x57\", \"offset\": \"0x100\", \"length\": 40}]");
+  m_bench->vSetFlash(0, 0, std::vector<uint8_t>(0x10000, 0x3C));
+  auto h = pOpen();
+  Raw r{*h};
+  ASSERT_EQ(r.eWrite(0x57, 0, 0), EFilterResult::kSuccess);
+  m_bench->clock().bSleepMs(250);
+  EXPECT_EQ(r.ucReg(0x7FF), 1);
+  ASSERT_EQ(r.eWrite(0x57, 0x0100, 0), EFilterResult::kSuccess);
+  m_bench->clock().bSleepMs(250);
+  EXPECT_EQ(r.ucReg(0x7FF), 1);
+  auto img = m_bench->vecFlash(0, 0, 0x10000);
+  EXPECT_EQ(std::count(img.begin() + 0x100, img.begin() + 0x128, 0x3C), 40);
+  EXPECT_EQ(std::count(img.begin(), img.end(), 0xFF), 0x10000 - 40);
+  vDownload(r, 0x50, std::vector<uint8_t>(64, 0xF5));
+  EXPECT_EQ(m_bench->vecFlash(0, 0x100, 1)[0], 0x34);  // programmed over an unerased byte
+  EXPECT_EQ(m_bench->vecFlash(0, 0x128, 1)[0], 0xF5);
+  // the fault struck once: the next erase clears everything
+  ASSERT_EQ(r.eWrite(0x57, 0, 0), EFilterResult::kSuccess);
+  m_bench->clock().bSleepMs(250);
+  EXPECT_EQ(m_bench->vecFlash(0, 0x100, 1)[0], 0xFF);
+}
+
 TEST_F(SimChip, FlashPersistsAcrossBenchLoads) {
   vLoad();
   {
     auto h = pOpen();
     Raw r{*h};
     vDownload(r, 0x51, vecConfig(0x0BDA, 0x0411, "KEEP"));
+    vDownload(r, 0x50, vecFirmwareArea(0x5000));
   }
   m_platform.reset();
   m_bench.reset();

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ enum class ESimFaultKind {
   kFlip,        // bits flipped in what the flash stores (the request's data, or the image)
   kEraseStuck,  // the erase started here (or next) never finishes
   kNoReturn,    // the reset triggered here (or next) leaves the hub off the bus for good
+  kErasePartial,  // the erase started here (or next) reports done but leaves a range unerased
 };
 const char* pszSimFaultKindName(ESimFaultKind e);
 
@@ -32,6 +34,16 @@ struct SimFaultSpec {
   uint32_t uCount = 1;
   uint32_t uSeed = 1;         // flip: positions drawn from this seed
   uint32_t uBits = 1;         // flip: number of bits
+  uint32_t uOffset = 0;       // erase_partial: the range left unerased, offsets within the
+  uint32_t uLength = 0;       // erased image
+};
+
+// What a hub reports while its flash holds no valid, complete image: what a blank chip's
+// boot code gives.
+struct SimBootIdentitySpec {
+  uint16_t usVID = 0x2F7B, usPID = 0x55AA, usPIDU2 = 0x55AA, usBcdDevice = 0x0100;
+  std::string strManufacturer, strProduct, strSerial;
+  std::array<uint8_t, 6> ucVersion{};  // the version area
 };
 
 struct SimControllerSpec {
@@ -51,6 +63,7 @@ struct SimHubSpec {
   uint16_t usChipId = 0x6420;
   std::map<uint16_t, uint8_t> mapRegisters;   // start values, over the defaults
   std::array<uint8_t, 6> ucVersion{};         // version area when the flash holds no firmware
+  std::optional<SimBootIdentitySpec> optBoot;  // "boot", its missing fields from the ones above
   std::string strFlash;                       // absolute path
   bool bSuspended = false;
   bool bPermissionDenied = false;             // opening the hub is refused (no udev rule)
@@ -58,6 +71,10 @@ struct SimHubSpec {
   uint32_t uEraseMs = 200;                    // time of one erase phase
   uint32_t uPlugAtMs = 0;                     // > 0: absent at load, plugged in at this tool time
   std::vector<SimFaultSpec> vecFaults;
+  SimBootIdentitySpec stBootIdentity() const {
+    return optBoot ? *optBoot
+                   : SimBootIdentitySpec{usVID, usPID, usPIDU2, usBcdDevice, strManufacturer, strProduct, strSerial, ucVersion};
+  }
   // resolved by the reader
   int nControllerIndex = -1;  // the controller the hub's tree hangs from
   int nParentIndex = -1;      // -1 = on a controller port

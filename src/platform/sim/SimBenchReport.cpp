@@ -102,6 +102,7 @@ json jsonSimBenchShow(CSimBench& bench, int nHub) {
                   {"from_config_block", id.bFromConfigBlock}}},
                 {"version", strBytes(id.ucVersion.data(), 6)},
                 {"config_valid", cfg.bValid()},
+                {"image_boots", bSimImageBoots(cfg, fw)},
                 {"firmware_length", fw.bLengthValid ? json(fw.usLength) : json(nullptr)}};
     if (nHub >= 0) {
       hub["config"] = {{"serial", cfg.strSerial},
@@ -125,6 +126,9 @@ json jsonSimBenchShow(CSimBench& bench, int nHub) {
         f["sum"] = strHex2(fw.ucSum);
         f["sum_computed"] = strHex2(fw.ucSumComputed);
         f["sum_valid"] = fw.bSumValid;
+        f["type"] = fw.nType;
+        f["firmware_type"] = fw.nFirmwareType;
+        f["crc_valid"] = fw.bCrcValid;
       }
       hub["firmware"] = f;
     }

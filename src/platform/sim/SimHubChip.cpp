@@ -10,6 +10,7 @@
 #include <random>
 
 namespace {
+constexpr uint16_t SIM_MAX_REGISTER_ACCESS = 32, SIM_DOWNLOAD_CHUNK = 32;
 constexpr uint16_t REG_CHIP_ID = 0x5820, REG_USB_STATUS = 0x5821, REG_CPU_START = 0x5846, REG_RESET = 0x5810;
 constexpr uint16_t REG_6400 = 0x6400, REG_CABLE = 0x6802, REG_VERSION = 0x7F0, REG_MARK = 0x7FB,
                    REG_IDENT = 0x7FC, REG_ERASE_STATUS = 0x7FF;
@@ -22,6 +23,40 @@ std::string strField(const uint8_t* p, size_t n) {
   return s;
 }
 uint16_t usLE(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t ulLE(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+
+// The standard reflected CRC-32 the tool puts behind an image.
+uint32_t ulCrc32(const uint8_t* p, size_t n) {
+  uint32_t c = 0xFFFFFFFFu;
+  for (size_t i = 0; i < n; ++i) {
+    c ^= p[i];
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+  }
+  return ~c;
+}
+
+// Configuration block signature by firmware type.
+int nConfigSignatureType(uint8_t ucSig) {
+  switch (ucSig) {
+    case 0xAA: return 0;
+    case 0x4B: return 1;
+    case 0x3C: return 2;
+    case 0x2D: return 3;
+    default: return -1;
+  }
+}
+
+// Image signature: the type, and whether a CRC-32 follows (type 0 exists only with one).
+int nImageSignatureType(uint8_t ucSig, bool& bCrc) {
+  bCrc = ucSig == 0xA5 || ucSig == 0xB4 || ucSig == 0xC3 || ucSig == 0xD2;
+  switch (ucSig) {
+    case 0xA5: return 0;
+    case 0x4B: case 0xB4: return 1;
+    case 0x3C: case 0xC3: return 2;
+    case 0x2D: case 0xD2: return 3;
+    default: return -1;
+  }
+}
 }  // namespace
 
 SimConfigBlockInfo stDecodeSimConfigBlock(const uint8_t* p) {
@@ -40,7 +75,8 @@ SimConfigBlockInfo stDecodeSimConfigBlock(const uint8_t* p) {
   unsigned sum = 0;
   for (int i = 0x04; i <= 0xFE; ++i) sum += p[i];
   r.ucChecksumComputed = static_cast<uint8_t>(sum);
-  r.bSignatureValid = r.ucSignature == 0xAA || r.ucSignature == 0x4B || r.ucSignature == 0x3C || r.ucSignature == 0x2D;
+  r.nType = nConfigSignatureType(r.ucSignature);
+  r.bSignatureValid = r.nType >= 0;
   r.bChecksumValid = r.ucChecksum == r.ucChecksumComputed;
   return r;
 }
@@ -59,7 +95,16 @@ SimFirmwareAreaInfo stDecodeSimFirmwareArea(const uint8_t* pImage) {
   r.ucSignature = fw[r.usLength];
   r.ucSum = fw[r.usLength + 1];
   r.bSumValid = r.ucSum == r.ucSumComputed;
+  r.nType = nImageSignatureType(r.ucSignature, r.bCrc);
+  r.nFirmwareType = (fw[0x203] >> 4) & 7;
+  r.ulCrc = ulLE(fw + r.usLength + 2);
+  r.ulCrcComputed = r.bCrc ? ulCrc32(fw, r.usLength) : r.ulCrc;
+  r.bCrcValid = r.ulCrc == r.ulCrcComputed;
   return r;
+}
+
+bool bSimImageBoots(const SimConfigBlockInfo& cfg, const SimFirmwareAreaInfo& fw) {
+  return cfg.bValid() && fw.bValid() && cfg.nType == fw.nType;
 }
 
 CSimHubChip::CSimHubChip(const SimHubSpec& def, IClock& clock)
@@ -119,8 +164,8 @@ bool CSimHubChip::bOpenFlash(std::string& strError) {
   return true;
 }
 
-// Power-up: registers to their start values, identity from the configuration block when it
-// is valid, version area from the firmware area when it holds firmware.
+// Power-up: registers to their start values; the identity of the configuration block and the
+// version of the firmware when the image is valid and complete, else the boot identity.
 void CSimHubChip::vPowerUp_locked() {
   std::fill(m_vecRegs.begin(), m_vecRegs.end(), 0);
   m_vecRegs[REG_CHIP_ID] = 0x11;
@@ -128,17 +173,19 @@ void CSimHubChip::vPowerUp_locked() {
   m_vecRegs[REG_CABLE] = 0x40;
   for (uint16_t a = REG_MARK; a < REG_ERASE_STATUS; ++a) m_vecRegs[a] = 0xFF;
   for (auto& [a, v] : m_def.mapRegisters) m_vecRegs[a] = v;
+  const SimBootIdentitySpec boot = m_def.stBootIdentity();
   SimHubIdentity id;
-  id.usVID = m_def.usVID;
-  id.usPID = m_def.usPID;
-  id.usPIDU2 = m_def.usPIDU2;
-  id.usBcdDevice = m_def.usBcdDevice;
-  id.strManufacturer = m_def.strManufacturer;
-  id.strProduct = m_def.strProduct;
-  id.strSerial = m_def.strSerial;
-  id.ucVersion = m_def.ucVersion;
+  id.usVID = boot.usVID;
+  id.usPID = boot.usPID;
+  id.usPIDU2 = boot.usPIDU2;
+  id.usBcdDevice = boot.usBcdDevice;
+  id.strManufacturer = boot.strManufacturer;
+  id.strProduct = boot.strProduct;
+  id.strSerial = boot.strSerial;
+  id.ucVersion = boot.ucVersion;
   SimConfigBlockInfo cfg = stDecodeSimConfigBlock(m_pFlash);
-  if (cfg.bValid()) {
+  SimFirmwareAreaInfo fw = stDecodeSimFirmwareArea(m_pFlash);
+  if (bSimImageBoots(cfg, fw)) {
     id.usVID = cfg.usVID;
     id.usPID = cfg.usPID;
     id.usPIDU2 = cfg.usPIDU2;
@@ -146,10 +193,9 @@ void CSimHubChip::vPowerUp_locked() {
     id.strManufacturer = cfg.strManufacturer;
     id.strProduct = cfg.strProduct;
     id.strSerial = cfg.strSerial;
+    id.ucVersion = fw.ucVersion;
     id.bFromConfigBlock = true;
   }
-  SimFirmwareAreaInfo fw = stDecodeSimFirmwareArea(m_pFlash);
-  if (fw.bLengthValid) id.ucVersion = fw.ucVersion;
   for (int i = 0; i < 6; ++i) m_vecRegs[REG_VERSION + i] = id.ucVersion[i];
   id.bUsb3 = m_def.bUsb3;
   id.nPorts = m_def.nPorts;
@@ -157,7 +203,8 @@ void CSimHubChip::vPowerUp_locked() {
   id.bSuspended = m_identity.bSuspended || m_def.bSuspended;
   m_identity = id;
   m_bPresent = true;
-  m_bEraseActive = m_bEraseStuck = false;
+  m_bEraseActive = m_bEraseStuck = m_bEraseOpen = false;
+  m_pErasePartial = nullptr;
   m_nDlRequest = -1;
   m_ullReturnAtMs = UINT64_MAX;
 }
@@ -166,7 +213,8 @@ void CSimHubChip::vLeaveBus_locked(bool bForever, SimChipEvents& ev) {
   if (!m_bPresent) return;
   m_bPresent = false;
   ++m_ullSession;
-  m_bEraseActive = false;
+  m_bEraseActive = m_bEraseOpen = false;
+  m_pErasePartial = nullptr;
   m_nDlRequest = -1;
   m_ullReturnAtMs = bForever ? UINT64_MAX : m_clock.ullNowMs() + m_def.uResetMs;
   ev.bLeft = true;
@@ -181,7 +229,14 @@ void CSimHubChip::vRefresh_locked(SimChipEvents& ev) {
   }
   if (m_bEraseActive && !m_bEraseStuck && now >= m_ullEraseDoneMs) {
     // phase 0 clears the whole image of the block's CPU; phase 1 completes the erase
-    if (m_nErasePhase == 0) std::memset(m_pFlash + m_nEraseBlock * SIM_IMAGE_SIZE, 0xFF, SIM_IMAGE_SIZE);
+    if (m_nErasePhase == 0) {
+      uint8_t* pImage = m_pFlash + m_nEraseBlock * SIM_IMAGE_SIZE;
+      std::vector<uint8_t> keep;
+      if (m_pErasePartial) keep.assign(pImage + m_pErasePartial->uOffset, pImage + m_pErasePartial->uOffset + m_pErasePartial->uLength);
+      std::memset(pImage, 0xFF, SIM_IMAGE_SIZE);
+      if (m_pErasePartial) std::memcpy(pImage + m_pErasePartial->uOffset, keep.data(), keep.size());
+      m_pErasePartial = nullptr;
+    }
     m_vecRegs[REG_ERASE_STATUS] = 1;
     m_bEraseActive = false;
   }
@@ -256,24 +311,30 @@ EFilterResult CSimHubChip::eDispatch_locked(bool bSuperSpeed, const UsbControlSe
   const bool bDownload = ucType == 2 && !s.bIn &&
                          (s.bRequest == 0x50 || s.bRequest == 0x51 || s.bRequest == 0x60 || s.bRequest == 0x61);
   if (!bDownload) m_nDlRequest = -1;  // any other request ends a running download
+  // 0x6400 takes 16 bits and is reached only through its own request
+  auto bIs6400 = [](uint16_t usAddr) { return usAddr == REG_6400 || usAddr == REG_6400 + 1; };
   auto eReadRegs = [&](uint16_t usAddr) {
     if (static_cast<size_t>(usAddr) + s.wLength > m_vecRegs.size()) return EFilterResult::kFailed;
     if (s.wLength) std::memcpy(pOut, &m_vecRegs[usAddr], s.wLength);
     *pulDone = s.wLength;
     return EFilterResult::kSuccess;
   };
-  auto vWriteReg = [&](uint16_t usAddr, uint8_t v) {
-    if (usAddr == REG_CHIP_ID || usAddr == REG_USB_STATUS) return;  // read-only
+  // One-byte register write; false for a write the chip refuses: the erase status belongs
+  // to the erase engine, and the reset trigger takes only its reset value.
+  auto bWriteReg = [&](uint16_t usAddr, uint8_t v) {
+    if (bIs6400(usAddr) || usAddr == REG_ERASE_STATUS || (usAddr == REG_RESET && v != 1)) return false;
+    if (usAddr == REG_CHIP_ID || usAddr == REG_USB_STATUS) return true;  // read-only
     m_vecRegs[usAddr] = v;
-    if (usAddr == REG_RESET && v == 1) bResetAfter = true;
+    if (usAddr == REG_RESET) bResetAfter = true;
+    return true;
   };
   if (ucType == 0 && s.bIn && s.bRequest == USB_REQUEST_GET_DESCRIPTOR) {
     uint8_t ucDesc = static_cast<uint8_t>(s.wValue >> 8), ucIdx = static_cast<uint8_t>(s.wValue);
     switch (ucDesc) {
       case 0x52:  // the older register read form
-        return eReadRegs(s.wIndex);
+        return bIs6400(s.wIndex) ? EFilterResult::kFailed : eReadRegs(s.wIndex);
       case 0x53:  // the older register write form: the byte rides in the descriptor index
-        vWriteReg(s.wIndex, ucIdx);
+        if (!bWriteReg(s.wIndex, ucIdx)) return EFilterResult::kFailed;
         if (s.wLength) std::memset(pOut, 0, s.wLength);
         *pulDone = s.wLength;
         return EFilterResult::kSuccess;
@@ -300,11 +361,12 @@ EFilterResult CSimHubChip::eDispatch_locked(bool bSuperSpeed, const UsbControlSe
         return EFilterResult::kFailed;
     }
   }
-  if (ucType != 2) return EFilterResult::kFailed;
+  // vendor requests go to the device, nothing else
+  if (ucType != 2 || (s.bmRequestType & 0x1F) != 0) return EFilterResult::kFailed;
   if (s.bIn) {
     switch (s.bRequest) {
       case 0x52:
-        return eReadRegs(s.wIndex);
+        return bIs6400(s.wIndex) ? EFilterResult::kFailed : eReadRegs(s.wIndex);
       case 0x40:
         return s.wIndex == REG_6400 ? eReadRegs(REG_6400) : EFilterResult::kFailed;
       case 0x55:
@@ -319,21 +381,34 @@ EFilterResult CSimHubChip::eDispatch_locked(bool bSuperSpeed, const UsbControlSe
         return EFilterResult::kFailed;
     }
   }
+  // Out requests: register writes carry a data stage of 1 to 32 bytes (the value rides in
+  // the value field), reset and erase none, downloads one chunk each.
+  const bool bRegWrite = s.bRequest == 0x53 || s.bRequest == 0x40;
+  if (bRegWrite && (s.wLength == 0 || s.wLength > SIM_MAX_REGISTER_ACCESS)) return EFilterResult::kFailed;
+  if ((s.bRequest == 0x54 || s.bRequest == 0x57) && s.wLength != 0) return EFilterResult::kFailed;
   switch (s.bRequest) {
     case 0x53:
-      vWriteReg(s.wIndex, static_cast<uint8_t>(s.wValue));
-      return EFilterResult::kSuccess;
+      return bWriteReg(s.wIndex, static_cast<uint8_t>(s.wValue)) ? EFilterResult::kSuccess : EFilterResult::kFailed;
     case 0x40:
       if (s.wIndex != REG_6400) return EFilterResult::kFailed;
       m_vecRegs[REG_6400] = static_cast<uint8_t>(s.wValue);
       m_vecRegs[REG_6400 + 1] = static_cast<uint8_t>(s.wValue >> 8);
       return EFilterResult::kSuccess;
     case 0x54:
+      if (s.wValue != 0 || s.wIndex != 0) return EFilterResult::kFailed;
       bResetAfter = true;
       return EFilterResult::kSuccess;
     case 0x57: {
       int phase = s.wValue >> 8, block = s.wValue & 0xFF;
       if (phase > 1 || block > 1 || s.wIndex != 0) return EFilterResult::kFailed;
+      // An erase is phase 0 then phase 1 of the same block, the second once the first has
+      // finished; phase 0 may start over at any time.
+      if (phase == 1 && (!m_bEraseOpen || m_bEraseActive || m_nEraseBlock != block)) return EFilterResult::kFailed;
+      m_bEraseOpen = phase == 0;
+      if (phase == 0) {
+        m_pErasePartial = m_pErasePartialNext;
+        m_pErasePartialNext = nullptr;
+      }
       m_vecRegs[REG_ERASE_STATUS] = 0;
       m_bEraseActive = true;
       m_nErasePhase = phase;
@@ -349,11 +424,16 @@ EFilterResult CSimHubChip::eDispatch_locked(bool bSuperSpeed, const UsbControlSe
   if (!bDownload) return EFilterResult::kFailed;
   // Downloads: the index carries the download's whole byte count; each request programs its
   // data at the running offset, which starts at the beginning of the area with each new
-  // download (a different request or count, or the last one completed).
+  // download (a different request or count, or the last one completed). Every request
+  // carries one whole chunk (the last one padded); the configuration block goes whole. The
+  // value byte is 0, or 1 for the CPU B image. No download after a finished phase 0 whose
+  // phase 1 was not sent (while a phase runs, a download programs over what is not erased).
   const bool bConfig = s.bRequest == 0x51 || s.bRequest == 0x61;
+  const bool bCpuB = s.bRequest >= 0x60;
   const uint32_t ulAreaStart = bConfig ? 0 : SIM_FIRMWARE_AREA;
   const uint32_t ulAreaSize = bConfig ? 0x100 : 0xFF00;
-  if (s.wIndex == 0 || s.wIndex > ulAreaSize || s.wLength == 0) {
+  if (s.wIndex == 0 || s.wIndex > ulAreaSize || (bConfig && s.wIndex != ulAreaSize) || s.wLength != SIM_DOWNLOAD_CHUNK ||
+      s.wValue > (bCpuB ? 1 : 0) || (m_bEraseOpen && !m_bEraseActive)) {
     m_nDlRequest = -1;
     return EFilterResult::kFailed;
   }
@@ -363,7 +443,7 @@ EFilterResult CSimHubChip::eDispatch_locked(bool bSuperSpeed, const UsbControlSe
     m_ulDlOffset = 0;
   }
   size_t n = std::min<size_t>(s.wLength, m_ulDlTotal - m_ulDlOffset);
-  size_t at = (s.bRequest >= 0x60 ? SIM_IMAGE_SIZE : 0) + ulAreaStart + m_ulDlOffset;
+  size_t at = (bCpuB ? SIM_IMAGE_SIZE : 0) + ulAreaStart + m_ulDlOffset;
   vProgram_locked(at, s.pData, n);
   ulProgFrom = at;
   ulProgLen = n;
@@ -423,6 +503,9 @@ EFilterResult CSimHubChip::eControl(uint64_t ullSession, bool bSuperSpeed, const
         break;
       case ESimFaultKind::kNoReturn:
         if (bTrigger) m_bNoReturnNext = true;
+        break;
+      case ESimFaultKind::kErasePartial:
+        if (bTrigger) m_pErasePartialNext = &f;
         break;
     }
   }

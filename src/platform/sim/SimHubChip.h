@@ -32,7 +32,7 @@ struct SimHubIdentity {
   int nPorts = 4;
   uint16_t usChipId = 0;
   std::array<uint8_t, 6> ucVersion{};  // first six bytes of the version area
-  bool bFromConfigBlock = false;       // the identity came from a valid configuration block
+  bool bFromConfigBlock = false;       // the identity came from a valid, complete image
   bool bPresent = true;                // on the bus now
   bool bSuspended = false;
 };
@@ -46,19 +46,29 @@ struct SimConfigBlockInfo {
   uint8_t ucSignature = 0, ucChecksum = 0, ucChecksumComputed = 0;
   bool bSignatureValid = false;  // 0xAA, 0x4B, 0x3C or 0x2D
   bool bChecksumValid = false;   // sum of bytes 0x04..0xFE modulo 256
+  int nType = -1;                // firmware type the signature stands for
   bool bValid() const { return bSignatureValid && bChecksumValid; }
 };
 SimConfigBlockInfo stDecodeSimConfigBlock(const uint8_t* p);
 
-// The firmware area (image offset 0x100): 16-bit length, firmware, signature, sum.
+// The firmware area (image offset 0x100): 16-bit length, firmware, signature, sum, CRC-32.
 struct SimFirmwareAreaInfo {
   uint16_t usLength = 0;
   bool bLengthValid = false;  // 0x5000..0xFEF8
   std::array<uint8_t, 6> ucVersion{};  // firmware bytes 0x200..0x205
   uint8_t ucSignature = 0, ucSum = 0, ucSumComputed = 0;
   bool bSumValid = false;
+  int nType = -1;                 // type the signature stands for; -1: no image signature
+  int nFirmwareType = -1;         // type byte of the firmware (bits 4..6 of its byte 0x203)
+  bool bCrc = false;              // the signature says a CRC-32 follows the sum
+  uint32_t ulCrc = 0, ulCrcComputed = 0;
+  bool bCrcValid = false;         // no CRC, or the CRC matches
+  bool bValid() const { return bLengthValid && nType >= 0 && bSumValid && bCrcValid && nFirmwareType == nType; }
 };
 SimFirmwareAreaInfo stDecodeSimFirmwareArea(const uint8_t* pImage);
+// What the boot code checks before it takes an image's identity: a valid configuration
+// block and a valid firmware area of the same type.
+bool bSimImageBoots(const SimConfigBlockInfo& cfg, const SimFirmwareAreaInfo& fw);
 
 // What a request did to the hub's presence, for the bench's hub events.
 struct SimChipEvents {
@@ -126,6 +136,9 @@ class CSimHubChip {
   // erase engine
   bool m_bEraseActive = false, m_bEraseStuck = false, m_bEraseStuckNext = false;
   int m_nErasePhase = 0, m_nEraseBlock = 0;
+  bool m_bEraseOpen = false;  // phase 0 was the last erase request: phase 1 may follow
+  const SimFaultSpec* m_pErasePartial = nullptr;      // the running erase leaves this range
+  const SimFaultSpec* m_pErasePartialNext = nullptr;  // ... and the next one
   uint64_t m_ullEraseDoneMs = 0;
   // download engine: the running download and its offset within its area
   int m_nDlRequest = -1;
