@@ -105,7 +105,7 @@ class CSimHubChip {
   // Its place on the bus, brought up to date. A handle opened in one session is dead in
   // the next.
   SimChipLink stLink();
-  // Enumerated again without a restart of its own (its hub restarted it): a new session
+  // Enumerated again without a reset of its chip (the system restarted it): a new session
   // from now on. False when it is off the bus.
   bool bReenumerate();
   const SimHubSpec& def() const { return m_def; }
