@@ -184,7 +184,7 @@ RunFigures stRun(const std::vector<std::string>& controllers, const std::vector<
   DeviceList list;
 
   CSimUsbTree tree(*pBench);
-  CSimDeviceState state(*pBench, nullptr);
+  CSimDeviceState state(*pBench);
   CSimFilterDriverStatus driver;
   CSimFilterDevicePlatform filterDevices(*pBench);
   CVLNTFILTER0 filter(clock);

@@ -23,7 +23,7 @@ class CSimPlatformSet : public CPlatformSet {
       : m_pBench(std::move(pBench)),
         m_tree(*m_pBench),
         m_events(*m_pBench),
-        m_state(*m_pBench, &m_events),
+        m_state(*m_pBench),
         m_filterDevices(*m_pBench),
         m_pScsi(std::move(pScsi)) {}
   ~CSimPlatformSet() override { m_events.vStop(); }

@@ -19,6 +19,8 @@ struct E2EHub {
   std::string strStorage;            // "storage" object text, or empty
   std::string strFaults;             // "faults" array text, or empty
   int nPlugAtMs = 0;                 // > 0: plugged in at this tool time, absent before
+  int nAttachMs = -1;                // >= 0: attach time after the hub above it is back
+  std::string strProduct;            // product string before any configuration, or empty (blank)
   std::string strPermission;         // "denied": the user may not open the hub; empty: granted
   std::string strSerial;             // serial number before any configuration, or empty
 };
@@ -50,10 +52,12 @@ inline std::string strE2EBenchJson(const std::vector<std::string>& controllers, 
       << h.strLinkReg << "\"}, ";
     if (!h.strVersion.empty()) b << "\"version\": \"" << h.strVersion << "\", ";
     if (!h.strSerial.empty()) b << "\"serial\": \"" << h.strSerial << "\", ";
+    if (!h.strProduct.empty()) b << "\"product\": \"" << h.strProduct << "\", ";
     b << "\"flash\": \"" << h.strName << ".flash\"";
     if (!h.strStorage.empty()) b << ", \"storage\": " << h.strStorage;
     if (!h.strFaults.empty()) b << ", \"faults\": " << h.strFaults;
     if (h.nPlugAtMs > 0) b << ", \"plug_at_ms\": " << h.nPlugAtMs;
+    if (h.nAttachMs >= 0) b << ", \"attach_ms\": " << h.nAttachMs;
     if (!h.strPermission.empty()) b << ", \"permission\": \"" << h.strPermission << "\"";
     b << "}";
   }

@@ -80,7 +80,7 @@ struct BenchRig {
     }
     tree = std::make_unique<CSimUsbTree>(*bench);
     events = std::make_unique<CSimDeviceEvents>(*bench);
-    state = std::make_unique<CSimDeviceState>(*bench, events.get());
+    state = std::make_unique<CSimDeviceState>(*bench);
     filterDevices = std::make_unique<CSimFilterDevicePlatform>(*bench);
     filter = std::make_unique<CVLNTFILTER0>(bench->clock());
     USBUtilityOptions o;

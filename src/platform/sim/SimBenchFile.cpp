@@ -180,6 +180,8 @@ void vParse(const std::string& strText_, const std::string& strBaseDir, SimBench
     if (h.contains("plug_at_ms"))
       hs.uPlugAtMs = static_cast<uint32_t>(ullNumber(h["plug_at_ms"], what + ".plug_at_ms", 0, 86400000));
     if (h.contains("reset_ms")) hs.uResetMs = static_cast<uint32_t>(ullNumber(h["reset_ms"], what + ".reset_ms", 0, 600000));
+    if (h.contains("attach_ms"))
+      hs.uAttachMs = static_cast<uint32_t>(ullNumber(h["attach_ms"], what + ".attach_ms", 0, 600000));
     if (h.contains("erase_ms")) hs.uEraseMs = static_cast<uint32_t>(ullNumber(h["erase_ms"], what + ".erase_ms", 0, 600000));
     if (h.contains("faults")) {
       if (!h["faults"].is_array()) vThrow(what + ".faults must be an array");

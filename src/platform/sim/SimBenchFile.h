@@ -68,6 +68,7 @@ struct SimHubSpec {
   bool bSuspended = false;
   bool bPermissionDenied = false;             // opening the hub is refused (no udev rule)
   uint32_t uResetMs = 1000;                   // time off the bus after a CPU reset
+  uint32_t uAttachMs = 100;                   // back after the hub above it is back
   uint32_t uEraseMs = 200;                    // time of one erase phase
   uint32_t uPlugAtMs = 0;                     // > 0: absent at load, plugged in at this tool time
   std::vector<SimFaultSpec> vecFaults;

@@ -1,6 +1,7 @@
 // Device events of the simulated bench: a hub that leaves the bus (a CPU reset, an unplug, a
-// restart) is a removal of each of its halves, its return an arrival. Tests and tools can
-// also plug and unplug hubs (vPlugHub) or send any event (vInject).
+// restart, or one of these of a hub above it) is a removal of each of its halves, its return
+// an arrival. Tests and tools can also plug and unplug hubs (vPlugHub) or send any event
+// (vInject).
 //
 // This object installs itself as the bench's hub event handler while started (the bench
 // has one handler). Events are delivered on the thread that caused them (or the bench's

@@ -2,8 +2,6 @@
 
 #include <cerrno>
 
-#include "platform/sim/SimDeviceEvents.h"
-
 int CSimDeviceState::nHub(const std::string& strHub) const {
   bool bSS = false;
   int h = m_bench.nResolveName("usb:" + strHub, bSS);
@@ -31,18 +29,7 @@ int CSimDeviceState::nRestartHub(const std::string& strHub) {
   }
   // Re-enumerated with suspend off, the hub is awake and answers again.
   if (nSetting == 0) m_bench.vSetSuspended(h, false);
-  if (m_pEvents) {
-    for (EDeviceAction a : {EDeviceAction::Removal, EDeviceAction::Arrival})
-      for (bool bSS : {false, true}) {
-        if (bSS && !m_bench.bHasSuperSpeedHalf(h)) continue;
-        DeviceEvent ev;
-        ev.eAction = a;
-        ev.eClass = EDeviceClass::Hub;
-        ev.strName = m_bench.strDeviceName(h, bSS).substr(4);
-        m_pEvents->vInject(ev);
-      }
-  }
-  return 0;
+  return m_bench.bRestartHub(h) ? 0 : ENOENT;
 }
 
 int CSimDeviceState::nGetSuspendSetting(const std::string& strHub, int& nValue) {

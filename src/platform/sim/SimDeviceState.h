@@ -1,9 +1,10 @@
 // Device state and power of the simulated bench. Each hub has a suspend setting (1, power
 // management on, until changed); a hub marked suspended in the bench answers no strings.
-// A restart takes the hub off the bus and back (events as for a reset, without touching
-// its chip): when its setting is 0 by then, it comes back awake, so the walk's idle check
-// settles as it does on real hubs. The rescan has nothing to wait for. The filter driver
-// counts as installed at version "1.0.7.0".
+// A restart takes the hub off the bus and back at once (events as for a reset, without
+// touching its chip), and with it every hub below it, which come back after it: when its
+// setting is 0 by then, it comes back awake, so the walk's idle check settles as it does on
+// real hubs. The rescan has nothing to wait for. The filter driver counts as installed at
+// version "1.0.7.0".
 #pragma once
 
 #include <atomic>
@@ -13,13 +14,10 @@
 #include "platform/DeviceState.h"
 #include "platform/sim/SimBench.h"
 
-class CSimDeviceEvents;
-
 class CSimDeviceState : public IDeviceState {
  public:
-  // pEvents (may be null) hears of restarts so that they reach the event callback.
-  explicit CSimDeviceState(CSimBench& bench, CSimDeviceEvents* pEvents = nullptr)
-      : m_bench(bench), m_pEvents(pEvents) {}
+  // Restarts reach the bench's device events as every change of the bus does.
+  explicit CSimDeviceState(CSimBench& bench) : m_bench(bench) {}
   int nRescan() override;
   int nRestartHub(const std::string& strHub) override;
   int nGetSuspendSetting(const std::string& strHub, int& nValue) override;
@@ -33,7 +31,6 @@ class CSimDeviceState : public IDeviceState {
   int nHub(const std::string& strHub) const;
 
   CSimBench& m_bench;
-  CSimDeviceEvents* m_pEvents;
   std::mutex m_mutex;
   std::map<int, int> m_mapSetting;  // hub -> suspend setting; 1 when absent
   std::atomic<int> m_nRestarts{0};

@@ -5,8 +5,9 @@
 //   pOpen       does not block; null when no hub sits at that name or it is off the bus, or
 //               (EACCES) when the bench refuses permission for the hub.
 //   eIoControl  blocks for the modelled transfer time (and, for an injected time-out, the
-//               record's timeout on the bench clock). kLeftBus once the hub has left the bus
-//               since the handle was opened, even when it is back: the handle is dead.
+//               record's timeout on the bench clock). kLeftBus once the hub, or a hub above
+//               it, has left the bus since the handle was opened, even when it is back: the
+//               handle is dead.
 #pragma once
 
 #include "platform/FilterDevice.h"

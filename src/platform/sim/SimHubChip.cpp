@@ -223,6 +223,8 @@ void CSimHubChip::vLeaveBus_locked(bool bForever, SimChipEvents& ev) {
 void CSimHubChip::vRefresh_locked(SimChipEvents& ev) {
   uint64_t now = m_clock.ullNowMs();
   if (!m_bPresent && m_bPlugged && m_ullReturnAtMs != UINT64_MAX && now >= m_ullReturnAtMs) {
+    m_ullSinceMs = m_ullReturnAtMs;  // back when it was due, however late this looks
+    m_bSinceLoad = false;
     vPowerUp_locked();
     ++m_ullSession;
     ev.bReturned = true;
@@ -240,24 +242,6 @@ void CSimHubChip::vRefresh_locked(SimChipEvents& ev) {
     m_vecRegs[REG_ERASE_STATUS] = 1;
     m_bEraseActive = false;
   }
-}
-
-uint64_t CSimHubChip::ullRefresh(SimChipEvents& ev) {
-  std::lock_guard<std::mutex> l(m_mutex);
-  if (!m_pFlash) return UINT64_MAX;
-  vRefresh_locked(ev);
-  uint64_t next = UINT64_MAX;
-  if (!m_bPresent && m_bPlugged) next = m_ullReturnAtMs;
-  if (m_bEraseActive && !m_bEraseStuck) next = std::min(next, m_ullEraseDoneMs);
-  return next;
-}
-
-bool CSimHubChip::bSession(uint64_t& ullSession, SimChipEvents& ev) {
-  std::lock_guard<std::mutex> l(m_mutex);
-  if (!m_pFlash) return false;
-  vRefresh_locked(ev);
-  ullSession = m_ullSession;
-  return m_bPresent;
 }
 
 // NOR flash: programming can only clear bits.
@@ -591,6 +575,33 @@ void CSimHubChip::vSetPlugged(bool bPlugged, SimChipEvents& ev) {
   if (!m_bPresent) {
     vPowerUp_locked();
     ++m_ullSession;
+    m_ullSinceMs = m_clock.ullNowMs();
+    m_bSinceLoad = false;
     ev.bReturned = true;
   }
+}
+
+SimChipLink CSimHubChip::stLink() {
+  std::lock_guard<std::mutex> l(m_mutex);
+  SimChipEvents ev;
+  if (m_pFlash) vRefresh_locked(ev);
+  SimChipLink r;
+  r.bPresent = m_pFlash && m_bPresent;
+  r.ullSession = m_ullSession;
+  r.bSinceLoad = m_bSinceLoad;
+  r.ullSinceMs = m_ullSinceMs;
+  r.ullReturnAtMs = m_pFlash && !m_bPresent && m_bPlugged ? m_ullReturnAtMs : UINT64_MAX;
+  return r;
+}
+
+bool CSimHubChip::bReenumerate() {
+  std::lock_guard<std::mutex> l(m_mutex);
+  SimChipEvents ev;
+  if (m_pFlash) vRefresh_locked(ev);
+  if (!m_pFlash || !m_bPresent) return false;
+  ++m_ullSession;
+  m_nDlRequest = -1;
+  m_ullSinceMs = m_clock.ullNowMs();
+  m_bSinceLoad = false;
+  return true;
 }

@@ -76,6 +76,18 @@ struct SimChipEvents {
   bool bReturned = false;
 };
 
+// The chip's own side of its place on the bus: whether it is on its upstream port now (the
+// bench adds what the hubs above it do), its session, since when it is there (bSinceLoad:
+// it has been there since the bench was loaded) and when it is due back (UINT64_MAX: not
+// by itself).
+struct SimChipLink {
+  bool bPresent = false;
+  uint64_t ullSession = 0;
+  bool bSinceLoad = true;
+  uint64_t ullSinceMs = 0;
+  uint64_t ullReturnAtMs = UINT64_MAX;
+};
+
 class CSimHubChip {
  public:
   CSimHubChip(const SimHubSpec& def, IClock& clock);
@@ -86,16 +98,10 @@ class CSimHubChip {
   // Maps the flash file, creating it filled with 0xFF when missing; then powers the chip up.
   bool bOpenFlash(std::string& strError);
 
-  // The hub's current session: a handle opened in one session is dead in the next. False
-  // while the hub is off the bus.
-  bool bSession(uint64_t& ullSession, SimChipEvents& ev);
   // One control transfer. ulWaitMs receives the time a timed-out request blocked for (the
   // caller waits it outside the locks).
   EFilterResult eControl(uint64_t ullSession, bool bSuperSpeed, const UsbControlSetup& s, uint8_t* pOut,
                          size_t* pulTransferred, uint32_t& ulWaitMs, SimChipEvents& ev);
-  // Brings time-dependent state up to date; returns the next time (bench ms) something is
-  // due, or UINT64_MAX.
-  uint64_t ullRefresh(SimChipEvents& ev);
 
   SimHubIdentity stIdentity();
   std::vector<uint8_t> vecFlash(size_t ulOffset, size_t ulLen);  // whole-flash offsets
@@ -106,6 +112,12 @@ class CSimHubChip {
   void vSetSuspended(bool b);
   // Unplug (off the bus until plugged again) and plug (powers up from its flash).
   void vSetPlugged(bool bPlugged, SimChipEvents& ev);
+  // Its place on the bus, brought up to date. A handle opened in one session is dead in
+  // the next.
+  SimChipLink stLink();
+  // Enumerated again without a reset of its chip (the system restarted it): a new session
+  // from now on. False when it is off the bus.
+  bool bReenumerate();
   const SimHubSpec& def() const { return m_def; }
 
  private:
@@ -133,6 +145,8 @@ class CSimHubChip {
   bool m_bPlugged = true;
   uint64_t m_ullSession = 1;
   uint64_t m_ullReturnAtMs = UINT64_MAX;
+  uint64_t m_ullSinceMs = 0;  // on the bus since
+  bool m_bSinceLoad = true;   // ... the bench was loaded
   // erase engine
   bool m_bEraseActive = false, m_bEraseStuck = false, m_bEraseStuckNext = false;
   int m_nErasePhase = 0, m_nEraseBlock = 0;
