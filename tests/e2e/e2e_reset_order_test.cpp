@@ -55,6 +55,8 @@ class CDepthsUpsideDown : public IRunDevices {
   bool bCreateTempBinDataFile(uint8_t c, const std::string& s) override {
     return m_real.bCreateTempBinDataFile(c, s);
   }
+  bool bReadConfigFromFile(const std::string& s) override { return m_real.bReadConfigFromFile(s); }
+  bool bSetHubConfigFromRom() override { return m_real.bSetHubConfigFromRom(); }
 
  private:
   IRunDevices& m_real;

@@ -28,11 +28,13 @@ EFilterResult eReadReg(IFilterDeviceHandle& h, uint16_t usAddr, uint8_t& v) {
   return h.eIoControl(VLNTFILTER0_IOCTL_VENDOR_READ, in, 24, &v, 1, &n);
 }
 
+// A vendor write as the channel sends it: a register write carries one data byte, a CPU
+// reset none (the chip refuses a reset with a data stage).
 EFilterResult eWrite(IFilterDeviceHandle& h, uint8_t req, uint16_t value, uint16_t index) {
   uint8_t in[25] = {};
   FilterRequestRecord{2500, 2, 0, req, value, index}.vEncode(in);
   size_t n = 0;
-  return h.eIoControl(VLNTFILTER0_IOCTL_VENDOR_WRITE, in, sizeof in, nullptr, 0, &n);
+  return h.eIoControl(VLNTFILTER0_IOCTL_VENDOR_WRITE, in, req == 0x54 ? 24 : sizeof in, nullptr, 0, &n);
 }
 
 class SimBus : public ::testing::Test {
