@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "support/E2EBench.h"
+#include "support/E2ESpawn.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -33,16 +34,12 @@ class CCopy {
  public:
   CCopy(const std::string& strBench, const std::string& strHome, const fs::path& cwd, const fs::path& errFile)
       : m_errFile(errFile) {
-    const std::string strBin = std::string(MPTOOL_BIN_DIR) + "/MPTool";
-    m_pid = fork();
-    if (m_pid == 0) {
-      setenv("MPTOOL_SIM", strBench.c_str(), 1);
-      setenv("MPTOOL_HOME", strHome.c_str(), 1);
-      if (chdir(cwd.c_str()) != 0) _exit(126);
-      if (!freopen("/dev/null", "w", stdout) || !freopen(errFile.c_str(), "w", stderr)) _exit(126);
-      execl(strBin.c_str(), strBin.c_str(), "/S", static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    E2ESpawn sp;
+    sp.strBench = strBench;
+    sp.strHome = strHome;
+    sp.strCwd = cwd.string();
+    sp.strErr = errFile.string();
+    m_pid = pidStartMPTool(sp);
   }
   ~CCopy() {
     if (m_pid > 0 && !m_bReaped) {

@@ -15,6 +15,7 @@
 #include "platform/sim/SimBench.h"
 #include "settings/Ini.h"
 #include "support/E2EBench.h"
+#include "support/E2ESpawn.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -37,20 +38,11 @@ class CSpawnedRun {
     st.strSerial = "0000000000FE";
     m_tmp.write("vlnhub.ini", strE2ESettings(st));
 
-    const std::string strBin = std::string(MPTOOL_BIN_DIR) + "/MPTool";
-    const std::string strBench = m_tmp.str() + "/bench.json";
-    pid_t pid = fork();
-    if (pid == 0) {
-      setenv("MPTOOL_SIM", strBench.c_str(), 1);
-      setenv("MPTOOL_HOME", m_tmp.str().c_str(), 1);
-      if (chdir(m_tmp.str().c_str()) != 0) _exit(126);
-      if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) _exit(126);
-      execl(strBin.c_str(), strBin.c_str(), strArg.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    int nStatus = 0;
-    if (pid < 0 || waitpid(pid, &nStatus, 0) != pid || !WIFEXITED(nStatus)) return -1000;
-    return WEXITSTATUS(nStatus);
+    E2ESpawn sp;
+    sp.strBench = m_tmp.str() + "/bench.json";
+    sp.strHome = m_tmp.str();
+    sp.strArg = strArg;
+    return nRunMPTool(sp);
   }
 
   std::vector<std::string> vecLogLines() const {

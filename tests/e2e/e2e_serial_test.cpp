@@ -16,6 +16,7 @@
 #include "platform/sim/SimBench.h"
 #include "settings/Ini.h"
 #include "support/E2EBench.h"
+#include "support/E2ESpawn.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -43,21 +44,13 @@ class CSerialRun {
   // Runs MPTool with the argument; returns the exit code.
   int nRun(const std::string& strArg) {
     vLayOut();
-    const std::string strBin = std::string(MPTOOL_BIN_DIR) + "/MPTool";
-    const std::string strBench = m_tmp.str() + "/bench.json";
-    pid_t pid = fork();
-    if (pid == 0) {
-      setenv("MPTOOL_SIM", strBench.c_str(), 1);
-      setenv("MPTOOL_HOME", m_tmp.str().c_str(), 1);
-      if (chdir(m_tmp.str().c_str()) != 0) _exit(126);
-      if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) _exit(126);
-      alarm(60);  // a run that never ends fails the test instead of hanging it
-      execl(strBin.c_str(), strBin.c_str(), strArg.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    int nStatus = 0;
-    if (pid < 0 || waitpid(pid, &nStatus, 0) != pid || !WIFEXITED(nStatus)) return -1000;
-    return static_cast<signed char>(WEXITSTATUS(nStatus));
+    E2ESpawn sp;
+    sp.strBench = m_tmp.str() + "/bench.json";
+    sp.strHome = m_tmp.str();
+    sp.strArg = strArg;
+    sp.uAlarmSeconds = 60;  // a run that never ends fails the test instead of hanging it
+    const int nStatus = nRunMPTool(sp);
+    return nStatus == -1000 ? nStatus : static_cast<signed char>(nStatus);
   }
 
   std::vector<std::string> vecSerials() const {
