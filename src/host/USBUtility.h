@@ -75,7 +75,8 @@ class CUSBUtility {
   std::atomic<bool> m_bRemovingUSB{false};
   std::atomic<bool> m_bAutoInstallFilterDriver{false};
   // Held by a worker around a CPU reset and the pause after it, and by the scan thread for
-  // one whole scan. Timed so that stop-aware waiters can try in slices.
+  // one whole scan and its command-line handler. Timed so that stop-aware waiters can try in
+  // slices.
   std::timed_mutex m_ReloadFWCriticalSection;
   std::timed_mutex m_ScanCriticalSection;
 

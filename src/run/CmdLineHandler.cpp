@@ -22,6 +22,9 @@ CCmdLineHandler::CCmdLineHandler(DeviceList& devList, IWindowThread& window, ISc
     : m_devList(devList), m_window(window), m_clock(clock), m_bridge(scsi, clock, &m_list) {}
 
 void CCmdLineHandler::vCmdLineHandler() {
+  // The production modes are the run's: it may be writing the records now, so not even a
+  // copy is taken.
+  if (bCmdLineRunsProduction(m_request.nMode)) return;
   try {
     DeviceList list;
     if (!m_window.bSend([&] { list = m_devList; }, m_stop.get_token())) return;

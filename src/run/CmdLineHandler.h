@@ -3,9 +3,10 @@
 // protocol ("/PROT"), cable orientation ("/CC") and chip ("/IC"). Each answers with the
 // process exit code. The production modes ("/S", "/S:") do nothing here: auto mode runs them.
 //
-// The handler runs on the scan thread (the engine's m_fnCmdLineHandler). It reads a copy of
-// the device list taken on the window thread, and ends the process through the exit
-// function it is given (the engine's exit request), never by exiting itself.
+// The handler runs on the scan thread (the engine's m_fnCmdLineHandler), still under the scan
+// lock, so one handler runs at a time. It reads a copy of the device list taken on the window
+// thread, and ends the process through the exit function it is given (the engine's exit
+// request), never by exiting itself.
 #pragma once
 
 #include <array>
@@ -62,7 +63,7 @@ class CCmdLineHandler {
   std::function<void(int)> m_fnExitProcess;
 
   // Carries out the request for the hubs found and ends the process with its code (modes
-  // other than 2 and 3). Scan thread.
+  // other than 2 and 3; those return at once, without reading the list). Scan thread.
   void vCmdLineHandler();
   // The exit code the request comes to for this list; none for the production modes and
   // for a list without hubs. LED control talks to the hubs' bridges; the rest only reads.

@@ -131,8 +131,6 @@ int CRunEngine::ScanThreadFun(std::stop_token st) {
         st);
     m_ucScanStatus = 8;
     m_utility.m_bScanInterrupt = false;
-    m_utility.m_ScanCriticalSection.unlock();
-    bLocked = false;
     int nDevNums = 0;
     uint8_t ucType = 0;
     bOnWindow(
@@ -141,8 +139,12 @@ int CRunEngine::ScanThreadFun(std::stop_token st) {
           ucType = m_ini.m_pINI.ucSN_EditType;
         },
         st);
-    // 5.
+    // 5. The command-line handler belongs to the scan it answers: it keeps the lock, so a
+    // scan requested meanwhile waits for it instead of walking the hubs it talks to or
+    // running a second handler beside it.
     if (nDevNums != 0 && m_nCmdLineMode > 0 && m_fnCmdLineHandler && !st.stop_requested()) m_fnCmdLineHandler();
+    m_utility.m_ScanCriticalSection.unlock();
+    bLocked = false;
     // 6.
     if (nDevNums != 0 && ucType == SN_EDIT_BARCODE && !st.stop_requested()) {
       vDEBUG_MSG_printf("%s:%d: OpenSNAndPStringEnteringDialog: this->m_ToolsDevList.DevNums : %i", LS, __LINE__,

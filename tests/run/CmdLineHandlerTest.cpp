@@ -1,7 +1,9 @@
 // The command-line handler over simulated storage bridges: LED control with its retries and
-// failures, every query's exit code, and the handler's hand-over of the code to the exit.
+// failures, every query's exit code, the handler's hand-over of the code to the exit, and
+// the production modes it leaves alone.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -195,9 +197,36 @@ TEST(CmdLineQueries, HandlerReadsTheWindowsListAndHandsTheCodeToTheExit) {
   EXPECT_EQ(hb.loop.nRunLoop(), 4);
   scan.join();
   EXPECT_EQ(exitCode, 4);
-  // Production modes never end the process here.
-  exitCode.reset();
-  hb.handler->m_request.nMode = CMDLINE_RUN;
-  hb.handler->vCmdLineHandler();  // on the window thread: the copy is taken directly
-  EXPECT_EQ(exitCode, std::nullopt);
+}
+
+// A window that counts what it is asked to run; calls run at once.
+class CCountingWindow : public IWindowThread {
+ public:
+  int nCalls = 0;
+  bool bIsWindowThread() const override { return true; }
+  bool bSend(std::function<void()> fn, std::stop_token) override {
+    ++nCalls;
+    fn();
+    return true;
+  }
+  void vPost(std::function<void()> fn) override { bSend(std::move(fn), {}); }
+  void vRequestExit(int) override {}
+};
+
+TEST(CmdLineQueries, ProductionModesLeaveTheListAndTheProcessToTheRun) {
+  HandlerBench hb;
+  ASSERT_TRUE(hb.handler);
+  hb.vRecord(0, 0);
+  // The run's threads write the records meanwhile: the handler must not even copy them.
+  CCountingWindow window;
+  CCmdLineHandler handler(hb.list, window, *hb.scsi, hb.bench->clock());
+  int nExits = 0;
+  handler.m_fnExitProcess = [&](int) { ++nExits; };
+  for (int nMode : {CMDLINE_RUN, CMDLINE_RUN_SN}) {
+    handler.m_request.nMode = nMode;
+    handler.vCmdLineHandler();
+  }
+  EXPECT_EQ(window.nCalls, 0);
+  EXPECT_EQ(nExits, 0);
+  EXPECT_EQ(hb.a().ullRequestCount(), 0u);
 }

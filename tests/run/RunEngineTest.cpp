@@ -1,16 +1,20 @@
 // The run engine over scripted hubs: depth order of the resets, the cell rule, refusals,
-// stopping, and the descriptor check against the identity reported after the reset.
+// stopping, scans queued behind the command-line handler, and the descriptor check against
+// the identity reported after the reset.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "host/USBUtility.h"
 #include "platform/Clock.h"
 #include "host/WindowThread.h"
+#include "run/CmdLineHandler.h"
 #include "run/HeadlessRunView.h"
 #include "run/ResultTable.h"
 #include "run/RunEngine.h"
@@ -152,6 +156,51 @@ TEST_F(RunEngineTest, StopEndsAHungResetAndKeepsTheResults) {
   // The reset lock is free again.
   EXPECT_TRUE(util->m_ReloadFWCriticalSection.try_lock());
   util->m_ReloadFWCriticalSection.unlock();
+}
+
+// A hub that arrives while the command-line handler of a scan is working queues the next
+// scan behind it: handlers never run side by side, each one under the scan lock.
+TEST_F(RunEngineTest, ANewScanWaitsUntilTheCommandLineHandlerOfTheLastHasDone) {
+  CRunEngine e(*util, ini, list, *dev, view, loop, clock);
+  vScreen(e);
+  e.m_nCmdLineMode = CMDLINE_CHIP;  // a query: no auto run beside it
+  std::atomic<int> nCalls{0}, nInside{0}, nScansDuringFirst{0};
+  std::atomic<bool> bOverlap{false}, bLockFree{false};
+  e.m_fnCmdLineHandler = [&] {
+    const int nCall = ++nCalls;
+    if (++nInside > 1) bOverlap = true;
+    // Whether the scan lock is held, asked from another thread (its owner may not ask).
+    std::thread([&] {
+      if (util->m_ScanCriticalSection.try_lock()) {
+        bLockFree = true;
+        util->m_ScanCriticalSection.unlock();
+      }
+    }).join();
+    if (nCall == 1) {
+      loop.vPost([&e] { e.TriggerScanThread(); });
+      for (int i = 0; i < 2000 && !util->m_bScanWaiting && dev->nScans < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      // The queued scan has its chance to get through.
+      for (int i = 0; i < 20 && dev->nScans < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      nScansDuringFirst = dev->nScans.load();
+    }
+    --nInside;
+    if (nCall == 2) loop.vRequestExit(0);
+  };
+  std::atomic<bool> bDone{false};
+  std::thread dog([&] {
+    for (int i = 0; i < 5000 && !bDone; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!bDone) loop.vRequestExit(99);
+  });
+  loop.vPost([&e] { e.TriggerScanThread(); });
+  EXPECT_EQ(loop.nRunLoop(), 0);
+  bDone = true;
+  dog.join();
+  EXPECT_FALSE(bLockFree);
+  EXPECT_FALSE(bOverlap);
+  EXPECT_EQ(nScansDuringFirst.load(), 1);
+  EXPECT_EQ(nCalls.load(), 2);  // the queued scan ran, and its handler after it
 }
 
 TEST(RunWindowThread, SendFromTheLoopRunsDirectlyAndAStoppedSenderGivesUp) {

@@ -441,15 +441,21 @@ TEST_F(RunStartTest, ThreeLevelCascadeResetsParentsOnlyAfterTheirChildrenFinishe
 TEST_F(RunStartTest, StopWhileAHubWaitsForItsTurnEndsEveryThreadAndFreesTheLock) {
   dev->depths = {0, 1};
   dev->bBlockReset = true;  // the deeper hub's reset hangs: the other waits for its turn
+  dev->nSlowUpdateOf = 1;   // and is ready before the deeper hub has even written its flash
   CRunEngine e(*util, ini, list, *dev, view, loop, clock);
   e.m_timings.uResetReadyTimeoutMs = 100000000;  // only the stop ends the wait
   vScanHere(e);
   EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Started);
-  for (int i = 0; i < 200000 && e.childInfo(0).ucThreadState.load() != CHILD_THREAD_RST_READY; ++i) {
+  // The stop comes once both are where the test wants them: the upper hub waiting for its
+  // turn, the deeper one inside its reset (so its update is written).
+  for (int i = 0; i < 200000 && !(e.childInfo(0).ucThreadState.load() == CHILD_THREAD_RST_READY &&
+                                  dev->nHungResets.load() == 1);
+       ++i) {
     loop.nRunPending();
     std::this_thread::sleep_for(std::chrono::microseconds(50));
   }
   ASSERT_EQ(e.childInfo(0).ucThreadState.load(), CHILD_THREAD_RST_READY);
+  ASSERT_EQ(dev->nHungResets.load(), 1);
   const auto t0 = std::chrono::steady_clock::now();
   EXPECT_TRUE(e.bDeleteAllThread());
   // Ended at their next wait, not at a time-out.

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "host/IMessageView.h"
@@ -46,6 +47,8 @@ class CFakeDevices : public IRunDevices {
   size_t ulFirmwareBytes = 0x5000;  // firmware length of the images the fake builds
   bool bConfigRomFails = false;     // the configuration ROM file is refused
   bool bBlockReset = false;   // resets never return (until stopped)
+  std::atomic<int> nHungResets{0};  // resets hanging there now
+  int nSlowUpdateOf = -1;           // slot whose firmware write takes a while (real time)
   std::vector<uint8_t> fwTypes;  // per slot; 1 when not given
   uint8_t ucFileType = 1;        // what the firmware check gives for the file
   int nImageBuilds = 0;
@@ -62,7 +65,11 @@ class CFakeDevices : public IRunDevices {
     return n == nFailRegisterOf ? -1 : 0;
   }
   bool bAccessHubConfig(int, int, uint8_t*, std::stop_token) override { return true; }
-  int vUpdateHubFirmware(int, std::stop_token) override { return 1; }
+  int vUpdateHubFirmware(int n, std::stop_token st) override {
+    for (int i = 0; n == nSlowUpdateOf && i < 30 && !st.stop_requested(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return 1;
+  }
   bool bReadHubSPIROM(int n, uint8_t* p, std::stop_token) override {
     std::copy(m_list.dev[n].ucConfigBlock.begin(), m_list.dev[n].ucConfigBlock.end(), p);
     std::ifstream in(m_strAppPath + "/VLNFW_Temp/TempBinData.bin", std::ios::binary);
@@ -73,7 +80,9 @@ class CFakeDevices : public IRunDevices {
   }
   int VLN318xReset(int n, std::stop_token st) override {
     if (bBlockReset) {
+      ++nHungResets;
       while (!st.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      --nHungResets;
       return -1;
     }
     std::lock_guard<std::mutex> l(m);
