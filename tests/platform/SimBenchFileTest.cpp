@@ -63,6 +63,31 @@ TEST(SimBenchFile, NamesTheProblemOfABadBench) {
                                                            "\"0x57\", \"offset\": \"0xFFF0\", \"length\": 17}]")))
                 .find("length"),
             std::string::npos);
+  // a fault by chance: a probability above 0 and at most 1, a whole seed, no second rule
+  const std::pair<const char*, const char*> chance[] = {
+      {"\"probability\": 0, \"seed\": 1", "probability must be"},
+      {"\"probability\": 1.5, \"seed\": 1", "probability must be"},
+      {"\"probability\": \"0.1\", \"seed\": 1", "probability must be"},
+      {"\"probability\": 0.1", "needs a \"seed\""},
+      {"\"probability\": 0.1, \"seed\": 1.5", "seed must be a whole number"},
+      {"\"probability\": 0.1, \"seed\": -1", "seed must be"},
+      {"\"probability\": 0.1, \"seed\": 1, \"at_request\": 3", "one rule"},
+      {"\"probability\": 0.1, \"seed\": 1, \"request\": \"0x50\", \"occurrence\": 3", "one rule"},
+  };
+  for (const auto& [pszEntry, pszError] : chance)
+    EXPECT_NE(
+        strLoadError(dir, strSimBench(strSimHub(
+                              "a", 1, std::string("\"faults\": [{\"kind\": \"fail\", ") + pszEntry + "}]")))
+            .find(pszError),
+        std::string::npos)
+        << pszEntry;
+  {
+    std::string err;
+    auto path = dir.write(
+        "bench.json", strSimBench(strSimHub(
+                          "a", 1, "\"faults\": [{\"kind\": \"flip\", \"probability\": 1, \"seed\": 0}]")));
+    EXPECT_TRUE(CSimBench::pLoad(path.string(), err)) << err;
+  }
   EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"boot\": {\"pid\": \"12345\"}"))).find("boot.pid"),
             std::string::npos);
   EXPECT_NE(strLoadError(dir, "{\"controllers\": [], \"hubs\": []}").find("controllers"), std::string::npos);

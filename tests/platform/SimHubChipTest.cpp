@@ -4,11 +4,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <thread>
 
+#include "SimBenchText.h"
 #include "platform/sim/SimBench.h"
 #include "platform/sim/SimFilterDevice.h"
-#include "SimBenchText.h"
 
 namespace {
 // Raw requests as the filter channel sends them.
@@ -500,6 +501,63 @@ TEST_F(SimChip, FlipChangesWhatTheFlashStoresReproducibly) {
     m_platform.reset();
     m_bench.reset();
   }
+}
+
+// A fault by chance: the seed alone decides which requests it strikes, and over many
+// requests it strikes about its share; another seed strikes others.
+TEST_F(SimChip, ProbabilityFaultsStrikeTheirShareInASeededPattern) {
+  auto pattern = [&](const std::string& strSeed) {
+    vLoad("\"faults\": [{\"kind\": \"fail\", \"request\": \"0x52\", \"probability\": 0.1, \"seed\": " +
+          strSeed + "}]");
+    auto h = pOpen();
+    Raw r{*h};
+    std::vector<bool> vecFailed;
+    std::vector<uint8_t> v;
+    for (int i = 0; i < 2000; ++i) {
+      vecFailed.push_back(r.eRead(0x52, 0, 0x5820, v, 1) != EFilterResult::kSuccess);
+      // requests with another code are never struck and do not move the draw
+      if (i % 100 == 0) {
+        EXPECT_EQ(r.eRead(0x55, 0, 0, v, 32), EFilterResult::kSuccess);
+      }
+    }
+    h.reset();
+    m_platform.reset();
+    m_bench.reset();
+    return vecFailed;
+  };
+  auto a = pattern("7"), b = pattern("7"), c = pattern("8");
+  EXPECT_EQ(a, b);
+  EXPECT_NE(a, c);
+  const auto nStruck = std::count(a.begin(), a.end(), true);
+  EXPECT_GT(nStruck, 150);  // 200 expected
+  EXPECT_LT(nStruck, 250);
+}
+
+// A flip striking a read changes one bit of its answer, not the flash; by chance, each
+// strike draws a bit of its own.
+TEST_F(SimChip, FlipOfAnAnswerChangesOneBitOfTheAnswerOnly) {
+  vLoad("\"faults\": [{\"kind\": \"flip\", \"request\": \"0x55\", \"probability\": 0.5, \"seed\": 3}]");
+  m_bench->vSetFlash(0, 0, std::vector<uint8_t>(64, 0x00));
+  auto h = pOpen();
+  Raw r{*h};
+  std::vector<uint8_t> v;
+  int nFlipped = 0;
+  std::set<size_t> setBits;
+  for (int i = 0; i < 40; ++i) {
+    ASSERT_EQ(r.eRead(0x55, 0, 0, v, 32), EFilterResult::kSuccess);
+    int nBits = 0;
+    for (size_t k = 0; k < v.size(); ++k) {
+      nBits += __builtin_popcount(v[k]);
+      for (int b = 0; b < 8; ++b) {
+        if (v[k] & (1 << b)) setBits.insert(k * 8 + b);
+      }
+    }
+    EXPECT_LE(nBits, 1);
+    nFlipped += nBits;
+  }
+  EXPECT_GT(nFlipped, 5);
+  EXPECT_GT(setBits.size(), 3u);                                        // not one bit every time
+  EXPECT_EQ(m_bench->vecFlash(0, 0, 64), std::vector<uint8_t>(64, 0));  // the flash is untouched
 }
 
 TEST_F(SimChip, StuckEraseAndResetWithoutReturn) {

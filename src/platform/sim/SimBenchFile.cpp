@@ -53,7 +53,19 @@ SimFaultSpec stFault(const json& f, const std::string& what) {
     vThrow(what + ".kind \"" + kind + "\" is unknown (fail, stall, timeout, gone, flip, erase_stuck, no_return, erase_partial)");
   if (f.contains("at_request")) r.ullAtRequest = ullNumber(f["at_request"], what + ".at_request", 1, UINT64_MAX >> 1);
   if (f.contains("request")) r.nRequestCode = static_cast<int>(ullHex(f["request"], what + ".request", 0xFF));
-  if (r.ullAtRequest == 0 && r.nRequestCode < 0) vThrow(what + " needs \"at_request\" or \"request\" to say when it strikes");
+  if (f.contains("probability")) {
+    const json& p = f["probability"];
+    if (!p.is_number() || !(p.get<double>() > 0 && p.get<double>() <= 1))
+      vThrow(what + ".probability must be a number above 0 and at most 1");
+    if (f.contains("at_request") || f.contains("occurrence"))
+      vThrow(what +
+             " gives \"probability\" and \"at_request\" or \"occurrence\": a fault strikes by one rule");
+    if (!f.contains("seed"))
+      vThrow(what + " needs a \"seed\" for its \"probability\", so that the bench replays");
+    r.dProbability = p.get<double>();
+  }
+  if (r.ullAtRequest == 0 && r.nRequestCode < 0 && r.dProbability == 0)
+    vThrow(what + " needs \"at_request\", \"request\" or \"probability\" to say when it strikes");
   if (f.contains("occurrence")) r.uOccurrence = static_cast<uint32_t>(ullNumber(f["occurrence"], what + ".occurrence", 1, UINT32_MAX));
   if (f.contains("count")) r.uCount = static_cast<uint32_t>(ullNumber(f["count"], what + ".count", 0, UINT32_MAX));
   if (f.contains("seed")) r.uSeed = static_cast<uint32_t>(ullNumber(f["seed"], what + ".seed", 0, UINT32_MAX));

@@ -11,13 +11,14 @@
 #include <vector>
 
 enum class ESimFaultKind {
-  kFail,        // the request fails
-  kStall,       // the request stalls (fails as a stall does)
-  kTimeout,     // the request fails after its whole timeout passed
-  kGone,        // the hub leaves the bus at this request and does not come back
-  kFlip,        // bits flipped in what the flash stores (the request's data, or the image)
-  kEraseStuck,  // the erase started here (or next) never finishes
-  kNoReturn,    // the reset triggered here (or next) leaves the hub off the bus for good
+  kFail,          // the request fails
+  kStall,         // the request stalls (fails as a stall does)
+  kTimeout,       // the request fails after its whole timeout passed
+  kGone,          // the hub leaves the bus at this request and does not come back
+  kFlip,          // bits flipped in a read's answer, or in what the flash stores (the request's
+                  // data, or the image)
+  kEraseStuck,    // the erase started here (or next) never finishes
+  kNoReturn,      // the reset triggered here (or next) leaves the hub off the bus for good
   kErasePartial,  // the erase started here (or next) reports done but leaves a range unerased
 };
 const char* pszSimFaultKindName(ESimFaultKind e);
@@ -25,14 +26,17 @@ const char* pszSimFaultKindName(ESimFaultKind e);
 // When a fault strikes: at the hub's Nth request (counted from 1 since the bench was
 // loaded), or at the k-th request with a given request code. It then strikes `count`
 // requests (fail, stall, timeout; 0 = every one from then on): the requests in a row for a
-// fault named by count, the requests with that code for a fault named by code.
+// fault named by count, the requests with that code for a fault named by code. Or by chance:
+// each request (with that code, when one is given) is struck with a probability, drawn from
+// the fault's seed, so a bench replays the same strikes.
 struct SimFaultSpec {
   ESimFaultKind eKind = ESimFaultKind::kFail;
   uint64_t ullAtRequest = 0;  // 0 = not by count
   int nRequestCode = -1;      // -1 = not by code
   uint32_t uOccurrence = 1;
+  double dProbability = 0;  // 0 = not by chance; otherwise the chance per request
   uint32_t uCount = 1;
-  uint32_t uSeed = 1;         // flip: positions drawn from this seed
+  uint32_t uSeed = 1;         // strikes by chance and flip positions drawn from this seed
   uint32_t uBits = 1;         // flip: number of bits
   uint32_t uOffset = 0;       // erase_partial: the range left unerased, offsets within the
   uint32_t uLength = 0;       // erased image

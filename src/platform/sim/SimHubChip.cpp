@@ -108,7 +108,12 @@ bool bSimImageBoots(const SimConfigBlockInfo& cfg, const SimFirmwareAreaInfo& fw
 }
 
 CSimHubChip::CSimHubChip(const SimHubSpec& def, IClock& clock)
-    : m_def(def), m_clock(clock), m_vecRegs(0x10000, 0), m_vecFaultState(def.vecFaults.size()) {}
+    : m_def(def), m_clock(clock), m_vecRegs(0x10000, 0), m_vecFaultState(def.vecFaults.size()) {
+  for (size_t i = 0; i < m_vecFaultState.size(); ++i) {
+    m_vecFaultState[i].rngStrike.seed(def.vecFaults[i].uSeed);
+    m_vecFaultState[i].rngFlip.seed(def.vecFaults[i].uSeed);
+  }
+}
 
 CSimHubChip::~CSimHubChip() {
   if (m_pFlash) {
@@ -249,12 +254,12 @@ void CSimHubChip::vProgram_locked(size_t ulAt, const uint8_t* p, size_t n) {
   for (size_t i = 0; i < n; ++i) m_pFlash[ulAt + i] &= p ? p[i] : 0;
 }
 
-void CSimHubChip::vFlip_locked(const SimFaultSpec& f, size_t ulFrom, size_t ulLen) {
-  std::mt19937 rng(f.uSeed);
+// Each strike of a fault draws on from where the last one stopped.
+void CSimHubChip::vFlip(FaultState& st, const SimFaultSpec& f, uint8_t* p, size_t ulLen) {
   std::uniform_int_distribution<size_t> pos(0, ulLen * 8 - 1);
   for (uint32_t i = 0; i < f.uBits; ++i) {
-    size_t b = pos(rng);
-    m_pFlash[ulFrom + b / 8] ^= static_cast<uint8_t>(1u << (b % 8));
+    size_t b = pos(st.rngFlip);
+    p[b / 8] ^= static_cast<uint8_t>(1u << (b % 8));
   }
 }
 
@@ -450,12 +455,21 @@ EFilterResult CSimHubChip::eControl(uint64_t ullSession, bool bSuperSpeed, const
   ++m_ullRequests;
   ++m_ulCodeCount[s.bRequest];
   // Which faults strike this request.
-  const SimFaultSpec* pFlip = nullptr;
+  size_t ulFlip = SIZE_MAX;
   for (size_t i = 0; i < m_def.vecFaults.size(); ++i) {
     const SimFaultSpec& f = m_def.vecFaults[i];
     FaultState& st = m_vecFaultState[i];
-    bool bTrigger = (f.ullAtRequest && m_ullRequests == f.ullAtRequest) ||
-                    (f.nRequestCode >= 0 && s.bRequest == f.nRequestCode && m_ulCodeCount[s.bRequest] == f.uOccurrence);
+    bool bTrigger = false;
+    if (f.dProbability > 0) {
+      // drawn for every request it may strike, so the pattern depends on the seed alone
+      if (f.nRequestCode < 0 || s.bRequest == f.nRequestCode)
+        bTrigger = std::uniform_real_distribution<double>(0, 1)(st.rngStrike) < f.dProbability;
+      if (bTrigger) st.bArmed = false;  // each strike starts its own run of `count`
+    } else {
+      bTrigger =
+          (f.ullAtRequest && m_ullRequests == f.ullAtRequest) ||
+          (f.nRequestCode >= 0 && s.bRequest == f.nRequestCode && m_ulCodeCount[s.bRequest] == f.uOccurrence);
+    }
     if (bTrigger && !st.bArmed) {
       st.bArmed = true;
       st.uLeft = f.uCount;
@@ -480,7 +494,7 @@ EFilterResult CSimHubChip::eControl(uint64_t ullSession, bool bSuperSpeed, const
         vSetFilterLastError(SIM_ENODEV);
         return EFilterResult::kLeftBus;
       case ESimFaultKind::kFlip:
-        if (bTrigger) pFlip = &f;
+        if (bTrigger) ulFlip = i;
         break;
       case ESimFaultKind::kEraseStuck:
         if (bTrigger) m_bEraseStuckNext = true;
@@ -496,11 +510,15 @@ EFilterResult CSimHubChip::eControl(uint64_t ullSession, bool bSuperSpeed, const
   bool bResetAfter = false;
   size_t ulProgFrom = 0, ulProgLen = 0;
   EFilterResult e = eDispatch_locked(bSuperSpeed, s, pOut, &ulDone, ev, bResetAfter, ulProgFrom, ulProgLen);
-  if (pFlip) {
+  if (ulFlip != SIZE_MAX) {
+    FaultState& st = m_vecFaultState[ulFlip];
+    const SimFaultSpec& f = m_def.vecFaults[ulFlip];
     if (ulProgLen)
-      vFlip_locked(*pFlip, ulProgFrom, ulProgLen);
+      vFlip(st, f, m_pFlash + ulProgFrom, ulProgLen);
+    else if (s.bIn && pOut && ulDone && e == EFilterResult::kSuccess)
+      vFlip(st, f, pOut, ulDone);  // the answer goes wrong on its way; the flash stays
     else
-      vFlip_locked(*pFlip, 0, SIM_IMAGE_SIZE);
+      vFlip(st, f, m_pFlash, SIM_IMAGE_SIZE);
   }
   if (e != EFilterResult::kSuccess) {
     vSetFilterLastError(SIM_EPIPE);

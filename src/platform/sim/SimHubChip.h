@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -124,12 +125,13 @@ class CSimHubChip {
   struct FaultState {
     bool bArmed = false;
     uint32_t uLeft = 0;
+    std::mt19937 rngStrike, rngFlip;  // both seeded from the fault's seed
   };
   void vPowerUp_locked();
   void vLeaveBus_locked(bool bForever, SimChipEvents& ev);
   void vRefresh_locked(SimChipEvents& ev);
   void vProgram_locked(size_t ulAt, const uint8_t* p, size_t n);
-  void vFlip_locked(const SimFaultSpec& f, size_t ulFrom, size_t ulLen);
+  static void vFlip(FaultState& st, const SimFaultSpec& f, uint8_t* p, size_t ulLen);
   bool bStrings_locked(uint8_t ucIndex, bool bSuperSpeed, uint8_t* pOut, size_t ulLen, size_t* pulDone);
   EFilterResult eDispatch_locked(bool bSuperSpeed, const UsbControlSetup& s, uint8_t* pOut, size_t* pulDone,
                                  SimChipEvents& ev, bool& bResetAfter, size_t& ulProgFrom, size_t& ulProgLen);
