@@ -16,16 +16,16 @@
 #include <set>
 #include <stop_token>
 #include <string>
+#include <vector>  // USB walk and identification
 
 #include "device/DeviceList.h"
+#include "device/UsbWalk.h"  // USB walk and identification
 #include "device/VLNTFILTER0.h"
 #include "images/FlashImage.h"
 #include "platform/Clock.h"
 #include "platform/FilterDevice.h"
 #include "platform/ScsiPassThrough.h"
-#include "device/UsbWalk.h"        // USB walk and identification
-#include "platform/UsbTree.h"      // USB walk and identification
-#include <vector>                  // USB walk and identification
+#include "platform/UsbTree.h"  // USB walk and identification
 
 constexpr uint32_t HUB_IMAGE_SIZE = 0x10000;        // a full read-back: configuration, then firmware area
 constexpr uint32_t HUB_FIRMWARE_AREA = 0x100;

@@ -1,8 +1,5 @@
 #include "host/RunMarker.h"
 
-#include <cstdint>
-#include <cstdio>
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,6 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>

@@ -209,8 +209,7 @@ bool CHubImages::vSetHubConfigFromRom() {
     const int nCount = m_devList.DevNums <= 0 ? 1 : std::min<int>(m_devList.DevNums, MAX_DEV_RECORDS);
     for (int i = 0; i < nCount; ++i) {
       ConfigTable table = rom;
-      const std::string strSN =
-          strSerialNumberAfter(m_ini, strTableSN, static_cast<uint8_t>(i));
+      const std::string strSN = strSerialNumberAfter(m_ini, strTableSN, static_cast<uint8_t>(i));
       if (strSN != strTableSN) {
         vPutConfigText(table, CFG_OFS_SERIAL, CFG_LEN_SERIAL, strSN);
         table[CFG_OFS_CHECKSUM] = ucConfigTableChecksum(table);

@@ -366,7 +366,8 @@ TEST_F(HubOperations, AWrongClientFailsOnTheBench) {
   FilterRequestRecord{2500, 2, 0, 0x51, 0, 256}.vEncode(req);
   std::copy(cfg.begin(), cfg.begin() + 16, req + 24);
   uint32_t dwDone = 0;
-  EXPECT_EQ(m_filter->IO_Sync(h.get(), VLNTFILTER0_IOCTL_VENDOR_WRITE, req, sizeof req, nullptr, 0, &dwDone), -1);
+  EXPECT_EQ(m_filter->IO_Sync(h.get(), VLNTFILTER0_IOCTL_VENDOR_WRITE, req, sizeof req, nullptr, 0, &dwDone),
+            -1);
   // the erase phases the wrong way round, or phase 0 alone before the write
   EXPECT_EQ(m_filter->SPIBlockEraseCmd(h.get(), 0, 1), -1);
   EXPECT_EQ(m_filter->SPIBlockEraseCmd(h.get(), 0, 0), 0);

@@ -51,7 +51,7 @@ class RunBench {
   std::string strFwName = "VLN642_10_bench.bin";  // the firmware written; its name gives the image type
   int nConfigCheck = 1;
   std::optional<std::string> optSettingsText;  // the settings file as given, instead of the usual one
-  std::string strFirmwareFile;                                  // fw_binary_name, when not strFwName
+  std::string strFirmwareFile;                 // fw_binary_name, when not strFwName
   std::vector<std::pair<std::string, std::string>> extraFiles;  // further files of the program folder
 
   std::string strDir() const { return m_tmp.str(); }
@@ -443,7 +443,8 @@ TEST(E2ERun, EveryFaultFailsOnlyItsHub) {
       {"stall in download", "[{\"kind\": \"stall\", \"request\": \"0x50\", \"occurrence\": 20}]"},
       {"timeout in read-back", "[{\"kind\": \"timeout\", \"request\": \"0x55\", \"occurrence\": 30}]"},
       {"gone mid-download", "[{\"kind\": \"gone\", \"request\": \"0x50\", \"occurrence\": 100}]"},
-      {"bits flipped in flash", "[{\"kind\": \"flip\", \"request\": \"0x50\", \"occurrence\": 50, \"bits\": 3}]"},
+      {"bits flipped in flash",
+       "[{\"kind\": \"flip\", \"request\": \"0x50\", \"occurrence\": 50, \"bits\": 3}]"},
       {"erase never ends", "[{\"kind\": \"erase_stuck\", \"request\": \"0x57\"}]"},
       {"erase leaves a range",
        "[{\"kind\": \"erase_partial\", \"request\": \"0x57\", \"offset\": \"0x2000\", \"length\": 16}]"},

@@ -55,12 +55,14 @@ TEST(SimBenchFile, NamesTheProblemOfABadBench) {
   EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"faults\": [{\"kind\": \"fail\"}]"))).find("when it strikes"),
             std::string::npos);
   EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"vid\": \"XYZ\""))).find("vid"), std::string::npos);
-  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"faults\": [{\"kind\": \"erase_partial\", \"request\": "
-                                                           "\"0x57\", \"offset\": \"0x100\"}]")))
+  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1,
+                                                    "\"faults\": [{\"kind\": \"erase_partial\", \"request\": "
+                                                    "\"0x57\", \"offset\": \"0x100\"}]")))
                 .find("needs \"offset\" and \"length\""),
             std::string::npos);
-  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"faults\": [{\"kind\": \"erase_partial\", \"request\": "
-                                                           "\"0x57\", \"offset\": \"0xFFF0\", \"length\": 17}]")))
+  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1,
+                                                    "\"faults\": [{\"kind\": \"erase_partial\", \"request\": "
+                                                    "\"0x57\", \"offset\": \"0xFFF0\", \"length\": 17}]")))
                 .find("length"),
             std::string::npos);
   // a fault by chance: a probability above 0 and at most 1, a whole seed, no second rule
@@ -88,8 +90,9 @@ TEST(SimBenchFile, NamesTheProblemOfABadBench) {
                           "a", 1, "\"faults\": [{\"kind\": \"flip\", \"probability\": 1, \"seed\": 0}]")));
     EXPECT_TRUE(CSimBench::pLoad(path.string(), err)) << err;
   }
-  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"boot\": {\"pid\": \"12345\"}"))).find("boot.pid"),
-            std::string::npos);
+  EXPECT_NE(
+      strLoadError(dir, strSimBench(strSimHub("a", 1, "\"boot\": {\"pid\": \"12345\"}"))).find("boot.pid"),
+      std::string::npos);
   EXPECT_NE(strLoadError(dir, "{\"controllers\": [], \"hubs\": []}").find("controllers"), std::string::npos);
 }
 

@@ -295,7 +295,8 @@ TEST_F(SimChip, PowerUpTakesTheNewIdentityOnlyFromAValidCompleteImage) {
       {"firmware signature", [](auto&, auto& fw) { fw[2 + 0x5000] = 0x5A; }, false},
       {"firmware sum", [](auto&, auto& fw) { fw[3 + 0x5000] ^= 1; }, false},
       {"a firmware byte changed", [](auto&, auto& fw) { fw[2 + 0x1000] ^= 0x10; }, false},
-      {"type byte of another type", [](auto&, auto& fw) { fw[2 + 0x203] = 0x24, fw[3 + 0x5000] += 0x10; }, false},
+      {"type byte of another type", [](auto&, auto& fw) { fw[2 + 0x203] = 0x24, fw[3 + 0x5000] += 0x10; },
+       false},
       {"configuration of another type", [](auto& cfg, auto&) { cfg[0xFE] = 0x3C, cfg[0xFF] -= 0x0F; }, false},
       {"configuration checksum", [](auto& cfg, auto&) { cfg[0xFF] ^= 1; }, false},
       {"CRC image", [&](auto&, auto& fw) { vCrc(fw, 0xB4); }, true},
@@ -343,7 +344,9 @@ TEST_F(SimChip, RefusesRequestsTheChipWouldNotTake) {
   Raw r{*h};
   std::vector<uint8_t> v;
   const std::vector<uint8_t> chunk(32, 0x00);
-  auto eErase = [&](int phase, int block) { return r.eWrite(0x57, static_cast<uint16_t>(phase * 256 + block), 0); };
+  auto eErase = [&](int phase, int block) {
+    return r.eWrite(0x57, static_cast<uint16_t>(phase * 256 + block), 0);
+  };
   // downloads: one whole chunk per request, the whole block of a configuration, value 0 (1 for CPU B)
   EXPECT_EQ(r.eWrite(0x50, 0, 0x5000, std::vector<uint8_t>(16, 0)), EFilterResult::kFailed);
   EXPECT_EQ(r.eWrite(0x50, 0, 0x5000, std::vector<uint8_t>(64, 0)), EFilterResult::kFailed);
@@ -362,8 +365,8 @@ TEST_F(SimChip, RefusesRequestsTheChipWouldNotTake) {
   ASSERT_EQ(eErase(0, 0), EFilterResult::kSuccess);
   EXPECT_EQ(eErase(1, 0), EFilterResult::kFailed);  // phase 0 still running
   m_bench->clock().bSleepMs(250);
-  EXPECT_EQ(eErase(1, 1), EFilterResult::kFailed);  // another block
-  EXPECT_EQ(r.eWrite(0x51, 0, 256, chunk), EFilterResult::kFailed);  // phase 0 alone erases nothing usable
+  EXPECT_EQ(eErase(1, 1), EFilterResult::kFailed);                    // another block
+  EXPECT_EQ(r.eWrite(0x51, 0, 256, chunk), EFilterResult::kFailed);   // phase 0 alone erases nothing usable
   EXPECT_EQ(r.eWrite(0x57, 0x0100, 0, {0}), EFilterResult::kFailed);  // no data stage
   ASSERT_EQ(eErase(1, 0), EFilterResult::kSuccess);
   m_bench->clock().bSleepMs(250);
@@ -398,7 +401,9 @@ TEST_F(SimChip, RefusesRequestsTheChipWouldNotTake) {
 // An erase struck by erase_partial reports done and leaves its range as it was; writing
 // there then AND-programs over the old bytes.
 TEST_F(SimChip, PartialEraseReportsDoneAndLeavesItsRange) {
-  vLoad("\"faults\": [{\"kind\": \"erase_partial\", \"request\": \"0x57\", \"offset\": \"0x100\", \"length\": 40}]");
+  vLoad(
+      "\"faults\": [{\"kind\": \"erase_partial\", \"request\": \"0x57\", \"offset\": \"0x100\", \"length\": "
+      "40}]");
   m_bench->vSetFlash(0, 0, std::vector<uint8_t>(0x10000, 0x3C));
   auto h = pOpen();
   Raw r{*h};

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "device/StorageDrive.h"
+#include "host/WindowThread.h"
 #include "platform/sim/SimBench.h"
 #include "platform/sim/SimStorageBridge.h"
 #include "run/CmdLineHandler.h"
-#include "host/WindowThread.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 

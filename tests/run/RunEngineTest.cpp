@@ -11,9 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "RunTestRig.h"
 #include "host/USBUtility.h"
-#include "platform/Clock.h"
 #include "host/WindowThread.h"
+#include "platform/Clock.h"
 #include "run/CmdLineHandler.h"
 #include "run/HeadlessRunView.h"
 #include "run/ResultTable.h"
@@ -21,7 +22,6 @@
 #include "settings/Ini.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
-#include "RunTestRig.h"
 
 using namespace runtest;
 

@@ -121,7 +121,7 @@ std::string CUsbTreeSysfs::strPortFolder(const std::string& strHub, uint32_t ulP
 }
 
 bool CUsbTreeSysfs::bPortExists(const std::string& strHub, uint32_t ulPort) const {
-  struct stat st{};
+  struct stat st {};
   return bExists(strHub) && ::stat(strPath(strPortFolder(strHub, ulPort)).c_str(), &st) == 0 &&
          S_ISDIR(st.st_mode);
 }

@@ -20,7 +20,8 @@ const char* pszSimFaultKindName(ESimFaultKind e) {
     case ESimFaultKind::kFlip: return "flip";
     case ESimFaultKind::kEraseStuck: return "erase_stuck";
     case ESimFaultKind::kNoReturn: return "no_return";
-    case ESimFaultKind::kErasePartial: return "erase_partial";
+    case ESimFaultKind::kErasePartial:
+      return "erase_partial";
   }
   return "?";
 }
@@ -42,15 +43,16 @@ SimFaultSpec stFault(const json& f, const std::string& what) {
   SimFaultSpec r;
   std::string kind = strText(f, "kind", what);
   static const std::pair<const char*, ESimFaultKind> kinds[] = {
-      {"fail", ESimFaultKind::kFail},       {"stall", ESimFaultKind::kStall},
-      {"timeout", ESimFaultKind::kTimeout}, {"gone", ESimFaultKind::kGone},
-      {"flip", ESimFaultKind::kFlip},       {"erase_stuck", ESimFaultKind::kEraseStuck},
-      {"no_return", ESimFaultKind::kNoReturn},    {"erase_partial", ESimFaultKind::kErasePartial}};
+      {"fail", ESimFaultKind::kFail},          {"stall", ESimFaultKind::kStall},
+      {"timeout", ESimFaultKind::kTimeout},    {"gone", ESimFaultKind::kGone},
+      {"flip", ESimFaultKind::kFlip},          {"erase_stuck", ESimFaultKind::kEraseStuck},
+      {"no_return", ESimFaultKind::kNoReturn}, {"erase_partial", ESimFaultKind::kErasePartial}};
   bool bKnown = false;
   for (auto& k : kinds)
     if (kind == k.first) r.eKind = k.second, bKnown = true;
   if (!bKnown)
-    vThrow(what + ".kind \"" + kind + "\" is unknown (fail, stall, timeout, gone, flip, erase_stuck, no_return, erase_partial)");
+    vThrow(what + ".kind \"" + kind +
+           "\" is unknown (fail, stall, timeout, gone, flip, erase_stuck, no_return, erase_partial)");
   if (f.contains("at_request")) r.ullAtRequest = ullNumber(f["at_request"], what + ".at_request", 1, UINT64_MAX >> 1);
   if (f.contains("request")) r.nRequestCode = static_cast<int>(ullHex(f["request"], what + ".request", 0xFF));
   if (f.contains("probability")) {
@@ -71,7 +73,8 @@ SimFaultSpec stFault(const json& f, const std::string& what) {
   if (f.contains("seed")) r.uSeed = static_cast<uint32_t>(ullNumber(f["seed"], what + ".seed", 0, UINT32_MAX));
   if (f.contains("bits")) r.uBits = static_cast<uint32_t>(ullNumber(f["bits"], what + ".bits", 1, 256));
   if (r.eKind == ESimFaultKind::kErasePartial) {
-    if (!f.contains("offset") || !f.contains("length")) vThrow(what + " needs \"offset\" and \"length\" of the range left unerased");
+    if (!f.contains("offset") || !f.contains("length"))
+      vThrow(what + " needs \"offset\" and \"length\" of the range left unerased");
     r.uOffset = static_cast<uint32_t>(ullHex(f["offset"], what + ".offset", 0xFFFF));
     r.uLength = static_cast<uint32_t>(ullNumber(f["length"], what + ".length", 1, 0x10000 - r.uOffset));
   }
@@ -82,12 +85,14 @@ std::array<uint8_t, 6> ucVersionField(const json& o, const std::string& what) {
   std::string v = strText(o, "version", what);
   if (v.size() != 12) vThrow(what + ".version must be 12 hexadecimal digits");
   std::array<uint8_t, 6> r{};
-  for (int k = 0; k < 6; ++k) r[k] = static_cast<uint8_t>(ullHex(json(v.substr(k * 2, 2)), what + ".version", 0xFF));
+  for (int k = 0; k < 6; ++k)
+    r[k] = static_cast<uint8_t>(ullHex(json(v.substr(k * 2, 2)), what + ".version", 0xFF));
   return r;
 }
 
 // The boot identity: the hub's own fields unless "boot" gives others.
-std::optional<SimBootIdentitySpec> optBootIdentity(const json& h, const SimHubSpec& hs, const std::string& what) {
+std::optional<SimBootIdentitySpec> optBootIdentity(const json& h, const SimHubSpec& hs,
+                                                   const std::string& what) {
   if (!h.contains("boot")) return std::nullopt;
   SimBootIdentitySpec b = hs.stBootIdentity();
   const json& o = h["boot"];
@@ -96,7 +101,8 @@ std::optional<SimBootIdentitySpec> optBootIdentity(const json& h, const SimHubSp
   if (o.contains("vid")) b.usVID = static_cast<uint16_t>(ullHex(o["vid"], w + ".vid", 0xFFFF));
   if (o.contains("pid")) b.usPID = static_cast<uint16_t>(ullHex(o["pid"], w + ".pid", 0xFFFF));
   if (o.contains("pid_u2")) b.usPIDU2 = static_cast<uint16_t>(ullHex(o["pid_u2"], w + ".pid_u2", 0xFFFF));
-  if (o.contains("bcdDevice")) b.usBcdDevice = static_cast<uint16_t>(ullHex(o["bcdDevice"], w + ".bcdDevice", 0xFFFF));
+  if (o.contains("bcdDevice"))
+    b.usBcdDevice = static_cast<uint16_t>(ullHex(o["bcdDevice"], w + ".bcdDevice", 0xFFFF));
   if (o.contains("manufacturer")) b.strManufacturer = strText(o, "manufacturer", w);
   if (o.contains("product")) b.strProduct = strText(o, "product", w);
   if (o.contains("serial")) b.strSerial = strText(o, "serial", w);

@@ -77,8 +77,8 @@ struct SimHubSpec {
   uint32_t uPlugAtMs = 0;                     // > 0: absent at load, plugged in at this tool time
   std::vector<SimFaultSpec> vecFaults;
   SimBootIdentitySpec stBootIdentity() const {
-    return optBoot ? *optBoot
-                   : SimBootIdentitySpec{usVID, usPID, usPIDU2, usBcdDevice, strManufacturer, strProduct, strSerial, ucVersion};
+    return optBoot ? *optBoot : SimBootIdentitySpec{usVID,           usPID,      usPIDU2,   usBcdDevice,
+                                                    strManufacturer, strProduct, strSerial, ucVersion};
   }
   // resolved by the reader
   int nControllerIndex = -1;  // the controller the hub's tree hangs from

@@ -23,7 +23,9 @@ std::string strField(const uint8_t* p, size_t n) {
   return s;
 }
 uint16_t usLE(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t ulLE(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+uint32_t ulLE(const uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
 
 // The standard reflected CRC-32 the tool puts behind an image.
 uint32_t ulCrc32(const uint8_t* p, size_t n) {
@@ -38,11 +40,16 @@ uint32_t ulCrc32(const uint8_t* p, size_t n) {
 // Configuration block signature by firmware type.
 int nConfigSignatureType(uint8_t ucSig) {
   switch (ucSig) {
-    case 0xAA: return 0;
-    case 0x4B: return 1;
-    case 0x3C: return 2;
-    case 0x2D: return 3;
-    default: return -1;
+    case 0xAA:
+      return 0;
+    case 0x4B:
+      return 1;
+    case 0x3C:
+      return 2;
+    case 0x2D:
+      return 3;
+    default:
+      return -1;
   }
 }
 
@@ -50,11 +57,19 @@ int nConfigSignatureType(uint8_t ucSig) {
 int nImageSignatureType(uint8_t ucSig, bool& bCrc) {
   bCrc = ucSig == 0xA5 || ucSig == 0xB4 || ucSig == 0xC3 || ucSig == 0xD2;
   switch (ucSig) {
-    case 0xA5: return 0;
-    case 0x4B: case 0xB4: return 1;
-    case 0x3C: case 0xC3: return 2;
-    case 0x2D: case 0xD2: return 3;
-    default: return -1;
+    case 0xA5:
+      return 0;
+    case 0x4B:
+    case 0xB4:
+      return 1;
+    case 0x3C:
+    case 0xC3:
+      return 2;
+    case 0x2D:
+    case 0xD2:
+      return 3;
+    default:
+      return -1;
   }
 }
 }  // namespace
@@ -239,7 +254,9 @@ void CSimHubChip::vRefresh_locked(SimChipEvents& ev) {
     if (m_nErasePhase == 0) {
       uint8_t* pImage = m_pFlash + m_nEraseBlock * SIM_IMAGE_SIZE;
       std::vector<uint8_t> keep;
-      if (m_pErasePartial) keep.assign(pImage + m_pErasePartial->uOffset, pImage + m_pErasePartial->uOffset + m_pErasePartial->uLength);
+      if (m_pErasePartial)
+        keep.assign(pImage + m_pErasePartial->uOffset,
+                    pImage + m_pErasePartial->uOffset + m_pErasePartial->uLength);
       std::memset(pImage, 0xFF, SIM_IMAGE_SIZE);
       if (m_pErasePartial) std::memcpy(pImage + m_pErasePartial->uOffset, keep.data(), keep.size());
       m_pErasePartial = nullptr;
@@ -377,7 +394,8 @@ EFilterResult CSimHubChip::eDispatch_locked(bool bSuperSpeed, const UsbControlSe
   if ((s.bRequest == 0x54 || s.bRequest == 0x57) && s.wLength != 0) return EFilterResult::kFailed;
   switch (s.bRequest) {
     case 0x53:
-      return bWriteReg(s.wIndex, static_cast<uint8_t>(s.wValue)) ? EFilterResult::kSuccess : EFilterResult::kFailed;
+      return bWriteReg(s.wIndex, static_cast<uint8_t>(s.wValue)) ? EFilterResult::kSuccess
+                                                                 : EFilterResult::kFailed;
     case 0x40:
       if (s.wIndex != REG_6400) return EFilterResult::kFailed;
       m_vecRegs[REG_6400] = static_cast<uint8_t>(s.wValue);
@@ -392,7 +410,8 @@ EFilterResult CSimHubChip::eDispatch_locked(bool bSuperSpeed, const UsbControlSe
       if (phase > 1 || block > 1 || s.wIndex != 0) return EFilterResult::kFailed;
       // An erase is phase 0 then phase 1 of the same block, the second once the first has
       // finished; phase 0 may start over at any time.
-      if (phase == 1 && (!m_bEraseOpen || m_bEraseActive || m_nEraseBlock != block)) return EFilterResult::kFailed;
+      if (phase == 1 && (!m_bEraseOpen || m_bEraseActive || m_nEraseBlock != block))
+        return EFilterResult::kFailed;
       m_bEraseOpen = phase == 0;
       if (phase == 0) {
         m_pErasePartial = m_pErasePartialNext;
@@ -421,8 +440,8 @@ EFilterResult CSimHubChip::eDispatch_locked(bool bSuperSpeed, const UsbControlSe
   const bool bCpuB = s.bRequest >= 0x60;
   const uint32_t ulAreaStart = bConfig ? 0 : SIM_FIRMWARE_AREA;
   const uint32_t ulAreaSize = bConfig ? 0x100 : 0xFF00;
-  if (s.wIndex == 0 || s.wIndex > ulAreaSize || (bConfig && s.wIndex != ulAreaSize) || s.wLength != SIM_DOWNLOAD_CHUNK ||
-      s.wValue > (bCpuB ? 1 : 0) || (m_bEraseOpen && !m_bEraseActive)) {
+  if (s.wIndex == 0 || s.wIndex > ulAreaSize || (bConfig && s.wIndex != ulAreaSize) ||
+      s.wLength != SIM_DOWNLOAD_CHUNK || s.wValue > (bCpuB ? 1 : 0) || (m_bEraseOpen && !m_bEraseActive)) {
     m_nDlRequest = -1;
     return EFilterResult::kFailed;
   }

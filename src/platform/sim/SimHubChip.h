@@ -59,12 +59,14 @@ struct SimFirmwareAreaInfo {
   std::array<uint8_t, 6> ucVersion{};  // firmware bytes 0x200..0x205
   uint8_t ucSignature = 0, ucSum = 0, ucSumComputed = 0;
   bool bSumValid = false;
-  int nType = -1;                 // type the signature stands for; -1: no image signature
-  int nFirmwareType = -1;         // type byte of the firmware (bits 4..6 of its byte 0x203)
-  bool bCrc = false;              // the signature says a CRC-32 follows the sum
+  int nType = -1;          // type the signature stands for; -1: no image signature
+  int nFirmwareType = -1;  // type byte of the firmware (bits 4..6 of its byte 0x203)
+  bool bCrc = false;       // the signature says a CRC-32 follows the sum
   uint32_t ulCrc = 0, ulCrcComputed = 0;
-  bool bCrcValid = false;         // no CRC, or the CRC matches
-  bool bValid() const { return bLengthValid && nType >= 0 && bSumValid && bCrcValid && nFirmwareType == nType; }
+  bool bCrcValid = false;  // no CRC, or the CRC matches
+  bool bValid() const {
+    return bLengthValid && nType >= 0 && bSumValid && bCrcValid && nFirmwareType == nType;
+  }
 };
 SimFirmwareAreaInfo stDecodeSimFirmwareArea(const uint8_t* pImage);
 // What the boot code checks before it takes an image's identity: a valid configuration
@@ -152,8 +154,8 @@ class CSimHubChip {
   // erase engine
   bool m_bEraseActive = false, m_bEraseStuck = false, m_bEraseStuckNext = false;
   int m_nErasePhase = 0, m_nEraseBlock = 0;
-  bool m_bEraseOpen = false;  // phase 0 was the last erase request: phase 1 may follow
-  const SimFaultSpec* m_pErasePartial = nullptr;      // the running erase leaves this range
+  bool m_bEraseOpen = false;                      // phase 0 was the last erase request: phase 1 may follow
+  const SimFaultSpec* m_pErasePartial = nullptr;  // the running erase leaves this range
   const SimFaultSpec* m_pErasePartialNext = nullptr;  // ... and the next one
   uint64_t m_ullEraseDoneMs = 0;
   // download engine: the running download and its offset within its area
