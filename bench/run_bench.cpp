@@ -40,13 +40,13 @@
 #include "device/VLNTFILTER0.h"
 #include "device/VlntUSBDev.h"
 #include "host/USBUtility.h"
+#include "host/WindowThread.h"
 #include "images/ConfigForm.h"
 #include "images/HubImages.h"
 #include "platform/sim/SimBench.h"
 #include "platform/sim/SimDeviceState.h"
 #include "platform/sim/SimFilterDevice.h"
 #include "platform/sim/SimUsbTree.h"
-#include "host/WindowThread.h"
 #include "run/HeadlessRunView.h"
 #include "run/RunDevices.h"
 #include "run/RunEngine.h"
@@ -80,23 +80,27 @@ struct HubPlace {
 // A fresh program folder with the bench, a type-1 firmware file and the settings.
 class CBenchFolder {
  public:
-  CBenchFolder(const std::vector<std::string>& controllers, const std::vector<HubPlace>& hubs, double dTimeScale) {
+  CBenchFolder(const std::vector<std::string>& controllers, const std::vector<HubPlace>& hubs,
+               double dTimeScale) {
     char sz[] = "/tmp/run_bench_XXXXXX";
     m_strDir = mkdtemp(sz) ? sz : "/tmp";
     std::ostringstream b;
-    b << "{\"time_scale\": " << dTimeScale << ", \"transfer_latency_us\": " << uLatencyUs() << ", \"controllers\": [";
+    b << "{\"time_scale\": " << dTimeScale << ", \"transfer_latency_us\": " << uLatencyUs()
+      << ", \"controllers\": [";
     for (size_t i = 0; i < controllers.size(); ++i)
       b << (i ? "," : "") << "{\"name\": \"" << controllers[i] << "\", \"ports\": 8}";
     b << "], \"hubs\": [";
     for (size_t i = 0; i < hubs.size(); ++i) {
       const HubPlace& h = hubs[i];
-      const bool bController = std::find(controllers.begin(), controllers.end(), h.strOn) != controllers.end();
+      const bool bController =
+          std::find(controllers.begin(), controllers.end(), h.strOn) != controllers.end();
       // USB 2.0 hubs: a USB 3 hub takes two of the walk's fifteen hub entries, eight of
       // them would not all be found.
-      b << (i ? "," : "") << "{\"name\": \"" << h.strName << "\", \"" << (bController ? "controller" : "parent")
-        << "\": \"" << h.strOn << "\", \"port\": " << h.nPort
+      b << (i ? "," : "") << "{\"name\": \"" << h.strName << "\", \""
+        << (bController ? "controller" : "parent") << "\": \"" << h.strOn << "\", \"port\": " << h.nPort
         << ", \"usb3\": false, \"ports\": 4, \"vid\": \"2F7B\", \"pid\": \"55AA\", \"pid_u2\": \"55AB\", "
-           "\"registers\": {\"0x5820\": \"0x11\", \"0x5821\": \"0x02\", \"0x6802\": \"0x40\", \"0x3038\": \"0x34\"}, "
+           "\"registers\": {\"0x5820\": \"0x11\", \"0x5821\": \"0x02\", \"0x6802\": \"0x40\", \"0x3038\": "
+           "\"0x34\"}, "
            "\"flash\": \""
         << h.strName << ".flash\"}";
     }
@@ -108,7 +112,8 @@ class CBenchFolder {
     for (int i = 0; i < 6; ++i) fw[0x200 + i] = static_cast<char>(ver[i]);
     vWrite("VLN642_10_bench.bin", fw);
     std::ostringstream s;
-    s << "[ini_version]\nversion=1005\n[usb_func]\nauto_mp=1\nauto_mp_DevNum=" << std::min<size_t>(hubs.size(), 8)
+    s << "[ini_version]\nversion=1005\n[usb_func]\nauto_mp=1\nauto_mp_DevNum="
+      << std::min<size_t>(hubs.size(), 8)
       << "\nCheck_USBStatus_enable=0\ncheck_config=1\nSN_EditType=1\n"
          "[usb_fw]\nfw_enable=1\nfw_binary_name=VLN642_10_bench.bin\nfw_reload=1\n"
          "[usb_config]\nconfig_format=1\nvendor_id=2F7B\nproduct_id=5A01\nproduct_id_hub2=5A02\n"
@@ -137,8 +142,11 @@ class CTimedView : public CHeadlessRunView {
   CTimedView(CSimBench& bench) : m_bench(bench), m_t0(std::chrono::steady_clock::now()) {}
   // MPTOOL_BENCH_TRACE: when each hub's update and reset cells change, in tool ms.
   void vSetCell(int nRow, int nColumn, const std::string& strText, uint32_t, uint32_t) override {
-    if (!std::getenv("MPTOOL_BENCH_TRACE") || strText.empty() || (nColumn != COL_UPDATE && nColumn != COL_RELINK)) return;
-    double d = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_t0).count() / dScale();
+    if (!std::getenv("MPTOOL_BENCH_TRACE") || strText.empty() ||
+        (nColumn != COL_UPDATE && nColumn != COL_RELINK))
+      return;
+    double d =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_t0).count() / dScale();
     std::fprintf(stderr, "trace %8.0f row %d col %d %s\n", d, nRow, nColumn, strText.c_str());
   }
   void vSetCounters(const std::string&, const std::string&, const std::string&) override {
@@ -269,7 +277,8 @@ void vReport(benchmark::State& state, const RunFigures& r, int nHubs) {
 std::vector<HubPlace> vecFlat(int nHubs, int nControllers) {
   std::vector<HubPlace> v;
   for (int i = 0; i < nHubs; ++i)
-    v.push_back({"hub" + std::to_string(i + 1), "xhci" + std::to_string(i % nControllers), i / nControllers + 1});
+    v.push_back(
+        {"hub" + std::to_string(i + 1), "xhci" + std::to_string(i % nControllers), i / nControllers + 1});
   return v;
 }
 
@@ -299,7 +308,8 @@ BENCHMARK(BM_Run)
 void BM_RunCascade(benchmark::State& state) {
   RunFigures r;
   for (auto _ : state)
-    r = stBestRun({"xhci0"}, {{"top", "xhci0", 1}, {"mid", "top", 2}, {"leaf", "mid", 3}, {"side", "xhci0", 2}});
+    r = stBestRun({"xhci0"},
+                  {{"top", "xhci0", 1}, {"mid", "top", 2}, {"leaf", "mid", 3}, {"side", "xhci0", 2}});
   vReport(state, r, 4);
 }
 BENCHMARK(BM_RunCascade)->Iterations(1)->Unit(benchmark::kMillisecond);

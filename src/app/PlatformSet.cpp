@@ -83,7 +83,8 @@ std::unique_ptr<CPlatformSet> CPlatformSet::pCreate(IClock& machineClock, std::s
   return pCreateLinux(machineClock);
 }
 
-std::unique_ptr<CPlatformSet> CPlatformSet::pCreateSimulated(const std::string& strBenchPath, std::string& strError) {
+std::unique_ptr<CPlatformSet> CPlatformSet::pCreateSimulated(const std::string& strBenchPath,
+                                                             std::string& strError) {
   std::unique_ptr<CSimBench> pBench = CSimBench::pLoad(strBenchPath, strError);
   if (!pBench) return nullptr;
   std::unique_ptr<CSimScsiPlatform> pScsi = CSimScsiPlatform::pFromBench(*pBench, strError);

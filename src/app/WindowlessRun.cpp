@@ -7,11 +7,11 @@
 #include "app/PlatformSet.h"
 #include "device/VLNTFILTER0.h"
 #include "device/VlntUSBDev.h"
+#include "host/WindowThread.h"
 #include "images/ConfigForm.h"
 #include "images/HubImages.h"
 #include "log/DebugLog.h"
 #include "run/CmdLineHandler.h"
-#include "host/WindowThread.h"
 #include "run/HeadlessRunView.h"
 #include "run/RunDevices.h"
 #include "run/RunEngine.h"
@@ -118,8 +118,9 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
   if (bProduction) {
     // A short summary for the production script's log.
     const DeviceList& list = dlg.m_ToolsDevList;
-    std::printf("MPTool: run %s: pass %u, fail %u, total %u\n", nExit == EXIT_RUN_PASSED ? "passed" : "failed",
-                list.m_dwPassCount, list.m_dwFailCount, list.m_dwTotalCount);
+    std::printf("MPTool: run %s: pass %u, fail %u, total %u\n",
+                nExit == EXIT_RUN_PASSED ? "passed" : "failed", list.m_dwPassCount, list.m_dwFailCount,
+                list.m_dwTotalCount);
   }
   return nExit;
 }

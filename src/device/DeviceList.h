@@ -11,30 +11,30 @@
 #include <cstdint>
 #include <string>
 
-constexpr int MAX_DEV_RECORDS = 16;   // device records
+constexpr int MAX_DEV_RECORDS = 16;  // device records
 // A USB 3 hub takes two hub entries (its USB 2 and its SuperSpeed half), so the entries hold
 // both halves of as many hubs as there are device records; a walk that finds more is taken
 // for an endless cascade of identical hubs. One entry more is allocated: the walk fills it
 // before it finds the list full.
 constexpr int MAX_DRIVER_USED = 2 * MAX_DEV_RECORDS;  // hub entries in use at most
 constexpr int MAX_DRIVER_INFO = MAX_DRIVER_USED + 1;  // hub entries allocated
-constexpr int MAX_RUN_SLOTS = 8;      // a run takes part only with slots 0 to 7
-constexpr int CONFIG_BIN_SIZE = 256;  // configuration table
+constexpr int MAX_RUN_SLOTS = 8;                      // a run takes part only with slots 0 to 7
+constexpr int CONFIG_BIN_SIZE = 256;                  // configuration table
 constexpr uint8_t DEV_SLOT_EMPTY = 0xFF;
 
 // One hub found by the USB walk.
 struct DriverInfo {
-  std::string DriverName;          // the hub's node path
-  std::string ObjectName;          // name of the hub's filter device
-  std::string strDeviceDesc;       // left empty by the walk
+  std::string DriverName;     // the hub's node path
+  std::string ObjectName;     // name of the hub's filter device
+  std::string strDeviceDesc;  // left empty by the walk
   std::string strVID, strPID, strSerialNumber, strManufacturer, strProduct;
-  std::string strDeviceRelease;    // four hex digits of bcdDevice
-  std::string strUSBRelease;       // four hex digits of bcdUSB, for example "0320"
-  std::string strDevicePath;       // interface path, stored by the power-management step
+  std::string strDeviceRelease;           // four hex digits of bcdDevice
+  std::string strUSBRelease;              // four hex digits of bcdUSB, for example "0320"
+  std::string strDevicePath;              // interface path, stored by the power-management step
   std::array<uint8_t, 16> ucFWVersion{};  // version area; the first six bytes are the version
-  uint8_t ucPort = 0;              // port on the parent hub, 1-based
-  uint8_t ucDepth = 0;             // 0 for a hub on a root hub port
-  uint8_t ucPositionIndex = 0;     // always 0
+  uint8_t ucPort = 0;                     // port on the parent hub, 1-based
+  uint8_t ucDepth = 0;                    // 0 for a hub on a root hub port
+  uint8_t ucPositionIndex = 0;            // always 0
 };
 
 // Result bytes of a device record, 1 = passed, 0 = failed, in the record's order.
@@ -66,20 +66,20 @@ struct DevRecord {
   std::string strPID, strVID, strSerialNumber, strManufacturer, strProduct;
   std::string strDeviceRelease, strUSBRelease;
   std::string strDiskSerialNumber;
-  std::string strFWVersion;          // 12 lower-case hex digits of the first six version bytes
+  std::string strFWVersion;  // 12 lower-case hex digits of the first six version bytes
   uint8_t ucChipCode = 0;
-  uint8_t ucFWType = 0;              // bits 6..4 of chip register 0x5820; not reset
+  uint8_t ucFWType = 0;  // bits 6..4 of chip register 0x5820; not reset
   uint8_t ucProtocolCode = 0;
-  int32_t nPort = -1;                // port on the parent hub
-  std::string strUSBText;            // for example "U3.2_10Gx2"
+  int32_t nPort = -1;      // port on the parent hub
+  std::string strUSBText;  // for example "U3.2_10Gx2"
   uint8_t m_ucHubDepth = 0;
   uint8_t m_ucPositionIndex = 0;
   std::array<uint8_t, 5> ucPortSpeed{};  // speed codes of ports 0..4; all 1 on a USB 2 hub
-  uint8_t ucCcOrientation = 0xFF;    // 1 or 2, 0xFF unknown
-  uint8_t m_ucHubBondingOption = 0;  // package code, bits 1..0 of register 0x5821
+  uint8_t ucCcOrientation = 0xFF;        // 1 or 2, 0xFF unknown
+  uint8_t m_ucHubBondingOption = 0;      // package code, bits 1..0 of register 0x5821
   std::string strDriverName;
   std::string m_strDeviceDesc;
-  std::string m_strHubObjectName;    // the filter device every hub operation opens
+  std::string m_strHubObjectName;                        // the filter device every hub operation opens
   std::array<uint8_t, CONFIG_BIN_SIZE> ucConfigBlock{};  // table to write; not reset
   std::string strCapacity = "NULL";
   std::string strExtFWVersion = "NULL";
@@ -130,8 +130,8 @@ struct DevListRunFlags {
 };
 
 struct DeviceList {
-  int32_t DevNums = 0;          // device records in use, 0..16
-  uint8_t ucSkipWalk = 0;       // 1 = the walk below the root hubs is skipped
+  int32_t DevNums = 0;     // device records in use, 0..16
+  uint8_t ucSkipWalk = 0;  // 1 = the walk below the root hubs is skipped
   DevListRunFlags flags;
   uint32_t m_dwPassCount = 0, m_dwFailCount = 0, m_dwTotalCount = 0;
   std::array<DevRecord, MAX_DEV_RECORDS> dev{};
@@ -143,7 +143,7 @@ struct DeviceList {
   // doubt, and a scan again may find what this one missed.
   uint8_t ucUnidentified = 0;
   std::array<DriverInfo, MAX_DRIVER_INFO> drv{};
-  std::string m_strFWName;      // short name of the run's firmware file
-  std::string strTargetVID;     // treated like "2F7B" by the walk's idle check
-  uint8_t ucSLT = 0;            // copy of ucRunSlt_enable
+  std::string m_strFWName;   // short name of the run's firmware file
+  std::string strTargetVID;  // treated like "2F7B" by the walk's idle check
+  uint8_t ucSLT = 0;         // copy of ucRunSlt_enable
 };

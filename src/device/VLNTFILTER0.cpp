@@ -9,16 +9,19 @@ constexpr uint8_t REQ_REG_READ = 0x52, REQ_REG_WRITE = 0x53, REQ_REG_6400 = 0x40
                   REQ_ERASE = 0x57, REQ_READ_A = 0x55, REQ_READ_B = 0x65;
 
 // A handle value printed in log entries.
-int nHandleNumber(FilterHandle h) { return static_cast<int>(reinterpret_cast<uintptr_t>(h) & 0x7FFFFFFF); }
+int nHandleNumber(FilterHandle h) {
+  return static_cast<int>(reinterpret_cast<uintptr_t>(h) & 0x7FFFFFFF);
+}
 
-void vRecord(uint8_t* p, uint32_t dwTimeout, uint32_t f2, uint32_t f3, uint32_t f4, uint32_t f5, uint32_t f6) {
+void vRecord(uint8_t* p, uint32_t dwTimeout, uint32_t f2, uint32_t f3, uint32_t f4, uint32_t f5,
+             uint32_t f6) {
   FilterRequestRecord r{dwTimeout, f2, f3, f4, f5, f6};
   r.vEncode(p);
 }
 }  // namespace
 
-int CVLNTFILTER0::IO_Sync(FilterHandle h, uint32_t dwCode, const uint8_t* pIn, uint32_t dwInLen, uint8_t* pOut,
-                          uint32_t dwOutLen, uint32_t* pdwTransferred) {
+int CVLNTFILTER0::IO_Sync(FilterHandle h, uint32_t dwCode, const uint8_t* pIn, uint32_t dwInLen,
+                          uint8_t* pOut, uint32_t dwOutLen, uint32_t* pdwTransferred) {
   if (pdwTransferred) *pdwTransferred = 0;
   if (!h || h == FILTER_INVALID_HANDLE) return -10;
   size_t ulDone = 0;
@@ -34,22 +37,22 @@ int CVLNTFILTER0::IO_Sync(FilterHandle h, uint32_t dwCode, const uint8_t* pIn, u
     if (pdwTransferred) *pdwTransferred = static_cast<uint32_t>(ulDone);
     return 0;
   }
-  vDEBUG_MSG_printf("%s:%d: DeviceIoControl Failed, code = %x, dwError = %d", "CVLNTFILTER0::IO_Sync", __LINE__, dwCode,
-                    nFilterLastError());
+  vDEBUG_MSG_printf("%s:%d: DeviceIoControl Failed, code = %x, dwError = %d", "CVLNTFILTER0::IO_Sync",
+                    __LINE__, dwCode, nFilterLastError());
   return e == EFilterResult::kLeftBus ? -3 : -1;
 }
 
-int CVLNTFILTER0::nVendorWrite(FilterHandle h, uint8_t ucRequest, uint16_t usValue, uint16_t usIndex, uint32_t dwDataLen,
-                               uint32_t dwTimeout) {
+int CVLNTFILTER0::nVendorWrite(FilterHandle h, uint8_t ucRequest, uint16_t usValue, uint16_t usIndex,
+                               uint32_t dwDataLen, uint32_t dwTimeout) {
   uint8_t req[FILTER_RECORD_SIZE + MAX_REGISTER_ACCESS] = {};
   vRecord(req, dwTimeout, FILTER_TYPE_VENDOR, FILTER_RECIPIENT_DEVICE, ucRequest, usValue, usIndex);
   uint32_t dwDone = 0;
-  return IO_Sync(h, VLNTFILTER0_IOCTL_VENDOR_WRITE, req, static_cast<uint32_t>(FILTER_RECORD_SIZE) + dwDataLen, nullptr, 0,
-                 &dwDone);
+  return IO_Sync(h, VLNTFILTER0_IOCTL_VENDOR_WRITE, req,
+                 static_cast<uint32_t>(FILTER_RECORD_SIZE) + dwDataLen, nullptr, 0, &dwDone);
 }
 
-int CVLNTFILTER0::RegisterReadWriteCmd(FilterHandle h, uint8_t* pBuf, uint32_t dwLen, uint16_t usAddr, bool bWrite,
-                                       uint8_t ucTimeout) {
+int CVLNTFILTER0::RegisterReadWriteCmd(FilterHandle h, uint8_t* pBuf, uint32_t dwLen, uint16_t usAddr,
+                                       bool bWrite, uint8_t ucTimeout) {
   static const char* L = "CVLNTFILTER0::RegisterReadWriteCmd";
   if (!h) {
     vDEBUG_MSG_printf("%s:%d: Driver Handle is NULL", L, __LINE__);
@@ -88,7 +91,8 @@ int CVLNTFILTER0::RegisterReadWriteCmd(FilterHandle h, uint8_t* pBuf, uint32_t d
   return 0;
 }
 
-int CVLNTFILTER0::RegisterReadWriteCmdOld(FilterHandle h, uint8_t* pBuf, uint8_t ucLen, uint16_t usAddr, bool bWrite) {
+int CVLNTFILTER0::RegisterReadWriteCmdOld(FilterHandle h, uint8_t* pBuf, uint8_t ucLen, uint16_t usAddr,
+                                          bool bWrite) {
   static const char* L = "CVLNTFILTER0::RegisterReadWriteCmdOld";
   if (!h) {
     vDEBUG_MSG_printf("%s:%d: Deriver Handle is NULL", L, __LINE__);
@@ -99,8 +103,8 @@ int CVLNTFILTER0::RegisterReadWriteCmdOld(FilterHandle h, uint8_t* pBuf, uint8_t
     return -10;
   }
   uint8_t req[FILTER_RECORD_SIZE];
-  vRecord(req, FILTER_DEFAULT_TIMEOUT_MS, bWrite ? REQ_REG_WRITE : REQ_REG_READ, (bWrite && ucLen) ? pBuf[0] : 0, usAddr, 0,
-          0);
+  vRecord(req, FILTER_DEFAULT_TIMEOUT_MS, bWrite ? REQ_REG_WRITE : REQ_REG_READ,
+          (bWrite && ucLen) ? pBuf[0] : 0, usAddr, 0, 0);
   uint8_t work[MAX_REGISTER_ACCESS] = {};
   uint32_t dwDone = 0;
   // The descriptor form may answer short; a read must still bring every byte asked for.
@@ -113,7 +117,8 @@ int CVLNTFILTER0::RegisterReadWriteCmdOld(FilterHandle h, uint8_t* pBuf, uint8_t
   return 0;
 }
 
-int CVLNTFILTER0::DownLoadCMD(FilterHandle h, const uint8_t* pData, uint32_t dwCount, uint8_t ucRequest, uint8_t ucValue) {
+int CVLNTFILTER0::DownLoadCMD(FilterHandle h, const uint8_t* pData, uint32_t dwCount, uint8_t ucRequest,
+                              uint8_t ucValue) {
   static const char* L = "CVLNTFILTER0::DownLoadCMD";
   if (!h) {
     vDEBUG_MSG_printf("%s:%d: Driver Handle is NULL", L, __LINE__);
@@ -122,18 +127,20 @@ int CVLNTFILTER0::DownLoadCMD(FilterHandle h, const uint8_t* pData, uint32_t dwC
   // the whole count rides in the 16-bit index of every request
   if (dwCount > 0xFFFF || (dwCount && !pData)) return -10;
   uint8_t req[FILTER_RECORD_SIZE + DOWNLOAD_CHUNK];
-  vRecord(req, FILTER_DEFAULT_TIMEOUT_MS, FILTER_TYPE_VENDOR, FILTER_RECIPIENT_DEVICE, ucRequest, ucValue, dwCount);
+  vRecord(req, FILTER_DEFAULT_TIMEOUT_MS, FILTER_TYPE_VENDOR, FILTER_RECIPIENT_DEVICE, ucRequest, ucValue,
+          dwCount);
   const uint32_t dwChunks = (dwCount + DOWNLOAD_CHUNK - 1) / DOWNLOAD_CHUNK;
   for (uint32_t i = 0; i < dwChunks; ++i) {
     uint32_t dwOff = i * DOWNLOAD_CHUNK;
     uint32_t n = dwCount - dwOff < static_cast<uint32_t>(DOWNLOAD_CHUNK) ? dwCount - dwOff : DOWNLOAD_CHUNK;
     std::memcpy(req + FILTER_RECORD_SIZE, pData + dwOff, n);
-    if (n < static_cast<uint32_t>(DOWNLOAD_CHUNK)) std::memset(req + FILTER_RECORD_SIZE + n, 0, DOWNLOAD_CHUNK - n);
+    if (n < static_cast<uint32_t>(DOWNLOAD_CHUNK))
+      std::memset(req + FILTER_RECORD_SIZE + n, 0, DOWNLOAD_CHUNK - n);
     uint32_t dwDone = 0;
     int nRet = IO_Sync(h, VLNTFILTER0_IOCTL_VENDOR_WRITE, req, sizeof req, nullptr, 0, &dwDone);
     if (nRet != 0) {
-      vDEBUG_MSG_printf("%s:%d: Write Cmd failed...dwWrCnt[%d], ErrorCode[%d]", L, __LINE__, static_cast<int>(i),
-                        nFilterLastError());
+      vDEBUG_MSG_printf("%s:%d: Write Cmd failed...dwWrCnt[%d], ErrorCode[%d]", L, __LINE__,
+                        static_cast<int>(i), nFilterLastError());
       return nRet;
     }
   }
@@ -149,7 +156,8 @@ int CVLNTFILTER0::SendCpuResetByFilterDriver(FilterHandle h, uint8_t ucMode, std
   if (ucMode == 0) return nVendorWrite(h, REQ_CPU_RESET, 0, 0, 0);
   if (nVendorWrite(h, REQ_REG_WRITE, 0, CPU_START_POSITION_ADDR, 1) != 0) {
     vDEBUG_ERR_printf("%s:%d: set_device_paths: couldn't send device command", L, __LINE__);
-    vDEBUG_MSG_printf("%s:%d: CPU_START_POSITION_ADDR command failed ErrorCode[%d]", L, __LINE__, nFilterLastError());
+    vDEBUG_MSG_printf("%s:%d: CPU_START_POSITION_ADDR command failed ErrorCode[%d]", L, __LINE__,
+                      nFilterLastError());
     return -1;
   }
   if (!m_clock.bSleepMs(200, st)) return -1;  // stopped before the reset was triggered
@@ -159,8 +167,8 @@ int CVLNTFILTER0::SendCpuResetByFilterDriver(FilterHandle h, uint8_t ucMode, std
   return 0;
 }
 
-int CVLNTFILTER0::ReadConfigFWCmd(FilterHandle h, uint8_t* pBuf, uint8_t ucLen, uint16_t usOffset, uint8_t ucValue,
-                                  bool bCPUA) {
+int CVLNTFILTER0::ReadConfigFWCmd(FilterHandle h, uint8_t* pBuf, uint8_t ucLen, uint16_t usOffset,
+                                  uint8_t ucValue, bool bCPUA) {
   static const char* L = "CVLNTFILTER0::ReadConfigFWCmd";
   if (!h) {
     vDEBUG_MSG_printf("%s:%d: Driver Handle is NULL", L, __LINE__);
@@ -168,8 +176,8 @@ int CVLNTFILTER0::ReadConfigFWCmd(FilterHandle h, uint8_t* pBuf, uint8_t ucLen, 
   }
   if (ucLen && !pBuf) return -10;
   uint8_t req[FILTER_RECORD_SIZE];
-  vRecord(req, FILTER_DEFAULT_TIMEOUT_MS, FILTER_TYPE_VENDOR, FILTER_RECIPIENT_DEVICE, bCPUA ? REQ_READ_A : REQ_READ_B,
-          ucValue, usOffset);
+  vRecord(req, FILTER_DEFAULT_TIMEOUT_MS, FILTER_TYPE_VENDOR, FILTER_RECIPIENT_DEVICE,
+          bCPUA ? REQ_READ_A : REQ_READ_B, ucValue, usOffset);
   // Through a buffer of its own: a failed read leaves the caller's bytes as they were.
   uint8_t work[255] = {};
   uint32_t dwDone = 0;
@@ -204,17 +212,19 @@ int CVLNTFILTER0::PollingRegStatus(FilterHandle h, uint16_t usAddr, const uint8_
     if (!m_clock.bSleepMs(100, st)) return 0;
     int nRet = RegisterReadWriteCmd(h, buf, ucLen, usAddr, false);
     if (nRet != 0) {
-      vDEBUG_ERR_printf("%s:%d: RegisterReadWriteCmd Failed ,  dwErrorCode %d", L, __LINE__, nFilterLastError());
+      vDEBUG_ERR_printf("%s:%d: RegisterReadWriteCmd Failed ,  dwErrorCode %d", L, __LINE__,
+                        nFilterLastError());
       return 0;
     }
     // time before value: a match that arrives late still counts as a time-out
     if (static_cast<int64_t>(m_clock.ullNowMs() / 1000) - llStart > nTimeoutSec) {
-      vDEBUG_ERR_printf("%s:%d:  Time Out (%ds), ucTargetValue=%d", L, __LINE__, nTimeoutSec, ucLen ? pExpected[0] : 0);
+      vDEBUG_ERR_printf("%s:%d:  Time Out (%ds), ucTargetValue=%d", L, __LINE__, nTimeoutSec,
+                        ucLen ? pExpected[0] : 0);
       return 0;
     }
     if (ucLen == 0 || std::memcmp(buf, pExpected, ucLen) == 0) {
-      vDEBUG_MSG_printf("%s:%d:   ucTargetValue=%d, pBLockEraseStatus[0]=%d", L, __LINE__, ucLen ? pExpected[0] : 0,
-                        ucLen ? buf[0] : 0);
+      vDEBUG_MSG_printf("%s:%d:   ucTargetValue=%d, pBLockEraseStatus[0]=%d", L, __LINE__,
+                        ucLen ? pExpected[0] : 0, ucLen ? buf[0] : 0);
       return 1;
     }
   }
@@ -295,8 +305,10 @@ int CVLNTFILTER0::Get_Version(FilterHandle h, uint8_t* pBuf, uint8_t ucLen, bool
   uint8_t ucClear = 0xFF;
   if (RegisterReadWriteCmd(h, pBuf, ucLen, REG_VERSION_AREA, false) == 0) {
     if (bClear && RegisterReadWriteCmd(h, &ucClear, 1, FLAG_REDUNDENT_REG_ADDRESS, true) != 0)
-      vDEBUG_MSG_printf("%s:%d: Clear DriverHandle[%d] FLAG_REDUNDENT_REG_ADDRESS by RegisterReadWriteCmd() FAIL! iRetFlag: %d",
-                        L, __LINE__, nHandleNumber(h), -1);
+      vDEBUG_MSG_printf(
+          "%s:%d: Clear DriverHandle[%d] FLAG_REDUNDENT_REG_ADDRESS by RegisterReadWriteCmd() FAIL! "
+          "iRetFlag: %d",
+          L, __LINE__, nHandleNumber(h), -1);
     return 0;
   }
   int nRet = RegisterReadWriteCmdOld(h, pBuf, ucLen, REG_VERSION_AREA, false);
@@ -304,8 +316,10 @@ int CVLNTFILTER0::Get_Version(FilterHandle h, uint8_t* pBuf, uint8_t ucLen, bool
   if (bClear) {
     int n = RegisterReadWriteCmdOld(h, &ucClear, 1, FLAG_REDUNDENT_REG_ADDRESS, true);
     if (n != 0)
-      vDEBUG_MSG_printf("%s:%d: Clear DriverHandle[%d] FLAG_REDUNDENT_REG_ADDRESS by RegisterReadWriteCmd() FAIL! iRetFlag: %d",
-                        L, __LINE__, nHandleNumber(h), n);
+      vDEBUG_MSG_printf(
+          "%s:%d: Clear DriverHandle[%d] FLAG_REDUNDENT_REG_ADDRESS by RegisterReadWriteCmd() FAIL! "
+          "iRetFlag: %d",
+          L, __LINE__, nHandleNumber(h), n);
   }
   return 0;
 }

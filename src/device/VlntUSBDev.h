@@ -27,7 +27,7 @@
 #include "platform/ScsiPassThrough.h"
 #include "platform/UsbTree.h"  // USB walk and identification
 
-constexpr uint32_t HUB_IMAGE_SIZE = 0x10000;        // a full read-back: configuration, then firmware area
+constexpr uint32_t HUB_IMAGE_SIZE = 0x10000;  // a full read-back: configuration, then firmware area
 constexpr uint32_t HUB_FIRMWARE_AREA = 0x100;
 // The identity a hub starts with when its flash holds no valid configuration block.
 constexpr uint16_t HUB_BLANK_VID = 0x2F7B, HUB_BLANK_PID = 0x55AA, HUB_BLANK_PID_U2 = 0x55AB;
@@ -78,8 +78,10 @@ class CVlntUSBDev {
   int VLN318xFirmwareRead(int n, uint8_t* pBuf, uint8_t ucValue, bool bCPUA);  // pBuf: 65280 bytes
   int VLN318xReset(int n, uint8_t ucMode, std::stop_token st = {});
   // mode 2 erase block ucValue; mode 1 erase and write pBuf; other modes read into pBuf.
-  bool bAccessHubConfig(int n, int nMode, uint8_t* pBuf, uint8_t ucValue, bool bCPUA, std::stop_token st = {});
-  bool bReadHubSPIROM(int n, uint8_t* pBuf, uint8_t ucValue, bool bCPUA, std::stop_token st = {});  // 65536 bytes
+  bool bAccessHubConfig(int n, int nMode, uint8_t* pBuf, uint8_t ucValue, bool bCPUA,
+                        std::stop_token st = {});
+  bool bReadHubSPIROM(int n, uint8_t* pBuf, uint8_t ucValue, bool bCPUA,
+                      std::stop_token st = {});  // 65536 bytes
   int vUpdateHubFirmware(int n, uint8_t ucValue, bool bIsCPU_A, std::stop_token st = {});
   uint8_t vGetHubSpeedRate(int n, uint8_t ucPort);
   uint8_t vGetHubCcOrien(int n);
@@ -89,19 +91,22 @@ class CVlntUSBDev {
   // (vClearPrivateData, vTestHandleFromDriverInfo, ucTargetNumber, the opened flag, the scan
   // state and the serial cache) are added here, implemented in their own .cpp files.
   // USB walk and identification (VlntUSBDev_Walk.cpp, VlntUSBDev_Ident.cpp, DeviceState.cpp)
-  void vSetWalkPlatform(IUsbTree* pTree, IDeviceState* pState, IFilterDriverStatus* pDriver, CUSBUtility* pUtility);
+  void vSetWalkPlatform(IUsbTree* pTree, IDeviceState* pState, IFilterDriverStatus* pDriver,
+                        CUSBUtility* pUtility);
   int Open(DeviceList* pDevList, const std::string& strSetting);
   void Enum();
   int OpenDevice(std::vector<std::string>& vecControllers, int nMaxCount, bool bOverlapped);
   void EnumerateHostController(const std::string& strController, int nIndex);
-  bool GetPortData(const std::string& strHub, uint32_t ulPortCount, int iHubDepth, const std::string& strHubName);
+  bool GetPortData(const std::string& strHub, uint32_t ulPortCount, int iHubDepth,
+                   const std::string& strHubName);
   int GetHCDDriverKeyName(const std::string& strController, std::string& strKey);
   int GetRootHubName(const std::string& strController, std::string& strHub);
   int GetDriverKeyName(const std::string& strHub, uint32_t ulPort, std::string& strKey);
   int DriverNameToDeviceDesc(const std::string& strKey, std::string& strDesc);
   int DriverNameToHARDWARE(const std::string& strKey, std::string& strHwId);
   uint16_t GetDeviceDescriptor(const std::string& strHub, uint32_t ulPort, const UsbDeviceDescriptor& desc);
-  std::string GetStringDescriptor(const std::string& strHub, uint32_t ulPort, uint16_t usLangId, uint8_t ucIndex);
+  std::string GetStringDescriptor(const std::string& strHub, uint32_t ulPort, uint16_t usLangId,
+                                  uint8_t ucIndex);
   // *pnError (when given): the tree's error of the failed request, 0 on success.
   bool bVLNHubGetDeviceDescriptor(const std::string& strHub, uint32_t ulPort, uint16_t& usChipId,
                                   int* pnError = nullptr);

@@ -18,8 +18,8 @@ int CVlntUSBDev::VLN318xAccessRegister(int n, uint8_t* pBuf, uint32_t dwLen, uin
   if (!h) return -4;
   int nRet = m_filter.RegisterReadWriteCmd(h.get(), pBuf, dwLen, usAddr, bWrite);
   if (nRet != 0)
-    vDEBUG_ERR_printf("%s:%d: RegisterReadWriteCmd failed, CreateFile[%s] ", "CVlntUSBDev::VLN318xAccessRegister", __LINE__,
-                      name.c_str());
+    vDEBUG_ERR_printf("%s:%d: RegisterReadWriteCmd failed, CreateFile[%s] ",
+                      "CVlntUSBDev::VLN318xAccessRegister", __LINE__, name.c_str());
   return nRet;
 }
 
@@ -29,8 +29,8 @@ int CVlntUSBDev::VLN318xBlockErase(int n, uint8_t ucBlock, std::stop_token st) {
   std::string name;
   auto h = pOpenRecordedHub(n, &name);
   if (!h) {
-    vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], CreateFile[%s] failed, dwErrorCode %d", L, __LINE__, n, name.c_str(),
-                      nFilterLastError());
+    vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], CreateFile[%s] failed, dwErrorCode %d", L, __LINE__, n,
+                      name.c_str(), nFilterLastError());
     return -1;
   }
   const uint8_t ucDone = 1;
@@ -48,7 +48,8 @@ int CVlntUSBDev::VLN318xBlockErase(int n, uint8_t ucBlock, std::stop_token st) {
   }
   nRet = m_filter.SPIBlockEraseCmd(h.get(), ucBlock, 1);
   if (nRet != 0)
-    vDEBUG_ERR_printf("%s:%d: SPIBlockEraseCmd[%d] return %d, dwErrorCode %d", L, __LINE__, n, nRet, nFilterLastError());
+    vDEBUG_ERR_printf("%s:%d: SPIBlockEraseCmd[%d] return %d, dwErrorCode %d", L, __LINE__, n, nRet,
+                      nFilterLastError());
   if (m_filter.PollingRegStatus(h.get(), REG_ERASE_STATUS, &ucDone, 1, 3, st) == 0)
     vDEBUG_ERR_printf("%s:%d: PollingRegStatus [Dev%d] TimeOut!!! Bolcok 0, dwErrorCode %d", L, __LINE__, n,
                       nFilterLastError());
@@ -61,13 +62,14 @@ int CVlntUSBDev::VLN318xConfigWrite(int n, const uint8_t* pBlock, uint8_t ucValu
   std::string name;
   auto h = pOpenRecordedHub(n, &name);
   if (!h) {
-    vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], CreateFile[%s] failed, dwErrorCode %d", L, __LINE__, n, name.c_str(),
-                      nFilterLastError());
+    vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], CreateFile[%s] failed, dwErrorCode %d", L, __LINE__, n,
+                      name.c_str(), nFilterLastError());
     return -1;
   }
   int nRet = m_filter.DownLoadCMD(h.get(), pBlock, CONFIG_BIN_SIZE, bCPUA ? REQ_CFG_A : REQ_CFG_B, ucValue);
   if (nRet != 0)
-    vDEBUG_ERR_printf("%s:%d: VLN318xConfigWrite[%d] return %d, dwErrorCode %d", L, __LINE__, n, nRet, nFilterLastError());
+    vDEBUG_ERR_printf("%s:%d: VLN318xConfigWrite[%d] return %d, dwErrorCode %d", L, __LINE__, n, nRet,
+                      nFilterLastError());
   return nRet;
 }
 
@@ -101,17 +103,18 @@ int CVlntUSBDev::VLN318xFirmwareRead(int n, uint8_t* pBuf, uint8_t ucValue, bool
   }
   uint8_t head[32];
   std::fill(std::begin(head), std::end(head), 0xFF);
-  m_filter.ReadConfigFWCmd(h.get(), head, 32, HUB_FIRMWARE_AREA, ucValue, bCPUA);  // a failed read leaves 0xFFFF
+  m_filter.ReadConfigFWCmd(h.get(), head, 32, HUB_FIRMWARE_AREA, ucValue,
+                           bCPUA);  // a failed read leaves 0xFFFF
   uint16_t wFWLength = static_cast<uint16_t>(head[0] | (head[1] << 8));
   if (!bFirmwareLengthInWindow(wFWLength)) {
-    vDEBUG_ERR_printf("%s:%d: Target[%d] ReadConfigFWCmd FAIL, wFWLength=%x, Error:%d", L, __LINE__, n, wFWLength,
-                      nFilterLastError());
+    vDEBUG_ERR_printf("%s:%d: Target[%d] ReadConfigFWCmd FAIL, wFWLength=%x, Error:%d", L, __LINE__, n,
+                      wFWLength, nFilterLastError());
     return -1;
   }
   // the whole area, whatever the length, from the same image whose length was read
   for (uint32_t off = HUB_FIRMWARE_AREA; off < HUB_IMAGE_SIZE; off += 32) {
-    if (m_filter.ReadConfigFWCmd(h.get(), pBuf + (off - HUB_FIRMWARE_AREA), 32, static_cast<uint16_t>(off), ucValue, bCPUA) !=
-        0)
+    if (m_filter.ReadConfigFWCmd(h.get(), pBuf + (off - HUB_FIRMWARE_AREA), 32, static_cast<uint16_t>(off),
+                                 ucValue, bCPUA) != 0)
       return -1;
   }
   return 0;
@@ -127,8 +130,9 @@ int CVlntUSBDev::VLN318xFirmwareWrite(int n, uint8_t ucValue, bool bCPUA, const 
   if (!in || ec) return -1;
   uintmax_t ulRounded = (ulLen + 31) / 32 * 32;
   if (!bImageFitsFirmwareArea(ulLen)) {
-    vDEBUG_ERR_printf("%s:%d: Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWBinaryNamePath  %s , dwErrorCode : %d", L,
-                      __LINE__, static_cast<int>(ulRounded), strImagePath.c_str(), 0);
+    vDEBUG_ERR_printf(
+        "%s:%d: Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWBinaryNamePath  %s , dwErrorCode : %d", L,
+        __LINE__, static_cast<int>(ulRounded), strImagePath.c_str(), 0);
     return -1;
   }
   std::vector<uint8_t> buf(static_cast<size_t>(ulRounded), 0);
@@ -136,8 +140,11 @@ int CVlntUSBDev::VLN318xFirmwareWrite(int n, uint8_t ucValue, bool bCPUA, const 
   auto h = pOpenRecordedHub(n);
   if (!h) return -1;
   // no erase here: erasing block 0 for the configuration cleared the whole image already
-  int nRet = m_filter.DownLoadCMD(h.get(), buf.data(), static_cast<uint32_t>(ulRounded), bCPUA ? REQ_FW_A : REQ_FW_B, ucValue);
-  if (nRet != 0) vDEBUG_ERR_printf("%s:%d: DownLoad[%d] FW return %d, dwErrorCode %d", L, __LINE__, n, nRet, nFilterLastError());
+  int nRet = m_filter.DownLoadCMD(h.get(), buf.data(), static_cast<uint32_t>(ulRounded),
+                                  bCPUA ? REQ_FW_A : REQ_FW_B, ucValue);
+  if (nRet != 0)
+    vDEBUG_ERR_printf("%s:%d: DownLoad[%d] FW return %d, dwErrorCode %d", L, __LINE__, n, nRet,
+                      nFilterLastError());
   return nRet;
 }
 
@@ -147,14 +154,15 @@ int CVlntUSBDev::VLN318xReset(int n, uint8_t ucMode, std::stop_token st) {
   std::string name;
   auto h = pOpenDevice(n, &name);
   if (!h) {
-    vDEBUG_ERR_printf("%s:%d: Target[%d] CreateFile FAIL,objectname=%s,  Error:%d", "CVlntUSBDev::VLN318xReset", __LINE__, n,
-                      name.c_str(), nFilterLastError());
+    vDEBUG_ERR_printf("%s:%d: Target[%d] CreateFile FAIL,objectname=%s,  Error:%d",
+                      "CVlntUSBDev::VLN318xReset", __LINE__, n, name.c_str(), nFilterLastError());
     return -4;
   }
   return m_filter.SendCpuResetByFilterDriver(h.get(), ucMode, st);
 }
 
-bool CVlntUSBDev::bAccessHubConfig(int n, int nMode, uint8_t* pBuf, uint8_t ucValue, bool bCPUA, std::stop_token st) {
+bool CVlntUSBDev::bAccessHubConfig(int n, int nMode, uint8_t* pBuf, uint8_t ucValue, bool bCPUA,
+                                   std::stop_token st) {
   if (!bCPUA) ucValue = 1;
   bool bOk;
   if (nMode == 2) {
@@ -184,8 +192,8 @@ bool CVlntUSBDev::bReadHubSPIROM(int n, uint8_t* pBuf, uint8_t ucValue, bool bCP
     std::copy(std::begin(cfg), std::end(cfg), pBuf);
     if (VLN318xFirmwareRead(n, pBuf + CONFIG_BIN_SIZE, ucValue, true) != 0) {
       bResult = false;
-      vDEBUG_ERR_printf("%s:%d: VLN318xFirmwareRead Failed[%d] , Retry[%d], dwErrorCode=%x", L, __LINE__, n, i,
-                        nFilterLastError());
+      vDEBUG_ERR_printf("%s:%d: VLN318xFirmwareRead Failed[%d] , Retry[%d], dwErrorCode=%x", L, __LINE__, n,
+                        i, nFilterLastError());
       vRescan();
       break;
     }
@@ -204,8 +212,8 @@ int CVlntUSBDev::vUpdateHubFirmware(int n, uint8_t ucValue, bool bIsCPU_A, std::
     vDEBUG_ERR_printf("%s:%d:  !!!! bIsCPU_A=%d", L, __LINE__, bIsCPU_A ? 1 : 0);
   int nResult = 1;
   if (VLN318xFirmwareWrite(n, ucValue, bIsCPU_A, strPath) != 0) {
-    vDEBUG_ERR_printf("%s:%d: VLN318xFirmwareWrite, strFWPath %s, dwErrorCode %d", L, __LINE__, strPath.c_str(),
-                      nFilterLastError());
+    vDEBUG_ERR_printf("%s:%d: VLN318xFirmwareWrite, strFWPath %s, dwErrorCode %d", L, __LINE__,
+                      strPath.c_str(), nFilterLastError());
     nResult = 0;
   }
   m_clock.bSleepMs(800, st);
@@ -216,7 +224,8 @@ uint8_t CVlntUSBDev::vGetHubSpeedRate(int n, uint8_t ucPort) {
   static const char* L = "CVlntUSBDev::vGetHubSpeedRate";
   if (ucPort > 4) return HUB_SPEED_UNKNOWN;
   uint8_t v = 0xFF;
-  if (VLN318xAccessRegister(n, &v, 1, static_cast<uint16_t>(REG_LINK_STATE_PORT0 + 256 * ucPort), false) != 0) {
+  if (VLN318xAccessRegister(n, &v, 1, static_cast<uint16_t>(REG_LINK_STATE_PORT0 + 256 * ucPort), false) !=
+      0) {
     vDEBUG_ERR_printf("%s:%d: Dev[%d] VLN318xAccessRegister Failed", L, __LINE__, n);
     return HUB_SPEED_UNKNOWN;
   }
@@ -228,9 +237,12 @@ uint8_t CVlntUSBDev::vGetHubSpeedRate(int n, uint8_t ucPort) {
   vDEBUG_MSG_printf("%s:%d: Dev[%d] UsbSuper Speed Plus (Usb3.x)", L, __LINE__, n);
   const bool bTwoLanes = v & 0x10;
   switch ((v >> 2) & 3) {
-    case 0: return bTwoLanes ? HUB_SPEED_5G_X2 : HUB_SPEED_5G_X1;
-    case 1: return bTwoLanes ? HUB_SPEED_10G_X2 : HUB_SPEED_10G_X1;
-    default: return HUB_SPEED_UNKNOWN;
+    case 0:
+      return bTwoLanes ? HUB_SPEED_5G_X2 : HUB_SPEED_5G_X1;
+    case 1:
+      return bTwoLanes ? HUB_SPEED_10G_X2 : HUB_SPEED_10G_X1;
+    default:
+      return HUB_SPEED_UNKNOWN;
   }
 }
 
@@ -243,8 +255,11 @@ uint8_t CVlntUSBDev::vGetHubCcOrien(int n) {
   }
   vDEBUG_MSG_printf("%s:%d: Dev[%d] vGetHubCcOrien: 0x%02x", L, __LINE__, n, v);
   switch (v >> 6) {
-    case 1: return 1;
-    case 2: return 2;
-    default: return 0xFF;
+    case 1:
+      return 1;
+    case 2:
+      return 2;
+    default:
+      return 0xFF;
   }
 }

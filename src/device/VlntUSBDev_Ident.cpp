@@ -12,14 +12,21 @@
 namespace {
 const char* pszSpeedSuffix(uint8_t uc) {
   switch (uc) {
-    case HUB_SPEED_5G_X1: return "_5Gx1";
-    case HUB_SPEED_5G_X2: return "_5Gx2";
-    case HUB_SPEED_10G_X1: return "_10Gx1";
-    case HUB_SPEED_10G_X2: return "_10Gx2";
-    default: return "_Unknown";
+    case HUB_SPEED_5G_X1:
+      return "_5Gx1";
+    case HUB_SPEED_5G_X2:
+      return "_5Gx2";
+    case HUB_SPEED_10G_X1:
+      return "_10Gx1";
+    case HUB_SPEED_10G_X2:
+      return "_10Gx2";
+    default:
+      return "_Unknown";
   }
 }
-bool bIs0320(const std::string& s) { return s == "0320"; }  // hex digits only: no case to fold
+bool bIs0320(const std::string& s) {
+  return s == "0320";
+}  // hex digits only: no case to fold
 }  // namespace
 
 void CVlntUSBDev::vClearPrivateData() {
@@ -41,8 +48,8 @@ void CVlntUSBDev::vClearPrivateData() {
     dl.ucUnidentified = 0;
     dl.drv[0] = DriverInfo{};
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: catch(...) m_pDevList : %x , dwErrorCode %d", "CVlntUSBDev::vClearPrivateData", __LINE__,
-                      static_cast<unsigned>(reinterpret_cast<uintptr_t>(m_pDevList)), errno);
+    vDEBUG_ERR_printf("%s:%d: catch(...) m_pDevList : %x , dwErrorCode %d", "CVlntUSBDev::vClearPrivateData",
+                      __LINE__, static_cast<unsigned>(reinterpret_cast<uintptr_t>(m_pDevList)), errno);
   }
 }
 
@@ -88,16 +95,20 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
         r.m_strDeviceDesc = e.strDeviceDesc;
         r.m_ucHubDepth = e.ucDepth;
         r.m_ucPositionIndex = e.ucPositionIndex;
-        vDEBUG_MSG_printf("%s:%d: Already MARKED 3.0 Hubs[%d], PID [%s], m_ucPositionIndex[%d], m_ucHubDepth[%d], m_strHubObjectName[%s], m_strDeviceDesc[%s]",
-                          L, __LINE__, n, r.strPID.c_str(), r.m_ucPositionIndex, r.m_ucHubDepth,
-                          r.m_strHubObjectName.c_str(), r.m_strDeviceDesc.c_str());
+        vDEBUG_MSG_printf(
+            "%s:%d: Already MARKED 3.0 Hubs[%d], PID [%s], m_ucPositionIndex[%d], m_ucHubDepth[%d], "
+            "m_strHubObjectName[%s], m_strDeviceDesc[%s]",
+            L, __LINE__, n, r.strPID.c_str(), r.m_ucPositionIndex, r.m_ucHubDepth,
+            r.m_strHubObjectName.c_str(), r.m_strDeviceDesc.c_str());
         h.reset();  // the speed reads open the record's device themselves
         r.strUSBText = "U";
-        r.strUSBText += e.strUSBRelease.size() > 2 ? std::string{e.strUSBRelease[1], '.', e.strUSBRelease[2]} : "?.?";
+        r.strUSBText +=
+            e.strUSBRelease.size() > 2 ? std::string{e.strUSBRelease[1], '.', e.strUSBRelease[2]} : "?.?";
         r.strUSBText += pszSpeedSuffix(vGetHubSpeedRate(n, 0));
         for (uint8_t p = 0; p < 5; ++p) r.ucPortSpeed[p] = vGetHubSpeedRate(n, p);
       } else {
-        vDEBUG_MSG_printf("%s:%d: Dev[%d] 2.0 hub???, m_ucHubBondingOption %d", L, __LINE__, n, r.m_ucHubBondingOption);
+        vDEBUG_MSG_printf("%s:%d: Dev[%d] 2.0 hub???, m_ucHubBondingOption %d", L, __LINE__, n,
+                          r.m_ucHubBondingOption);
       }
       continue;
     }
@@ -105,8 +116,8 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
     if (n >= MAX_DEV_RECORDS) break;
     int nRet = m_filter.MarkSignatureforIdentify(h.get(), static_cast<uint8_t>('0' + n));
     if (nRet != 0) {
-      vDEBUG_ERR_printf("%s:%d: Hub [%s] MarkSignatureforIdentify Failed  Error:%d", L, __LINE__, e.ObjectName.c_str(),
-                        nRet);
+      vDEBUG_ERR_printf("%s:%d: Hub [%s] MarkSignatureforIdentify Failed  Error:%d", L, __LINE__,
+                        e.ObjectName.c_str(), nRet);
       ++dl.ucUnidentified;
       continue;
     }
@@ -119,8 +130,8 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
     r.strDeviceRelease = e.strDeviceRelease;
     r.strUSBRelease = e.strUSBRelease;
     char sz[16];
-    std::snprintf(sz, sizeof sz, "%02x%02x%02x%02x%02x%02x", e.ucFWVersion[0], e.ucFWVersion[1], e.ucFWVersion[2],
-                  e.ucFWVersion[3], e.ucFWVersion[4], e.ucFWVersion[5]);
+    std::snprintf(sz, sizeof sz, "%02x%02x%02x%02x%02x%02x", e.ucFWVersion[0], e.ucFWVersion[1],
+                  e.ucFWVersion[2], e.ucFWVersion[3], e.ucFWVersion[4], e.ucFWVersion[5]);
     r.strFWVersion = sz;
     r.ucIndex = static_cast<uint8_t>(n);
     r.strDriverName = e.DriverName;
@@ -130,10 +141,12 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
     r.m_ucPositionIndex = e.ucPositionIndex;
     r.m_ucHubDepth = e.ucDepth;
     if (e.ucDepth > dl.m_MaxHubDepth) dl.m_MaxHubDepth = e.ucDepth;
-    vDEBUG_MSG_printf("%s:%d: Found Hubs[%d], USB[%s], VID[%s], PID [%s], SN[%s], M String[%s], P String[%s], Index[%d], Version[%s]",
-                      L, __LINE__, n, r.strUSBRelease.c_str(), r.strVID.c_str(), r.strPID.c_str(),
-                      r.strSerialNumber.c_str(), r.strManufacturer.c_str(), r.strProduct.c_str(), r.ucIndex,
-                      r.strFWVersion.c_str());
+    vDEBUG_MSG_printf(
+        "%s:%d: Found Hubs[%d], USB[%s], VID[%s], PID [%s], SN[%s], M String[%s], P String[%s], Index[%d], "
+        "Version[%s]",
+        L, __LINE__, n, r.strUSBRelease.c_str(), r.strVID.c_str(), r.strPID.c_str(),
+        r.strSerialNumber.c_str(), r.strManufacturer.c_str(), r.strProduct.c_str(), r.ucIndex,
+        r.strFWVersion.c_str());
     uint8_t uc = 0xFF;
     if (m_filter.RegisterReadWriteCmd(h.get(), &uc, 1, REG_USB_STATUS, false) == 0) {
       vDEBUG_MSG_printf("%s:%d: Dev[%d] ucUSBStatusBuf: 0x%02X", L, __LINE__, n, uc);
@@ -151,7 +164,8 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
     h.reset();  // the operations below open the record's device themselves
     r.ucCcOrientation = vGetHubCcOrien(n);
     r.strUSBText = "U";
-    r.strUSBText += r.strUSBRelease.size() > 2 ? std::string{r.strUSBRelease[1], '.', r.strUSBRelease[2]} : "?.?";
+    r.strUSBText +=
+        r.strUSBRelease.size() > 2 ? std::string{r.strUSBRelease[1], '.', r.strUSBRelease[2]} : "?.?";
     if (r.strUSBRelease.size() < 2 || r.strUSBRelease[1] != '3') {
       vDEBUG_MSG_printf("%s:%d: Dev[%d] 2.0 hub???", L, __LINE__, n);
       r.ucPortSpeed.fill(1);
