@@ -14,7 +14,8 @@
 // expected image and table), hangs (a run killed after its time), hubs not logged,
 // duplicate serial numbers, wrong exit codes (0 exactly when every hub passed, else -1),
 // wrong saved settings, and runs refused before any hub was run (-4: a hub vanished during
-// the scan; not a finding). A run or reference that goes wrong is printed with its seed.
+// the scan; or every hub left before a scan found one, so the run waits for a hub: not
+// findings). A run or reference that goes wrong is printed with its seed.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,6 +42,7 @@
 namespace {
 
 constexpr int HANG_LIMIT_S = 30;  // real seconds; a healthy run takes well under one
+constexpr const char* FIRST_SERIAL = "0000000000A0";  // every bench starts its serials here
 
 const char* const g_kinds[] = {"fail", "stall",       "timeout",   "gone",
                                "flip", "erase_stuck", "no_return", "erase_partial"};
@@ -186,7 +188,7 @@ void vLayOut(const std::string& strDir, const Bench& b, bool bFault) {
   st.nAutoDevNum = static_cast<int>(b.hubs.size());
   st.strFirmware = "VLN642_10_campaign.bin";
   st.strMaker = "Campaign Maker";
-  st.strSerial = "0000000000A0";
+  st.strSerial = FIRST_SERIAL;
   vWrite(strDir + "/vlnhub.ini", strE2ESettings(st));
 }
 
@@ -274,6 +276,16 @@ bool bOneRun(uint32_t uRunSeed, const std::string& strKind, const std::string& s
   }
   auto entries = vecLogEntries(strDir);
   if (!o.bHang && o.nExit == -4 && entries.empty()) {
+    if (bVerbose) std::printf("seed %u: refused, a hub vanished during the scan\n", uRunSeed);
+    ++fig.nRefused;
+    return true;
+  }
+  // Every hub left the bus before a scan found one (a departing hub takes those below it
+  // along): a window-less run then waits for a hub to arrive, and Start never came, so the
+  // serial number is still the first one. Not a finding.
+  if (o.bHang && strKind == "gone" && entries.empty() &&
+      strRead(strDir + "/vlnhub.ini").find(std::string("serial_number=") + FIRST_SERIAL) != std::string::npos) {
+    if (bVerbose) std::printf("seed %u: every hub left before a scan found one\n", uRunSeed);
     ++fig.nRefused;
     return true;
   }
@@ -314,7 +326,7 @@ bool bOneRun(uint32_t uRunSeed, const std::string& strKind, const std::string& s
   // the next serial number is saved at Start, whatever the run's result
   const std::string strIni = strRead(strDir + "/vlnhub.ini");
   if (!o.bHang &&
-      strIni.find("serial_number=" + strSerialAfter("0000000000A0", nHubs)) == std::string::npos) {
+      strIni.find("serial_number=" + strSerialAfter(FIRST_SERIAL, nHubs)) == std::string::npos) {
     f.nWrongSettings = 1;
     why << " settings not moved on by " << nHubs;
   }
