@@ -209,11 +209,13 @@ RunFigures stRun(const std::vector<std::string>& controllers, const std::vector<
   CWindowThread loop;
   CTimedView view(*pBench);
   CRunEngine engine(utility, ini, list, devices, view, loop, clock);
-  form.vBind(engine.m_screen);
-  engine.m_bShowGUI = 0;
-  engine.m_nCmdLineMode = 2;
+  RunEngineConfig config;
+  config.cmdLine.m_bShowGUI = 0;
+  config.cmdLine.m_nCmdLineMode = CMDLINE_RUN;
+  engine.bConfigure(std::move(config));
+  form.vBind(engine.screen());
   form.vWriteConfigTexts(stConfigTextsFromSettings(ini.m_pINI));
-  engine.m_screen.strFWPath = folder.str() + "/" + ini.m_pINI.ucFw_binary_name;
+  engine.screen().strFWPath = folder.str() + "/" + ini.m_pINI.ucFw_binary_name;
   engine.vSetMainResultItemTable();
   engine.vScanUSBPort({}, true);  // the scan, without the auto thread
   if (list.DevNums != static_cast<int>(hubs.size())) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 #include "app/PlatformSet.h"
@@ -86,23 +87,23 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
 
   CWindowThread loop;  // this thread is the window thread of the run
   CHeadlessRunView view;
+  // The engine and the handler end the run the same way: the window thread's exit request.
+  const std::function<void(int)> fnExitProcess = [&loop](int nCode) { loop.vRequestExit(nCode); };
   CCmdLineHandler handler(dlg.m_ToolsDevList, loop, platform.scsi(), clock);
-  handler.m_request.nMode = dlg.m_nCmdLineMode;
-  handler.m_request.strFW = dlg.m_strCmdLineFW;
-  handler.m_request.nLED = dlg.m_ucCmdLineLED;
+  handler.vConfigure(dlg.cmdLine(), fnExitProcess);
   CSafeRemoval removal(utility, dlg.m_ToolsDevList, view, loop, platform.scsi(), clock);
   int nExit = EXIT_RUN_FAILED;
   {
     CRunEngine engine(utility, ini, dlg.m_ToolsDevList, devices, view, loop, clock);
-    form.vBind(engine.m_screen);
-    engine.m_bShowGUI = 0;
-    engine.m_nCmdLineMode = dlg.m_nCmdLineMode;
-    engine.m_strCmdLineSN = dlg.m_strCmdLineSN;
-    handler.m_fnExitProcess = engine.m_fnExitProcess;  // the window thread's exit request
-    engine.m_fnCmdLineHandler = [&handler] { handler.vCmdLineHandler(); };
-    engine.m_fnSafelyRemove = [&removal] { removal.OnBnClickedButtonSafelyRemove(); };
-    vScreenFromSettings(engine.m_screen, ini.m_pINI, utility.m_szAppPath, dlg.m_strCmdLineSN);
-    engine.vSetDeviceEvents(&platform.events());
+    RunEngineConfig config;
+    config.cmdLine = dlg.cmdLine();
+    config.fnExitProcess = fnExitProcess;
+    config.fnCmdLineHandler = [&handler] { handler.vCmdLineHandler(); };
+    config.fnSafelyRemove = [&removal] { removal.OnBnClickedButtonSafelyRemove(); };
+    config.pEvents = &platform.events();
+    engine.bConfigure(std::move(config));
+    form.vBind(engine.screen());
+    vScreenFromSettings(engine.screen(), ini.m_pINI, utility.m_szAppPath, dlg.m_strCmdLineSN);
     engine.vSetMainResultItemTable();
     engine.vRegisterDeviceNotification();
     loop.vPost([&engine] { engine.TriggerScanThread(); });

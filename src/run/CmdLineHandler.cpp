@@ -21,10 +21,15 @@ CCmdLineHandler::CCmdLineHandler(DeviceList& devList, IWindowThread& window, ISc
                                  IClock& clock)
     : m_devList(devList), m_window(window), m_clock(clock), m_bridge(scsi, clock, &m_list) {}
 
+void CCmdLineHandler::vConfigure(CmdLineOptions request, std::function<void(int)> fnExitProcess) {
+  m_request = std::move(request);
+  m_fnExitProcess = std::move(fnExitProcess);
+}
+
 void CCmdLineHandler::vCmdLineHandler() {
   // The production modes are the run's: it may be writing the records now, so not even a
   // copy is taken.
-  if (bCmdLineRunsProduction(m_request.nMode)) return;
+  if (bCmdLineRunsProduction(m_request.m_nCmdLineMode)) return;
   try {
     DeviceList list;
     if (!m_window.bSend([&] { list = m_devList; }, m_stop.get_token())) return;
@@ -33,7 +38,8 @@ void CCmdLineHandler::vCmdLineHandler() {
   } catch (...) {
     vDEBUG_ERR_printf("%s:%d: vCmdLineHandler , dwErrorCode %d", L, __LINE__, errno);
     // A production script must never read success from a handler that broke down.
-    if (m_fnExitProcess && !bCmdLineRunsProduction(m_request.nMode)) m_fnExitProcess(EXIT_CMD_FAILED);
+    if (m_fnExitProcess && !bCmdLineRunsProduction(m_request.m_nCmdLineMode))
+      m_fnExitProcess(EXIT_CMD_FAILED);
   }
 }
 
@@ -42,10 +48,10 @@ std::optional<int> CCmdLineHandler::optHandle(const DeviceList& list) {
   const int nHubs = std::min<int>(m_list.DevNums, MAX_DEV_RECORDS);
   if (nHubs <= 0) return std::nullopt;
   const DevRecord& first = m_list.dev[0];
-  switch (m_request.nMode) {
+  switch (m_request.m_nCmdLineMode) {
     case CMDLINE_CHECK_FW:
       for (int i = 0; i < nHubs; ++i) {
-        if (!bEqualNoCase(m_list.dev[i].strFWVersion, m_request.strFW)) {
+        if (!bEqualNoCase(m_list.dev[i].strFWVersion, m_request.m_strCmdLineFW)) {
           vDEBUG_MSG_printf("%s:%d: FW unmatch", L, __LINE__);
           return EXIT_CMD_FW_UNMATCH;
         }
@@ -53,12 +59,12 @@ std::optional<int> CCmdLineHandler::optHandle(const DeviceList& list) {
       return EXIT_CMD_OK;
     case CMDLINE_LED:
       for (int i = 0; i < nHubs; ++i) {
-        if (!LEDControl(i, BRIDGE_LED1_MASK, static_cast<uint32_t>(m_request.nLED[0]))) {
-          vDEBUG_MSG_printf("%s:%d: Dev[%d], set led 1 %d fail", L, __LINE__, i, m_request.nLED[0]);
+        if (!LEDControl(i, BRIDGE_LED1_MASK, static_cast<uint32_t>(m_request.m_ucCmdLineLED[0]))) {
+          vDEBUG_MSG_printf("%s:%d: Dev[%d], set led 1 %d fail", L, __LINE__, i, m_request.m_ucCmdLineLED[0]);
           return EXIT_CMD_FAILED;
         }
-        if (!LEDControl(i, BRIDGE_LED2_MASK, static_cast<uint32_t>(m_request.nLED[1]))) {
-          vDEBUG_MSG_printf("%s:%d: Dev[%d], set led 2 %d fail", L, __LINE__, i, m_request.nLED[1]);
+        if (!LEDControl(i, BRIDGE_LED2_MASK, static_cast<uint32_t>(m_request.m_ucCmdLineLED[1]))) {
+          vDEBUG_MSG_printf("%s:%d: Dev[%d], set led 2 %d fail", L, __LINE__, i, m_request.m_ucCmdLineLED[1]);
           return EXIT_CMD_FAILED;
         }
       }

@@ -3,13 +3,12 @@
 // protocol ("/PROT"), cable orientation ("/CC") and chip ("/IC"). Each answers with the
 // process exit code. The production modes ("/S", "/S:") do nothing here: auto mode runs them.
 //
-// The handler runs on the scan thread (the engine's m_fnCmdLineHandler), still under the scan
+// The handler runs on the scan thread (the engine's fnCmdLineHandler), still under the scan
 // lock, so one handler runs at a time. It reads a copy of the device list taken on the window
 // thread, and ends the process through the exit function it is given (the engine's exit
 // request), never by exiting itself.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -20,20 +19,8 @@
 #include "device/ScsiBridge.h"
 #include "platform/Clock.h"
 #include "platform/ScsiPassThrough.h"
+#include "run/CmdLineOptions.h"
 #include "run/IRunView.h"
-
-// Command-line modes (the window's m_nCmdLineMode).
-constexpr int32_t CMDLINE_CHECK_FW = 1;
-constexpr int32_t CMDLINE_RUN = 2;
-constexpr int32_t CMDLINE_RUN_SN = 3;
-constexpr int32_t CMDLINE_LED = 4;
-constexpr int32_t CMDLINE_SPEED = 5;
-constexpr int32_t CMDLINE_PROTOCOL = 6;
-constexpr int32_t CMDLINE_CC = 7;
-constexpr int32_t CMDLINE_CHIP = 8;
-
-// The production modes: the only ones that switch auto mode on.
-inline bool bCmdLineRunsProduction(int32_t nMode) { return nMode == CMDLINE_RUN || nMode == CMDLINE_RUN_SN; }
 
 // Exit codes of the command-line modes (those of the production run are the engine's).
 constexpr int EXIT_CMD_OK = 0;
@@ -44,13 +31,6 @@ constexpr int EXIT_CMD_CHIP_UNKNOWN = 255;
 constexpr uint32_t LED_RETRY_WAIT_MS = 250;
 constexpr int LED_TRIES = 3;
 
-// What the command line asked for.
-struct CmdLineRequest {
-  int32_t nMode = -1;
-  std::string strFW;                 // "/C:" version, upper case
-  std::array<int32_t, 2> nLED{0, 0};  // "/LED:" values, each 0 or 1
-};
-
 class CCmdLineHandler {
  public:
   // devList: the window's device list, copied on the window thread before use.
@@ -58,9 +38,9 @@ class CCmdLineHandler {
   CCmdLineHandler(const CCmdLineHandler&) = delete;
   CCmdLineHandler& operator=(const CCmdLineHandler&) = delete;
 
-  CmdLineRequest m_request;
-  // Ends the process with a code.
-  std::function<void(int)> m_fnExitProcess;
+  // The request (mode, "/C:" version, "/LED:" values) and the function that ends the
+  // process with a code. Before the handler's first use.
+  void vConfigure(CmdLineOptions request, std::function<void(int)> fnExitProcess);
 
   // Carries out the request for the hubs found and ends the process with its code (modes
   // other than 2 and 3; those return at once, without reading the list). Scan thread.
@@ -82,6 +62,8 @@ class CCmdLineHandler {
   DeviceList& m_devList;
   IWindowThread& m_window;
   IClock& m_clock;
+  CmdLineOptions m_request;
+  std::function<void(int)> m_fnExitProcess;
   DeviceList m_list;  // the copy the bridge commands address
   CScsiBridge m_bridge;
   std::stop_source m_stop;

@@ -75,7 +75,7 @@ int CRunEngine::MainThreadFun(std::stop_token st) {
         st);
     // 3.
     {
-      std::lock_guard<std::mutex> l(m_threadsMutex);
+      CScopedLock l(m_threadsMutex);
       for (int i = 0; i < MAX_DEV_RECORDS; ++i) {
         CHILD_THREAD_INFO& c = m_ChildInfo[i];
         c.ucTargetNumber = static_cast<uint8_t>(i);
@@ -99,16 +99,16 @@ int CRunEngine::MainThreadFun(std::stop_token st) {
     }
     // 4. Wait for the workers.
     auto vStopWorkers = [this] {
-      std::lock_guard<std::mutex> l(m_threadsMutex);
+      CScopedLock l(m_threadsMutex);
       for (auto& c : m_pChildThread)
         if (c.joinable()) c.request_stop();
     };
     uint8_t ucBar = 0;
-    vAnnounceStateChange();  // the states of this run are set
+    m_stateChanges.vAnnounce();  // the states of this run are set
     // Passes are counted in whole polls; a worker's state change ends a poll early, so the
     // run's end is seen when its last worker finishes, not up to a poll later.
     for (uint32_t uPass = 0;;) {
-      const uint64_t ullSeen = ullStateGeneration();
+      const uint64_t ullSeen = m_stateChanges.ullGeneration();
       ucBar = ucBar >= 100 ? 0 : ucBar + 1;
       float fSum = 0;
       int nFinished = 0;
@@ -128,7 +128,7 @@ int CRunEngine::MainThreadFun(std::stop_token st) {
           },
           st);
       if (nFinished >= info.ucDevCount) break;
-      if (uPass >= m_timings.uMainMaxPasses) {
+      if (uPass >= m_config.timings.uMainMaxPasses) {
         for (int i = 0; i < MAX_DEV_RECORDS; ++i) {
           if (info.ucSelected[i] != 1) continue;
           if (m_ChildInfo[i].ucThreadState.load() == CHILD_THREAD_FINISH) continue;
@@ -138,19 +138,19 @@ int CRunEngine::MainThreadFun(std::stop_token st) {
         vDEBUG_MSG_printf("%s:%d: MainThreadFun: TimeOut dwErrorCode %d", L, __LINE__, 0);
         break;
       }
-      const EWait eWait = eWaitStateChange(m_timings.uMainPollMs, ullSeen, st);
-      if (eWait == EWait::Stopped) {
+      const CStateChanges::EWait eWait = m_stateChanges.eWait(m_config.timings.uMainPollMs, ullSeen, st);
+      if (eWait == CStateChanges::EWait::Stopped) {
         // Stopped: the workers stop at their next wait, with the results they have.
         vStopWorkers();
         break;
       }
-      if (eWait == EWait::Elapsed) ++uPass;
+      if (eWait == CStateChanges::EWait::Elapsed) ++uPass;
     }
     // Every worker has ended before its record is read (a stopped one ends at its wait).
     {
       std::array<std::jthread, MAX_DEV_RECORDS> done;
       {
-        std::lock_guard<std::mutex> l(m_threadsMutex);
+        CScopedLock l(m_threadsMutex);
         for (int i = 0; i < MAX_DEV_RECORDS; ++i)
           if (m_pChildThread[i].joinable()) done[i] = std::move(m_pChildThread[i]);
       }
@@ -160,7 +160,7 @@ int CRunEngine::MainThreadFun(std::stop_token st) {
     vFinishRun(st);
   } catch (...) {
     {
-      std::lock_guard<std::mutex> l(m_threadsMutex);
+      CScopedLock l(m_threadsMutex);
       for (int i = 0; i < MAX_DEV_RECORDS; ++i)
         if (info.ucSelected[i] == 1 && m_pChildThread[i].joinable()) {
           m_pChildThread[i].request_stop();
@@ -175,9 +175,9 @@ int CRunEngine::MainThreadFun(std::stop_token st) {
   }
   // Without a window the process ends after the run: the mark stays until it has finished
   // with the hubs (the safe removal is waited for, every thread joined).
-  if (bMarked && m_bShowGUI != 0) m_utility.vEndProductionRun();
+  if (bMarked && !bWindowless()) m_utility.vEndProductionRun();
   {
-    std::lock_guard<std::mutex> l(m_idleMutex);
+    CScopedLock l(m_idleMutex);
     m_bMainRunning = false;
   }
   m_idleCv.notify_all();
@@ -226,7 +226,7 @@ void CRunEngine::vFinishRun(std::stop_token st) {
       bRescan = true;
   if (bRescan) {
     vScanUSBPort(st, true);
-    m_clock.bSleepMs(m_timings.uRescanWaitMs, st);
+    m_clock.bSleepMs(m_config.timings.uRescanWaitMs, st);
     bOnWindow([this, &info, &logged] { vRestoreRunResults(info, logged); }, st);
   }
   // 9. One log line per hub, in slot order. A run whose result is not on record fails.
@@ -243,11 +243,10 @@ void CRunEngine::vFinishRun(std::stop_token st) {
                                " could not be written (" + std::strerror(nLogError) + "): the run fails";
     vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
     m_ucRunStatus = 2;
-    bOnWindow([this, strWhy] { m_utility.ShowProgramMSG(strWhy, MSG_TYPE_ERROR, MB_OK, m_bShowGUI == 0); },
-              st);
+    bOnWindow([this, strWhy] { m_utility.ShowProgramMSG(strWhy, MSG_TYPE_ERROR, MB_OK, bWindowless()); }, st);
   }
   // 10.
-  m_clock.bSleepMs(m_timings.uNotifyWaitMs, st);
+  m_clock.bSleepMs(m_config.timings.uNotifyWaitMs, st);
   vRegisterDeviceNotification();
   // 11.
   const bool bFail = m_ucRunStatus.load() == 2;
@@ -259,11 +258,12 @@ void CRunEngine::vFinishRun(std::stop_token st) {
       st);
   // 12.
   if (ini.ucAuto_Safe_Remove == 1 && !st.stop_requested()) {
-    if (m_clock.bSleepMs(static_cast<uint64_t>(std::max(0, ini.uiRemove_after_finish)) * 1000, st) && m_fnSafelyRemove)
-      bOnWindow(m_fnSafelyRemove, st);
+    if (m_clock.bSleepMs(static_cast<uint64_t>(std::max(0, ini.uiRemove_after_finish)) * 1000, st) &&
+        m_config.fnSafelyRemove)
+      bOnWindow(m_config.fnSafelyRemove, st);
   }
   // 13.
-  if (m_bShowGUI == 0 && !st.stop_requested()) vExit(bFail ? EXIT_RUN_FAILED : EXIT_RUN_PASSED);
+  if (bWindowless() && !st.stop_requested()) vExit(bFail ? EXIT_RUN_FAILED : EXIT_RUN_PASSED);
 }
 
 void CRunEngine::vRestoreRunResults(const MAIN_THREAD_INFO& info,
@@ -291,7 +291,7 @@ bool CRunEngine::bTakeRunSerialNumbers(uint8_t ucDevCount, std::string& strWhy) 
   const std::string strNext = strSerialNumberAfter(ini, m_screen.strSerialNumber, ucDevCount);
   ini.ucSerial_number = strNext.substr(0, INI_TEXT_MAX);
   // A command-line serial number belongs to that run alone: the settings file keeps its own.
-  if (m_strCmdLineSN.empty()) {
+  if (m_config.cmdLine.m_strCmdLineSN.empty()) {
     const std::string strPath = Ini::strDefaultINIPath(m_utility.m_szAppPath);
     if (!m_ini.vStoreINIFile(strPath)) {
       const int nErr = m_ini.nLastFileError();

@@ -5,8 +5,8 @@
 
 #include "log/DebugLog.h"
 
-CRunEngine::CRunEngine(CUSBUtility& utility, Ini& ini, DeviceList& devList, IRunDevices& devices, IRunView& view,
-                       IWindowThread& window, IClock& clock)
+CRunEngine::CRunEngine(CUSBUtility& utility, Ini& ini, DeviceList& devList, IRunDevices& devices,
+                       IRunView& view, IWindowThread& window, IClock& clock)
     : m_utility(utility),
       m_ini(ini),
       m_devList(devList),
@@ -14,22 +14,37 @@ CRunEngine::CRunEngine(CUSBUtility& utility, Ini& ini, DeviceList& devList, IRun
       m_view(view),
       m_window(window),
       m_clock(clock),
-      m_table(view) {
-  m_fnExitProcess = [this](int nCode) { m_window.vRequestExit(nCode); };
-}
+      m_table(view),
+      m_stateChanges(clock) {}
 
 CRunEngine::~CRunEngine() {
   m_bDevNotify = false;
   bDeleteAllThread();
   std::vector<ScanThread> scans;
   {
-    std::lock_guard<std::mutex> l(m_threadsMutex);
+    CScopedLock l(m_threadsMutex);
     for (auto& s : m_scanThreads) s.t.request_stop();
     scans.swap(m_scanThreads);
   }
   scans.clear();  // joins
-  std::lock_guard<std::mutex> l(m_timerMutex);
+  CScopedLock l(m_timerMutex);
   vStopThread(m_timer);
+}
+
+bool CRunEngine::bConfigure(RunEngineConfig config) {
+  bool bEventsStarted;
+  {
+    CScopedLock l(m_eventsMutex);
+    bEventsStarted = m_bEventsStarted;
+  }
+  // The threads read the configuration without a lock: it changes only while none runs.
+  if (bEventsStarted || m_bMainRunning || bAutoThreadExists() || !bScanIdle()) {
+    vDEBUG_ERR_printf("%s:%d: bConfigure: the engine's threads run, configuration not changed",
+                      "CRunEngine::bConfigure", __LINE__);
+    return false;
+  }
+  m_config = std::move(config);
+  return true;
 }
 
 bool CRunEngine::bOnWindow(std::function<void()> fn, std::stop_token st) { return m_window.bSend(std::move(fn), st); }
@@ -45,7 +60,10 @@ void CRunEngine::vCell(int nSlot, int nColumn, const std::string& strText, uint8
 
 void CRunEngine::vExit(int nCode) {
   vDEBUG_MSG_printf("%s:%d: exit code %d", "CMPToolDlg::vExitProcess", __LINE__, nCode);
-  if (m_fnExitProcess) m_fnExitProcess(nCode);
+  if (m_config.fnExitProcess)
+    m_config.fnExitProcess(nCode);
+  else
+    m_window.vRequestExit(nCode);
 }
 
 void CRunEngine::OnBnClickedButtonClearcount() { m_table.OnBnClickedButtonClearcount(m_devList); }
@@ -59,49 +77,18 @@ void CRunEngine::vStopThread(std::jthread& t) {
     t.join();
 }
 
-void CRunEngine::vAnnounceStateChange() {
-  std::lock_guard<std::mutex> l(m_stateMutex);
-  ++m_ullStateGen;
-  for (std::stop_source* p : m_stateWaiters) p->request_stop();
-}
-
 void CRunEngine::vSetThreadState(int nSlot, uint8_t ucState) {
   m_ChildInfo[nSlot].ucThreadState = ucState;
-  vAnnounceStateChange();
-}
-
-uint64_t CRunEngine::ullStateGeneration() const {
-  std::lock_guard<std::mutex> l(m_stateMutex);
-  return m_ullStateGen;
-}
-
-CRunEngine::EWait CRunEngine::eWaitStateChange(uint64_t ullMs, uint64_t ullSeen, std::stop_token st) {
-  // The clock's wait ends early on a stop request: the waiter's own source is stopped
-  // by a state change or by the caller's stop request.
-  std::stop_source wake;
-  std::stop_callback onStop(st, [&wake] { wake.request_stop(); });
-  {
-    std::lock_guard<std::mutex> l(m_stateMutex);
-    if (st.stop_requested()) return EWait::Stopped;
-    if (m_ullStateGen != ullSeen) return EWait::Changed;
-    m_stateWaiters.push_back(&wake);
-  }
-  const bool bElapsed = m_clock.bSleepMs(ullMs, wake.get_token());
-  {
-    std::lock_guard<std::mutex> l(m_stateMutex);
-    std::erase(m_stateWaiters, &wake);
-  }
-  if (st.stop_requested()) return EWait::Stopped;
-  return bElapsed ? EWait::Elapsed : EWait::Changed;
+  m_stateChanges.vAnnounce();
 }
 
 bool CRunEngine::bRunThreadExists() const {
-  std::lock_guard<std::mutex> l(m_threadsMutex);
+  CScopedLock l(m_threadsMutex);
   return m_pMainThread.joinable();
 }
 
 bool CRunEngine::bAutoThreadExists() const {
-  std::lock_guard<std::mutex> l(m_threadsMutex);
+  CScopedLock l(m_threadsMutex);
   return m_pAutoThread.joinable();
 }
 
@@ -113,7 +100,7 @@ bool CRunEngine::bDeleteAllThread() {
       // Stop requests first, under the lock, so that a run thread about to start its
       // workers sees the request; the waits follow outside the lock. The workers stay
       // where they are: a run thread joins them itself before it reads their records.
-      std::lock_guard<std::mutex> l(m_threadsMutex);
+      CScopedLock l(m_threadsMutex);
       if (m_pAutoThread.joinable()) m_pAutoThread.request_stop();
       for (int i = 0; i < MAX_DEV_RECORDS; ++i) {
         bHadChild[i] = m_pChildThread[i].joinable();
@@ -133,7 +120,7 @@ bool CRunEngine::bDeleteAllThread() {
     // Workers the run thread did not join (none was running, or it ended first).
     std::array<std::jthread, MAX_DEV_RECORDS> children;
     {
-      std::lock_guard<std::mutex> l(m_threadsMutex);
+      CScopedLock l(m_threadsMutex);
       children = std::move(m_pChildThread);
     }
     for (int i = 0; i < MAX_DEV_RECORDS; ++i) {
@@ -173,6 +160,7 @@ void CRunEngine::vInitialPrivateData() {
 }
 
 bool CRunEngine::bWaitRunIdle(uint64_t ullRealMs) {
-  std::unique_lock<std::mutex> l(m_idleMutex);
-  return m_idleCv.wait_for(l, std::chrono::milliseconds(ullRealMs), [&] { return !m_bMainRunning.load(); });
+  CScopedLock l(m_idleMutex);
+  return m_idleCv.wait_for(m_idleMutex, std::chrono::milliseconds(ullRealMs),
+                           [&] { return !m_bMainRunning.load(); });
 }

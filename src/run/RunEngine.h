@@ -8,14 +8,18 @@
 // wait with the results it has; nothing is killed while it holds the reset lock or is in the
 // middle of a flash write. Thread objects are created and stopped on the window thread (or
 // under m_threadsMutex where a run thread starts its workers).
+//
+// Each mutex of the engine says what it guards: the members it guards carry GUARDED_BY,
+// which Clang's thread-safety analysis checks (scripts/check-thread-safety); what the
+// analysis cannot follow (atomics, the condition variable, data handed to a thread as it
+// starts) is said beside the member.
 #pragma once
 
 #include <array>
-#include <condition_variable>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -25,9 +29,12 @@
 #include "host/USBUtility.h"
 #include "platform/Clock.h"
 #include "platform/DeviceEvents.h"
+#include "run/CmdLineOptions.h"
+#include "run/Guarded.h"
 #include "run/IRunDevices.h"
 #include "run/IRunView.h"
 #include "run/ResultTable.h"
+#include "run/StateChanges.h"
 #include "settings/Ini.h"
 
 // Worker states.
@@ -89,6 +96,23 @@ struct RunTimings {
   uint32_t uRunMarkWaitMs = 2000;  // Start: wait for the run mark another copy holds briefly
 };
 
+// What the engine is configured with: how the process was started, its timings and the
+// window's commands it calls. Given once, before the first scan (CRunEngine::bConfigure);
+// every thread of the engine then reads it without a lock, as it never changes while one
+// of them runs.
+struct RunEngineConfig {
+  CmdLineOptions cmdLine;  // the window's command-line fields (mode, show-GUI flag, "/S:" serial)
+  RunTimings timings;
+  // Ends the process with a code (command-line modes). Empty: the window thread's exit request.
+  std::function<void(int)> fnExitProcess;
+  // Carries out the command-line mode after a scan that found hubs (modes other than runs).
+  std::function<void()> fnCmdLineHandler;
+  // The Safely Remove command, sent after a run with automatic safe removal.
+  std::function<void()> fnSafelyRemove;
+  // Source of device-change events; the first registration starts it. Not owned.
+  IDeviceEvents* pEvents = nullptr;
+};
+
 class CRunEngine {
  public:
   CRunEngine(CUSBUtility& utility, Ini& ini, DeviceList& devList, IRunDevices& devices, IRunView& view,
@@ -97,137 +121,168 @@ class CRunEngine {
   CRunEngine(const CRunEngine&) = delete;
   CRunEngine& operator=(const CRunEngine&) = delete;
 
-  // ---- wiring (before the first scan) ----
-  int32_t m_bShowGUI = 1;
-  int32_t m_nCmdLineMode = -1;   // above 0: a command-line mode
-  std::string m_strCmdLineSN;
-  RunScreen m_screen;            // the window's fields the run reads and writes
-  RunTimings m_timings;
-  // Ends the process with a code (command-line modes). Default: the window thread's exit.
-  std::function<void(int)> m_fnExitProcess;
-  // Carries out the command-line mode after a scan that found hubs (modes other than runs).
-  std::function<void()> m_fnCmdLineHandler;
-  // The Safely Remove command, sent after a run with automatic safe removal.
-  std::function<void()> m_fnSafelyRemove;
-  // Source of device-change events; registration starts it on first use. Not owned.
-  void vSetDeviceEvents(IDeviceEvents* pEvents) { m_pEvents = pEvents; }
+  // ---- configuration (window thread) ----
+  // Takes the configuration: before the first scan, or later while none of the engine's
+  // threads runs and the device-change source has not been started. Otherwise false, logged,
+  // and the configuration stays as it was.
+  bool bConfigure(RunEngineConfig config) EXCLUDES(m_threadsMutex, m_eventsMutex);
+  // The window's fields the run reads and writes (descriptor texts, serial number, firmware
+  // path, the USB status and idle-timer choices): the screen record of the process, shared
+  // with the window's configuration form. The window thread changes it, and Start reads the
+  // controls into it; the run thread and the workers only read it while a run goes on, when
+  // the window's controls are locked.
+  RunScreen& screen() { return m_screen; }
 
   // ---- result table (window thread) ----
-  CResultTable& table() { return m_table; }
   void vSetMainResultItemTable() { m_table.vSetMainResultItemTable(); }
   void OnBnClickedButtonClearcount();
 
   // ---- run ----
-  EStartResult OnBnClickedButtonStart();
-  bool bDeleteAllThread();
-  void vInitialPrivateData();
-  bool bRunThreadExists() const;
+  EStartResult OnBnClickedButtonStart() EXCLUDES(m_threadsMutex, m_walkMutex);
+  bool bDeleteAllThread() EXCLUDES(m_threadsMutex);
+  void vInitialPrivateData() EXCLUDES(m_threadsMutex);
+  bool bRunThreadExists() const EXCLUDES(m_threadsMutex);
   bool bRunThreadRunning() const { return m_bMainRunning.load(); }
   uint8_t ucRunStatus() const { return m_ucRunStatus.load(); }
   const CHILD_THREAD_INFO& childInfo(int i) const { return m_ChildInfo[i]; }
   // Waits (real time, for tests and the window-less run) until no run thread runs.
-  bool bWaitRunIdle(uint64_t ullRealMs);
+  bool bWaitRunIdle(uint64_t ullRealMs) EXCLUDES(m_idleMutex);
 
   // ---- scanning, auto mode, device changes ----
-  void TriggerScanThread();
+  void TriggerScanThread() EXCLUDES(m_threadsMutex);
   // bRunRescan: the run's own rescan before its log, which starts no auto thread.
-  bool vScanUSBPort(std::stop_token st = {}, bool bRunRescan = false);
+  bool vScanUSBPort(std::stop_token st = {}, bool bRunRescan = false) EXCLUDES(m_threadsMutex, m_walkMutex);
   void OnTimer(int nTimerId);
-  int OnUSBDeviceChange(const DeviceEvent& ev);
-  void vTriggetAutoThread();
-  bool OpenSNAndPStringEnteringDialog();
-  void vRegisterDeviceNotification();
+  int OnUSBDeviceChange(const DeviceEvent& ev) EXCLUDES(m_threadsMutex);
+  void vRegisterDeviceNotification() EXCLUDES(m_eventsMutex);
   void vUnRegisterDeviceNotification();
-  bool bNotificationsOn() const { return m_bDevNotify.load(); }
-  bool bScanIdle() const;
-  bool bAutoThreadExists() const;
-
-  // Thread bodies (public for tests that drive one directly).
-  int MainThreadFun(std::stop_token st);
-  int ChildThreadFun(std::stop_token st, int nSlot);
-  int ScanThreadFun(std::stop_token st);
-  int AutoThreadFun(std::stop_token st);
+  bool bScanIdle() const EXCLUDES(m_threadsMutex);
+  bool bAutoThreadExists() const EXCLUDES(m_threadsMutex);
 
  private:
+  // What a worker's step came to. Stopped: a stop request ended it; the worker then ends at
+  // once with the results it has.
+  enum class EStep { Passed, Failed, Stopped };
+
+  // ---- thread bodies ----
+  int MainThreadFun(std::stop_token st) EXCLUDES(m_threadsMutex, m_idleMutex);
+  int ChildThreadFun(std::stop_token st, int nSlot);
+  int ScanThreadFun(std::stop_token st) EXCLUDES(m_threadsMutex, m_timerMutex, m_walkMutex);
+  int AutoThreadFun(std::stop_token st) EXCLUDES(m_threadsMutex);
+  void vTimerFun(std::stop_token st);
+
+  // ---- shared by all ----
   // Calls on the window thread, waiting; dropped when st asks the caller to stop.
   bool bOnWindow(std::function<void()> fn, std::stop_token st = {});
   void vCell(int nSlot, int nColumn, const std::string& strText, uint8_t ucColour, std::stop_token st);
   void vExit(int nCode);
+  void vStopThread(std::jthread& t);
+  // The command line gave no window (m_bShowGUI 0).
+  bool bWindowless() const { return m_config.cmdLine.m_bShowGUI == 0; }
+
+  // ---- Start (window thread) ----
   EStartResult eRefuse(const std::string& strWhy, int nExitCode = EXIT_START_REFUSED);
   // Takes the run mark for the run Start prepares; on failure the operator is told why.
   bool bTakeRunMark(std::string& strWhy);
   void vDropRunMark();
-  bool bStartPreChecks(uint8_t& ucTestItemCount, uint8_t& ucFwType);
   uint8_t ucCountTestItems() const;
+  // Moves the serial number on by the run's hub count and saves it (at Start). False, with
+  // the reason, when the settings file could not be written.
+  bool bTakeRunSerialNumbers(uint8_t ucDevCount, std::string& strWhy);
+
+  // ---- run thread ----
   bool bHubPassed(const DevRecord& d) const;
-  bool bEnterResetLock(std::stop_token st);
-  bool bResetTurn(int nSlot) const;
-  int nSettledCount() const;
-  // True when the hub answers on its port path again within the return time-out.
-  bool bWaitHubBack(std::stop_token st, int nSlot, HubIdentity& id);
-  bool bDescriptorCheck(std::stop_token st, int nSlot);
-  void vStopThread(std::jthread& t);
-  // Worker states change through here (and a released reset lock is announced here), so
-  // that waiting workers and the run thread look again at once rather than at their next
-  // poll; the poll intervals stay as the longest a look can be late.
-  void vSetThreadState(int nSlot, uint8_t ucState);
-  void vAnnounceStateChange();
-  uint64_t ullStateGeneration() const;
-  // Waits up to ullMs of tool time, or less when the states changed after ullSeen (a value
-  // of ullStateGeneration). The result says which, or that st asked to stop.
-  enum class EWait { Stopped, Changed, Elapsed };
-  EWait eWaitStateChange(uint64_t ullMs, uint64_t ullSeen, std::stop_token st);
   void vFinishRun(std::stop_token st);
   // After the run's rescan (window thread): results back onto the hubs they belong to.
   void vRestoreRunResults(const MAIN_THREAD_INFO& info, std::array<DevRecord, MAX_DEV_RECORDS>& logged);
-  // Moves the serial number on by the run's hub count and saves it (window thread, at
-  // Start). False, with the reason, when the settings file could not be written.
-  bool bTakeRunSerialNumbers(uint8_t ucDevCount, std::string& strWhy);
-  void vTimerFun(std::stop_token st);
 
-  CUSBUtility& m_utility;
+  // ---- worker ----
+  // The worker's items in order; false when a stop request ended them.
+  bool bWorkerSteps(std::stop_token st, int nSlot);
+  // Configuration block and firmware into the flash, read back and compared.
+  EStep eUpdateHub(std::stop_token st, int nSlot);
+  // The flash read back against the hub's configuration block and the flash image file;
+  // every difference is logged.
+  bool bFlashMatches(int nSlot, const std::vector<uint8_t>& flash);
+  // Waits for the hub's turn to reset; Failed when the others made no progress for the
+  // time-out.
+  EStep eWaitResetTurn(std::stop_token st, int nSlot);
+  // The reset under the reset lock and the hub's return; nReset gets the reset's result.
+  EStep eResetHub(std::stop_token st, int nSlot, int& nReset);
+  bool bEnterResetLock(std::stop_token st);
+  bool bResetTurn(int nSlot) const;
+  int nSettledCount() const;
+  // Passed when the hub answers on its port path again within the return time-out; id is
+  // the identity it reports then.
+  EStep eWaitHubBack(std::stop_token st, int nSlot, HubIdentity& id);
+  EStep eDescriptorCheck(std::stop_token st, int nSlot);
+  // Worker states change through here, and every change is announced.
+  void vSetThreadState(int nSlot, uint8_t ucState);
+
+  // ---- scanning and auto mode ----
+  void vTriggetAutoThread() EXCLUDES(m_threadsMutex);
+  bool OpenSNAndPStringEnteringDialog();
+
+  CUSBUtility& m_utility;  // its reset and scan locks are its own, outside the analysis
   Ini& m_ini;
+  // The window's device list. The window thread owns it; between Start and the run's end the
+  // workers write only their own records and the run thread its counters, and a scan
+  // rewrites it only on the window thread, never during a run.
   DeviceList& m_devList;
   IRunDevices& m_devices;
   IRunView& m_view;
   IWindowThread& m_window;
   IClock& m_clock;
-  IDeviceEvents* m_pEvents = nullptr;
-  bool m_bEventsStarted = false;
 
-  CResultTable m_table;
+  RunEngineConfig m_config;  // see RunEngineConfig
+  RunScreen m_screen;        // see screen()
+
+  CResultTable m_table;  // window thread only
+  // Per device slot. The run thread fills the plain fields before it starts the slot's worker
+  // (the start hands them over) and nobody writes them while it runs; the state and the
+  // progress are atomics.
   std::array<CHILD_THREAD_INFO, MAX_DEV_RECORDS> m_ChildInfo;
+  // Start fills it on the window thread before it starts the run thread, which copies it.
   MAIN_THREAD_INFO m_MainInfo;
-  std::atomic<uint8_t> m_ucRunStatus{0};
-  // Run-wide copies taken at Start, read by the workers.
+  // The run's serial number, handed to the run's threads the same way.
   std::string m_strRunSN;
+  std::atomic<uint8_t> m_ucRunStatus{0};
   // Start took the run mark; the run thread takes it over.
   std::atomic<bool> m_bRunMarked{false};
 
-  mutable std::mutex m_threadsMutex;
-  std::jthread m_pMainThread;
-  std::array<std::jthread, MAX_DEV_RECORDS> m_pChildThread;
-  std::jthread m_pAutoThread;
+  // The thread objects: the run thread, its workers, the auto thread and the scan threads.
+  mutable CMutex m_threadsMutex;
+  std::jthread m_pMainThread GUARDED_BY(m_threadsMutex);
+  std::array<std::jthread, MAX_DEV_RECORDS> m_pChildThread GUARDED_BY(m_threadsMutex);
+  std::jthread m_pAutoThread GUARDED_BY(m_threadsMutex);
   struct ScanThread {
     std::jthread t;
     std::shared_ptr<std::atomic<bool>> pDone;
   };
-  std::vector<ScanThread> m_scanThreads;
-  std::jthread m_timer;
-  std::mutex m_timerMutex;
+  std::vector<ScanThread> m_scanThreads GUARDED_BY(m_threadsMutex);
+  // The scan timer, started and stopped by the scan thread.
+  CMutex m_timerMutex;
+  std::jthread m_timer GUARDED_BY(m_timerMutex);
+  // The device-change source is started once, by whichever thread registers first.
+  CMutex m_eventsMutex;
+  bool m_bEventsStarted GUARDED_BY(m_eventsMutex) = false;
 
-  mutable std::mutex m_stateMutex;
-  uint64_t m_ullStateGen = 0;
-  std::vector<std::stop_source*> m_stateWaiters;
+  CStateChanges m_stateChanges;
 
   std::atomic<bool> m_bMainRunning{false};
   std::atomic<bool> m_bRunStarted{false};  // a run thread has run in this process
   // A walk of the USB tree is under way; a run waits for it before its workers start.
   std::atomic<bool> m_bWalkActive{false};
-  std::mutex m_walkMutex;
+  // Makes Start's "a run starts" (m_bMainRunning set) and a scan's "a walk begins" (no run
+  // seen, m_bWalkActive set) one step each, so that no walk begins once a run has started
+  // and the run thread sees every walk that began before it. The flags are atomics, read
+  // without it elsewhere.
+  CMutex m_walkMutex;
   std::atomic<bool> m_bDevNotify{false};
   std::atomic<bool> m_bSNDialogOpen{false};
   std::atomic<uint8_t> m_ucScanStatus{0};
-  std::mutex m_idleMutex;
-  std::condition_variable m_idleCv;
+  // bWaitRunIdle's wait for m_bMainRunning to fall: the run thread clears the flag under
+  // this mutex before it wakes the waiters, so no wake-up is lost.
+  CMutex m_idleMutex;
+  std::condition_variable_any m_idleCv;
 };

@@ -3,7 +3,7 @@
 
 #include "host/IMessageView.h"
 #include "log/DebugLog.h"
-#include "run/CmdLineHandler.h"
+#include "run/CmdLineOptions.h"
 #include "run/RunEngine.h"
 #include "settings/SerialNumber.h"
 
@@ -24,7 +24,7 @@ void vTakeScan(DeviceList& to, const DeviceList& from) {
 }  // namespace
 
 bool CRunEngine::bScanIdle() const {
-  std::lock_guard<std::mutex> l(m_threadsMutex);
+  CScopedLock l(m_threadsMutex);
   for (const auto& s : m_scanThreads)
     if (!s.pDone->load()) return false;
   return true;
@@ -56,12 +56,12 @@ void CRunEngine::TriggerScanThread() {
       m_utility.m_bScanInterrupt = true;
     }
     // 4.
-    m_clock.bSleepMs(m_timings.uScanTriggerWaitMs);
+    m_clock.bSleepMs(m_config.timings.uScanTriggerWaitMs);
     // 5.
     m_ucScanStatus = 1;
     std::vector<ScanThread> finished;
     {
-      std::lock_guard<std::mutex> l(m_threadsMutex);
+      CScopedLock l(m_threadsMutex);
       for (auto it = m_scanThreads.begin(); it != m_scanThreads.end();) {
         if (it->pDone->load()) {
           finished.push_back(std::move(*it));
@@ -86,7 +86,7 @@ void CRunEngine::TriggerScanThread() {
 }
 
 void CRunEngine::vTimerFun(std::stop_token st) {
-  while (m_clock.bSleepMs(m_timings.uScanTimerMs, st))
+  while (m_clock.bSleepMs(m_config.timings.uScanTimerMs, st))
     if (!m_window.bSend([this] { OnTimer(2); }, st)) break;
 }
 
@@ -112,7 +112,7 @@ int CRunEngine::ScanThreadFun(std::stop_token st) {
     if (!bLocked) return 1;
     // 2.
     {
-      std::lock_guard<std::mutex> l(m_timerMutex);
+      CScopedLock l(m_timerMutex);
       m_timer = std::jthread([this](std::stop_token tst) { vTimerFun(tst); });
     }
     vDEBUG_MSG_printf("%s:%d:  Start Scan USB Port , dwErrorCode= %d", LS, __LINE__, 0);
@@ -120,7 +120,7 @@ int CRunEngine::ScanThreadFun(std::stop_token st) {
     vScanUSBPort(st);
     // 4.
     {
-      std::lock_guard<std::mutex> l(m_timerMutex);
+      CScopedLock l(m_timerMutex);
       vStopThread(m_timer);
     }
     bOnWindow(
@@ -142,7 +142,9 @@ int CRunEngine::ScanThreadFun(std::stop_token st) {
     // 5. The command-line handler belongs to the scan it answers: it keeps the lock, so a
     // scan requested meanwhile waits for it instead of walking the hubs it talks to or
     // running a second handler beside it.
-    if (nDevNums != 0 && m_nCmdLineMode > 0 && m_fnCmdLineHandler && !st.stop_requested()) m_fnCmdLineHandler();
+    if (nDevNums != 0 && m_config.cmdLine.m_nCmdLineMode > 0 && m_config.fnCmdLineHandler &&
+        !st.stop_requested())
+      m_config.fnCmdLineHandler();
     m_utility.m_ScanCriticalSection.unlock();
     bLocked = false;
     // 6.
@@ -159,7 +161,7 @@ int CRunEngine::ScanThreadFun(std::stop_token st) {
   } catch (...) {
     vDEBUG_ERR_printf("%s:%d:  catch error , dwErrorCode= %d", LS, __LINE__, errno);
     {
-      std::lock_guard<std::mutex> l(m_timerMutex);
+      CScopedLock l(m_timerMutex);
       vStopThread(m_timer);
     }
     m_utility.m_bScanWaiting = false;
@@ -176,7 +178,7 @@ bool CRunEngine::vScanUSBPort(std::stop_token st, bool bRunRescan) {
     // A scan queued before a run started must not rewrite the records its workers use, nor
     // restart hubs under them.
     {
-      std::lock_guard<std::mutex> w(m_walkMutex);
+      CScopedLock w(m_walkMutex);
       if (m_bMainRunning && !bRunRescan) return true;
       m_bWalkActive = true;
     }
@@ -202,10 +204,10 @@ bool CRunEngine::vScanUSBPort(std::stop_token st, bool bRunRescan) {
     // A hub entry that a failed request kept from being identified: no device event will
     // come for a hub that is already there, so look again (a few times, after a pause)
     // before the result stands.
-    for (uint32_t uTry = 1; scan.ucUnidentified != 0 && uTry <= m_timings.uScanRetries; ++uTry) {
+    for (uint32_t uTry = 1; scan.ucUnidentified != 0 && uTry <= m_config.timings.uScanRetries; ++uTry) {
       vDEBUG_MSG_printf("%s:%d: vScanUSBPort: %d hub entries not identified, scan again [%u/%u]", LS,
-                        __LINE__, scan.ucUnidentified, uTry, m_timings.uScanRetries);
-      if (!m_clock.bSleepMs(m_timings.uScanRetryMs, st)) return true;
+                        __LINE__, scan.ucUnidentified, uTry, m_config.timings.uScanRetries);
+      if (!m_clock.bSleepMs(m_config.timings.uScanRetryMs, st)) return true;
       m_devices.bScanUSB(scan, ini);
     }
     m_bWalkActive = false;
@@ -220,8 +222,8 @@ bool CRunEngine::vScanUSBPort(std::stop_token st, bool bRunRescan) {
               // Without a window the command line decides auto mode: the production modes
               // switch it on; every other mode switches it off, so a query never starts a
               // run beside itself (whatever the settings file says).
-              if (m_bShowGUI == 0)
-                m_ini.m_pINI.ucAuto_mp = bCmdLineRunsProduction(m_nCmdLineMode) ? 1 : 0;
+              if (bWindowless())
+                m_ini.m_pINI.ucAuto_mp = bCmdLineRunsProduction(m_config.cmdLine.m_nCmdLineMode) ? 1 : 0;
               nDevNums = m_devList.DevNums;
               ucAuto = m_ini.m_pINI.ucAuto_mp;
             },
@@ -250,7 +252,7 @@ void CRunEngine::vTriggetAutoThread() {
     const bool bRD = m_view.bRDMode();
     if (!bAutoThreadExists() && ini.ucAuto_mp == 1 && !bRD && ini.ucSN_EditType != SN_EDIT_BARCODE) {
       bDeleteAllThread();
-      std::lock_guard<std::mutex> l(m_threadsMutex);
+      CScopedLock l(m_threadsMutex);
       m_pAutoThread = std::jthread([this](std::stop_token st) { AutoThreadFun(st); });
     } else {
       vDEBUG_MSG_printf("%s:%d:  ucAuto_mp[%d] , RDMode[%d] , pIni.m_pINI.ucSN_EditType= %d exit vTriggetAutoThread()!!!!",
@@ -277,19 +279,19 @@ int CRunEngine::AutoThreadFun(std::stop_token st) {
               st))
         break;
       // A window-less process makes one run; its end ends the process.
-      const bool bRunStarted = bRunThreadExists() || (m_bShowGUI == 0 && m_bRunStarted);
+      const bool bRunStarted = bRunThreadExists() || (bWindowless() && m_bRunStarted);
       if (nDevNums != 0 && nDevNums == ucWant) {
         if (!bRunStarted) {
           bOnWindow([this] { OnBnClickedButtonStart(); }, st);
-          if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
-          if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
+          if (!m_clock.bSleepMs(m_config.timings.uAutoPollMs, st)) break;
+          if (!m_clock.bSleepMs(m_config.timings.uAutoPollMs, st)) break;
         } else if (m_bMainRunning) {
-          if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
+          if (!m_clock.bSleepMs(m_config.timings.uAutoPollMs, st)) break;
         } else {
           vDEBUG_MSG_printf("%s:%d: AutoThreadFun: Not Running dwThreadExitCode : %d , DevNums[%d]  ,  ucAuto_mp[%d] , "
                             "dwErrorCode %d",
                             LA, __LINE__, 1, nDevNums, ucAuto, 0);
-          if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
+          if (!m_clock.bSleepMs(m_config.timings.uAutoPollMs, st)) break;
         }
         continue;
       }
@@ -297,11 +299,11 @@ int CRunEngine::AutoThreadFun(std::stop_token st) {
       // own rescan, hubs still on their way back from their resets) neither stops a run
       // in progress nor ends a window-less process whose run has started: that run ends
       // the process itself with its own result.
-      if (m_bMainRunning || (m_bShowGUI == 0 && bRunStarted)) {
-        if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
+      if (m_bMainRunning || (bWindowless() && bRunStarted)) {
+        if (!m_clock.bSleepMs(m_config.timings.uAutoPollMs, st)) break;
         continue;
       }
-      if (m_bShowGUI == 0) {
+      if (bWindowless()) {
         m_utility.ShowProgramMSG("None of Velnor device was found!!", MSG_TYPE_WARNING, MB_OK, true);
         vExit(EXIT_HUB_COUNT);
         break;
@@ -313,7 +315,7 @@ int CRunEngine::AutoThreadFun(std::stop_token st) {
             [this] {
               std::jthread t, children[MAX_DEV_RECORDS];
               {
-                std::lock_guard<std::mutex> l(m_threadsMutex);
+                CScopedLock l(m_threadsMutex);
                 for (auto& c : m_pChildThread)
                   if (c.joinable()) c.request_stop();
                 m_pMainThread.request_stop();
@@ -327,7 +329,7 @@ int CRunEngine::AutoThreadFun(std::stop_token st) {
       }
       vDEBUG_MSG_printf("%s:%d: AutoThreadFun: DevNums[%d] > ucAuto_mp[%d] , dwErrorCode %d", LA, __LINE__, nDevNums,
                         ucWant, 0);
-      if (!m_clock.bSleepMs(m_timings.uAutoPollMs, st)) break;
+      if (!m_clock.bSleepMs(m_config.timings.uAutoPollMs, st)) break;
     }
     return 1;
   } catch (...) {
@@ -349,11 +351,11 @@ bool CRunEngine::OpenSNAndPStringEnteringDialog() {
 void CRunEngine::vRegisterDeviceNotification() {
   try {
     {
-      std::lock_guard<std::mutex> l(m_timerMutex);
-      if (m_pEvents && !m_bEventsStarted) {
+      CScopedLock l(m_eventsMutex);
+      if (m_config.pEvents && !m_bEventsStarted) {
         // Events arrive on the source's thread; they are handed to the window thread without
         // waiting, since the window thread may be busy stopping that very source.
-        m_bEventsStarted = m_pEvents->bStart([this](const DeviceEvent& ev) {
+        m_bEventsStarted = m_config.pEvents->bStart([this](const DeviceEvent& ev) {
           m_window.vPost([this, ev] {
             if (m_bDevNotify) OnUSBDeviceChange(ev);
           });

@@ -26,7 +26,7 @@ std::string strFormat(const char* pszFormat, const std::string& a) {
 EStartResult CRunEngine::eRefuse(const std::string& strWhy, int nExitCode) {
   // A command-line run has nobody to answer a refusal: say why in "ProgramMSG.txt" and
   // end, rather than have the auto thread press Start again every second for ever.
-  if (m_bShowGUI == 0) {
+  if (bWindowless()) {
     if (!strWhy.empty()) m_utility.ShowProgramMSG(strWhy, MSG_TYPE_WARNING, MB_OK, true);
     vExit(nExitCode);
     return EStartResult::ExitRequested;
@@ -37,7 +37,7 @@ EStartResult CRunEngine::eRefuse(const std::string& strWhy, int nExitCode) {
 bool CRunEngine::bTakeRunMark(std::string& strWhy) {
   if (m_bRunMarked) return true;
   // Another copy's start-up holds the mark only for a moment; a run holds it throughout.
-  if (m_utility.bBeginProductionRun(m_timings.uRunMarkWaitMs)) {
+  if (m_utility.bBeginProductionRun(m_config.timings.uRunMarkWaitMs)) {
     m_bRunMarked = true;
     return true;
   }
@@ -54,7 +54,7 @@ bool CRunEngine::bTakeRunMark(std::string& strWhy) {
              m_utility.runMarker().strPath().c_str(), m_utility.m_szAppPath.c_str());
   strWhy = sz;
   vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, sz);
-  if (m_bShowGUI != 0) m_utility.ShowProgramMSG(strWhy, MSG_TYPE_ERROR, MB_OK, false);
+  if (!bWindowless()) m_utility.ShowProgramMSG(strWhy, MSG_TYPE_ERROR, MB_OK, false);
   return false;
 }
 
@@ -98,7 +98,8 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
       m_view.vReadScreen(m_screen);  // the window shows the file's texts now
     }
     // 1. Default values on the screen (window mode only).
-    if (m_bShowGUI != 0 && ini.ucConfig_format != 0 && ini.ucFw_enablel == 1 && m_view.bScreenAtDefaults(m_screen)) {
+    if (!bWindowless() && ini.ucConfig_format != 0 && ini.ucFw_enablel == 1 &&
+        m_view.bScreenAtDefaults(m_screen)) {
       if (m_view.nMessageBox("Update config with default value ?", "warning", MB_YESNO | MB_ICONQUESTION) == IDNO)
         return EStartResult::Refused;
     }
@@ -106,8 +107,8 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     for (const std::string& strWarn : {strCheckSNFixLength(ini, m_screen.strSerialNumber),
                                        strCheckSNDigits(ini, m_screen.strSerialNumber)}) {
       if (strWarn.empty()) continue;
-      m_utility.ShowProgramMSG(strWarn, MSG_TYPE_WARNING, MB_OK, m_bShowGUI == 0);
-      if (m_bShowGUI == 0) {
+      m_utility.ShowProgramMSG(strWarn, MSG_TYPE_WARNING, MB_OK, bWindowless());
+      if (bWindowless()) {
         vExit(EXIT_START_REFUSED);
         return EStartResult::ExitRequested;
       }
@@ -124,7 +125,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     if (m_screen.strPID.size() != 4) bPreCheck = false, strError += "PID Format not valid \r\n";
     if (m_screen.strRevision.size() != 4) bPreCheck = false, strError += "Device Revision Format not valid \r\n";
     // 6. / 7. Serial length and padding.
-    SNStartLength sn = stCheckStartSNLength(ini, m_screen.strSerialNumber, m_strCmdLineSN);
+    SNStartLength sn = stCheckStartSNLength(ini, m_screen.strSerialNumber, m_config.cmdLine.m_strCmdLineSN);
     if (sn.bScreenChanged) {
       m_view.vSetSerialNumberBox(sn.strSN);
       ini.ucSerial_number = sn.strSN.substr(0, INI_TEXT_MAX);
@@ -135,16 +136,16 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     if (ini.ucSN_EditType == SN_EDIT_HDDSN) {
       if (!sn.strError.empty()) bPreCheck = false, strError += sn.strError;
       if (!bPreCheck) {
-        m_utility.ShowProgramMSG(strError, MSG_TYPE_WARNING, MB_OK, m_bShowGUI == 0);
-        if (m_bShowGUI == 0) {
+        m_utility.ShowProgramMSG(strError, MSG_TYPE_WARNING, MB_OK, bWindowless());
+        if (bWindowless()) {
           vExit(EXIT_START_REFUSED);
           return EStartResult::ExitRequested;
         }
       }
     } else if (!sn.strError.empty()) {
       // Nothing to count after the prefix: every hub of the run would get the same serial.
-      m_utility.ShowProgramMSG(sn.strError, MSG_TYPE_WARNING, MB_OK, m_bShowGUI == 0);
-      if (m_bShowGUI == 0) {
+      m_utility.ShowProgramMSG(sn.strError, MSG_TYPE_WARNING, MB_OK, bWindowless());
+      if (bWindowless()) {
         vExit(EXIT_START_REFUSED);
         return EStartResult::ExitRequested;
       }
@@ -154,7 +155,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     uint8_t ucTestItemCount = ucCountTestItems();
     // 9. Firmware file.
     bool bFileOk = true;
-    if (ini.ucFw_enablel == 1) bFileOk = m_utility.vCheckFilePathExists(m_screen.strFWPath, m_bShowGUI != 0);
+    if (ini.ucFw_enablel == 1) bFileOk = m_utility.vCheckFilePathExists(m_screen.strFWPath, !bWindowless());
     // 10.
     if (!bFileOk || ucTestItemCount == 0 || !bPreCheck) {
       vDEBUG_MSG_printf("%s:%d: OnBnClickedButtonStart: Pre-Check Fail , ucTestItemCount[%d] , m_bUpdateFW[%d]=[%s] , ",
@@ -177,7 +178,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
             strFormat(bConfigRom ? "Invalid configuration ROM file [%s]" : "Invalid hub firmware file [%s]",
                       m_screen.strFWPath);
         vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
-        if (m_bShowGUI != 0) m_view.nMessageBox(strWhy, "Warning", MB_OK | MB_ICONWARNING);
+        if (!bWindowless()) m_view.nMessageBox(strWhy, "Warning", MB_OK | MB_ICONWARNING);
         return eRefuse(strWhy, bConfigRom ? EXIT_START_REFUSED : EXIT_INVALID_FW_TYPE);
       }
       for (int i = 0; i < m_devList.DevNums && i < MAX_DEV_RECORDS; ++i) {
@@ -249,7 +250,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
         if (!m_devices.bCreateTempBinDataFile(ini.ucCrc32, m_screen.strFWPath)) {
           std::string strWhy = strFormat("Flash image of [%s] could not be built", m_screen.strFWPath);
           vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
-          if (m_bShowGUI != 0) m_view.nMessageBox(strWhy, "Error", MB_OK | MB_ICONERROR);
+          if (!bWindowless()) m_view.nMessageBox(strWhy, "Error", MB_OK | MB_ICONERROR);
           vDropRunMark();
           return eRefuse(strWhy);
         }
@@ -261,7 +262,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
         std::string strWhy =
             strFormat("Flash image of [%s] cannot be written to the hub: ", m_screen.strFWPath) + strImageWhy;
         vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
-        if (m_bShowGUI != 0) m_view.nMessageBox(strWhy, "Error", MB_OK | MB_ICONERROR);
+        if (!bWindowless()) m_view.nMessageBox(strWhy, "Error", MB_OK | MB_ICONERROR);
         vDropRunMark();
         return eRefuse(strWhy);
       }
@@ -284,7 +285,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     {
       std::string strWhy;
       if (!bTakeRunSerialNumbers(info.ucDevCount, strWhy)) {
-        if (m_bShowGUI != 0) m_view.nMessageBox(strWhy, "Error", MB_OK | MB_ICONERROR);
+        if (!bWindowless()) m_view.nMessageBox(strWhy, "Error", MB_OK | MB_ICONERROR);
         vDropRunMark();
         return eRefuse(strWhy);
       }
@@ -296,9 +297,9 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     m_MainInfo = info;
     std::jthread old;
     {
-      std::lock_guard<std::mutex> l(m_threadsMutex);
+      CScopedLock l(m_threadsMutex);
       old = std::move(m_pMainThread);
-      std::lock_guard<std::mutex> w(m_walkMutex);
+      CScopedLock w(m_walkMutex);
       m_bMainRunning = true;
       m_pMainThread = std::jthread([this](std::stop_token st) { MainThreadFun(st); });
     }

@@ -16,6 +16,7 @@
 
 #include "device/DeviceList.h"
 #include "host/USBUtility.h"
+#include "run/CmdLineOptions.h"
 #include "settings/Ini.h"
 #include "ui/IMainView.h"
 #include "host/WindowThread.h"
@@ -42,7 +43,9 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_BAD_ARGUMENT = -10;
 constexpr int EXIT_NO_FILTER_DRIVER = -20;
 
-class CMPToolDlg {
+// The window's command-line fields (m_nCmdLineMode, m_bShowGUI, m_strCmdLineSN, ...) are the
+// one CmdLineOptions value that the run engine and the command-line handler are given whole.
+class CMPToolDlg : public CmdLineOptions {
  public:
   CMPToolDlg(CUSBUtility& utility, Ini& ini, IMainView& view, CWindowThread& windowThread, IClock& clock);
   CMPToolDlg(const CMPToolDlg&) = delete;
@@ -51,11 +54,8 @@ class CMPToolDlg {
   // ---- command line (set during start-up, read-only afterwards) ----
   std::string m_strRawCmdLine;  // the arguments joined by single blanks
   std::string m_strCmdLine;     // normalised: no "_", tab or newline; upper-cased at start-up
-  int32_t m_nCmdLineMode = CMDLINE_MODE_WINDOW;
-  int32_t m_bShowGUI = 1;
-  std::string m_strCmdLineFW;
-  std::string m_strCmdLineSN;
-  std::array<int32_t, 2> m_ucCmdLineLED{0, 0};
+  // What start-up read from it (the fields of CmdLineOptions).
+  const CmdLineOptions& cmdLine() const { return *this; }
 
   // ---- settings ----
   std::string m_strINIFilePath;  // program folder + "/vlnhub.ini"

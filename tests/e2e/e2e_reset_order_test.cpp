@@ -119,12 +119,14 @@ RunOutcome stRun(bool bInvertDepths) {
   if (getenv("E2E_DEBUG")) vDEBUG_SetLevel(3);
   {
     CRunEngine engine(util, ini, list, devices, view, loop, clock);
-    form.vBind(engine.m_screen);
-    engine.m_bShowGUI = 0;
-    engine.m_nCmdLineMode = CMDLINE_MODE_RUN;
+    RunEngineConfig config;
+    config.cmdLine.m_bShowGUI = 0;
+    config.cmdLine.m_nCmdLineMode = CMDLINE_MODE_RUN;
+    config.pEvents = &platform.events();
+    EXPECT_TRUE(engine.bConfigure(std::move(config)));
+    form.vBind(engine.screen());
     form.vWriteConfigTexts(stConfigTextsFromSettings(ini.m_pINI));
-    engine.m_screen.strFWPath = tmp.str() + "/" + ini.m_pINI.ucFw_binary_name;
-    engine.vSetDeviceEvents(&platform.events());
+    engine.screen().strFWPath = tmp.str() + "/" + ini.m_pINI.ucFw_binary_name;
     engine.vSetMainResultItemTable();
     engine.vRegisterDeviceNotification();
     loop.vPost([&engine] { engine.TriggerScanThread(); });

@@ -50,9 +50,17 @@ struct HandlerBench {
   }
   CSimStorageBridge& a() { return *scsi->pBridge("hubA"); }
   CSimStorageBridge& b() { return *scsi->pBridge("hubB"); }
+  // Configures the handler for a request in this mode; fnChange adds the mode's values.
+  void vRequest(int32_t nMode, const std::function<void(CmdLineOptions&)>& fnChange = {},
+                std::function<void(int)> fnExit = {}) {
+    CmdLineOptions request;
+    request.m_bShowGUI = 0;
+    request.m_nCmdLineMode = nMode;
+    if (fnChange) fnChange(request);
+    handler->vConfigure(request, std::move(fnExit));
+  }
   std::optional<int> led(int n0, int n1) {
-    handler->m_request.nMode = CMDLINE_LED;
-    handler->m_request.nLED = {n0, n1};
+    vRequest(CMDLINE_LED, [&](CmdLineOptions& r) { r.m_ucCmdLineLED = {n0, n1}; });
     return handler->optHandle(list);
   }
 };
@@ -131,7 +139,7 @@ TEST(CmdLineQueries, ExitCodesOfTheFirstHub) {
   hb.vRecord(0, 2);
   DevRecord& r = hb.list.dev[0];
   auto code = [&](int32_t nMode) {
-    hb.handler->m_request.nMode = nMode;
+    hb.vRequest(nMode);
     return hb.handler->optHandle(hb.list);
   };
   const std::pair<const char*, int> speeds[] = {{"super", 8},    {"SUPER x1", 8},  {"U3.2_5Gx1", 8}, {"U3.2_10Gx1", 9},
@@ -171,8 +179,7 @@ TEST(CmdLineQueries, FirmwareCheckComparesEveryHubIgnoringCase) {
   hb.vRecord(0, 2);
   hb.vRecord(1, 2);
   hb.list.dev[1].strFWVersion = "0102031005ab";
-  hb.handler->m_request.nMode = CMDLINE_CHECK_FW;
-  hb.handler->m_request.strFW = "0102031005AB";
+  hb.vRequest(CMDLINE_CHECK_FW, [](CmdLineOptions& r) { r.m_strCmdLineFW = "0102031005AB"; });
   LogCapture log;
   EXPECT_EQ(hb.handler->optHandle(hb.list), EXIT_CMD_FW_UNMATCH);  // the first hub differs
   EXPECT_TRUE(log.contains("FW unmatch"));
@@ -187,12 +194,11 @@ TEST(CmdLineQueries, HandlerReadsTheWindowsListAndHandsTheCodeToTheExit) {
   ASSERT_TRUE(hb.handler);
   hb.vRecord(0, 2);
   hb.list.dev[0].ucChipCode = 4;
-  hb.handler->m_request.nMode = CMDLINE_CHIP;
   std::optional<int> exitCode;
-  hb.handler->m_fnExitProcess = [&](int n) {
+  hb.vRequest(CMDLINE_CHIP, {}, [&](int n) {
     exitCode = n;
     hb.loop.vRequestExit(n);
-  };
+  });
   std::jthread scan([&] { hb.handler->vCmdLineHandler(); });  // the scan thread
   EXPECT_EQ(hb.loop.nRunLoop(), 4);
   scan.join();
@@ -221,9 +227,10 @@ TEST(CmdLineQueries, ProductionModesLeaveTheListAndTheProcessToTheRun) {
   CCountingWindow window;
   CCmdLineHandler handler(hb.list, window, *hb.scsi, hb.bench->clock());
   int nExits = 0;
-  handler.m_fnExitProcess = [&](int) { ++nExits; };
   for (int nMode : {CMDLINE_RUN, CMDLINE_RUN_SN}) {
-    handler.m_request.nMode = nMode;
+    CmdLineOptions request;
+    request.m_nCmdLineMode = nMode;
+    handler.vConfigure(request, [&](int) { ++nExits; });
     handler.vCmdLineHandler();
   }
   EXPECT_EQ(window.nCalls, 0);

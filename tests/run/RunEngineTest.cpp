@@ -7,6 +7,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -135,8 +136,8 @@ TEST_F(RunEngineTest, NoTestItemRefusesOnceWithMinus3) {
 TEST_F(RunEngineTest, StopEndsAHungResetAndKeepsTheResults) {
   dev->bBlockReset = true;
   CRunEngine e(*util, ini, list, *dev, view, loop, clock);
+  cfg.cmdLine.m_bShowGUI = 1;  // window mode: the run does not end the loop
   vScreen(e);
-  e.m_bShowGUI = 1;  // window mode: the run does not end the loop
   loop.vPost([&e] { e.TriggerScanThread(); });
   std::thread t([&] {
     // Wait until the run is in its resets, then stop everything as the window's close does.
@@ -158,15 +159,85 @@ TEST_F(RunEngineTest, StopEndsAHungResetAndKeepsTheResults) {
   util->m_ReloadFWCriticalSection.unlock();
 }
 
+// A stop that cuts a step short gives no verdict on it: the worker ends there, its hub keeps
+// the results it had, and nothing reports the step as failed.
+TEST_F(RunEngineTest, AStopAtAnyOfTheWorkersWaitsEndsItWithoutAVerdictOnThatStep) {
+  auto vRunUntil = [this](const std::function<bool()>& fnDone) {
+    for (int i = 0; i < 200000 && !fnDone(); ++i) {
+      loop.nRunPending();
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    return fnDone();
+  };
+  {
+    SCOPED_TRACE("configuration write");
+    dev->bBlockConfigWrite = true;
+    CRunEngine e(*util, ini, list, *dev, view, loop, clock);
+    vScanHere(e);
+    LogCapture log;
+    ASSERT_EQ(e.OnBnClickedButtonStart(), EStartResult::Started);
+    ASSERT_TRUE(vRunUntil([&] { return dev->nHungConfigWrites.load() == 2; }));
+    EXPECT_TRUE(e.bDeleteAllThread());
+    loop.nRunPending();
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(e.childInfo(i).ucThreadState.load(), CHILD_THREAD_FINISH);
+      EXPECT_EQ(list.dev[i].results.ucUpdateResult, 0);
+      EXPECT_NE(view.at(i, COL_UPDATE).strText, "FAIL");
+    }
+    EXPECT_TRUE(log.contains("ucTargetNumber[0], stopped"));
+    EXPECT_FALSE(log.contains("vWrRdConfiguration image 0 Failed"));
+    EXPECT_TRUE(dev->resetOrder.empty());
+  }
+  {
+    SCOPED_TRACE("the wait for a hub back from its reset");
+    dev = std::make_unique<CFakeDevices>(list, tmp.str());
+    dev->nNoReturnOf = 1;
+    cfg.timings.uReturnTimeoutMs = 100000000;  // only the stop ends the wait
+    CRunEngine e(*util, ini, list, *dev, view, loop, clock);
+    vScanHere(e);
+    LogCapture log;
+    ASSERT_EQ(e.OnBnClickedButtonStart(), EStartResult::Started);
+    ASSERT_TRUE(vRunUntil([&] {
+      std::lock_guard<std::mutex> l(dev->m);
+      return e.childInfo(0).ucThreadState.load() == CHILD_THREAD_FINISH &&
+             std::count(dev->resetOrder.begin(), dev->resetOrder.end(), 1) == 1;
+    }));
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(e.bDeleteAllThread());
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));  // at its next poll
+    loop.nRunPending();
+    EXPECT_EQ(e.childInfo(1).ucThreadState.load(), CHILD_THREAD_FINISH);
+    EXPECT_EQ(list.dev[1].results.ucUpdateResult, 1);  // kept
+    EXPECT_EQ(list.dev[1].results.ucRelinkResult, 0);
+    EXPECT_FALSE(log.contains("hub did not come back"));
+    EXPECT_EQ(list.dev[0].results.ucRelinkResult, 1);
+  }
+}
+
+// The engine's threads read its configuration without a lock, so it changes only while none
+// of them runs.
+TEST_F(RunEngineTest, TheConfigurationIsRefusedWhileARunGoesOn) {
+  CRunEngine e(*util, ini, list, *dev, view, loop, clock);
+  vScanHere(e);  // window mode
+  ASSERT_EQ(e.OnBnClickedButtonStart(), EStartResult::Started);
+  LogCapture log;
+  // cfg is a window-less run's: taken now, the run's end would end the process.
+  EXPECT_FALSE(e.bConfigure(cfg));
+  EXPECT_TRUE(log.contains("configuration not changed"));
+  vFinish(e);
+  EXPECT_EQ(list.m_dwPassCount, 2u);
+  EXPECT_FALSE(loop.optExitCode().has_value());
+  EXPECT_TRUE(e.bConfigure(cfg));  // nothing runs now
+}
+
 // A hub that arrives while the command-line handler of a scan is working queues the next
 // scan behind it: handlers never run side by side, each one under the scan lock.
 TEST_F(RunEngineTest, ANewScanWaitsUntilTheCommandLineHandlerOfTheLastHasDone) {
   CRunEngine e(*util, ini, list, *dev, view, loop, clock);
-  vScreen(e);
-  e.m_nCmdLineMode = CMDLINE_CHIP;  // a query: no auto run beside it
+  cfg.cmdLine.m_nCmdLineMode = CMDLINE_CHIP;  // a query: no auto run beside it
   std::atomic<int> nCalls{0}, nInside{0}, nScansDuringFirst{0};
   std::atomic<bool> bOverlap{false}, bLockFree{false};
-  e.m_fnCmdLineHandler = [&] {
+  cfg.fnCmdLineHandler = [&] {
     const int nCall = ++nCalls;
     if (++nInside > 1) bOverlap = true;
     // Whether the scan lock is held, asked from another thread (its owner may not ask).
@@ -188,6 +259,7 @@ TEST_F(RunEngineTest, ANewScanWaitsUntilTheCommandLineHandlerOfTheLastHasDone) {
     --nInside;
     if (nCall == 2) loop.vRequestExit(0);
   };
+  vScreen(e);
   std::atomic<bool> bDone{false};
   std::thread dog([&] {
     for (int i = 0; i < 5000 && !bDone; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));

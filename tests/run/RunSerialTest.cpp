@@ -67,11 +67,11 @@ class RunSerialTest : public RunEngineRig {
 TEST_F(RunSerialTest, NextSerialIsSavedBeforeTheFirstHubIsWritten) {
   CRunEngine e(*util, ini, list, *dev, view, loop, clock);
   vScanHere(e);
-  e.m_screen.strSerialNumber = "0000000000FF";
+  e.screen().strSerialNumber = "0000000000FF";
   ASSERT_EQ(eStartAndFinish(e), EStartResult::Started);
   ASSERT_EQ(watch->iniAtFirstWrite.size(), 1u);
   EXPECT_NE(watch->iniAtFirstWrite[0].find("serial_number=000000000101\r\n"), std::string::npos);
-  EXPECT_EQ(e.m_screen.strSerialNumber, "000000000101");
+  EXPECT_EQ(e.screen().strSerialNumber, "000000000101");
   // The next run starts after the last hub of this one, in the box and on disk.
   watch->nConfigWrites = 0;
   ASSERT_EQ(eStartAndFinish(e), EStartResult::Started);
@@ -89,10 +89,10 @@ TEST_F(RunSerialTest, SerialThatCannotBeSavedRefusesTheStartBeforeAnyHub) {
   {
     CRunEngine e(*util, ini, list, *dev, view, loop, clock);
     vScanHere(e);
-    e.m_screen.strSerialNumber = "000000000010";
+    e.screen().strSerialNumber = "000000000010";
     EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Refused);
     EXPECT_TRUE(view.bBoxContains("could not be saved")) << (view.boxes.empty() ? "" : view.boxes.back());
-    EXPECT_EQ(e.m_screen.strSerialNumber, "000000000010");
+    EXPECT_EQ(e.screen().strSerialNumber, "000000000010");
     EXPECT_EQ(ini.m_pINI.ucSerial_number, "");
   }
   {

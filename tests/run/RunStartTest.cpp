@@ -16,7 +16,7 @@ class RunStartTest : public RunEngineRig {
   template <class Fn>
   int nRunWith(CRunEngine& e, Fn fn) {
     vScreen(e);
-    fn(e.m_screen);
+    fn(e.screen());
     loop.vPost([&e] { e.TriggerScanThread(); });
     return loop.nRunLoop();
   }
@@ -27,7 +27,7 @@ class RunStartTest : public RunEngineRig {
     CWindowThread l;
     CRunEngine e(*util, ini, list, *dev, view, l, clock);
     vScreen(e);
-    fn(e.m_screen);
+    fn(e.screen());
     l.vPost([&e] { e.TriggerScanThread(); });
     return l.nRunLoop();
   }
@@ -57,7 +57,7 @@ TEST_F(RunStartTest, FormatTextsAreShownForHddSerialsAndEndACommandLineRun) {
 TEST_F(RunStartTest, FormatTextsRefuseOtherSerialTypesWithoutABox) {
   CRunEngine e(*util, ini, list, *dev, view, loop, clock);
   vScanHere(e);
-  e.m_screen.strPID = "55A";
+  e.screen().strPID = "55A";
   LogCapture log;
   EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Refused);
   EXPECT_FALSE(view.bBoxContains("PID Format not valid"));
@@ -70,18 +70,18 @@ TEST_F(RunStartTest, FixedSerialLengthEmptiesTheBoxOrEndsTheCommandLineRun) {
   {
     CRunEngine e(*util, ini, list, *dev, view, loop, clock);
     vScanHere(e);
-    e.m_screen.strSerialNumber = "12345";
+    e.screen().strSerialNumber = "12345";
     EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Refused);
     EXPECT_TRUE(view.bBoxContains("input SN should have 12 digits"));
     ASSERT_FALSE(view.serialBox.empty());
     EXPECT_EQ(view.serialBox.back(), "");
-    EXPECT_EQ(e.m_screen.strSerialNumber, "");
+    EXPECT_EQ(e.screen().strSerialNumber, "");
     EXPECT_FALSE(e.bRunThreadExists());
   }
   CWindowThread l2;
   CRunEngine e(*util, ini, list, *dev, view, l2, clock);
   vScreen(e);
-  e.m_screen.strSerialNumber = "1234567890123";
+  e.screen().strSerialNumber = "1234567890123";
   l2.vPost([&e] { e.TriggerScanThread(); });
   EXPECT_EQ(l2.nRunLoop(), EXIT_START_REFUSED);
   EXPECT_NE(strMsg().find("input SN should have 12 digits"), std::string::npos);
@@ -90,18 +90,18 @@ TEST_F(RunStartTest, FixedSerialLengthEmptiesTheBoxOrEndsTheCommandLineRun) {
 TEST_F(RunStartTest, SerialDigitsByTypeAndKeptPrefix) {
   CRunEngine e(*util, ini, list, *dev, view, loop, clock);
   vScanHere(e);
-  e.m_screen.strSerialNumber = "00000000XYZ1";
+  e.screen().strSerialNumber = "00000000XYZ1";
   EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Refused);
   EXPECT_TRUE(view.bBoxContains("SN digits [00000000XYZ1] should be all heximal"));
   ini.m_pINI.ucSN_EditType = 2;
-  e.m_screen.strSerialNumber = "00000000000A";
+  e.screen().strSerialNumber = "00000000000A";
   EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Refused);
   EXPECT_TRUE(view.bBoxContains("SN digits [00000000000A] should be all decimal"));
   // A kept prefix is not checked.
   ini.m_pINI.ucConfig_Check = 0;  // the scripted hubs report other serial numbers
   ini.m_pINI.uiSN_remain_value_enable = 1;
   ini.m_pINI.uiSN_remain_value_length = 4;
-  e.m_screen.strSerialNumber = "AB-C00000001";
+  e.screen().strSerialNumber = "AB-C00000001";
   EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Started);
   vFinish(e);
   EXPECT_EQ(list.m_dwPassCount, 2u);
@@ -129,7 +129,8 @@ TEST_F(RunStartTest, FirmwareTypeMismatchCancelRefusesOkGoesOn) {
   LogCapture log;
   view.answers = {IDCANCEL};
   EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Refused);
-  const std::string strText = "!! MISMATCH !!\nFWfile[" + e.m_screen.strFWPath + "], bFwType=1.\nBut Dev[1] is[2]";
+  const std::string strText =
+      "!! MISMATCH !!\nFWfile[" + e.screen().strFWPath + "], bFwType=1.\nBut Dev[1] is[2]";
   EXPECT_TRUE(view.bBoxContains(strText));
   EXPECT_TRUE(log.contains(strText));
   EXPECT_EQ(dev->nImageBuilds, 0);
@@ -147,8 +148,8 @@ TEST_F(RunStartTest, ConfigRomFileGivesEveryHubItsTableAndImage) {
   tmp.write("VLNFW_Temp/TempBinData.bin", std::string(0x300, 's'));  // left from another firmware
   CRunEngine e(*util, ini, list, *dev, view, loop, clock);
   vScanHere(e);
-  e.m_screen.strFWPath = tmp.str() + "/Config_fw.rom";
-  ini.m_pINI.ucSerial_number = e.m_screen.strSerialNumber;
+  e.screen().strFWPath = tmp.str() + "/Config_fw.rom";
+  ini.m_pINI.ucSerial_number = e.screen().strSerialNumber;
   EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Started);
   vFinish(e);
   EXPECT_EQ(dev->nConfigRomReads, 1);
@@ -157,7 +158,7 @@ TEST_F(RunStartTest, ConfigRomFileGivesEveryHubItsTableAndImage) {
   EXPECT_EQ(list.dev[1].ucConfigBlock[0], 0x61);  // the ROM's tables, not the window's
   EXPECT_EQ(tmp.read("VLNFW_Temp/TempBinData.bin").size(), 0x5008u);
   EXPECT_EQ(list.m_dwPassCount, 2u);
-  EXPECT_EQ(e.m_screen.strSerialNumber, "000000000001");
+  EXPECT_EQ(e.screen().strSerialNumber, "000000000001");
   EXPECT_EQ(ini.m_pINI.ucSerial_number, "000000000001");
   EXPECT_EQ(list.m_strFWName, "fw.rom");
 }
@@ -170,7 +171,7 @@ TEST_F(RunStartTest, ConfigRomFileThatCannotBeLoadedRefusesTheStart) {
   {
     CRunEngine e(*util, ini, list, *dev, view, loop, clock);
     vScanHere(e);
-    e.m_screen.strFWPath = tmp.str() + "/Config_fw.rom";
+    e.screen().strFWPath = tmp.str() + "/Config_fw.rom";
     EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Refused);
     EXPECT_FALSE(e.bRunThreadExists());
   }
@@ -299,7 +300,7 @@ TEST_F(RunStartTest, SpeedWordsOfTheBarAndTheStatusCheckAreTheSharedOnes) {
     CRunEngine e(*util, ini, list, *dev, view, loop, clock);
     vScanHere(e);
     for (int i = 0; i < 2; ++i) list.dev[i].strUSBText = c.pszText;
-    e.m_screen.strUSBStatus = c.pszSelection;
+    e.screen().strUSBStatus = c.pszSelection;
     EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Started);
     vFinish(e);
     ASSERT_FALSE(view.barColours.empty());
@@ -315,10 +316,10 @@ TEST_F(RunStartTest, HexSerialMovesOnByTheHubsAndIsSaved) {
   ini.m_pINI.ucConfig_Check = 0;  // the scripted hubs report other serial numbers
   CRunEngine e(*util, ini, list, *dev, view, loop, clock);
   vScanHere(e);
-  e.m_screen.strSerialNumber = "0000000000FF";
+  e.screen().strSerialNumber = "0000000000FF";
   EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Started);
   vFinish(e);
-  EXPECT_EQ(e.m_screen.strSerialNumber, "000000000101");
+  EXPECT_EQ(e.screen().strSerialNumber, "000000000101");
   EXPECT_EQ(view.serialBox.back(), "000000000101");
   EXPECT_NE(tmp.read("vlnhub.ini").find("serial_number=000000000101"), std::string::npos);
 }
@@ -326,7 +327,7 @@ TEST_F(RunStartTest, HexSerialMovesOnByTheHubsAndIsSaved) {
 TEST_F(RunStartTest, CommandLineSerialIsNotSaved) {
   ini.m_pINI.ucConfig_Check = 0;
   CRunEngine e(*util, ini, list, *dev, view, loop, clock);
-  e.m_strCmdLineSN = "0000000000F0";
+  cfg.cmdLine.m_strCmdLineSN = "0000000000F0";
   EXPECT_EQ(nRunWith(e, [](RunScreen& s) { s.strSerialNumber = "0000000000F0"; }), EXIT_RUN_PASSED);
   EXPECT_EQ(tmp.read("vlnhub.ini").find("serial_number="), std::string::npos);
 }
@@ -443,7 +444,7 @@ TEST_F(RunStartTest, StopWhileAHubWaitsForItsTurnEndsEveryThreadAndFreesTheLock)
   dev->bBlockReset = true;  // the deeper hub's reset hangs: the other waits for its turn
   dev->nSlowUpdateOf = 1;   // and is ready before the deeper hub has even written its flash
   CRunEngine e(*util, ini, list, *dev, view, loop, clock);
-  e.m_timings.uResetReadyTimeoutMs = 100000000;  // only the stop ends the wait
+  cfg.timings.uResetReadyTimeoutMs = 100000000;  // only the stop ends the wait
   vScanHere(e);
   EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Started);
   // The stop comes once both are where the test wants them: the upper hub waiting for its

@@ -48,6 +48,8 @@ class CFakeDevices : public IRunDevices {
   bool bConfigRomFails = false;     // the configuration ROM file is refused
   bool bBlockReset = false;   // resets never return (until stopped)
   std::atomic<int> nHungResets{0};  // resets hanging there now
+  bool bBlockConfigWrite = false;   // configuration writes never end (until stopped, then fail)
+  std::atomic<int> nHungConfigWrites{0};  // configuration writes hanging there now
   int nSlowUpdateOf = -1;           // slot whose firmware write takes a while (real time)
   std::vector<uint8_t> fwTypes;  // per slot; 1 when not given
   uint8_t ucFileType = 1;        // what the firmware check gives for the file
@@ -64,7 +66,13 @@ class CFakeDevices : public IRunDevices {
     v = 0x11;
     return n == nFailRegisterOf ? -1 : 0;
   }
-  bool bAccessHubConfig(int, int, uint8_t*, std::stop_token) override { return true; }
+  bool bAccessHubConfig(int, int nMode, uint8_t*, std::stop_token st) override {
+    if (!bBlockConfigWrite || nMode != 1) return true;
+    ++nHungConfigWrites;
+    while (!st.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    --nHungConfigWrites;
+    return false;
+  }
   int vUpdateHubFirmware(int n, std::stop_token st) override {
     for (int i = 0; n == nSlowUpdateOf && i < 30 && !st.stop_requested(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -225,8 +233,12 @@ class RunEngineRig : public ::testing::Test {
   CWindowThread loop;
   CRecordingView view;
   std::string strOldCwd;
+  // What vScreen configures the engine with: a window-less "/S" run unless a test changes it.
+  RunEngineConfig cfg;
 
   void SetUp() override {
+    cfg.cmdLine.m_bShowGUI = 0;
+    cfg.cmdLine.m_nCmdLineMode = CMDLINE_RUN;
     USBUtilityOptions o;
     o.strAppPath = tmp.str();
     o.strRunMarkerPath = tmp.str() + "/run.mark";
@@ -253,8 +265,9 @@ class RunEngineRig : public ::testing::Test {
   // the test presses Start itself.
   void vScanHere(CRunEngine& e) {
     vScreen(e);
-    e.m_bShowGUI = 1;
-    e.m_nCmdLineMode = -1;
+    RunEngineConfig window = cfg;
+    window.cmdLine = CmdLineOptions{};
+    EXPECT_TRUE(e.bConfigure(window));
     e.vScanUSBPort({}, true);
   }
   // Runs the window thread until the run that was started has ended.
@@ -267,15 +280,15 @@ class RunEngineRig : public ::testing::Test {
   }
 
   void vScreen(CRunEngine& e) {
-    e.m_bShowGUI = 0;
-    e.m_nCmdLineMode = 2;
-    e.m_screen.strVID = "2F7B";
-    e.m_screen.strPID = "5A01";
-    e.m_screen.strRevision = "0100";
-    e.m_screen.strSerialNumber = "000000000001";
-    e.m_screen.strManufacturer = "Maker";
-    e.m_screen.strProduct = "Hub";
-    e.m_screen.strFWPath = tmp.str() + "/fw.bin";
+    EXPECT_TRUE(e.bConfigure(cfg));
+    RunScreen& s = e.screen();
+    s.strVID = "2F7B";
+    s.strPID = "5A01";
+    s.strRevision = "0100";
+    s.strSerialNumber = "000000000001";
+    s.strManufacturer = "Maker";
+    s.strProduct = "Hub";
+    s.strFWPath = tmp.str() + "/fw.bin";
   }
   // A whole window-less run: scan, auto mode, Start, the run; returns the exit code.
   int nRun(CRunEngine& e) {
