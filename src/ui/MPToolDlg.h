@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "device/DeviceList.h"
+#include "host/DeviceList.h"
 #include "host/USBUtility.h"
 #include "settings/Ini.h"
 #include "ui/IMainView.h"
