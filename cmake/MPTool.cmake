@@ -4,6 +4,12 @@ include(${CMAKE_CURRENT_LIST_DIR}/Layers.cmake)
 add_library(mp_warnings INTERFACE)
 target_compile_options(mp_warnings INTERFACE -Wall -Wextra $<$<BOOL:${MPTOOL_WERROR}>:-Werror>)
 
+# The project's version for the programs that print it: #include "mptool_version.h".
+configure_file(${CMAKE_CURRENT_LIST_DIR}/mptool_version.h.in ${PROJECT_BINARY_DIR}/include/mp_version/mptool_version.h
+               @ONLY)
+add_library(mp_version INTERFACE)
+target_include_directories(mp_version INTERFACE ${PROJECT_BINARY_DIR}/include/mp_version)
+
 # mptool_public_headers(<target> <source folder> <include folder>): the headers of the
 # source folder (not of its subfolders) are found as "<include folder>/<header>" by the
 # target and by whatever links it, and no other header of the tree is. Each is a link in a
