@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "app/CmdLine.h"
 #include "app/WindowlessRun.h"
 #include "log/DebugLog.h"
+#include "ui/CmdLine.h"
 
 namespace {
 constexpr int EXIT_RUN_FAILED_NO_RUNNER = -1;  // never 0: a script must not read "passed"

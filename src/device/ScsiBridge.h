@@ -16,7 +16,7 @@
 #include <stop_token>
 #include <string>
 
-#include "device/DeviceList.h"
+#include "host/DeviceList.h"
 #include "platform/Clock.h"
 #include "platform/ScsiPassThrough.h"
 

@@ -6,7 +6,7 @@
 // values (flag 0, numbers 127), so the bridge commands find no drive and touch nothing.
 #pragma once
 
-#include "device/DeviceList.h"
+#include "host/DeviceList.h"
 #include "platform/ScsiPassThrough.h"
 
 // Fills one record from its m_strHubObjectName. True when a drive was found.

@@ -28,7 +28,7 @@
 #include <cstdint>
 #include <string>
 
-#include "device/DeviceList.h"
+#include "host/DeviceList.h"
 
 constexpr uint8_t QUERY_CODE_UNKNOWN = 0xFF;
 constexpr uint8_t PROTOCOL_CODE_USB3 = 0;  // "/PROT" exits 3

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "device/DeviceList.h"
+#include "host/DeviceList.h"
 #include "settings/INISettings.h"
 
 using ConfigTable = std::array<uint8_t, CONFIG_BIN_SIZE>;

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "device/DeviceList.h"
+#include "host/DeviceList.h"
 #include "host/USBUtility.h"
 #include "images/ConfigForm.h"
 #include "images/ConfigTable.h"

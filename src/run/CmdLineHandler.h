@@ -15,8 +15,8 @@
 #include <stop_token>
 #include <string>
 
-#include "device/DeviceList.h"
 #include "device/ScsiBridge.h"
+#include "host/DeviceList.h"
 #include "platform/Clock.h"
 #include "platform/ScsiPassThrough.h"
 #include "run/CmdLineOptions.h"

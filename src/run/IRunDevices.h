@@ -12,7 +12,7 @@
 #include <stop_token>
 #include <string>
 
-#include "device/DeviceList.h"
+#include "host/DeviceList.h"
 #include "settings/INISettings.h"
 
 // The identity a hub reports now: its device descriptor and strings.

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "device/DeviceList.h"
+#include "host/DeviceList.h"
 #include "run/IRunView.h"
 #include "settings/INISettings.h"
 

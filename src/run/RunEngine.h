@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "device/DeviceList.h"
+#include "host/DeviceList.h"
 #include "host/USBUtility.h"
 #include "platform/Clock.h"
 #include "platform/DeviceEvents.h"

@@ -17,8 +17,8 @@
 #include <stop_token>
 #include <thread>
 
-#include "device/DeviceList.h"
 #include "device/ScsiBridge.h"
+#include "host/DeviceList.h"
 #include "host/USBUtility.h"
 #include "platform/Clock.h"
 #include "platform/ScsiPassThrough.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "device/DeviceList.h"
+#include "host/DeviceList.h"
 #include "host/FileIO.h"
 #include "settings/INISettings.h"
 

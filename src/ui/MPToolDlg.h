@@ -2,8 +2,7 @@
 // operator only through IMainView, and runs its handlers on the window thread.
 //
 // The class is spread over several files by subject: MPToolDlg.cpp (construction, shared
-// helpers), and the start-up and command line (app/MPToolDlg_Init.cpp, in the application
-// library, since start-up wires every library below it). Later subjects (run, scan, result
+// helpers), and the start-up and command line (MPToolDlg_Init.cpp). Later subjects (run, scan, result
 // table, command-line runs, controls) add their own MPToolDlg_<Subject>.cpp files.
 #pragma once
 
@@ -14,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "device/DeviceList.h"
+#include "host/DeviceList.h"
 #include "host/USBUtility.h"
 #include "run/CmdLineOptions.h"
 #include "settings/Ini.h"
@@ -65,7 +64,7 @@ class CMPToolDlg : public CmdLineOptions {
   uint8_t m_ucRunStatus = 0;  // 0 no run yet, 1 last run passed, 2 it failed
   bool m_bRDMode = false;     // R&D mode; off at every start
 
-  // ---- start-up (defined in app/MPToolDlg_Init.cpp) ----
+  // ---- start-up (defined in ui/MPToolDlg_Init.cpp) ----
   // The window's start-up; true. After an exit request (see vExitProcess) it stops at once.
   bool OnInitDialog();
   void vCmdLinePreHandler(std::string cmd);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "host/CommandOutput.h"
+#include "mptool_version.h"
 #include "util/UtilCommand.h"
 
 std::vector<UtilCommand>& vecUtilCommands() {
@@ -18,7 +19,7 @@ int nEmitCommandOutput(const CommandOutput& r) {
 }
 
 static void vPrintUsage() {
-  std::fprintf(stderr, "usage: mptool-util COMMAND [ARGS...] [--json]\n");
+  std::fprintf(stderr, "usage: mptool-util COMMAND [ARGS...] [--json]\n       mptool-util --version\n");
   for (const auto& c : vecUtilCommands())
     std::fprintf(stderr, "  %s %s\n", c.strName.c_str(), c.strUsage.c_str());
 }
@@ -35,6 +36,10 @@ int main(int argc, char** argv) {
     } else {
       args.vecArgs.push_back(a);
     }
+  }
+  if (strCommand == "--version") {
+    std::printf("mptool-util %s\n", MPTOOL_VERSION_STRING);
+    return 0;
   }
   for (const auto& c : vecUtilCommands()) {
     if (c.strName != strCommand) continue;

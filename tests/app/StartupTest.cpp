@@ -6,13 +6,13 @@
 #include <filesystem>
 
 #include "app/MPToolApp.h"
-#include "app/Resources.h"
 #include "platform/Clock.h"
 #include "support/DlgFixture.h"
 #include "support/LogCapture.h"
 #include "support/RecordingView.h"
 #include "support/TempDir.h"
 #include "ui/ControlIds.h"
+#include "ui/Resources.h"
 
 namespace fs = std::filesystem;
 

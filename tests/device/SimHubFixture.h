@@ -9,8 +9,8 @@
 
 #include "RecordingPlatform.h"
 #include "device/VLNTFILTER0.h"
-#include "platform/SimBenchText.h"
 #include "platform/sim/SimFilterDevice.h"
+#include "support/SimBenchText.h"
 #include "support/TempDir.h"
 
 class SimHubFixture : public ::testing::Test {

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "device/DeviceList.h"
+#include "host/DeviceList.h"
 #include "host/USBUtility.h"
 #include "images/ConfigForm.h"
 #include "images/ConfigTable.h"

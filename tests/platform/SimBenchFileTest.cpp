@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "platform/sim/SimBench.h"
-#include "SimBenchText.h"
+#include "support/SimBenchText.h"
 
 namespace {
 std::string strLoadError(const TempDir& dir, const std::string& text) {

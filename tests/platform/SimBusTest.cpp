@@ -7,9 +7,9 @@
 #include <mutex>
 #include <thread>
 
-#include "SimBenchText.h"
 #include "platform/sim/SimBench.h"
 #include "platform/sim/SimFilterDevice.h"
+#include "support/SimBenchText.h"
 
 namespace {
 

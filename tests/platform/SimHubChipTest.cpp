@@ -7,9 +7,9 @@
 #include <set>
 #include <thread>
 
-#include "SimBenchText.h"
 #include "platform/sim/SimBench.h"
 #include "platform/sim/SimFilterDevice.h"
+#include "support/SimBenchText.h"
 
 namespace {
 // Raw requests as the filter channel sends them.

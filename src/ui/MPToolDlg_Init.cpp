@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <fstream>
 
-#include "app/CmdLine.h"
-#include "app/Resources.h"
 #include "log/DebugLog.h"
+#include "ui/CmdLine.h"
 #include "ui/ControlIds.h"
 #include "ui/MPToolDlg.h"
+#include "ui/Resources.h"
 
 bool CMPToolDlg::OnInitDialog() {
   try {

@@ -1,4 +1,4 @@
-#include "app/Resources.h"
+#include "ui/Resources.h"
 
 const std::string& strAgreementHtml() {
   static const std::string s =

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/CmdLine.h"
+#include "ui/CmdLine.h"
 
 TEST(CmdLineText, ArgumentsJoinWithSingleBlanksAndLoseUnderscoresTabsNewlines) {
   const char* argv[] = {"MPTool", "/S:AB_12345678", "x\ty", "a\nb c"};

@@ -1,4 +1,4 @@
-#include "app/CmdLine.h"
+#include "ui/CmdLine.h"
 
 #include <cctype>
 

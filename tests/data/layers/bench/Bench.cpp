@@ -1,0 +1,2 @@
+#include "support/Fixture.h"
+#include "app/App.h"

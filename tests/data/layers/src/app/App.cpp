@@ -1,0 +1,5 @@
+#include "mptool_version.h"
+#include "platform/sim/Sim.h"
+#include "ui/Ui.h"
+#include "support/Fixture.h"
+#include "../../tests/support/Fixture.h"

@@ -1,0 +1,2 @@
+#pragma once
+#include "images/Images.h"

@@ -1,0 +1,4 @@
+#pragma once
+#include <string>
+#include "log/Log.h"
+#include "platform/sim/Sim.h"

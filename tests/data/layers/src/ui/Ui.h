@@ -1,0 +1,3 @@
+#pragma once
+#include "pd/Pd.h"
+#include "run/Run.h"

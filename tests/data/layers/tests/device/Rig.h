@@ -1,0 +1,3 @@
+#pragma once
+#include "device/Device.h"
+#include "platform/sim/Sim.h"

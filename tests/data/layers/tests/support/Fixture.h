@@ -1,0 +1,3 @@
+#pragma once
+#include "support/LogText.h"
+#include "ui/Ui.h"

@@ -1,0 +1,3 @@
+#pragma once
+#include <gtest/gtest.h>
+#include "log/Log.h"

@@ -1,0 +1,28 @@
+# Runs the layers check on a tree with wrong includes and passes only when the check fails
+# and reports exactly the includes listed in EXPECTED ("#" lines are comments):
+#   cmake -DCHECK=<CheckLayers.cmake> -DROOT=<tree> -DEXPECTED=<list> -P ExpectOffences.cmake
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND ${CMAKE_COMMAND} -DROOT=${ROOT} -P ${CHECK}
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+string(REGEX MATCHALL "[^\n]*: (#include|its folder) [^\n]*" got "${out}${err}")
+file(STRINGS ${EXPECTED} want REGEX "^[^#]")
+list(SORT got)
+list(SORT want)
+set(wrong)
+foreach(line ${want})
+  if(NOT line IN_LIST got)
+    list(APPEND wrong "not reported: ${line}")
+  endif()
+endforeach()
+foreach(line ${got})
+  if(NOT line IN_LIST want)
+    list(APPEND wrong "reported wrongly: ${line}")
+  endif()
+endforeach()
+if(rc EQUAL 0)
+  list(APPEND wrong "the check passed")
+endif()
+if(wrong)
+  string(REPLACE ";" "\n" wrong "${wrong}")
+  message(FATAL_ERROR "${wrong}\n--- the check said:\n${out}${err}")
+endif()
