@@ -18,6 +18,7 @@
 #include "host/USBUtility.h"
 #include "settings/Ini.h"
 #include "ui/IMainView.h"
+#include "ui/LoginDlg.h"
 #include "host/WindowThread.h"
 
 class IClock;
@@ -87,6 +88,15 @@ class CMPToolDlg {
   std::unique_ptr<class IRunView> pNewRunView();
   // <<< production run <<<
 
+  // >>> control states and the R&D lock (ui/MPToolDlg_Controls.cpp) >>>
+  void vSetNormalControls();
+  void vSetAutoModeControls();
+  void vSetRunControls();
+  // The state of a window without a run: auto mode's while it is on outside R&D mode.
+  void vApplyIdleControls();
+  void OnBnClickedButtonUnlockMptool();
+  // <<< control states <<<
+
   // ---- helpers for every handler ----
   // An operator message as the mode wants it: a box in window mode, a line of
   // "ProgramMSG.txt" in the window-less modes.
@@ -114,4 +124,7 @@ class CMPToolDlg {
   IClock& m_clock;
   std::function<void(int)> m_fnExit;
   std::optional<int> m_nExitCode;
+
+  void vSetLockedControls(bool bStart, bool bAutoMode);
+  void vEnableDependentTestOptions(bool bRD);
 };
