@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "device/DeviceList.h"
 #include "host/USBUtility.h"
@@ -96,6 +97,16 @@ class CMPToolDlg {
   void vApplyIdleControls();
   void OnBnClickedButtonUnlockMptool();
   // <<< control states <<<
+
+  // >>> fields from the settings (ui/MPToolDlg_Fields.cpp) >>>
+  void vRefreshAllFields();
+  void vSetDeviceFirmwareGUIByINIFile();
+  void vSetPreloadPathGUIByINIFile();
+  std::vector<std::string> m_vecFWBrowse;      // firmware list entries, newest first
+  std::vector<std::string> m_vecPreloadPaths;  // preload list entries, newest first
+  // The descriptor fields as the image builder's form (window mode).
+  std::unique_ptr<class IConfigForm> pNewConfigForm();
+  // <<< fields <<<
 
   // ---- helpers for every handler ----
   // An operator message as the mode wants it: a box in window mode, a line of

@@ -46,6 +46,7 @@ class CMainRunView : public IRunView {
     IMainView& v = m_dlg.view();
     s.strVID = v.strGetText(IDC_EDIT_VID);
     s.strPID = v.strGetText(IDC_EDIT_PID);
+    s.strPIDU2 = v.strGetText(IDC_EDIT_PID_U2);
     s.strRevision = v.strGetText(IDC_EDIT_REVISION);
     s.strSerialNumber = v.strGetText(IDC_EDIT_SERIAL_NUMBER);
     s.strManufacturer = v.strGetText(IDC_EDIT_MANUFACTURER);
