@@ -49,13 +49,16 @@ T CQtMainView::onWindowResult(std::function<T()> fn, T def) {
 CQtMainView::CQtMainView(CWindowThread& windowThread) : m_windowThread(windowThread) {
   vInitResources();
   m_pWindow = new CMainWindow;
-  // A call handed to the window thread wakes Qt's event loop, which runs it soon.
+  // A call handed to the window thread wakes Qt's event loop, which runs it soon. The wake-up
+  // belongs to the window: once the window is gone, a wake-up still queued is dropped with
+  // it (the threads that hand calls over end before the view does).
   CWindowThread* pThread = &m_windowThread;
-  m_windowThread.vSetWakeup([pThread] {
-    QMetaObject::invokeMethod(qApp, [pThread] { pThread->nRunPending(); }, Qt::QueuedConnection);
+  CMainWindow* pWindow = m_pWindow;
+  m_windowThread.vSetWakeup([pThread, pWindow] {
+    QMetaObject::invokeMethod(pWindow, [pThread] { pThread->nRunPending(); }, Qt::QueuedConnection);
   });
   // Calls queued before this view existed run now.
-  QMetaObject::invokeMethod(qApp, [pThread] { pThread->nRunPending(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(pWindow, [pThread] { pThread->nRunPending(); }, Qt::QueuedConnection);
 }
 
 CQtMainView::~CQtMainView() {
