@@ -138,11 +138,17 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
         {IDC_BUTTON_CLEAR, [&dlg] { dlg.OnBnClickedButtonClearcount(); }},
         {IDC_BUTTON_UNLOCK_MPTOOL, [&dlg] { dlg.OnBnClickedButtonUnlockMptool(); }},
         {IDC_BUTTON_EXIT, [&view] { view.window().close(); }},
+        {IDC_BUTTON_LOAD_INI, [&dlg] { dlg.OnBnClickedButtonLoadini(); }},
+        {IDC_BUTTON_SAVE_INI, [&dlg] { dlg.OnBnClickedButtonSaveIni(); }},
     };
-    view.window().vSetCommandHandler([&commands](int nId) {
+    view.window().vSetCommandHandler([&commands, &dlg](int nId) {
       auto it = commands.find(nId);
-      if (it == commands.end()) return;
       try {
+        // a field's change, then a setting's box or list, where the control is no button
+        if (it == commands.end()) {
+          if (!dlg.OnEnChangeField(nId)) dlg.OnSettingsControl(nId);
+          return;
+        }
         it->second();
       } catch (...) {
         vDEBUG_ERR_printf("%s:%d: command %d failed", L, __LINE__, nId);

@@ -108,6 +108,18 @@ class CMPToolDlg {
   std::unique_ptr<class IConfigForm> pNewConfigForm();
   // <<< fields <<<
 
+  // >>> settings screen (ui/MPToolDlg_Settings.cpp) >>>
+  // The field editors by control id; false for a control that has none.
+  bool OnEnChangeField(int nId);
+  bool OnEnChangeEditDevicefunctionDrivelabel();
+  // The settings' check boxes and lists by control id; false for another control.
+  bool OnSettingsControl(int nId);
+  bool vValidateGUIForSaveINI();
+  void vReadAllFields(INISettings& s);
+  void OnBnClickedButtonSaveIni();
+  void OnBnClickedButtonLoadini();
+  // <<< settings screen <<<
+
   // ---- helpers for every handler ----
   // An operator message as the mode wants it: a box in window mode, a line of
   // "ProgramMSG.txt" in the window-less modes.

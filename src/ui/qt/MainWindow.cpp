@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QWindow>
 
@@ -27,6 +28,9 @@ CMainWindow::CMainWindow(QWidget* pParent) : QWidget(pParent), m_pUi(new Ui::Mai
         connect(pButton, &QAbstractButton::clicked, this, [this, nCommand] { vSendCommand(nCommand); });
     } else if (auto* pCombo = qobject_cast<QComboBox*>(pWidget)) {
       connect(pCombo, &QComboBox::activated, this, [this, nCommand] { vSendCommand(nCommand); });
+    } else if (auto* pEdit = qobject_cast<QLineEdit*>(pWidget)) {
+      // the operator's changes only: what the logic writes back sends nothing
+      connect(pEdit, &QLineEdit::textEdited, this, [this, nCommand] { vSendCommand(nCommand); });
     }
   }
   // Enter and Escape are looked at before any control sees them, as a dialog's message

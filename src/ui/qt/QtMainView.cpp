@@ -189,10 +189,20 @@ void CQtMainView::vSetText(int nId, const std::string& strText) {
   vOnWindow([this, nId, strText] {
     QWidget* p = pControl(nId);
     const QString s = qs(strText);
-    if (auto* pEdit = qobject_cast<QLineEdit*>(p))
+    if (auto* pEdit = qobject_cast<QLineEdit*>(p)) {
+      // the caret stays where it was (a filtered keystroke leaves it in place)
+      const int nCaret = pEdit->cursorPosition();
       pEdit->setText(s);
-    else if (auto* pCombo = qobject_cast<QComboBox*>(p))
-      pCombo->setEditable(true), pCombo->setEditText(s);
+      pEdit->setCursorPosition(std::min(nCaret, static_cast<int>(s.size())));
+    } else if (auto* pCombo = qobject_cast<QComboBox*>(p)) {
+      if (pCombo->isEditable()) {
+        pCombo->setEditText(s);
+      } else {
+        int n = pCombo->findText(s);
+        if (n < 0) pCombo->addItem(s), n = pCombo->count() - 1;
+        pCombo->setCurrentIndex(n);
+      }
+    }
     else if (auto* pLabel = qobject_cast<QLabel*>(p))
       pLabel->setText(s);
     else if (auto* pButton = qobject_cast<QAbstractButton*>(p))

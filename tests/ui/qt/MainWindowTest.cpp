@@ -189,8 +189,8 @@ TEST_F(MainWindowTest, TheLoginDialogOnlyUnlocksWithThePassword) {
 }
 
 TEST_F(MainWindowTest, EnterAndEscapeSendStartAndSafelyRemoveOnlyWhileStartIsEnabled) {
-  std::vector<int> commands;
-  view.window().vSetCommandHandler([&](int nId) { commands.push_back(nId); });
+  std::vector<int> commands, edits;
+  view.window().vSetCommandHandler([&](int nId) { (nId == IDC_EDIT_SERIAL_NUMBER ? edits : commands).push_back(nId); });
   view.window().show();
   QApplication::setActiveWindow(&view.window());
   auto* pEdit = qobject_cast<QLineEdit*>(w(IDC_EDIT_SERIAL_NUMBER));
@@ -209,6 +209,7 @@ TEST_F(MainWindowTest, EnterAndEscapeSendStartAndSafelyRemoveOnlyWhileStartIsEna
   QTest::keyClicks(pEdit, "AB");  // other keys go on to the field as ever
   EXPECT_TRUE(commands.empty());
   EXPECT_EQ(pEdit->text(), "AB");
+  EXPECT_EQ(edits.size(), 2u);  // each typed key is a change of the field
   EXPECT_TRUE(view.window().isVisible());  // Escape did not close anything
 }
 
@@ -274,6 +275,24 @@ TEST_F(MainWindowTest, ScriptedFileNamesAnswerTheFileDialog) {
   EXPECT_EQ(view.strPickFile(pick), "");  // the operator cancelled
   ASSERT_EQ(view.filePicks().size(), 2u);
   EXPECT_TRUE(view.filePicks()[0].bSave);
+}
+
+TEST_F(MainWindowTest, TypingIntoAFieldRunsItsEditorAndTheCaretStays) {
+  view.window().vSetCommandHandler([this](int nId) { dlg.OnEnChangeField(nId); });
+  view.window().show();
+  auto* pEdit = qobject_cast<QLineEdit*>(w(IDC_EDIT_VID));
+  view.vEnableControl(IDC_EDIT_VID, true);
+  pEdit->setFocus();
+  QTest::keyClicks(pEdit, "2g7b");
+  EXPECT_EQ(pEdit->text(), "27b");
+  EXPECT_EQ(ini.m_pINI.ucVendor_id, "27b");
+  pEdit->setCursorPosition(1);
+  // The x is dropped and the caret stays where the keystroke left it, so the F follows the 7.
+  QTest::keyClicks(pEdit, "xF");
+  EXPECT_EQ(pEdit->text(), "27Fb");
+  EXPECT_EQ(pEdit->cursorPosition(), 3);
+  QTest::keyClicks(pEdit, "A");  // the field takes no fifth character
+  EXPECT_EQ(pEdit->text(), "27Fb");
 }
 
 }  // namespace
