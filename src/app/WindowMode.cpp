@@ -76,6 +76,7 @@ int nRunWindowProcess(CMPToolApp& app, CMPToolDlg& dlg, int argc, char** argv) {
   dlg.windowThread().vBindToCurrentThread();
   CQtMainView view(dlg.windowThread());
   dlg.vSetView(view);
+  view.vAttach(dlg);
   app.m_fnRunWindow = [&view](CMPToolDlg& d) { return nRunWindow(d, view); };
   return app.nRun(argc, argv);
 }
@@ -117,6 +118,9 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
     engine.m_bShowGUI = 1;
     engine.m_fnSafelyRemove = [&removal] { removal.OnBnClickedButtonSafelyRemove(); };
     dlg.m_pRunEngine = &engine;
+    dlg.m_fnConfigRead = [&dev](int n, uint8_t* pBuf, uint32_t dwSize) {
+      return dev.VLN318xConfigRead(n, pBuf, dwSize, 0, true);
+    };
 
     std::vector<std::string> titles;
     std::vector<int> widths;
@@ -140,6 +144,8 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
         {IDC_BUTTON_EXIT, [&view] { view.window().close(); }},
         {IDC_BUTTON_LOAD_INI, [&dlg] { dlg.OnBnClickedButtonLoadini(); }},
         {IDC_BUTTON_SAVE_INI, [&dlg] { dlg.OnBnClickedButtonSaveIni(); }},
+        {IDC_BUTTON_MORE_CONFIG, [&dlg] { dlg.OnBnClickedMoreConfig(); }},
+        {IDC_BUTTON_CHECK_CONFIG, [&dlg] { dlg.OnBnClickedDEBUG(); }},
     };
     view.window().vSetCommandHandler([&commands, &dlg](int nId) {
       auto it = commands.find(nId);
@@ -166,6 +172,7 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
     view.window().vSetCommandHandler({});
     view.window().vSetCloseHandler({});
     dlg.m_pRunEngine = nullptr;
+    dlg.m_fnConfigRead = nullptr;
     // No window loop runs any more: calls the threads still hand over are dropped at once.
     window.vQuit(nExit);
     if (!removal.bWaitDone(SAFE_REMOVAL_FINISH_MS))

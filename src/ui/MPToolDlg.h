@@ -19,6 +19,9 @@
 #include "host/USBUtility.h"
 #include "settings/Ini.h"
 #include "ui/IMainView.h"
+#include "settings/SerialNumber.h"
+#include "ui/DebugDlg.h"
+#include "ui/DeviceCfgDlg.h"
 #include "ui/LoginDlg.h"
 #include "host/WindowThread.h"
 
@@ -120,6 +123,19 @@ class CMPToolDlg {
   void OnBnClickedButtonLoadini();
   // <<< settings screen <<<
 
+  // >>> More Config, serial-number entry and configuration check (ui/MPToolDlg_Dialogs.cpp) >>>
+  CDeviceCfgDlg m_moreConfigDlg;
+  CDebugDlg m_debugDlg;
+  // Reads a hub's configuration table for the check dialog; the application's wiring sets it.
+  CDebugDlg::ConfigReadFn m_fnConfigRead;
+  CSNDlgData& snDlg() { return m_SNDlg; }
+  void vSetMoreConfigGUIByINIFile();
+  void OnBnClickedMoreConfig();
+  void OnBnClickedDEBUG();
+  // At least one device slot holds a found hub.
+  bool bDevicePresent() const;
+  // <<< dialogs <<<
+
   // ---- helpers for every handler ----
   // An operator message as the mode wants it: a box in window mode, a line of
   // "ProgramMSG.txt" in the window-less modes.
@@ -147,6 +163,7 @@ class CMPToolDlg {
   IClock& m_clock;
   std::function<void(int)> m_fnExit;
   std::optional<int> m_nExitCode;
+  CSNDlgData m_SNDlg{m_ini.m_pINI};
 
   void vSetLockedControls(bool bStart, bool bAutoMode);
   void vEnableDependentTestOptions(bool bRD);

@@ -60,6 +60,7 @@ void CMPToolDlg::vRefreshAllFields() {
     for (int i = 0; i < 10; ++i) v.vSetCheck(IDC_CHECK_SLT_FIRST + i, slt[i] == 1);
     vSetDeviceFirmwareGUIByINIFile();
     vSetPreloadPathGUIByINIFile();
+    vSetMoreConfigGUIByINIFile();
   } catch (...) {
     vDEBUG_ERR_printf("%s:%d: vRefreshAllFields: dwErrorCode %d", "CMPToolDlg::vRefreshAllFields", __LINE__, errno);
   }

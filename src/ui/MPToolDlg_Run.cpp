@@ -67,7 +67,7 @@ class CMainRunView : public IRunView {
   }
   bool bRunSNDialog(std::string& strSN) override {
     bool bOk = m_dlg.view().nRunModal(EModalDialog::SerialNumber) == IDOK;
-    strSN = m_dlg.view().strGetText(IDC_EDIT_SERIAL_NUMBER);
+    strSN = m_dlg.snDlg().m_strSNandPStringDlgPCBSN;  // whatever the answer
     return bOk;
   }
 

@@ -300,6 +300,7 @@ void CMPToolDlg::OnBnClickedButtonSaveIni() {
     s.uiSN_remain_value_length = kept.uiSN_remain_value_length;
     s.uiSN_fix_length = kept.uiSN_fix_length;
     s.uiSN_Numbers = kept.uiSN_Numbers;
+    m_moreConfigDlg.vToSettings(s);
     // the idle timer counts only where its list takes input (R&D mode with "Update F/W")
     if (!(m_bRDMode && s.ucFw_enablel == 1)) s.ucIdle_timer = 0;
     m_ini.m_pINI = s;

@@ -15,7 +15,12 @@
 
 #include "log/DebugLog.h"
 #include "ui/LoginDlg.h"
+#include "ui/ControlIds.h"
+#include "ui/MPToolDlg.h"
+#include "ui/qt/CheckConfigDialog.h"
 #include "ui/qt/LoginDialog.h"
+#include "ui/qt/MoreConfigDialog.h"
+#include "ui/qt/SerialNumberDialog.h"
 #include "ui/qt/MainWindow.h"
 
 static void vInitResources() { Q_INIT_RESOURCE(mptool); }
@@ -167,20 +172,35 @@ std::string CQtMainView::strShowFileDialog(const FilePick& pick) {
 }
 
 int CQtMainView::nRunModal(EModalDialog eDialog) {
-  return onWindowResult<int>(
-      [&]() -> int {
-        if (eDialog == EModalDialog::Login) {
-          CLoginDialog dlg(m_pWindow);
-          const int nResult = dlg.exec() == QDialog::Accepted ? IDOK : IDCANCEL;
-          std::lock_guard l(m_mutex);
-          m_strLoginPassword = nResult == IDOK ? dlg.strPassword() : std::string();
-          return nResult;
-        }
-        vDEBUG_WRN_printf("%s:%d: dialog %d is not part of this window yet", "CQtMainView::nRunModal", __LINE__,
-                          static_cast<int>(eDialog));
-        return IDCANCEL;
-      },
-      IDCANCEL);
+  return onWindowResult<int>([&] { return nRunDialog(eDialog); }, IDCANCEL);
+}
+
+int CQtMainView::nRunDialog(EModalDialog eDialog) {
+  auto result = [](int n) { return n == QDialog::Accepted ? IDOK : IDCANCEL; };
+  if (eDialog == EModalDialog::Login) {
+    CLoginDialog dlg(m_pWindow);
+    const int nResult = result(dlg.exec());
+    std::lock_guard l(m_mutex);
+    m_strLoginPassword = nResult == IDOK ? dlg.strPassword() : std::string();
+    return nResult;
+  }
+  if (m_pDlg && eDialog == EModalDialog::MoreConfig) {
+    CMoreConfigDialog dlg(m_pDlg->m_moreConfigDlg, bGetCheck(IDC_CHECK_UPDATE_FW), m_pWindow);
+    return result(dlg.exec());
+  }
+  if (m_pDlg && eDialog == EModalDialog::SerialNumber) {
+    CMPToolDlg* pDlg = m_pDlg;
+    CSerialNumberDialog dlg(pDlg->snDlg(), [pDlg] { return pDlg->bDevicePresent(); }, m_pWindow);
+    return result(dlg.exec());
+  }
+  if (m_pDlg && eDialog == EModalDialog::CheckConfig) {
+    CCheckConfigDialog dlg(m_pDlg->m_debugDlg, m_pDlg->m_ToolsDevList, m_pDlg->m_fnConfigRead,
+                           [this](const std::string& s) { nMessageBox(s, "", MB_OK); }, m_pWindow);
+    return result(dlg.exec());
+  }
+  vDEBUG_WRN_printf("%s:%d: dialog %d is not part of this window yet", "CQtMainView::nRunModal", __LINE__,
+                    static_cast<int>(eDialog));
+  return IDCANCEL;
 }
 
 // ---- controls ----

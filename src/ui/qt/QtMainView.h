@@ -20,6 +20,7 @@
 #include "ui/IMainView.h"
 
 class CMainWindow;
+class CMPToolDlg;
 class QWidget;
 
 class CQtMainView : public IMainView {
@@ -32,6 +33,9 @@ class CQtMainView : public IMainView {
   CQtMainView& operator=(const CQtMainView&) = delete;
 
   CMainWindow& window() { return *m_pWindow; }
+  // The window's logic, whose dialog data the dialogs edit (More Config, serial number,
+  // configuration check). Without it those dialogs answer Cancel.
+  void vAttach(CMPToolDlg& dlg) { m_pDlg = &dlg; }
   QWidget* pControl(int nId) const;
 
   // ---- scripts ----
@@ -84,6 +88,8 @@ class CQtMainView : public IMainView {
 
   CWindowThread& m_windowThread;
   CMainWindow* m_pWindow;
+  CMPToolDlg* m_pDlg = nullptr;
+  int nRunDialog(EModalDialog eDialog);
   mutable std::mutex m_mutex;  // the scripts and what they recorded
   std::deque<int> m_answers;
   std::deque<std::string> m_fileNames;
