@@ -70,15 +70,19 @@ int nRunWindowProcess(CMPToolApp& app, CMPToolDlg& dlg, int argc, char** argv) {
     vSayNoDisplay(strWhy);
     return EXIT_NO_DISPLAY;
   }
-  QtMessageHandler previous = qInstallMessageHandler(vQtMessages);
+  QtMessageHandler previousHandler = qInstallMessageHandler(vQtMessages);
   QApplication qapp(argc, argv);
-  qInstallMessageHandler(previous);
+  qInstallMessageHandler(previousHandler);
   dlg.windowThread().vBindToCurrentThread();
+  IMainView& headless = dlg.view();
   CQtMainView view(dlg.windowThread());
   dlg.vSetView(view);
   view.vAttach(dlg);
   app.m_fnRunWindow = [&view](CMPToolDlg& d) { return nRunWindow(d, view); };
-  return app.nRun(argc, argv);
+  const int nExit = app.nRun(argc, argv);
+  app.m_fnRunWindow = nullptr;
+  dlg.vSetView(headless);  // the widgets go before the logic does
+  return nExit;
 }
 
 int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {

@@ -95,3 +95,19 @@ TEST_F(MoreConfigTest, OnlyOkCopiesTheFlagsIntoTheSettings) {
 }
 
 }  // namespace
+
+#include "ui/UiTextTable.h"
+
+TEST(UiTextTableTest, TheTextsStandInTheirOrder) {
+  const CUiTextTable& t = uiTexts();
+  ASSERT_EQ(t.m_texts.size(), 16u + 16 + 15 + 12 + 14 + 13 + 17 + 11 + 16 + 4 + 3 + 16);
+  EXPECT_EQ(t.m_texts[0], "Port#");
+  EXPECT_EQ(t.m_texts[15], "");
+  EXPECT_EQ(t.m_texts[16], "DENY");
+  EXPECT_EQ(t.m_texts[24], "Velnor VLN318 MP Tool");
+  EXPECT_EQ(t.strLogin(0), "Login");
+  EXPECT_EQ(t.strLogin(3), "Cancel");
+  EXPECT_EQ(t.m_texts[t.m_nAboutTexts], "About MPTool");
+  EXPECT_EQ(t.m_texts.back(), "Serial Number Invalid, at least 12 digits");
+  EXPECT_EQ(&t, &uiTexts());  // one table for the process
+}

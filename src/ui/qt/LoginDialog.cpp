@@ -2,12 +2,17 @@
 
 #include <QPushButton>
 
+#include "ui/UiTextTable.h"
 #include "ui_LoginDialog.h"
 
 CLoginDialog::CLoginDialog(QWidget* pParent) : QDialog(pParent), m_pUi(new Ui::LoginDialog) {
   m_pUi->setupUi(this);
-  m_pUi->buttonBox->button(QDialogButtonBox::Ok)->setText("Ok");
-  m_pUi->buttonBox->button(QDialogButtonBox::Cancel)->setText("Cancel");
+  // the texts come from the UI text table each time the dialog opens
+  const CUiTextTable& t = uiTexts();
+  setWindowTitle(QString::fromStdString(t.strLogin(0)));
+  m_pUi->labelPassword->setText(QString::fromStdString(t.strLogin(1)));
+  m_pUi->buttonBox->button(QDialogButtonBox::Ok)->setText(QString::fromStdString(t.strLogin(2)));
+  m_pUi->buttonBox->button(QDialogButtonBox::Cancel)->setText(QString::fromStdString(t.strLogin(3)));
   m_pUi->IDC_EDIT_LOGIN_PASSWORD->setFocus();
 }
 
