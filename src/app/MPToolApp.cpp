@@ -17,10 +17,9 @@ int CMPToolApp::nRun(int argc, const char* const* argv) {
   m_dlg.OnInitDialog();
   if (m_dlg.bExitRequested()) return *m_dlg.nExitCode();
   if (m_dlg.m_bShowGUI) {
-    std::fprintf(stderr,
-                 "MPTool: the operator window is not part of this build yet; the command-line "
-                 "options are listed by /?\n");
-    return EXIT_OK;
+    if (m_fnRunWindow) return m_fnRunWindow(m_dlg);
+    std::fprintf(stderr, "MPTool: window mode was asked for where no window was set up\n");
+    return EXIT_RUN_FAILED_NO_RUNNER;
   }
   // Every window-less mode: "/S", "/S:", "/C:", "/LED:", "/SPD", "/PROT", "/CC", "/IC".
   return m_fnRunWithoutWindow ? m_fnRunWithoutWindow(m_dlg) : EXIT_RUN_FAILED_NO_RUNNER;

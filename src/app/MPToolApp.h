@@ -14,6 +14,8 @@ class CMPToolApp {
   int nRun(int argc, const char* const* argv);
   // What runs a window-less mode after start-up; start-up tests put their own here.
   std::function<int(CMPToolDlg&)> m_fnRunWithoutWindow = nRunWithoutWindow;
+  // What runs the window after start-up in window mode (set where the window exists).
+  std::function<int(CMPToolDlg&)> m_fnRunWindow;
 
  private:
   CMPToolDlg& m_dlg;

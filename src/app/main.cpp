@@ -1,5 +1,7 @@
 // Creates the process-wide objects once and hands them by reference.
+#include "app/CmdLine.h"
 #include "app/MPToolApp.h"
+#include "app/WindowMode.h"
 #include "host/USBUtility.h"
 #include "platform/Clock.h"
 #include "settings/Ini.h"
@@ -15,5 +17,7 @@ int main(int argc, char** argv) {
   CWindowThread windowThread;
   CMPToolDlg dlg(utility, ini, view, windowThread, clock);
   CMPToolApp app(dlg);
+  if (bCmdLineOpensWindow(strNormaliseCmdLine(strJoinArguments(argc, argv))))
+    return nRunWindowProcess(app, dlg, argc, argv);
   return app.nRun(argc, argv);
 }

@@ -36,3 +36,55 @@ constexpr int IDC_BUTTON_PD = 1117;
 constexpr int IDC_EDIT_CONTAINER_ID = 1201;
 // The warning-message label has no number of its own in the resource; this one is ours.
 constexpr int IDC_STATIC_WARNING_MSG = 1299;
+
+// Further controls of the window: the tool, descriptor and test-option controls the control
+// states switch, and the labels and groups the views show.
+constexpr int IDC_CHECK_UPDATE_CONFIG = 1012;
+constexpr int IDC_CHECK_RELOAD_FW = 1014;
+constexpr int IDC_CHECK_FORMAT = 1015;  // "Partition / Format"
+constexpr int IDC_CHECK_WR_TEST = 1016;
+constexpr int IDC_EDIT_DRIVE_LABEL = 1017;
+constexpr int IDC_COMBO_FORMAT_TYPE = 1018;
+constexpr int IDC_EDIT_PROGRESS_TEXT = 1028;
+constexpr int IDC_GROUP_DEVICE_CONFIG = 1030;
+constexpr int IDC_GROUP_DEVICE_FUNCTION = 1031;
+constexpr int IDC_BUTTON_BROWSE_PRELOAD = 1032;
+constexpr int IDC_GROUP_FW_BROWSER = 1033;
+constexpr int IDC_PICTURE_LOGO = 1044;
+constexpr int IDC_STATIC_PASS = 1045;
+constexpr int IDC_STATIC_FAIL = 1046;
+constexpr int IDC_STATIC_TOTAL = 1047;
+constexpr int IDC_STATIC_PROGRESS = 1048;
+constexpr int IDC_COMBO_PRELOAD = 1050;
+constexpr int IDC_COMBO_PARTITION_TYPE = 1055;
+constexpr int IDC_CHECK_AUTO_MP = 1056;
+constexpr int IDC_COMBO_IDLE_TIMER = 1057;
+constexpr int IDC_BUTTON_MORE_CONFIG = 1058;
+constexpr int IDC_CHECK_USB_STATUS = 1059;
+constexpr int IDC_COMBO_USB_STATUS = 1060;
+constexpr int IDC_CHECK_SPEED_TEST = 1061;
+constexpr int IDC_CHECK_EXT_UPDATE_FW = 1062;
+constexpr int IDC_GROUP_SERIAL_NUMBER = 1064;
+constexpr int IDC_COMBO_AUTO_MP_DEVNUM = 1066;
+constexpr int IDC_CHECK_CONFIG_CHECK = 1067;
+constexpr int IDC_STATIC_SN_EDIT_TYPE = 1069;
+constexpr int IDC_CHECK_SN_CHK_HEX = 1104;
+constexpr int IDC_CHECK_AUTO_SAFE_REMOVE = 1105;
+constexpr int IDC_CHECK_SN_INCREASE = 1108;
+constexpr int IDC_EDIT_SECONDS = 1109;
+constexpr int IDC_EDIT_READ_SPEED = 1111;
+constexpr int IDC_EDIT_WRITE_SPEED = 1112;
+constexpr int IDC_CHECK_INPUT_HDDSN = 1115;
+constexpr int IDC_RADIO_SN_HEX = 1118;
+constexpr int IDC_RADIO_SN_DEC = 1119;
+constexpr int IDC_CHECK_CAPACITY = 1142;
+constexpr int IDC_EDIT_CAPACITY = 1143;
+constexpr int IDC_CHECK_SLT_FIRST = 1145;  // the ten SLT speed boxes: 1145 to 1154
+constexpr int IDC_CHECK_SLT_LAST = 1154;
+// Controls the resource leaves unnumbered; these numbers are ours.
+constexpr int IDC_EDIT_PID_U2 = 1300;
+constexpr int IDC_COMBO_SN_EDIT_TYPE = 1301;
+constexpr int IDC_CHECK_INPUT_BARCODE = 1302;
+constexpr int IDC_CHECK_PRELOAD = 1303;
+constexpr int IDC_CHECK_SLT = 1304;
+constexpr int IDC_BUTTON_CREATE_CONFIG = 1305;

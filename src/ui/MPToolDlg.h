@@ -12,12 +12,17 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/DeviceList.h"
 #include "host/USBUtility.h"
 #include "run/CmdLineOptions.h"
 #include "settings/Ini.h"
 #include "ui/IMainView.h"
+#include "settings/SerialNumber.h"
+#include "ui/DebugDlg.h"
+#include "ui/DeviceCfgDlg.h"
+#include "ui/LoginDlg.h"
 #include "host/WindowThread.h"
 
 class IClock;
@@ -86,6 +91,50 @@ class CMPToolDlg : public CmdLineOptions {
   std::unique_ptr<class IRunView> pNewRunView();
   // <<< production run <<<
 
+  // >>> control states and the R&D lock (ui/MPToolDlg_Controls.cpp) >>>
+  void vSetNormalControls();
+  void vSetAutoModeControls();
+  void vSetRunControls();
+  // The state of a window without a run: auto mode's while it is on outside R&D mode.
+  void vApplyIdleControls();
+  void OnBnClickedButtonUnlockMptool();
+  // <<< control states <<<
+
+  // >>> fields from the settings (ui/MPToolDlg_Fields.cpp) >>>
+  void vRefreshAllFields();
+  void vSetDeviceFirmwareGUIByINIFile();
+  void vSetPreloadPathGUIByINIFile();
+  std::vector<std::string> m_vecFWBrowse;      // firmware list entries, newest first
+  std::vector<std::string> m_vecPreloadPaths;  // preload list entries, newest first
+  // The descriptor fields as the image builder's form (window mode).
+  std::unique_ptr<class IConfigForm> pNewConfigForm();
+  // <<< fields <<<
+
+  // >>> settings screen (ui/MPToolDlg_Settings.cpp) >>>
+  // The field editors by control id; false for a control that has none.
+  bool OnEnChangeField(int nId);
+  bool OnEnChangeEditDevicefunctionDrivelabel();
+  // The settings' check boxes and lists by control id; false for another control.
+  bool OnSettingsControl(int nId);
+  bool vValidateGUIForSaveINI();
+  void vReadAllFields(INISettings& s);
+  void OnBnClickedButtonSaveIni();
+  void OnBnClickedButtonLoadini();
+  // <<< settings screen <<<
+
+  // >>> More Config, serial-number entry and configuration check (ui/MPToolDlg_Dialogs.cpp) >>>
+  CDeviceCfgDlg m_moreConfigDlg;
+  CDebugDlg m_debugDlg;
+  // Reads a hub's configuration table for the check dialog; the application's wiring sets it.
+  CDebugDlg::ConfigReadFn m_fnConfigRead;
+  CSNDlgData& snDlg() { return m_SNDlg; }
+  void vSetMoreConfigGUIByINIFile();
+  void OnBnClickedMoreConfig();
+  void OnBnClickedDEBUG();
+  // At least one device slot holds a found hub.
+  bool bDevicePresent() const;
+  // <<< dialogs <<<
+
   // ---- helpers for every handler ----
   // An operator message as the mode wants it: a box in window mode, a line of
   // "ProgramMSG.txt" in the window-less modes.
@@ -113,4 +162,8 @@ class CMPToolDlg : public CmdLineOptions {
   IClock& m_clock;
   std::function<void(int)> m_fnExit;
   std::optional<int> m_nExitCode;
+  CSNDlgData m_SNDlg{m_ini.m_pINI};
+
+  void vSetLockedControls(bool bStart, bool bAutoMode);
+  void vEnableDependentTestOptions(bool bRD);
 };

@@ -9,9 +9,6 @@
 #include "ui/MPToolDlg.h"
 
 namespace {
-constexpr int IDC_EDIT_PROGRESS_TEXT = 1028;
-constexpr int IDC_COMBO_USB_STATUS = 1060;
-constexpr int IDC_COMBO_IDLE_TIMER = 1057;
 
 // The engine's view over the window's view: controls by id.
 class CMainRunView : public IRunView {
@@ -36,14 +33,12 @@ class CMainRunView : public IRunView {
     m_dlg.view().vSetText(IDC_EDIT_TOTAL, t);
   }
   void vSetControls(ERunControls e) override {
-    // The run's own controls; the full control-state routines of the window join here.
-    const bool bRun = e == ERunControls::Run;
-    m_dlg.view().vEnableControl(IDC_BUTTON_START, e == ERunControls::Normal);
-    for (int id : {IDC_BUTTON_LOAD_INI, IDC_BUTTON_EXIT, IDC_BUTTON_MIN, IDC_BUTTON_SAFELY_REMOVE,
-                   IDC_BUTTON_UNLOCK_MPTOOL})
-      m_dlg.view().vEnableControl(id, !bRun);
-    m_dlg.view().vEnableControl(IDC_BUTTON_CLEAR, !bRun && m_dlg.m_bRDMode);
-    m_dlg.view().vEnableControl(IDC_BUTTON_SAVE_INI, !bRun && m_dlg.m_bRDMode);
+    if (e == ERunControls::Run)
+      m_dlg.vSetRunControls();
+    else if (e == ERunControls::AutoMode && !m_dlg.m_bRDMode)
+      m_dlg.vSetAutoModeControls();
+    else
+      m_dlg.vSetNormalControls();
   }
   void vEnableStart(bool b) override { m_dlg.view().vEnableControl(IDC_BUTTON_START, b); }
   void vSetSerialNumberBox(const std::string& s) override { m_dlg.view().vSetText(IDC_EDIT_SERIAL_NUMBER, s); }
@@ -51,6 +46,7 @@ class CMainRunView : public IRunView {
     IMainView& v = m_dlg.view();
     s.strVID = v.strGetText(IDC_EDIT_VID);
     s.strPID = v.strGetText(IDC_EDIT_PID);
+    s.strPIDU2 = v.strGetText(IDC_EDIT_PID_U2);
     s.strRevision = v.strGetText(IDC_EDIT_REVISION);
     s.strSerialNumber = v.strGetText(IDC_EDIT_SERIAL_NUMBER);
     s.strManufacturer = v.strGetText(IDC_EDIT_MANUFACTURER);
@@ -71,7 +67,7 @@ class CMainRunView : public IRunView {
   }
   bool bRunSNDialog(std::string& strSN) override {
     bool bOk = m_dlg.view().nRunModal(EModalDialog::SerialNumber) == IDOK;
-    strSN = m_dlg.view().strGetText(IDC_EDIT_SERIAL_NUMBER);
+    strSN = m_dlg.snDlg().m_strSNandPStringDlgPCBSN;  // whatever the answer
     return bOk;
   }
 

@@ -20,6 +20,7 @@ namespace {
 struct StartupTest : DlgFixture {
   std::vector<int> exits;
   std::vector<int> runModes;  // the window-less runs start-up handed over, by mode
+  int nWindowRuns = 0;        // how often start-up handed over to the window
   fs::path oldCwd = fs::current_path();
 
   StartupTest() {
@@ -37,6 +38,10 @@ struct StartupTest : DlgFixture {
       runModes.push_back(d.m_nCmdLineMode);
       return 42;
     };
+    app.m_fnRunWindow = [this](CMPToolDlg&) {
+      ++nWindowRuns;
+      return 0;
+    };
     return app.nRun(static_cast<int>(args.size()), args.data());
   }
   // A copy of the tool serving this test's program folder (its executable lies there).
@@ -51,6 +56,8 @@ struct StartupTest : DlgFixture {
 TEST_F(StartupTest, EmptyCommandLineOpensTheWindowAtLevelZero) {
   vDEBUG_SetLevel(0);
   EXPECT_EQ(run({}), 0);
+  EXPECT_EQ(nWindowRuns, 1);
+  EXPECT_TRUE(runModes.empty());
   EXPECT_EQ(dlg.m_nCmdLineMode, -1);
   EXPECT_EQ(dlg.m_bShowGUI, 1);
   EXPECT_EQ(g_nDebugLevel.load(), 0);
@@ -162,6 +169,7 @@ TEST_F(StartupTest, DebugOptionSetsTheLevelAndKeepsTheWindow) {
 TEST_F(StartupTest, DebugOptionWithOtherOptionsIgnoresThem) {
   vDEBUG_SetLevel(2);
   EXPECT_EQ(run({"/DBG", "/S"}), 0);
+  EXPECT_EQ(nWindowRuns, 1);
   EXPECT_EQ(g_nDebugLevel.load(), 0);
   EXPECT_EQ(dlg.m_strCmdLine, "/S");
   EXPECT_EQ(dlg.m_bShowGUI, 1);

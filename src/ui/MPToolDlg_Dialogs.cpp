@@ -1,0 +1,32 @@
+// The window's side of the More Config, serial-number entry and configuration check dialogs.
+#include <cerrno>
+
+#include "log/DebugLog.h"
+#include "ui/ControlIds.h"
+#include "ui/MPToolDlg.h"
+
+void CMPToolDlg::vSetMoreConfigGUIByINIFile() { m_moreConfigDlg.vFromSettings(m_ini.m_pINI); }
+
+void CMPToolDlg::OnBnClickedMoreConfig() {
+  try {
+    m_moreConfigDlg.vFromSettingsForDialog(m_ini.m_pINI);
+    if (view().nRunModal(EModalDialog::MoreConfig) == IDOK) m_moreConfigDlg.vToSettings(m_ini.m_pINI);
+  } catch (...) {
+    vDEBUG_ERR_printf("%s:%d: OnBnClickedMoreConfig: dwErrorCode : %d ", "CMPToolDlg::OnBnClickedMoreConfig", __LINE__,
+                      errno);
+  }
+}
+
+void CMPToolDlg::OnBnClickedDEBUG() {
+  try {
+    view().nRunModal(EModalDialog::CheckConfig);
+  } catch (...) {
+    vDEBUG_ERR_printf("%s:%d: OnBnClickedDEBUG:  dwErrorCode %d", "CMPToolDlg::OnBnClickedDEBUG", __LINE__, errno);
+  }
+}
+
+bool CMPToolDlg::bDevicePresent() const {
+  for (const DevRecord& d : m_ToolsDevList.dev)
+    if (d.ucIndex <= 16) return true;
+  return false;
+}
