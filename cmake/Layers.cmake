@@ -36,6 +36,7 @@ mptool_test_folder(tests/scsi device)
 mptool_test_folder(tests/topology device)
 mptool_test_folder(tests/fuzz images)
 mptool_test_folder(tests/e2e app)
+mptool_test_folder(tests/ui/qt app)  # the window's tests start it as MPTool does
 mptool_test_folder(bench app)
 
 # A test also picks the platform it runs on, as app does.

@@ -6,8 +6,9 @@
 #include <cstdlib>
 #include <map>
 
-#include "app/CmdLine.h"
+#include "ui/CmdLine.h"
 #include "app/MPToolApp.h"
+#include "app/HubAccess.h"
 #include "app/PlatformSet.h"
 #include "device/VLNTFILTER0.h"
 #include "device/VlntUSBDev.h"
@@ -100,13 +101,7 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
 
   CVLNTFILTER0 filter(clock);
   CVlntUSBDev dev(platform.filterDevices(), filter, clock);
-  dev.vSetWalkPlatform(&platform.tree(), &platform.state(), &platform.driver(), &utility);
-  dev.vSetAppPath(utility.m_szAppPath);
-  dev.vSetDevList(&dlg.m_ToolsDevList);
-  dev.vSetStorageDriveFinder(&platform.drives());
-  dev.vSetOperatorMessages(CVlntUSBDev::EOperatorMessages::Box);
-  IDeviceState& state = platform.state();
-  dev.vSetRescanHandler([&state] { state.nRescan(); });
+  vWireHubAccess(dev, platform, utility, dlg.m_ToolsDevList, CVlntUSBDev::EOperatorMessages::Box);
 
   std::unique_ptr<IConfigForm> pForm = dlg.pNewConfigForm();
   CHubImages images(utility, ini.m_pINI, dlg.m_ToolsDevList, *pForm);
@@ -119,8 +114,12 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
   int nExit = EXIT_OK;
   {
     CRunEngine engine(utility, ini, dlg.m_ToolsDevList, devices, *pRunView, window, clock);
-    engine.m_bShowGUI = 1;
-    engine.m_fnSafelyRemove = [&removal] { removal.OnBnClickedButtonSafelyRemove(); };
+    RunEngineConfig config;
+    config.cmdLine = dlg.cmdLine();
+    config.cmdLine.m_bShowGUI = 1;
+    config.fnSafelyRemove = [&removal] { removal.OnBnClickedButtonSafelyRemove(); };
+    config.pEvents = &platform.events();
+    engine.bConfigure(std::move(config));
     dlg.m_pRunEngine = &engine;
     dlg.m_fnConfigRead = [&dev](int n, uint8_t* pBuf, uint32_t dwSize) {
       return dev.VLN318xConfigRead(n, pBuf, dwSize, 0, true);
@@ -134,8 +133,7 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
     }
     view.vSetTableColumns(IDC_LIST_RESULT, titles, widths);
     dlg.vRefreshAllFields();
-    pRunView->vReadScreen(engine.m_screen);
-    engine.vSetDeviceEvents(&platform.events());
+    pRunView->vReadScreen(engine.screen());
     engine.vSetMainResultItemTable();
     engine.vRegisterDeviceNotification();
     dlg.vApplyIdleControls();

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/HubAccess.h"
 #include "app/PlatformSet.h"
 #include "device/VLNTFILTER0.h"
 #include "device/VlntUSBDev.h"
@@ -71,13 +72,7 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
 
   CVLNTFILTER0 filter(clock);
   CVlntUSBDev dev(platform.filterDevices(), filter, clock);
-  dev.vSetWalkPlatform(&platform.tree(), &platform.state(), &platform.driver(), &utility);
-  dev.vSetAppPath(utility.m_szAppPath);
-  dev.vSetDevList(&dlg.m_ToolsDevList);
-  dev.vSetStorageDriveFinder(&platform.drives());
-  dev.vSetOperatorMessages(CVlntUSBDev::EOperatorMessages::FileAndStderr);
-  IDeviceState& state = platform.state();
-  dev.vSetRescanHandler([&state] { state.nRescan(); });
+  vWireHubAccess(dev, platform, utility, dlg.m_ToolsDevList, CVlntUSBDev::EOperatorMessages::FileAndStderr);
 
   CRunScreenForm form;
   CHubImages images(utility, ini.m_pINI, dlg.m_ToolsDevList, form);

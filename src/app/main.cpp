@@ -1,5 +1,5 @@
 // Creates the process-wide objects once and hands them by reference.
-#include "app/CmdLine.h"
+#include "ui/CmdLine.h"
 #include "app/MPToolApp.h"
 #include "app/WindowMode.h"
 #include "host/USBUtility.h"
