@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "device/DeviceList.h"
+#include "host/DeviceList.h"
 
 class CDebugDlg {
  public:
