@@ -43,8 +43,7 @@ void vRemoveStaleTemps(const std::string& strFolder, const std::string& strName)
   for (const std::string& s : vecStale) {
     struct stat st {};
     if (lstat(s.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    if (unlink(s.c_str()) == 0)
-      vDEBUG_MSG_printf("%s:%d: removed the stale temporary file [%s]", L, __LINE__, s.c_str());
+    if (unlink(s.c_str()) == 0) vDEBUG_MSG_printf(L, "removed the stale temporary file [%s]", s.c_str());
   }
 }
 
@@ -118,8 +117,8 @@ EFileReplace eReplaceFile(const std::string& strPath, const std::string& strText
   if (fd < 0) {
     nErr = errno;
     if (!bExists) return EFileReplace::Failed;
-    vDEBUG_MSG_printf("%s:%d: no temporary file beside [%s] (errno %d): rewritten in place", L, __LINE__,
-                      strTarget.c_str(), nErr);
+    vDEBUG_MSG_printf(L, "no temporary file beside [%s] (errno %d): rewritten in place", strTarget.c_str(),
+                      nErr);
     return bRewriteInPlace(strTarget, strText, nErr, faults) ? EFileReplace::InPlace : EFileReplace::Failed;
   }
   bool bOk = true;
@@ -153,8 +152,8 @@ EFileReplace eReplaceFile(const std::string& strPath, const std::string& strText
   // The rename itself lives in the folder: sync it too, or a power loss may undo it.
   int dfd = open(strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd < 0 || fsync(dfd) != 0)
-    vDEBUG_WRN_printf("%s:%d: folder [%s] not synced after the rename , dwErrorCode %d", L, __LINE__,
-                      strFolder.c_str(), errno);
+    vDEBUG_WRN_printf(L, "folder [%s] not synced after the rename , dwErrorCode %d", strFolder.c_str(),
+                      errno);
   if (dfd >= 0) close(dfd);
   return EFileReplace::Renamed;
 }

@@ -70,8 +70,8 @@ bool CRunMarker::bTryOnce() {
   int fd = nLockFile(m_strPath, true);
   if (fd < 0) {
     if (errno != EWOULDBLOCK && errno != 0)
-      vDEBUG_ERR_printf("%s:%d: open run mark %s failed , dwErrorCode %d", "CRunMarker::bAcquire", __LINE__,
-                        m_strPath.c_str(), errno);
+      vDEBUG_ERR_printf("CRunMarker::bAcquire", "open run mark %s failed , dwErrorCode %d", m_strPath.c_str(),
+                        errno);
     return false;
   }
   // Tell a copy that finds the mark who holds it.

@@ -26,7 +26,7 @@ CUSBUtility::CUSBUtility(IClock& clock, USBUtilityOptions options)
   try {
     vInitCRC32Table();
   } catch (...) {
-    vDEBUG_MSG_printf("%s:%d: dwErrorCode:%d", "CUSBUtility::CUSBUtility", __LINE__, errno);
+    vDEBUG_MSG_printf("CUSBUtility::CUSBUtility", "dwErrorCode:%d", errno);
   }
 }
 
@@ -77,12 +77,12 @@ int CUSBUtility::ShowProgramMSG(const std::string& strMsg, uint8_t ucType, uint3
       if (fd >= 0) {
         std::string strLine = strMsg + "\r\n";
         if (!bWriteAll(fd, strLine.data(), strLine.size()))
-          vDEBUG_ERR_printf("%s:%d: write ProgramMSG.txt failed , dwErrorCode %d",
-                            "CUSBUtility::ShowProgramMSG", __LINE__, errno);
+          vDEBUG_ERR_printf("CUSBUtility::ShowProgramMSG", "write ProgramMSG.txt failed , dwErrorCode %d",
+                            errno);
         close(fd);
       } else {
-        vDEBUG_ERR_printf("%s:%d: open ProgramMSG.txt failed , dwErrorCode %d", "CUSBUtility::ShowProgramMSG",
-                          __LINE__, errno);
+        vDEBUG_ERR_printf("CUSBUtility::ShowProgramMSG", "open ProgramMSG.txt failed , dwErrorCode %d",
+                          errno);
       }
       m_clock.bSleepMs(1000);
       return 0;
@@ -90,8 +90,7 @@ int CUSBUtility::ShowProgramMSG(const std::string& strMsg, uint8_t ucType, uint3
     MessageCaption cap = stMessageCaption(ucType);
     return view().nMessageBox(strMsg, cap.pszCaption, uFlags | cap.uIconFlag);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: ShowProgramMSG , dwErrorCode %d", "CUSBUtility::ShowProgramMSG", __LINE__,
-                      errno);
+    vDEBUG_ERR_printf("CUSBUtility::ShowProgramMSG", "ShowProgramMSG , dwErrorCode %d", errno);
     return 0;
   }
 }
@@ -108,7 +107,7 @@ bool CUSBUtility::IsWow64() {
     if (uname(&u) != 0) return false;
     return bIsWow64For(sizeof(void*), u.machine);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d:  dwErrorCode %d", "CUSBUtility::IsWow64", __LINE__, errno);
+    vDEBUG_ERR_printf("CUSBUtility::IsWow64", " dwErrorCode %d", errno);
     return false;
   }
 }
@@ -117,8 +116,8 @@ uint8_t CUSBUtility::GetOSVersion() {
   // Linux stands where the newest supported system stood: reported as 6.2 with the
   // registry's major number 10, which the table maps to the "10 or later" code.
   const uint32_t dwCurMajorVer = 10, dwCurBuildNumber = 0;
-  vDEBUG_MSG_printf("%s:%d:  !! dwCurMajorVer=[%d], dwCurBuildNumber=[%d]", "CUSBUtility::GetOSVersion",
-                    __LINE__, dwCurMajorVer, dwCurBuildNumber);
+  vDEBUG_MSG_printf("CUSBUtility::GetOSVersion", " !! dwCurMajorVer=[%d], dwCurBuildNumber=[%d]",
+                    dwCurMajorVer, dwCurBuildNumber);
   return ucWindowsVersionCode(VER_PLATFORM_WIN32_NT, 6, 2, dwCurMajorVer, dwCurBuildNumber);
 }
 
@@ -135,8 +134,7 @@ uint32_t CUSBUtility::vCharToHex(const std::string& strText) {
       dwDigit = static_cast<uint32_t>(c - 'A' + 10);
     } else {
       // Not a hexadecimal digit: the number ends here.
-      vDEBUG_WRN_printf("%s:%d: vCharToHex: not a hex digit in [%s]", "CUSBUtility::vCharToHex", __LINE__,
-                        strText.c_str());
+      vDEBUG_WRN_printf("CUSBUtility::vCharToHex", "vCharToHex: not a hex digit in [%s]", strText.c_str());
       break;
     }
     dwResult = (dwResult << 4) + dwDigit;
@@ -180,8 +178,8 @@ GUID CUSBUtility::vCStringToGUID(const std::string& strText) {
     if ((bOk = bParseHex(s, pos, 2, v))) g.Data4[i] = static_cast<uint8_t>(v);
   }
   if (!bOk) {
-    vDEBUG_ERR_printf("%s:%d: vCStringToGUID: UuidFromString Fail , dwErrorCode %d",
-                      "CUSBUtility::vCStringToGUID", __LINE__, EINVAL);
+    vDEBUG_ERR_printf("CUSBUtility::vCStringToGUID", "vCStringToGUID: UuidFromString Fail , dwErrorCode %d",
+                      EINVAL);
     return GUID{};
   }
   return g;

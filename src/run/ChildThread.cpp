@@ -72,8 +72,8 @@ bool CRunEngine::bWaitHubBack(std::stop_token st, int nSlot, HubIdentity& id) {
   int nRet;
   while ((nRet = m_devices.nReadHubIdentity(nSlot, id)) != 0) {
     if (m_clock.ullNowMs() - ullStart >= m_timings.uReturnTimeoutMs) {
-      vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], hub did not come back on [%s] , dwErrorCode : %d", L,
-                        __LINE__, nSlot, m_devList.dev[nSlot].m_strHubObjectName.c_str(), nRet);
+      vDEBUG_ERR_printf(L, "ucTargetNumber[%d], hub did not come back on [%s] , dwErrorCode : %d", nSlot,
+                        m_devList.dev[nSlot].m_strHubObjectName.c_str(), nRet);
       return false;
     }
     if (!m_clock.bSleepMs(m_timings.uReturnPollMs, st)) throw StopRequested{};
@@ -98,8 +98,8 @@ bool CRunEngine::bDescriptorCheck(std::stop_token st, int nSlot) {
   };
   for (const auto& [pHub, pScreen] : items) {
     if (strcasecmp(pHub->c_str(), pScreen->c_str()) != 0) {
-      vDEBUG_MSG_printf("%s:%d: ucTargetNumber[%d], Config Check mismatch [%s] != [%s]", L, __LINE__, nSlot,
-                        pHub->c_str(), pScreen->c_str());
+      vDEBUG_MSG_printf(L, "ucTargetNumber[%d], Config Check mismatch [%s] != [%s]", nSlot, pHub->c_str(),
+                        pScreen->c_str());
       return false;
     }
   }
@@ -131,32 +131,31 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
       do {
         uint8_t ucChip = 0;
         if (m_devices.nReadChipRegister(nSlot, ucChip) != 0) {
-          vDEBUG_ERR_printf("%s:%d: VLN318xAccessRegister Failed,pChildThreadInfo->ucTargetNumber[%d]  ", L, __LINE__,
-                            nSlot);
+          vDEBUG_ERR_printf(L, "VLN318xAccessRegister Failed,pChildThreadInfo->ucTargetNumber[%d]  ", nSlot);
           ucWorking = 0;
           break;
         }
         vCheckStop();
-        vDEBUG_MSG_printf("%s:%d:   updata config , pChildThreadInfo->ucTargetNumber[%d] ", L, __LINE__, nSlot);
+        vDEBUG_MSG_printf(L, "  updata config , pChildThreadInfo->ucTargetNumber[%d] ", nSlot);
         // A failed write or read-back fails the update (it must never count as written).
         if (!m_devices.bAccessHubConfig(nSlot, 1, d.ucConfigBlock.data(), st)) {
           vCheckStop();
-          vDEBUG_ERR_printf("%s:%d:  vWrRdConfiguration image 0 Failed!!![%d] ", L, __LINE__, nSlot);
+          vDEBUG_ERR_printf(L, " vWrRdConfiguration image 0 Failed!!![%d] ", nSlot);
           ucWorking = 0;
           break;
         }
         std::array<uint8_t, CONFIG_BIN_SIZE> scratch{};
         if (!m_devices.bAccessHubConfig(nSlot, 0, scratch.data(), st)) {
           vCheckStop();
-          vDEBUG_ERR_printf("%s:%d:  vWrRdConfiguration image 0 Failed!!![%d] ", L, __LINE__, nSlot);
+          vDEBUG_ERR_printf(L, " vWrRdConfiguration image 0 Failed!!![%d] ", nSlot);
           ucWorking = 0;
           break;
         }
         vCheckStop();
-        vDEBUG_MSG_printf("%s:%d:   updata firmware , pChildThreadInfo->ucTargetNumber[%d] ", L, __LINE__, nSlot);
+        vDEBUG_MSG_printf(L, "  updata firmware , pChildThreadInfo->ucTargetNumber[%d] ", nSlot);
         if (m_devices.vUpdateHubFirmware(nSlot, st) != 1) {
           vCheckStop();
-          vDEBUG_ERR_printf("%s:%d:  vUpdate Firmware image 0 Failed!!![%d] ", L, __LINE__, nSlot);
+          vDEBUG_ERR_printf(L, " vUpdate Firmware image 0 Failed!!![%d] ", nSlot);
           ucWorking = 0;
           break;
         }
@@ -164,17 +163,16 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
         std::vector<uint8_t> buf(65536, 0xFF);
         if (!m_devices.bReadHubSPIROM(nSlot, buf.data(), st)) {
           vCheckStop();
-          vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], bReadSPIROM fail , dwErrorCode : %d", L, __LINE__, nSlot, errno);
+          vDEBUG_ERR_printf(L, "ucTargetNumber[%d], bReadSPIROM fail , dwErrorCode : %d", nSlot, errno);
           ucWorking = 0;
         }
         // Configuration block, bytes 4..255.
         for (int i = 4; i < CONFIG_BIN_SIZE; ++i) {
           if (buf[i] == d.ucConfigBlock[i]) continue;
-          vDEBUG_ERR_printf("%s:%d: Config content compare Fail , dwFlashFWLeng[ %d]", L, __LINE__, CONFIG_BIN_SIZE);
+          vDEBUG_ERR_printf(L, "Config content compare Fail , dwFlashFWLeng[ %d]", CONFIG_BIN_SIZE);
           ucWorking = 0;
           for (int k = i; k < i + 4 && k < CONFIG_BIN_SIZE; ++k)
-            vDEBUG_ERR_printf("%s:%d: Cnt[%d], ucBufConfigInfo[%x] != pBuf[%x]", L, __LINE__, k, d.ucConfigBlock[k],
-                              buf[k]);
+            vDEBUG_ERR_printf(L, "Cnt[%d], ucBufConfigInfo[%x] != pBuf[%x]", k, d.ucConfigBlock[k], buf[k]);
           break;
         }
         // Firmware area against the whole flash image file: every byte written must read
@@ -185,19 +183,19 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
         if (in) file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         const size_t ulLen = file.size();
         if (!in || ulLen == 0 || !bImageFitsFirmwareArea(ulLen)) {
-          vDEBUG_ERR_printf("%s:%d: Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWPatch  %s , dwErrorCode : %d", L,
-                            __LINE__, static_cast<int>(ulLen), strPath.c_str(), errno);
+          vDEBUG_ERR_printf(L, "Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWPatch  %s , dwErrorCode : %d",
+                            static_cast<int>(ulLen), strPath.c_str(), errno);
           ucWorking = 0;
         }
         const size_t ulCmp = std::min<size_t>(ulLen, FIRMWARE_AREA_SIZE);
         const int nFlashLen = buf[256] | (buf[257] << 8);
         for (size_t i = 0; i < ulCmp; ++i) {
           if (file[i] == buf[256 + i]) continue;
-          vDEBUG_ERR_printf("%s:%d: FW content compare Fail , dwFlashFWLeng[ %d]", L, __LINE__, nFlashLen);
+          vDEBUG_ERR_printf(L, "FW content compare Fail , dwFlashFWLeng[ %d]", nFlashLen);
           ucWorking = 0;
           for (size_t k = i; k < i + 4 && k < ulCmp; ++k)
-            vDEBUG_ERR_printf("%s:%d: Cnt[%x], ucpFileBuf[%x] != pBuf[%x]", L, __LINE__, static_cast<unsigned>(k),
-                              file[k], buf[256 + k]);
+            vDEBUG_ERR_printf(L, "Cnt[%x], ucpFileBuf[%x] != pBuf[%x]", static_cast<unsigned>(k), file[k],
+                              buf[256 + k]);
           break;
         }
       } while (false);
@@ -222,7 +220,7 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
 
     // ---- CPU reset ----
     if (ucWorking != 0 && f.ucFw_reload == 1) {
-      vDEBUG_MSG_printf("%s:%d:  ucTargetNumber[%d], CHILD_THREAD_RST_READY, Hub Depth = %d ", L, __LINE__, nSlot,
+      vDEBUG_MSG_printf(L, " ucTargetNumber[%d], CHILD_THREAD_RST_READY, Hub Depth = %d ", nSlot,
                         d.m_ucHubDepth);
       vSetThreadState(nSlot, CHILD_THREAD_RST_READY);
       // The time-out counts from the last progress of the others, so a long chain of deeper
@@ -244,8 +242,8 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
         }
         if (m_clock.ullNowMs() - ullSince > m_timings.uResetReadyTimeoutMs) {
           ucWorking = 0;
-          vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], wait CPURST ready Time Out!!! , dwErrorCode : %d", L, __LINE__,
-                            nSlot, 0);
+          vDEBUG_ERR_printf(L, "ucTargetNumber[%d], wait CPURST ready Time Out!!! , dwErrorCode : %d", nSlot,
+                            0);
           break;
         }
         if (eWaitStateChange(m_timings.uResetPollMs + m_timings.uResetRetryMs, ullSeen, st) == EWait::Stopped)
@@ -254,9 +252,10 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
       int nReset = -1;
       if (bTurn) {
         vCell(nSlot, COL_RELINK, "doing...1", CELL_ORANGE, st);
-        vDEBUG_MSG_printf("%s:%d:  ucTargetNumber[%d], this Hub is unlock to do CPU reset, m_MaxHubDepth=%d, "
+        vDEBUG_MSG_printf(L,
+                          " ucTargetNumber[%d], this Hub is unlock to do CPU reset, m_MaxHubDepth=%d, "
                           "m_ucHubDepth=%d ",
-                          L, __LINE__, nSlot, m_devList.m_MaxHubDepth, d.m_ucHubDepth);
+                          nSlot, m_devList.m_MaxHubDepth, d.m_ucHubDepth);
         if (!bEnterResetLock(st)) throw StopRequested{};
         {
           // Released on every way out, a stop during the hold included; the next hub in
@@ -281,7 +280,7 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
           ucWorking = 0;
         } else {
           ucWorking = 0;
-          vDEBUG_ERR_printf("%s:%d:  ucTargetNumber[%d], vCPURST Failed, Error = %d ", L, __LINE__, nSlot, nReset);
+          vDEBUG_ERR_printf(L, " ucTargetNumber[%d], vCPURST Failed, Error = %d ", nSlot, nReset);
         }
       }
       vCell(nSlot, COL_PACKAGE, "", CELL_PLAIN, st);
@@ -308,7 +307,7 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
     return 1;
   } catch (const StopRequested&) {
     // Stopped at a wait: the hub keeps the results it has.
-    vDEBUG_MSG_printf("%s:%d: ucTargetNumber[%d], stopped", L, __LINE__, nSlot);
+    vDEBUG_MSG_printf(L, "ucTargetNumber[%d], stopped", nSlot);
     info.fProgress = 100.0f;
     vSetThreadState(nSlot, CHILD_THREAD_FINISH);
     return 1;
@@ -325,7 +324,7 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
     } else {
       vCell(nSlot, COL_RELINK, "", CELL_PLAIN, st);
     }
-    vDEBUG_MSG_printf("%s:%d: ChildThreadFun: dwErrorCode %d", L, __LINE__, errno);
+    vDEBUG_MSG_printf(L, "ChildThreadFun: dwErrorCode %d", errno);
     info.fProgress = 100.0f;
     vSetThreadState(nSlot, CHILD_THREAD_FINISH);
     return 0;

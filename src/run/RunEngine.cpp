@@ -44,7 +44,7 @@ void CRunEngine::vCell(int nSlot, int nColumn, const std::string& strText, uint8
 }
 
 void CRunEngine::vExit(int nCode) {
-  vDEBUG_MSG_printf("%s:%d: exit code %d", "CMPToolDlg::vExitProcess", __LINE__, nCode);
+  vDEBUG_MSG_printf("CMPToolDlg::vExitProcess", "exit code %d", nCode);
   if (m_fnExitProcess) m_fnExitProcess(nCode);
 }
 
@@ -125,8 +125,8 @@ bool CRunEngine::bDeleteAllThread() {
     }
     if (autoThread.joinable()) {
       vStopThread(autoThread);
-      vDEBUG_MSG_printf("%s:%d: bDeleteAllThread: m_pAutoThread , dwErrorCode %d", "CMPToolDlg::bDeleteAllThread",
-                        __LINE__, 0);
+      vDEBUG_MSG_printf("CMPToolDlg::bDeleteAllThread", "bDeleteAllThread: m_pAutoThread , dwErrorCode %d",
+                        0);
     }
     const bool bHadMain = mainThread.joinable();
     if (bHadMain) vStopThread(mainThread);
@@ -140,16 +140,17 @@ bool CRunEngine::bDeleteAllThread() {
       const bool bLeft = children[i].joinable();
       vStopThread(children[i]);
       if (!bHadChild[i] && !bLeft) continue;
-      vDEBUG_MSG_printf("%s:%d: bDeleteAllThread: TerminateThread[%d] , dwErrorCode %d",
-                        "CMPToolDlg::bDeleteAllThread", __LINE__, i, 0);
+      vDEBUG_MSG_printf("CMPToolDlg::bDeleteAllThread",
+                        "bDeleteAllThread: TerminateThread[%d] , dwErrorCode %d", i, 0);
     }
     if (bHadMain)
-      vDEBUG_MSG_printf("%s:%d: bDeleteAllThread: TerminateThread m_pMainThread , dwErrorCode %d",
-                        "CMPToolDlg::bDeleteAllThread", __LINE__, 0);
+      vDEBUG_MSG_printf("CMPToolDlg::bDeleteAllThread",
+                        "bDeleteAllThread: TerminateThread m_pMainThread , dwErrorCode %d", 0);
     return true;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: bDeleteAllThread: ucWr_test_enable : %d , dwErrorCode %d", "CMPToolDlg::bDeleteAllThread",
-                      __LINE__, m_ini.m_pINI.ucWr_test_enable, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::bDeleteAllThread",
+                      "bDeleteAllThread: ucWr_test_enable : %d , dwErrorCode %d",
+                      m_ini.m_pINI.ucWr_test_enable, errno);
     return false;
   }
 }
@@ -167,8 +168,9 @@ void CRunEngine::vInitialPrivateData() {
     m_MainInfo = MAIN_THREAD_INFO{};
     m_ucRunStatus = 0;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vInitialPrivateData: m_pDevList : %p , dwErrorCode %d", "CMPToolDlg::vInitialPrivateData",
-                      __LINE__, static_cast<void*>(&m_devList), errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vInitialPrivateData",
+                      "vInitialPrivateData: m_pDevList : %p , dwErrorCode %d", static_cast<void*>(&m_devList),
+                      errno);
   }
 }
 

@@ -156,8 +156,7 @@ bool Ini::vLogMPResult(uint8_t ucIndex, const DeviceList& devList, const std::st
     int nErr = errno;
     if (fd >= 0) close(fd);
     m_nLastFileError = nErr ? nErr : EIO;
-    vDEBUG_MSG_printf("%s:%d: vLogMPResult: [%d] , dwErrorCode %d", "Ini::vLogMPResult", __LINE__, ucIndex,
-                      nErr);
+    vDEBUG_MSG_printf("Ini::vLogMPResult", "vLogMPResult: [%d] , dwErrorCode %d", ucIndex, nErr);
     return false;
   }
 }

@@ -155,8 +155,8 @@ class CSgIoDriveHandle : public IScsiDriveHandle {
     vMapSgIoOutcome(nRet, nRet < 0 ? errno : 0, hdr, ucSense, res);
     if (!res.bRequestOk && res.nError == EPERM && !m_bToldRawIo) {
       m_bToldRawIo = true;
-      vDEBUG_ERR_printf("%s:%d: SG_IO on %s (opcode 0x%02X): %s", "CSgIoDriveHandle::bSend", __LINE__,
-                        m_strPath.c_str(), req.ucCdb[0], strScsiErrorText(EPERM).c_str());
+      vDEBUG_ERR_printf("CSgIoDriveHandle::bSend", "SG_IO on %s (opcode 0x%02X): %s", m_strPath.c_str(),
+                        req.ucCdb[0], strScsiErrorText(EPERM).c_str());
     }
     return res.bGood();
   }
