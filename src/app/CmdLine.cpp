@@ -1,7 +1,5 @@
 #include "app/CmdLine.h"
 
-#include <cctype>
-
 std::string strJoinArguments(int argc, const char* const* argv) {
   std::string s;
   for (int i = 1; i < argc; ++i) {
@@ -16,11 +14,6 @@ std::string strNormaliseCmdLine(const std::string& strRaw) {
   s.reserve(strRaw.size());
   for (char c : strRaw)
     if (c != '_' && c != '\t' && c != '\n') s += c;
-  return s;
-}
-
-std::string strUpperCase(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
 

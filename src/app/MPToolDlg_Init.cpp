@@ -8,6 +8,7 @@
 #include "app/CmdLine.h"
 #include "app/Resources.h"
 #include "log/DebugLog.h"
+#include "platform/Text.h"
 #include "ui/ControlIds.h"
 #include "ui/MPToolDlg.h"
 
@@ -25,7 +26,7 @@ bool CMPToolDlg::OnInitDialog() {
       vWriteAgreementFile();
     // 5.
     if (!m_strCmdLine.empty()) {
-      m_strCmdLine = strUpperCase(m_strCmdLine);
+      m_strCmdLine = strUpper(m_strCmdLine);
       if (m_strCmdLine.find("/DBG") != std::string::npos)
         nApplyDebugOption();
       else

@@ -1,19 +1,15 @@
 // Device state and hub power: the hardware rescan, the restart of a hub found among the
 // present hub interfaces, and the hub's selective-suspend setting.
-#include <cctype>
 #include <cerrno>
 
 #include "device/VlntUSBDev.h"
 #include "host/USBUtility.h"
 #include "log/DebugLog.h"
 #include "platform/DeviceState.h"
+#include "platform/Text.h"
 #include "platform/UsbTree.h"
 
 namespace {
-std::string strUpper(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 std::string strAfter(const std::string& s, const char* pszTag, size_t n) {
   size_t p = s.find(pszTag);
   return p == std::string::npos ? std::string() : s.substr(p + std::char_traits<char>::length(pszTag), n);

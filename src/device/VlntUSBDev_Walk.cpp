@@ -2,7 +2,6 @@
 // Each external hub that answers the chip-identification request becomes a hub entry of
 // the device list, with its names, strings, firmware version, port and depth.
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 
@@ -10,14 +9,10 @@
 #include "host/USBUtility.h"
 #include "log/DebugLog.h"
 #include "platform/DeviceState.h"
+#include "platform/Text.h"
 #include "platform/UsbTree.h"
 
 namespace {
-
-std::string strUpper(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 
 std::string strTrim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t\r\n");
@@ -27,12 +22,6 @@ std::string strTrim(const std::string& s) {
 }
 
 bool bEqualNoCase(const std::string& a, const std::string& b) { return strUpper(a) == strUpper(b); }
-
-std::string strHex4(uint16_t v) {
-  char sz[8];
-  std::snprintf(sz, sizeof sz, "%04X", v);
-  return sz;
-}
 
 }  // namespace
 

@@ -4,7 +4,6 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +11,7 @@
 
 #include "log/DebugLog.h"
 #include "platform/Clock.h"
+#include "platform/Text.h"
 #include "host/FileIO.h"
 
 CUSBUtility::CUSBUtility(IClock& clock, USBUtilityOptions options)
@@ -126,18 +126,13 @@ uint8_t CUSBUtility::GetOSVersion() {
 uint32_t CUSBUtility::vCharToHex(const std::string& strText) {
   uint32_t dwResult = 0;
   for (char ch : strText) {
-    int c = std::toupper(static_cast<unsigned char>(ch));
-    uint32_t dwDigit;
-    if (c >= '0' && c <= '9') {
-      dwDigit = static_cast<uint32_t>(c - '0');
-    } else if (c >= 'A' && c <= 'F') {
-      dwDigit = static_cast<uint32_t>(c - 'A' + 10);
-    } else {
+    const int nDigit = nHexDigit(ch);
+    if (nDigit < 0) {
       // Not a hexadecimal digit: the number ends here.
       vDEBUG_WRN_printf("CUSBUtility::vCharToHex", "vCharToHex: not a hex digit in [%s]", strText.c_str());
       break;
     }
-    dwResult = (dwResult << 4) + dwDigit;
+    dwResult = (dwResult << 4) + static_cast<uint32_t>(nDigit);
   }
   return dwResult;
 }
@@ -154,9 +149,9 @@ namespace {
 bool bParseHex(const std::string& s, size_t pos, size_t n, uint32_t& out) {
   out = 0;
   for (size_t i = pos; i < pos + n; ++i) {
-    if (!std::isxdigit(static_cast<unsigned char>(s[i]))) return false;
-    int c = std::toupper(static_cast<unsigned char>(s[i]));
-    out = (out << 4) + static_cast<uint32_t>(c <= '9' ? c - '0' : c - 'A' + 10);
+    const int nDigit = nHexDigit(s[i]);
+    if (nDigit < 0) return false;
+    out = (out << 4) + static_cast<uint32_t>(nDigit);
   }
   return true;
 }

@@ -1,7 +1,6 @@
 #include "images/HubImages.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +9,7 @@
 #include "images/FlashImage.h"
 #include "images/HubFirmware.h"
 #include "log/DebugLog.h"
+#include "platform/Text.h"
 #include "settings/SerialNumber.h"
 
 // Log labels name the object that owns each operation in the window's design.
@@ -232,11 +232,8 @@ bool CHubImages::vSetHubConfigFromRom() {
 bool CHubImages::bIsDefaultConfiguration() {
   try {
     const ConfigFormTexts t = m_form.stReadConfigTexts();
-    std::string strVID = t.m_strEditDeviceConfigurationVendorID;
-    std::string strPID = t.m_strEditDeviceConfigurationProductID;
-    for (char& c : strVID) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    for (char& c : strPID) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return strVID == "2F7B" && strPID == "55AA" &&
+    return strUpper(t.m_strEditDeviceConfigurationVendorID) == "2F7B" &&
+           strUpper(t.m_strEditDeviceConfigurationProductID) == "55AA" &&
            t.m_strEditDeviceConfigurationManufacturerString == "VLNT" &&
            t.m_strEditDeviceConfigurationProductString == "VLNT725x";
   } catch (...) {

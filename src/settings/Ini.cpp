@@ -15,6 +15,7 @@
 
 #include "host/FileIO.h"
 #include "log/DebugLog.h"
+#include "platform/Text.h"
 #include "settings/IniKeys.h"
 #include "settings/SerialNumber.h"
 
@@ -152,8 +153,7 @@ uint8_t Ini::vCheckINIType() {
     } else if (r.ucCheck_SerialNumber != 0) {
       for (size_t i = 0; i < ucINI_SN_Len; ++i) {
         char c = r.ucSerial_number[i];
-        bool bHex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-        if (bHex) continue;
+        if (nHexDigit(c) >= 0) continue;
         ucResult = INI_CHECK_SN_NOT_HEX;
         vDEBUG_MSG_printf(
             kLabel,

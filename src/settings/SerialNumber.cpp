@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "log/DebugLog.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -12,16 +13,6 @@ bool bIsDec(char c) {
 }
 bool bIsHexUpper(char c) {
   return bIsDec(c) || (c >= 'A' && c <= 'F');
-}
-bool bIsHexAny(char c) {
-  return bIsHexUpper(c) || (c >= 'a' && c <= 'f');
-}
-
-std::string strUpper(const std::string& s) {
-  std::string r = s;
-  for (char& c : r)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return r;
 }
 
 char cDigit(int v) {
@@ -90,8 +81,9 @@ std::string vAddLimitSN(const std::string& strSerialNumber, uint8_t ucCount, uin
       std::string strTailText = strUp.substr(strUp.size() - nTail);
       unsigned long ulValue = 0;
       for (char c : strTailText) {
-        if (!bIsHexAny(c)) break;
-        ulValue = ulValue * 16 + static_cast<unsigned long>(bIsDec(c) ? c - '0' : (c & ~0x20) - 'A' + 10);
+        const int nDigit = nHexDigit(c);
+        if (nDigit < 0) break;
+        ulValue = ulValue * 16 + static_cast<unsigned long>(nDigit);
       }
       ulValue += ucCount;
       char sz[32];
@@ -276,7 +268,7 @@ std::string CSNDlgData::OnEnChangeEditSNandPStringDlgPCBSN(const std::string& st
     if (m_ini.ucCheck_SerialNumber != 0) {
       std::string strKept;
       for (char c : strText)
-        if (bIsHexAny(c)) strKept += c;
+        if (nHexDigit(c) >= 0) strKept += c;
       strText = strKept;
     }
     m_strSNandPStringDlgPCBSN = strText;

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "platform/Text.h"
+
 namespace sysfs {
 
 int nReadFile(const std::string& strPath, std::string& strOut) {
@@ -50,8 +52,7 @@ bool bParseHex(const std::string& s, uint32_t ulMax, uint32_t& ulOut) {
   if (s.empty() || s.size() > 8) return false;
   uint32_t v = 0;
   for (char c : s) {
-    int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
-          : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    const int d = nHexDigit(c);
     if (d < 0) return false;
     v = v * 16 + static_cast<uint32_t>(d);
   }
