@@ -121,7 +121,7 @@ RunOutcome stRun(bool bInvertDepths) {
     CRunEngine engine(util, ini, list, devices, view, loop, clock);
     form.vBind(engine.m_screen);
     engine.m_bShowGUI = 0;
-    engine.m_nCmdLineMode = CMDLINE_MODE_RUN;
+    engine.m_nCmdLineMode = CMDLINE_RUN;
     form.vWriteConfigTexts(stConfigTextsFromSettings(ini.m_pINI));
     engine.m_screen.strFWPath = tmp.str() + "/" + ini.m_pINI.ucFw_binary_name;
     engine.vSetDeviceEvents(&platform.events());

@@ -89,7 +89,7 @@ class RunBench {
     CWindowThread wt;
     CMPToolDlg dlg(util, ini, view, wt, clock);
     dlg.m_bShowGUI = 0;
-    dlg.m_nCmdLineMode = strCmdLineSN.empty() ? CMDLINE_MODE_RUN : CMDLINE_MODE_RUN_SN;
+    dlg.m_nCmdLineMode = strCmdLineSN.empty() ? CMDLINE_RUN : CMDLINE_RUN_SN;
     dlg.m_strCmdLineSN = strCmdLineSN;
     m_bSettingsLoaded = ini.vLoadINIFile(m_tmp.str() + "/vlnhub.ini");
     EXPECT_TRUE(m_bSettingsLoaded || optSettingsText);
