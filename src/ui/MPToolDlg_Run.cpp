@@ -9,9 +9,6 @@
 #include "ui/MPToolDlg.h"
 
 namespace {
-constexpr int IDC_EDIT_PROGRESS_TEXT = 1028;
-constexpr int IDC_COMBO_USB_STATUS = 1060;
-constexpr int IDC_COMBO_IDLE_TIMER = 1057;
 
 // The engine's view over the window's view: controls by id.
 class CMainRunView : public IRunView {
