@@ -9,10 +9,11 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "host/FileIO.h"
 #include "log/DebugLog.h"
 #include "platform/Clock.h"
+#include "platform/FileDescriptor.h"
 #include "platform/Text.h"
-#include "host/FileIO.h"
 
 CUSBUtility::CUSBUtility(IClock& clock, USBUtilityOptions options)
     : m_szAppPath(strResolveAppPath(options.strAppPath)),
@@ -73,13 +74,12 @@ IMessageView& CUSBUtility::view() const {
 int CUSBUtility::ShowProgramMSG(const std::string& strMsg, uint8_t ucType, uint32_t uFlags, bool bToFile) {
   try {
     if (bToFile) {
-      int fd = open("ProgramMSG.txt", O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-      if (fd >= 0) {
+      if (CFileDescriptor fd(open("ProgramMSG.txt", O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+          fd.bValid()) {
         std::string strLine = strMsg + "\r\n";
-        if (!bWriteAll(fd, strLine.data(), strLine.size()))
+        if (!bWriteAll(fd.get(), strLine.data(), strLine.size()))
           vDEBUG_ERR_printf("CUSBUtility::ShowProgramMSG", "write ProgramMSG.txt failed , dwErrorCode %d",
                             errno);
-        close(fd);
       } else {
         vDEBUG_ERR_printf("CUSBUtility::ShowProgramMSG", "open ProgramMSG.txt failed , dwErrorCode %d",
                           errno);

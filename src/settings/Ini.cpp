@@ -11,7 +11,6 @@
 #include <exception>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 #include "host/FileIO.h"
 #include "log/DebugLog.h"
@@ -234,13 +233,22 @@ bool Ini::vLoadINIFile(const std::string& strINIFilePath) {
                       nCode);
     return false;
   };
+  // A file that cannot be read leaves an empty record; nErrNow: errno of the failed step.
+  auto bFailRead = [&](int nErrNow) {
+    m_pINI = INISettings{};
+    m_vecRefused.clear();
+    m_strLoadProblem = strINIFilePath + " File/Path Not Read/Write";
+    vDEBUG_MSG_printf(kLabel, "vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", strINIFilePath.c_str(),
+                      nErrNow);
+    return false;
+  };
   try {
     std::ifstream in(strINIFilePath, std::ios::binary);
-    if (!in) throw std::runtime_error("open failed");
+    if (!in) return bFailRead(errno);
     // One byte more than allowed tells an oversized file without reading it whole.
     std::string strContent(INI_FILE_MAX_SIZE + 1, '\0');
     in.read(strContent.data(), static_cast<std::streamsize>(strContent.size()));
-    if (in.bad()) throw std::runtime_error("read failed");
+    if (in.bad()) return bFailRead(errno);
     strContent.resize(static_cast<size_t>(in.gcount()));
     if (strContent.size() > INI_FILE_MAX_SIZE)
       return bRefuseFile(strINIFilePath + " is larger than " + std::to_string(INI_FILE_MAX_SIZE) +
@@ -262,13 +270,7 @@ bool Ini::vLoadINIFile(const std::string& strINIFilePath) {
     }
     return bLoaded;
   } catch (...) {
-    int nErrNow = errno;
-    m_pINI = INISettings{};
-    m_vecRefused.clear();
-    m_strLoadProblem = strINIFilePath + " File/Path Not Read/Write";
-    vDEBUG_MSG_printf(kLabel, "vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", strINIFilePath.c_str(),
-                      nErrNow);
-    return false;
+    return bFailRead(errno);
   }
 }
 

@@ -63,13 +63,14 @@ bool CDeviceEventsUdev::bStart(DeviceEventCallback cb) {
     udev_unref(pUdev);
     return false;
   }
-  int nWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (nWake < 0) {
+  CFileDescriptor fdWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!fdWake.bValid()) {
     udev_monitor_unref(pMon);
     udev_unref(pUdev);
     return false;
   }
-  m_nWakeFd = nWake;
+  const int nWake = fdWake.get();
+  m_fdWake = std::move(fdWake);
   m_cb = std::move(cb);
   m_thread = std::jthread([this, pUdev, pMon, nWake](std::stop_token st) { vRun(st, pUdev, pMon, nWake); });
   return true;
@@ -111,11 +112,10 @@ void CDeviceEventsUdev::vStop() {
   if (!m_thread.joinable()) return;
   m_thread.request_stop();
   uint64_t one = 1;
-  if (::write(m_nWakeFd, &one, sizeof one) < 0) {
+  if (::write(m_fdWake.get(), &one, sizeof one) < 0) {
     // the eventfd cannot be full after one write; nothing else to do
   }
   m_thread.join();
-  ::close(m_nWakeFd);
-  m_nWakeFd = -1;
+  m_fdWake.reset();
   m_cb = nullptr;
 }
