@@ -181,7 +181,7 @@ void vLayOut(const std::string& strDir, const Bench& b, bool bFault) {
   std::filesystem::remove_all(strDir);
   std::filesystem::create_directories(strDir);
   std::vector<E2EHub> hubs = b.hubs;
-  if (bFault) hubs[b.nFaultHub].strFaults = b.strFault;
+  if (bFault) hubs[b.nFaultHub].jsonFaults = nlohmann::json::parse(b.strFault);
   vWrite(strDir + "/bench.json", strE2EBenchJson(b.controllers, hubs));
   vWrite(strDir + "/VLN642_10_campaign.bin", strE2EFirmware());
   E2ESettings st;

@@ -5,14 +5,14 @@
 
 static void BM_DisabledEntry(benchmark::State& state) {
   vDEBUG_SetLevel(0);
-  for (auto _ : state) vDEBUG_MSG_printf("%s:%d: value %d", "Bench::Disabled", 1, 42);
+  for (auto _ : state) vDEBUG_MSG_printf("Bench::Disabled", "value %d", 42);
 }
 BENCHMARK(BM_DisabledEntry);
 
 static void BM_EnabledEntryToNullSink(benchmark::State& state) {
   vDEBUG_SetLevel(3);
   vDEBUG_SetSink([](std::string_view) {});
-  for (auto _ : state) vDEBUG_MSG_printf("%s:%d: value %d", "Bench::Enabled", 1, 42);
+  for (auto _ : state) vDEBUG_MSG_printf("Bench::Enabled", "value %d", 42);
   vDEBUG_SetSink({});
   vDEBUG_SetLevel(0);
 }

@@ -90,7 +90,7 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
   std::string strError;
   std::unique_ptr<CPlatformSet> pPlatform = CPlatformSet::pCreate(dlg.clock(), strError);
   if (!pPlatform) {
-    vDEBUG_ERR_printf("%s:%d: bench: %s", L, __LINE__, strError.c_str());
+    vDEBUG_ERR_printf(L, "bench: %s", strError.c_str());
     dlg.nShowProgramMSG(strError, MSG_TYPE_ERROR);
     return EXIT_RUN_FAILED;
   }
@@ -159,7 +159,7 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
         }
         it->second();
       } catch (...) {
-        vDEBUG_ERR_printf("%s:%d: command %d failed", L, __LINE__, nId);
+        vDEBUG_ERR_printf(L, "command %d failed", nId);
       }
     });
     // Closing stops every thread before the window goes; the event loop then ends.
@@ -178,7 +178,7 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
     // No window loop runs any more: calls the threads still hand over are dropped at once.
     window.vQuit(nExit);
     if (!removal.bWaitDone(SAFE_REMOVAL_FINISH_MS))
-      vDEBUG_ERR_printf("%s:%d: safe removal still running at the end", L, __LINE__);
+      vDEBUG_ERR_printf(L, "safe removal still running at the end");
     platform.events().vStop();
   }  // the engine stops and joins its threads here
   return nExit;

@@ -45,7 +45,7 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
     // (the hub count, the test items) would only mislead.
     const std::string strWhy = "No production run: " + dlg.ini().strLoadProblem();
     std::fprintf(stderr, "MPTool: %s\n", strWhy.c_str());
-    vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
+    vDEBUG_ERR_printf(L, "%s", strWhy.c_str());
     dlg.utility().ShowProgramMSG(strWhy, MSG_TYPE_ERROR, MB_OK, true);
     return EXIT_START_REFUSED;
   }
@@ -53,14 +53,14 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
   std::unique_ptr<CPlatformSet> pPlatform = CPlatformSet::pCreate(dlg.clock(), strError);
   if (!pPlatform) {
     std::fprintf(stderr, "MPTool: %s\n", strError.c_str());
-    vDEBUG_ERR_printf("%s:%d: bench: %s", L, __LINE__, strError.c_str());
+    vDEBUG_ERR_printf(L, "bench: %s", strError.c_str());
     return EXIT_RUN_FAILED;
   }
   if (bCmdLineRunsProduction(dlg.m_nCmdLineMode)) {
     // Settings this run cannot carry out refuse it before any hub is scanned or touched.
     const std::string strWhy = strWindowlessRunRefusal(dlg.ini(), dlg.m_strCmdLineSN);
     if (!strWhy.empty()) {
-      vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
+      vDEBUG_ERR_printf(L, "%s", strWhy.c_str());
       dlg.utility().ShowProgramMSG(strWhy, MSG_TYPE_WARNING, MB_OK, true);
       return EXIT_START_REFUSED;
     }
@@ -107,7 +107,7 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
     // A safe removal the run started is finished, not cut off in the middle of a disk's
     // flush or disconnect.
     if (!removal.bWaitDone(SAFE_REMOVAL_FINISH_MS))
-      vDEBUG_ERR_printf("%s:%d: safe removal still running at the end", L, __LINE__);
+      vDEBUG_ERR_printf(L, "safe removal still running at the end");
     platform.events().vStop();
   }  // the engine stops and joins its threads here
   dev.vSetDevList(&dlg.m_ToolsDevList);

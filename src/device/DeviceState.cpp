@@ -1,19 +1,15 @@
 // Device state and hub power: the hardware rescan, the restart of a hub found among the
 // present hub interfaces, and the hub's selective-suspend setting.
-#include <cctype>
 #include <cerrno>
 
 #include "device/VlntUSBDev.h"
 #include "host/USBUtility.h"
 #include "log/DebugLog.h"
 #include "platform/DeviceState.h"
+#include "platform/Text.h"
 #include "platform/UsbTree.h"
 
 namespace {
-std::string strUpper(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 std::string strAfter(const std::string& s, const char* pszTag, size_t n) {
   size_t p = s.find(pszTag);
   return p == std::string::npos ? std::string() : s.substr(p + std::char_traits<char>::length(pszTag), n);
@@ -31,17 +27,17 @@ bool CVlntUSBDev::bScanForHardwaeChanges() {
   static const char* L = "CVlntUSBDev::bScanForHardwaeChanges";
   try {
     if (!m_walk.pState) {
-      vDEBUG_ERR_printf("%s:%d: CM_Locate_DevNode Failed, , dwErrorCode %d", L, __LINE__, ENODEV);
+      vDEBUG_ERR_printf(L, "CM_Locate_DevNode Failed, , dwErrorCode %d", ENODEV);
       return false;
     }
     int nErr = m_walk.pState->nRescan();
     if (nErr != 0) {
-      vDEBUG_ERR_printf("%s:%d: CM_Reenumerate_DevNode Failed, , dwErrorCode %d", L, __LINE__, nErr);
+      vDEBUG_ERR_printf(L, "CM_Reenumerate_DevNode Failed, , dwErrorCode %d", nErr);
       return false;
     }
     return true;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: catch(...) dwErrorCode %d", L, __LINE__, errno);
+    vDEBUG_ERR_printf(L, "catch(...) dwErrorCode %d", errno);
     return false;
   }
 }
@@ -53,7 +49,7 @@ uint8_t CVlntUSBDev::ucGet6420HWId(HubPowerRecord& rec, std::vector<std::string>
   std::vector<UsbHubInterface> vec;
   int nErr = m_walk.pTree->nGetHubInterfaces(vec);
   if (nErr != 0) {
-    vDEBUG_ERR_printf("%s:%d: hDevInfo = INVALID_HANDLE_VALUE, dwErrorCode : %d", L, __LINE__, nErr);
+    vDEBUG_ERR_printf(L, "hDevInfo = INVALID_HANDLE_VALUE, dwErrorCode : %d", nErr);
     return 0;
   }
   const std::string strDriver = strUpper(rec.strDriverName);
@@ -62,7 +58,7 @@ uint8_t CVlntUSBDev::ucGet6420HWId(HubPowerRecord& rec, std::vector<std::string>
     const std::string strPath = strUpper(i.strDevicePath);
     const std::string strVID = strAfter(strPath, "VID_", 4), strPID = strAfter(strPath, "PID_", 4);
     const std::string strInstance = strInstanceOf(strPath);
-    vDEBUG_MSG_printf("%s:%d: VID[%s], PID[%s], HWID[%s], strHid[%s]", L, __LINE__, strVID.c_str(), strPID.c_str(),
+    vDEBUG_MSG_printf(L, "VID[%s], PID[%s], HWID[%s], strHid[%s]", strVID.c_str(), strPID.c_str(),
                       i.strHardwareId.c_str(), strInstance.c_str());
     // Node names nest ("2-1" is part of "2-1.4"), so the instance must match whole.
     if (strDriver.empty() || strInstance != strDriver) continue;
@@ -70,11 +66,10 @@ uint8_t CVlntUSBDev::ucGet6420HWId(HubPowerRecord& rec, std::vector<std::string>
     rec.strPID = strPID;
     rec.strInstanceId = strInstance;
     std::string strDevConParam = "Restart " + i.strHardwareId;
-    vDEBUG_MSG_printf("%s:%d: Trigger Device!!!!!Get Hub ID Number, strDevConParam[%s]", L, __LINE__,
-                      strDevConParam.c_str());
+    vDEBUG_MSG_printf(L, "Trigger Device!!!!!Get Hub ID Number, strDevConParam[%s]", strDevConParam.c_str());
     if (m_walk.pState) {
       nErr = m_walk.pState->nRestartHub(i.strHubName);
-      if (nErr != 0) vDEBUG_ERR_printf("%s:%d: OpenDevice fail, dwErrorCode : %d", L, __LINE__, nErr);
+      if (nErr != 0) vDEBUG_ERR_printf(L, "OpenDevice fail, dwErrorCode : %d", nErr);
     }
     m_clock.bSleepMs(500);
     if (static_cast<int>(vecPaths.size()) < HUB_POWER_MAX_PATHS) vecPaths.push_back(strPath);
@@ -106,16 +101,17 @@ bool CVlntUSBDev::bSet6420HubPowerManagementByRegistry(HubPowerRecord& rec, uint
     int nErr = m_walk.pState->nGetSuspendSetting(strHub, nCurrent);
     if (nErr != 0) {
       nErr = m_walk.pState->nSetSuspendSetting(strHub, ucValue);
-      if (nErr != 0) vDEBUG_WRN_printf("%s:%d: RegCreateKeyEx fail, szSubKeyHub3=%s, dwErrorCode=%d", L, __LINE__,
-                                       strKey.c_str(), nErr);
+      if (nErr != 0)
+        vDEBUG_WRN_printf(L, "RegCreateKeyEx fail, szSubKeyHub3=%s, dwErrorCode=%d", strKey.c_str(), nErr);
       continue;
     }
     if (nCurrent == ucValue) continue;
-    vDEBUG_MSG_printf("%s:%d: Hub's power management is enable, set it disable szSubKeyHub3=%s, szKeyName=%s, szKeyValue=%d",
-                      L, __LINE__, strKey.c_str(), pszName, nCurrent);
+    vDEBUG_MSG_printf(
+        L, "Hub's power management is enable, set it disable szSubKeyHub3=%s, szKeyName=%s, szKeyValue=%d",
+        strKey.c_str(), pszName, nCurrent);
     nErr = m_walk.pState->nSetSuspendSetting(strHub, ucValue);
     if (nErr != 0) {
-      vDEBUG_ERR_printf("%s:%d: set registry value fail, szSubKeyHub3=%s, szKeyName=%s, szKeyValue=%d", L, __LINE__,
+      vDEBUG_ERR_printf(L, "set registry value fail, szSubKeyHub3=%s, szKeyName=%s, szKeyValue=%d",
                         strKey.c_str(), pszName, ucValue);
       return false;
     }
@@ -126,7 +122,7 @@ bool CVlntUSBDev::bSet6420HubPowerManagementByRegistry(HubPowerRecord& rec, uint
 int CVlntUSBDev::SetPWManagementEnable() {
   static const char* L = "CMPToolDlg::SetPWManagementEnable";
   if (!m_pDevList || m_pDevList->DevNums == 0) {
-    vDEBUG_WRN_printf("%s:%d:  Hubs number is 0 ", L, __LINE__);
+    vDEBUG_WRN_printf(L, " Hubs number is 0 ");
     return -4;
   }
   DeviceList& dl = *m_pDevList;
@@ -139,7 +135,7 @@ int CVlntUSBDev::SetPWManagementEnable() {
     rec.strSerialNumber = e.strSerialNumber;
     rec.strDriverName = e.DriverName;
     rec.strHubText = e.DriverName;
-    vDEBUG_MSG_printf("%s:%d:  Set Power Management registery to be active!!!m_DriverNum=%d ", L, __LINE__, n);
+    vDEBUG_MSG_printf(L, " Set Power Management registery to be active!!!m_DriverNum=%d ", n);
     std::vector<std::string> vecPaths;
     if (ucGet6420HWId(rec, vecPaths) == 0) ucGet6420HWId(rec, vecPaths);
     if (!vecPaths.empty()) {
@@ -148,8 +144,8 @@ int CVlntUSBDev::SetPWManagementEnable() {
     }
     if (m_walk.pUtility) m_walk.pUtility->m_bAutoInstallFilterDriver = false;
     if (!bSet6420HubPowerManagementByRegistry(rec, 1)) {
-      vDEBUG_ERR_printf("%s:%d:  Set Power Management registery to be active Failed!!!m_DriverNum=%d, HubName=%s", L,
-                        __LINE__, n, e.DriverName.c_str());
+      vDEBUG_ERR_printf(L, " Set Power Management registery to be active Failed!!!m_DriverNum=%d, HubName=%s",
+                        n, e.DriverName.c_str());
       return -3;
     }
   }

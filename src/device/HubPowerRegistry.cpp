@@ -1,12 +1,8 @@
 #include "device/HubPowerRegistry.h"
 
-#include <cctype>
+#include "platform/Text.h"
 
 namespace {
-std::string strUpper(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 bool bHas(const std::string& s, const char* p) { return s.find(p) != std::string::npos; }
 }  // namespace
 

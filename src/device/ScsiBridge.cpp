@@ -66,8 +66,10 @@ int CScsiBridge::SCSI5872_AccessRegister(IScsiDriveHandle* hDev, uint8_t ucWrite
   // no first byte to send: both are refused like an over-long one.
   if (bBadHandle(hDev) || pBuf == nullptr || dwLen == 0 || dwLen > BRIDGE_REGISTER_MAX_LEN) {
     t_nLastError = EINVAL;
-    vDEBUG_ERR_printf("%s:%d: (hDev == NULL) or (dwTotalLen != CONFIG_BIN_SIZE)  hDev:%x , ReadWrite:%x , BufLen:%x , dwErrorCode:%x  ",
-                      L, __LINE__, uHandleText(hDev), ucWrite, dwLen, t_nLastError);
+    vDEBUG_ERR_printf(L,
+                      "(hDev == NULL) or (dwTotalLen != CONFIG_BIN_SIZE)  hDev:%x , ReadWrite:%x , BufLen:%x "
+                      ", dwErrorCode:%x  ",
+                      uHandleText(hDev), ucWrite, dwLen, t_nLastError);
     return -10;
   }
   bool bWrite = ucWrite == 1;
@@ -78,8 +80,10 @@ int CScsiBridge::SCSI5872_AccessRegister(IScsiDriveHandle* hDev, uint8_t ucWrite
       hDev->bSend(req, res);
       t_nLastError = res.nError;
       if (!res.bGood()) {
-        vDEBUG_ERR_printf("%s:%d: (status = Fail) hDev:%x , ReadWrite:%x , dwTotalLen:%x , status:%x , ScsiStatus:%x , dwErrorCode:%x  ",
-                          L, __LINE__, uHandleText(hDev), ucWrite, dwLen, res.bRequestOk ? 1u : 0u, res.ucScsiStatus,
+        vDEBUG_ERR_printf(L,
+                          "(status = Fail) hDev:%x , ReadWrite:%x , dwTotalLen:%x , status:%x , "
+                          "ScsiStatus:%x , dwErrorCode:%x  ",
+                          uHandleText(hDev), ucWrite, dwLen, res.bRequestOk ? 1u : 0u, res.ucScsiStatus,
                           res.nError);
         return -1;
       }
@@ -102,8 +106,10 @@ int CScsiBridge::SCSI5872_AccessRegister(IScsiDriveHandle* hDev, uint8_t ucWrite
     if (!res.bGood()) {
       // The buffer stays cleared (its first bytes, at most four, are the zeroed result).
       std::memset(pBuf, 0, dwLen < 4 ? dwLen : 4);
-      vDEBUG_ERR_printf("%s:%d: SCSI5872_AccessRegister: (status = Fail) hDev:%x , ReadWrite:%x , BufLen:%x , status:%x , ScsiStatus:%x , dwErrorCode:%x  ",
-                        L, __LINE__, uHandleText(hDev), ucWrite, dwLen, res.bRequestOk ? 1u : 0u, res.ucScsiStatus,
+      vDEBUG_ERR_printf(L,
+                        "SCSI5872_AccessRegister: (status = Fail) hDev:%x , ReadWrite:%x , BufLen:%x , "
+                        "status:%x , ScsiStatus:%x , dwErrorCode:%x  ",
+                        uHandleText(hDev), ucWrite, dwLen, res.bRequestOk ? 1u : 0u, res.ucScsiStatus,
                         res.nError);
       return -1;
     }
@@ -111,7 +117,7 @@ int CScsiBridge::SCSI5872_AccessRegister(IScsiDriveHandle* hDev, uint8_t ucWrite
     return 0;
   } catch (...) {
     if (!bWrite) std::memset(pBuf, 0, dwLen);
-    vDEBUG_ERR_printf("%s:%d: catch(...): %d", L, __LINE__, t_nLastError);
+    vDEBUG_ERR_printf(L, "catch(...): %d", t_nLastError);
     return -1;  // a read that threw has read nothing
   }
 }
@@ -123,19 +129,19 @@ int CScsiBridge::SCSI5872_DisConnect(IScsiDriveHandle* hDev) {
     if (bBadHandle(hDev)) {
       // Nothing can be sent on it: the command fails as it would on the drive.
       res.nError = EBADF;
-      vDEBUG_ERR_printf("%s:%d: SCSI5872_CPURST: hDev not valid , dwErrorCode %d", L, __LINE__, res.nError);
+      vDEBUG_ERR_printf(L, "SCSI5872_CPURST: hDev not valid , dwErrorCode %d", res.nError);
     } else {
       ScsiRequest req = stBridgeDisconnect();
       hDev->bSend(req, res);
     }
     t_nLastError = res.nError;
     if (!res.bGood()) {
-      vDEBUG_ERR_printf("%s:%d: SCSI5872_CPURST: IOCTL_SCSI_PASS_THROUGH Fail , dwErrorCode %d", L, __LINE__, res.nError);
+      vDEBUG_ERR_printf(L, "SCSI5872_CPURST: IOCTL_SCSI_PASS_THROUGH Fail , dwErrorCode %d", res.nError);
       return -1;
     }
     return 0;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: SCSI5872_CPURST: dwErrorCode %d", L, __LINE__, t_nLastError);
+    vDEBUG_ERR_printf(L, "SCSI5872_CPURST: dwErrorCode %d", t_nLastError);
     return -1;
   }
 }
@@ -149,7 +155,7 @@ bool CScsiBridge::bSendAta(int nDrive, bool bFlush) {
     auto h = m_scsi.pOpen(strName, &nErr);
     if (!h) {
       t_nLastError = nErr;
-      vDEBUG_ERR_printf("%s:%d: %s: CreateFile Fail [%d] , dwErrorCode %d", L, __LINE__, pszOp, nDrive, nErr);
+      vDEBUG_ERR_printf(L, "%s: CreateFile Fail [%d] , dwErrorCode %d", pszOp, nDrive, nErr);
       return false;
     }
     ScsiResult res;
@@ -157,13 +163,13 @@ bool CScsiBridge::bSendAta(int nDrive, bool bFlush) {
     h->bSend(req, res);
     t_nLastError = res.nError;
     if (!res.bGood()) {
-      vDEBUG_ERR_printf("%s:%d: %s: IOCTL_SCSI_PASS_THROUGH Fail [%d] , dwErrorCode %d", L, __LINE__, pszOp, nDrive,
+      vDEBUG_ERR_printf(L, "%s: IOCTL_SCSI_PASS_THROUGH Fail [%d] , dwErrorCode %d", pszOp, nDrive,
                         res.nError);
       return false;
     }
     return true;  // the handle closes here
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: catch(...): [%d] , dwErrorCode %d", L, __LINE__, nDrive, t_nLastError);
+    vDEBUG_ERR_printf(L, "catch(...): [%d] , dwErrorCode %d", nDrive, t_nLastError);
     return false;
   }
 }
@@ -184,7 +190,7 @@ bool CScsiBridge::vDisconnectAllDevice(int n, std::stop_token st) {
   int nDisk = -1;
   try {
     if (m_pDevList == nullptr || n < 0 || n >= MAX_DEV_RECORDS) {
-      vDEBUG_ERR_printf("%s:%d: vDisconnectAllDevice: [%d] CreateFile Fail , dwErrorCode %d", L, __LINE__, n, EINVAL);
+      vDEBUG_ERR_printf(L, "vDisconnectAllDevice: [%d] CreateFile Fail , dwErrorCode %d", n, EINVAL);
       return false;
     }
     const DevRecord& rec = m_pDevList->dev[n];
@@ -198,19 +204,18 @@ bool CScsiBridge::vDisconnectAllDevice(int n, std::stop_token st) {
     if (!m_clock.bSleepMs(BRIDGE_STANDBY_WAIT_MS, st)) return false;
     if (!h) {
       t_nLastError = nOpenErr;
-      vDEBUG_ERR_printf("%s:%d: vDisconnectAllDevice: [%d] CreateFile Fail , dwErrorCode %d", L, __LINE__, nDisk,
-                        nOpenErr);
+      vDEBUG_ERR_printf(L, "vDisconnectAllDevice: [%d] CreateFile Fail , dwErrorCode %d", nDisk, nOpenErr);
       return false;
     }
     int iResult = SCSI5872_DisConnect(h.get());
     if (iResult != 0) {
-      vDEBUG_ERR_printf("%s:%d: vDisconnectAllDevice: [%d] SCSI5872_DisConnect Fail , iResult %d dwErrorCode %d", L,
-                        __LINE__, nDisk, iResult, t_nLastError);
+      vDEBUG_ERR_printf(L, "vDisconnectAllDevice: [%d] SCSI5872_DisConnect Fail , iResult %d dwErrorCode %d",
+                        nDisk, iResult, t_nLastError);
       return false;
     }
     return true;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: catch(...): DiskCnt : %d ,  dwErrorCode %d", L, __LINE__, nDisk, t_nLastError);
+    vDEBUG_ERR_printf(L, "catch(...): DiskCnt : %d ,  dwErrorCode %d", nDisk, t_nLastError);
     return false;
   }
 }

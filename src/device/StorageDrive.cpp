@@ -11,7 +11,7 @@ bool bFillStorageDrive(DevRecord& rec, IStorageDriveFinder& finder) {
     StorageDriveInfo info;
     int nErr = finder.nFindStorageDrive(rec.m_strHubObjectName, info);
     if (nErr != 0) {
-      vDEBUG_WRN_printf("%s:%d: Dev[%d] %s: storage drive look-up failed , dwErrorCode %d", L, __LINE__, rec.ucIndex,
+      vDEBUG_WRN_printf(L, "Dev[%d] %s: storage drive look-up failed , dwErrorCode %d", rec.ucIndex,
                         rec.m_strHubObjectName.c_str(), nErr);
       return false;
     }
@@ -19,15 +19,15 @@ bool bFillStorageDrive(DevRecord& rec, IStorageDriveFinder& finder) {
     rec.ucIsCDROM = info.bIsCDROM() ? 1 : 0;
     rec.ucPhysicalDrive = info.ucPhysicalDrive;
     rec.ucCDROMNumber = info.ucCDROMNumber;
-    vDEBUG_MSG_printf("%s:%d: Dev[%d] storage drive: CD-ROM flag %d , physical drive %d [%s] , CD-ROM %d [%s]", L,
-                      __LINE__, rec.ucIndex, rec.ucIsCDROM, rec.ucPhysicalDrive, info.strDiskDevice.c_str(),
+    vDEBUG_MSG_printf(L, "Dev[%d] storage drive: CD-ROM flag %d , physical drive %d [%s] , CD-ROM %d [%s]",
+                      rec.ucIndex, rec.ucIsCDROM, rec.ucPhysicalDrive, info.strDiskDevice.c_str(),
                       rec.ucCDROMNumber, info.strCDROMDevice.c_str());
     return true;
   } catch (...) {
     rec.ucIsCDROM = 0;
     rec.ucPhysicalDrive = STORAGE_DRIVE_NONE;
     rec.ucCDROMNumber = STORAGE_DRIVE_NONE;
-    vDEBUG_ERR_printf("%s:%d: catch(...): Dev[%d]", L, __LINE__, rec.ucIndex);
+    vDEBUG_ERR_printf(L, "catch(...): Dev[%d]", rec.ucIndex);
     return false;
   }
 }

@@ -29,16 +29,16 @@ int CVLNTFILTER0::IO_Sync(FilterHandle h, uint32_t dwCode, const uint8_t* pIn, u
   // A vendor read is answered whole or not at all: a short answer is a failed request,
   // whatever the device below made of it.
   if (e == EFilterResult::kSuccess && dwCode == VLNTFILTER0_IOCTL_VENDOR_READ && ulDone != dwOutLen) {
-    vDEBUG_MSG_printf("%s:%d: DeviceIoControl short read, code = %x, %u of %u bytes", "CVLNTFILTER0::IO_Sync",
-                      __LINE__, dwCode, static_cast<unsigned>(ulDone), dwOutLen);
+    vDEBUG_MSG_printf("CVLNTFILTER0::IO_Sync", "DeviceIoControl short read, code = %x, %u of %u bytes",
+                      dwCode, static_cast<unsigned>(ulDone), dwOutLen);
     return -1;
   }
   if (e == EFilterResult::kSuccess) {
     if (pdwTransferred) *pdwTransferred = static_cast<uint32_t>(ulDone);
     return 0;
   }
-  vDEBUG_MSG_printf("%s:%d: DeviceIoControl Failed, code = %x, dwError = %d", "CVLNTFILTER0::IO_Sync",
-                    __LINE__, dwCode, nFilterLastError());
+  vDEBUG_MSG_printf("CVLNTFILTER0::IO_Sync", "DeviceIoControl Failed, code = %x, dwError = %d", dwCode,
+                    nFilterLastError());
   return e == EFilterResult::kLeftBus ? -3 : -1;
 }
 
@@ -55,11 +55,11 @@ int CVLNTFILTER0::RegisterReadWriteCmd(FilterHandle h, uint8_t* pBuf, uint32_t d
                                        bool bWrite, uint8_t ucTimeout) {
   static const char* L = "CVLNTFILTER0::RegisterReadWriteCmd";
   if (!h) {
-    vDEBUG_MSG_printf("%s:%d: Driver Handle is NULL", L, __LINE__);
+    vDEBUG_MSG_printf(L, "Driver Handle is NULL");
     return -10;
   }
   if (dwLen > MAX_REGISTER_ACCESS || (dwLen && !pBuf)) {
-    vDEBUG_MSG_printf("%s:%d: Buffer size is too big", L, __LINE__);
+    vDEBUG_MSG_printf(L, "Buffer size is too big");
     return -10;
   }
   uint32_t dwTimeout = ucTimeout ? ucTimeout : FILTER_DEFAULT_TIMEOUT_MS;
@@ -85,7 +85,7 @@ int CVLNTFILTER0::RegisterReadWriteCmd(FilterHandle h, uint8_t* pBuf, uint32_t d
     if (nRet == 0 && dwLen) std::memcpy(pBuf, work, dwLen);
   }
   if (nRet != 0) {
-    vDEBUG_ERR_printf("%s:%d: set_device_paths: couldn't send device command", L, __LINE__);
+    vDEBUG_ERR_printf(L, "set_device_paths: couldn't send device command");
     return -1;
   }
   return 0;
@@ -95,11 +95,11 @@ int CVLNTFILTER0::RegisterReadWriteCmdOld(FilterHandle h, uint8_t* pBuf, uint8_t
                                           bool bWrite) {
   static const char* L = "CVLNTFILTER0::RegisterReadWriteCmdOld";
   if (!h) {
-    vDEBUG_MSG_printf("%s:%d: Deriver Handle is NULL", L, __LINE__);
+    vDEBUG_MSG_printf(L, "Deriver Handle is NULL");
     return -10;
   }
   if (ucLen > MAX_REGISTER_ACCESS || (ucLen && !pBuf)) {
-    vDEBUG_MSG_printf("%s:%d: Buffer size is too big", L, __LINE__);
+    vDEBUG_MSG_printf(L, "Buffer size is too big");
     return -10;
   }
   uint8_t req[FILTER_RECORD_SIZE];
@@ -110,7 +110,7 @@ int CVLNTFILTER0::RegisterReadWriteCmdOld(FilterHandle h, uint8_t* pBuf, uint8_t
   // The descriptor form may answer short; a read must still bring every byte asked for.
   if (IO_Sync(h, VLNTFILTER0_IOCTL_GET_DESCRIPTOR, req, sizeof req, work, ucLen, &dwDone) != 0 ||
       (!bWrite && dwDone != ucLen)) {
-    vDEBUG_MSG_printf("%s:%d: set_device_paths: couldn't read device descriptor", L, __LINE__);
+    vDEBUG_MSG_printf(L, "set_device_paths: couldn't read device descriptor");
     return -1;
   }
   if (!bWrite && ucLen) std::memcpy(pBuf, work, ucLen);
@@ -121,7 +121,7 @@ int CVLNTFILTER0::DownLoadCMD(FilterHandle h, const uint8_t* pData, uint32_t dwC
                               uint8_t ucValue) {
   static const char* L = "CVLNTFILTER0::DownLoadCMD";
   if (!h) {
-    vDEBUG_MSG_printf("%s:%d: Driver Handle is NULL", L, __LINE__);
+    vDEBUG_MSG_printf(L, "Driver Handle is NULL");
     return -10;
   }
   // the whole count rides in the 16-bit index of every request
@@ -139,8 +139,8 @@ int CVLNTFILTER0::DownLoadCMD(FilterHandle h, const uint8_t* pData, uint32_t dwC
     uint32_t dwDone = 0;
     int nRet = IO_Sync(h, VLNTFILTER0_IOCTL_VENDOR_WRITE, req, sizeof req, nullptr, 0, &dwDone);
     if (nRet != 0) {
-      vDEBUG_MSG_printf("%s:%d: Write Cmd failed...dwWrCnt[%d], ErrorCode[%d]", L, __LINE__,
-                        static_cast<int>(i), nFilterLastError());
+      vDEBUG_MSG_printf(L, "Write Cmd failed...dwWrCnt[%d], ErrorCode[%d]", static_cast<int>(i),
+                        nFilterLastError());
       return nRet;
     }
   }
@@ -150,14 +150,13 @@ int CVLNTFILTER0::DownLoadCMD(FilterHandle h, const uint8_t* pData, uint32_t dwC
 int CVLNTFILTER0::SendCpuResetByFilterDriver(FilterHandle h, uint8_t ucMode, std::stop_token st) {
   static const char* L = "CVLNTFILTER0::SendCpuResetByFilterDriver";
   if (!h) {
-    vDEBUG_MSG_printf("%s:%d: Driver Handle is NULL", L, __LINE__);
+    vDEBUG_MSG_printf(L, "Driver Handle is NULL");
     return -10;
   }
   if (ucMode == 0) return nVendorWrite(h, REQ_CPU_RESET, 0, 0, 0);
   if (nVendorWrite(h, REQ_REG_WRITE, 0, CPU_START_POSITION_ADDR, 1) != 0) {
-    vDEBUG_ERR_printf("%s:%d: set_device_paths: couldn't send device command", L, __LINE__);
-    vDEBUG_MSG_printf("%s:%d: CPU_START_POSITION_ADDR command failed ErrorCode[%d]", L, __LINE__,
-                      nFilterLastError());
+    vDEBUG_ERR_printf(L, "set_device_paths: couldn't send device command");
+    vDEBUG_MSG_printf(L, "CPU_START_POSITION_ADDR command failed ErrorCode[%d]", nFilterLastError());
     return -1;
   }
   if (!m_clock.bSleepMs(200, st)) return -1;  // stopped before the reset was triggered
@@ -171,7 +170,7 @@ int CVLNTFILTER0::ReadConfigFWCmd(FilterHandle h, uint8_t* pBuf, uint8_t ucLen, 
                                   uint8_t ucValue, bool bCPUA) {
   static const char* L = "CVLNTFILTER0::ReadConfigFWCmd";
   if (!h) {
-    vDEBUG_MSG_printf("%s:%d: Driver Handle is NULL", L, __LINE__);
+    vDEBUG_MSG_printf(L, "Driver Handle is NULL");
     return -10;
   }
   if (ucLen && !pBuf) return -10;
@@ -182,7 +181,7 @@ int CVLNTFILTER0::ReadConfigFWCmd(FilterHandle h, uint8_t* pBuf, uint8_t ucLen, 
   uint8_t work[255] = {};
   uint32_t dwDone = 0;
   if (IO_Sync(h, VLNTFILTER0_IOCTL_VENDOR_READ, req, sizeof req, work, ucLen, &dwDone) != 0) {
-    vDEBUG_MSG_printf("%s:%d: set_device_paths: couldn't read device descriptor", L, __LINE__);
+    vDEBUG_MSG_printf(L, "set_device_paths: couldn't read device descriptor");
     return -1;
   }
   if (ucLen) std::memcpy(pBuf, work, ucLen);
@@ -192,11 +191,11 @@ int CVLNTFILTER0::ReadConfigFWCmd(FilterHandle h, uint8_t* pBuf, uint8_t ucLen, 
 int CVLNTFILTER0::SPIBlockEraseCmd(FilterHandle h, uint8_t ucBlock, uint8_t ucPhase) {
   static const char* L = "CVLNTFILTER0::SPIBlockEraseCmd";
   if (!h) {
-    vDEBUG_MSG_printf("%s:%d: Driver Handle is NULL", L, __LINE__);
+    vDEBUG_MSG_printf(L, "Driver Handle is NULL");
     return -10;
   }
   if (nVendorWrite(h, REQ_ERASE, static_cast<uint16_t>(ucPhase * 256 + ucBlock), 0, 0) != 0) {
-    vDEBUG_MSG_printf("%s:%d: IO_Sync Failed ", L, __LINE__);
+    vDEBUG_MSG_printf(L, "IO_Sync Failed ");
     return -1;
   }
   return 0;
@@ -212,19 +211,17 @@ int CVLNTFILTER0::PollingRegStatus(FilterHandle h, uint16_t usAddr, const uint8_
     if (!m_clock.bSleepMs(100, st)) return 0;
     int nRet = RegisterReadWriteCmd(h, buf, ucLen, usAddr, false);
     if (nRet != 0) {
-      vDEBUG_ERR_printf("%s:%d: RegisterReadWriteCmd Failed ,  dwErrorCode %d", L, __LINE__,
-                        nFilterLastError());
+      vDEBUG_ERR_printf(L, "RegisterReadWriteCmd Failed ,  dwErrorCode %d", nFilterLastError());
       return 0;
     }
     // time before value: a match that arrives late still counts as a time-out
     if (static_cast<int64_t>(m_clock.ullNowMs() / 1000) - llStart > nTimeoutSec) {
-      vDEBUG_ERR_printf("%s:%d:  Time Out (%ds), ucTargetValue=%d", L, __LINE__, nTimeoutSec,
-                        ucLen ? pExpected[0] : 0);
+      vDEBUG_ERR_printf(L, " Time Out (%ds), ucTargetValue=%d", nTimeoutSec, ucLen ? pExpected[0] : 0);
       return 0;
     }
     if (ucLen == 0 || std::memcmp(buf, pExpected, ucLen) == 0) {
-      vDEBUG_MSG_printf("%s:%d:   ucTargetValue=%d, pBLockEraseStatus[0]=%d", L, __LINE__,
-                        ucLen ? pExpected[0] : 0, ucLen ? buf[0] : 0);
+      vDEBUG_MSG_printf(L, "  ucTargetValue=%d, pBLockEraseStatus[0]=%d", ucLen ? pExpected[0] : 0,
+                        ucLen ? buf[0] : 0);
       return 1;
     }
   }
@@ -235,8 +232,8 @@ namespace {
 uint8_t ucReadMark(CVLNTFILTER0& f, FilterHandle h, uint8_t* buf, const char* L) {
   if (h == FILTER_INVALID_HANDLE) return 0xF6;
   if (!h) {
-    vDEBUG_MSG_printf("%s:%d: Driver Handle is NULL", L, __LINE__);
-    vDEBUG_ERR_printf("%s:%d: VLNTFILTER1.RegisterReadWriteCmd Failed  Error:%d", L, __LINE__, -10);
+    vDEBUG_MSG_printf(L, "Driver Handle is NULL");
+    vDEBUG_ERR_printf(L, "VLNTFILTER1.RegisterReadWriteCmd Failed  Error:%d", -10);
     return 0xFF;
   }
   uint8_t req[FILTER_RECORD_SIZE];
@@ -247,8 +244,8 @@ uint8_t ucReadMark(CVLNTFILTER0& f, FilterHandle h, uint8_t* buf, const char* L)
   int nRet = f.IO_Sync(h, VLNTFILTER0_IOCTL_VENDOR_READ, req, sizeof req, work, 4, &dwDone);
   if (nRet == 0) std::memcpy(buf, work, 4);
   if (nRet != 0) {
-    vDEBUG_ERR_printf("%s:%d: set_device_paths: couldn't send device command", L, __LINE__);
-    vDEBUG_ERR_printf("%s:%d: VLNTFILTER1.RegisterReadWriteCmd Failed  Error:%d", L, __LINE__, nRet);
+    vDEBUG_ERR_printf(L, "set_device_paths: couldn't send device command");
+    vDEBUG_ERR_printf(L, "VLNTFILTER1.RegisterReadWriteCmd Failed  Error:%d", nRet);
     return 0xFF;
   }
   return 0;
@@ -276,7 +273,7 @@ int CVLNTFILTER0::WriteSignatureWORD(FilterHandle h, uint16_t usWord) {
   int nRet = RegisterReadWriteCmd(h, &lo, 1, FLAG_REDUNDENT_REG_ADDRESS, true);
   if (nRet == 0) nRet = RegisterReadWriteCmd(h, &hi, 1, REG_IDENTITY_BYTE, true);
   if (nRet != 0) {
-    vDEBUG_ERR_printf("%s:%d: RegisterReadWriteCmd Failed  Error:%d", L, __LINE__, nRet);
+    vDEBUG_ERR_printf(L, "RegisterReadWriteCmd Failed  Error:%d", nRet);
     return -1;
   }
   return 0;
@@ -288,13 +285,13 @@ int CVLNTFILTER0::MarkSignatureforIdentify(FilterHandle h, uint8_t ucIdentity) {
   int nRet = WriteSignatureWORD(h, 0xFFFF);
   if (nRet == 0) nRet = WriteSignatureWORD(h, static_cast<uint16_t>(ucIdentity * 256 + SIGNATURE_MARK));
   if (nRet != 0) {
-    vDEBUG_ERR_printf("%s:%d: VLNTFILTER1.RegisterReadWriteCmd Failed  Error:%d", L, __LINE__, nRet);
+    vDEBUG_ERR_printf(L, "VLNTFILTER1.RegisterReadWriteCmd Failed  Error:%d", nRet);
     return -1;
   }
   // Only a read-back that finds the mark counts; a failed read (0xF6, 0xFF) is no proof.
   uint8_t r = bIsSignatureMarked(h);
   if (r != 1) {
-    vDEBUG_ERR_printf("%s:%d: bIsSignatureMarked Failed  Error:%d", L, __LINE__, r);
+    vDEBUG_ERR_printf(L, "bIsSignatureMarked Failed  Error:%d", r);
     return -1;
   }
   return 0;
@@ -305,10 +302,10 @@ int CVLNTFILTER0::Get_Version(FilterHandle h, uint8_t* pBuf, uint8_t ucLen, bool
   uint8_t ucClear = 0xFF;
   if (RegisterReadWriteCmd(h, pBuf, ucLen, REG_VERSION_AREA, false) == 0) {
     if (bClear && RegisterReadWriteCmd(h, &ucClear, 1, FLAG_REDUNDENT_REG_ADDRESS, true) != 0)
-      vDEBUG_MSG_printf(
-          "%s:%d: Clear DriverHandle[%d] FLAG_REDUNDENT_REG_ADDRESS by RegisterReadWriteCmd() FAIL! "
-          "iRetFlag: %d",
-          L, __LINE__, nHandleNumber(h), -1);
+      vDEBUG_MSG_printf(L,
+                        "Clear DriverHandle[%d] FLAG_REDUNDENT_REG_ADDRESS by RegisterReadWriteCmd() FAIL! "
+                        "iRetFlag: %d",
+                        nHandleNumber(h), -1);
     return 0;
   }
   int nRet = RegisterReadWriteCmdOld(h, pBuf, ucLen, REG_VERSION_AREA, false);
@@ -316,10 +313,10 @@ int CVLNTFILTER0::Get_Version(FilterHandle h, uint8_t* pBuf, uint8_t ucLen, bool
   if (bClear) {
     int n = RegisterReadWriteCmdOld(h, &ucClear, 1, FLAG_REDUNDENT_REG_ADDRESS, true);
     if (n != 0)
-      vDEBUG_MSG_printf(
-          "%s:%d: Clear DriverHandle[%d] FLAG_REDUNDENT_REG_ADDRESS by RegisterReadWriteCmd() FAIL! "
-          "iRetFlag: %d",
-          L, __LINE__, nHandleNumber(h), n);
+      vDEBUG_MSG_printf(L,
+                        "Clear DriverHandle[%d] FLAG_REDUNDENT_REG_ADDRESS by RegisterReadWriteCmd() FAIL! "
+                        "iRetFlag: %d",
+                        nHandleNumber(h), n);
   }
   return 0;
 }

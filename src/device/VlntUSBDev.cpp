@@ -67,17 +67,17 @@ std::unique_ptr<IFilterDeviceHandle> CVlntUSBDev::pOpenRecordedHub(int n, std::s
   if (!h) return h;
   FilterDeviceIdentity id;
   if (!h->bGetDeviceIdentity(id)) {
-    vDEBUG_ERR_printf("%s:%d: Dev[%d] [%s] left the bus before its identity was read", L, __LINE__, n,
-                      name.c_str());
+    vDEBUG_ERR_printf(L, "Dev[%d] [%s] left the bus before its identity was read", n, name.c_str());
     vSetFilterLastError(ENODEV);
     return nullptr;
   }
   for (const FilterDeviceIdentity& e : vecExpectedIdentities(n))
     if (id.ucClass == e.ucClass && id.usVID == e.usVID && id.usPID == e.usPID) return h;
   vDEBUG_ERR_printf(
-      "%s:%d: Dev[%d] [%s] is not the hub of this record: class %02X VID %04X PID %04X, recorded VID %s PID "
+      L,
+      "Dev[%d] [%s] is not the hub of this record: class %02X VID %04X PID %04X, recorded VID %s PID "
       "%s",
-      L, __LINE__, n, name.c_str(), id.ucClass, id.usVID, id.usPID, m_pDevList->dev[n].strVID.c_str(),
+      n, name.c_str(), id.ucClass, id.usVID, id.usPID, m_pDevList->dev[n].strVID.c_str(),
       m_pDevList->dev[n].strPID.c_str());
   vSetFilterLastError(ENODEV);
   return nullptr;
@@ -91,7 +91,7 @@ void CVlntUSBDev::vReportPermissionRefused(const std::string& strDevice) {
   const std::string strText = "Permission to open the hub [" + strDevice +
                               "] was refused. Install the udev rules \"" + FILTER_DRIVER_RULES_FILE +
                               "\" that grant the operator group access to the hubs, then replug the hub.";
-  vDEBUG_ERR_printf("%s:%d: %s", "CVlntUSBDev::vReportPermissionRefused", __LINE__, strText.c_str());
+  vDEBUG_ERR_printf("CVlntUSBDev::vReportPermissionRefused", "%s", strText.c_str());
   if (m_eMessages != EOperatorMessages::Box) {
     std::fprintf(stderr, "MPTool: %s\n", strText.c_str());
     std::fflush(stderr);

@@ -4,9 +4,10 @@
 // through the filter command channel and closes the handle before it returns; no handle
 // outlives an operation, so workers call these at once for different hubs.
 //
-// The class is split over several files: VlntUSBDev_Hub.cpp holds the hub flash and
-// register operations; the USB walk and the target hub identification go in their own
-// .cpp files (see the marked section below).
+// The class is split over several files: VlntUSBDev.cpp opens the hubs' filter devices and
+// tells the operator about refused ones; VlntUSBDev_Hub.cpp holds the hub flash and register
+// operations; VlntUSBDev_Walk.cpp the USB walk, VlntUSBDev_Ident.cpp the target hub
+// identification and DeviceState.cpp the rescan, hub restart and hub power.
 #pragma once
 
 #include <cstdint>
@@ -16,16 +17,16 @@
 #include <set>
 #include <stop_token>
 #include <string>
-#include <vector>  // USB walk and identification
+#include <vector>
 
+#include "host/DeviceList.h"
 #include "device/UsbWalk.h"  // USB walk and identification
 #include "device/VLNTFILTER0.h"
-#include "host/DeviceList.h"
 #include "images/FlashImage.h"
 #include "platform/Clock.h"
 #include "platform/FilterDevice.h"
 #include "platform/ScsiPassThrough.h"
-#include "platform/UsbTree.h"  // USB walk and identification
+#include "platform/UsbTree.h"
 
 constexpr uint32_t HUB_IMAGE_SIZE = 0x10000;  // a full read-back: configuration, then firmware area
 constexpr uint32_t HUB_FIRMWARE_AREA = 0x100;
@@ -63,11 +64,12 @@ class CVlntUSBDev {
   // Tells the operator that opening strDevice was refused and what to install; once per
   // device for the life of the object (a scan that meets the hub again stays quiet).
   void vReportPermissionRefused(const std::string& strDevice);
-  // The identities record n's hub may report now: the walk's, those the run's configuration
-  // table gives it after a reset, and the blank chip's.
-  std::vector<FilterDeviceIdentity> vecExpectedIdentities(int n) const;
 
   // --- hub flash and register operations (VlntUSBDev_Hub.cpp) ---
+  // The identities record n's hub may report now: the walk's, those the run's configuration
+  // table gives it after a reset, and the blank chip's. An erase or a download goes only to a
+  // hub that reports one of them.
+  std::vector<FilterDeviceIdentity> vecExpectedIdentities(int n) const;
   // Integer results: 0 success, negative failure (-1 failed, -4 no hub or cannot open,
   // -10 bad argument). Boolean results: 1 / 0. Waits end early on a stop request.
   int VLN318xAccessRegister(int n, uint8_t* pBuf, uint32_t dwLen, uint16_t usAddr, bool bWrite);
@@ -86,11 +88,7 @@ class CVlntUSBDev {
   uint8_t vGetHubSpeedRate(int n, uint8_t ucPort);
   uint8_t vGetHubCcOrien(int n);
 
-  // --- USB walk and target hub identification ---
-  // Members of the walk (Open, Enum, GetPortData, ...) and of the identification
-  // (vClearPrivateData, vTestHandleFromDriverInfo, ucTargetNumber, the opened flag, the scan
-  // state and the serial cache) are added here, implemented in their own .cpp files.
-  // USB walk and identification (VlntUSBDev_Walk.cpp, VlntUSBDev_Ident.cpp, DeviceState.cpp)
+  // --- USB walk (VlntUSBDev_Walk.cpp) ---
   void vSetWalkPlatform(IUsbTree* pTree, IDeviceState* pState, IFilterDriverStatus* pDriver,
                         CUSBUtility* pUtility);
   int Open(DeviceList* pDevList, const std::string& strSetting);
@@ -111,14 +109,17 @@ class CVlntUSBDev {
   bool bVLNHubGetDeviceDescriptor(const std::string& strHub, uint32_t ulPort, uint16_t& usChipId,
                                   int* pnError = nullptr);
   int GetObjecNameFromDriverName(DriverInfo& entry, bool bHub, bool bRetry);
+  // --- target hub identification (VlntUSBDev_Ident.cpp) ---
   void vClearPrivateData();
   void vTestHandleFromDriverInfo(DeviceList* pDevList);
+  // --- rescan, hub restart and hub power (DeviceState.cpp) ---
   bool bScanForHardwaeChanges();
   uint8_t ucGet6420HWId(HubPowerRecord& rec, std::vector<std::string>& vecPaths);
   bool bSet6420HubPowerManagementByRegistry(HubPowerRecord& rec, uint8_t ucValue);
   int SetPWManagementEnable();
+  // What the walk, the identification and the device state share: the platform they use,
+  // the opened flag, the target count, the scan state and the serial cache.
   UsbWalkState m_walk;
-  // end of USB walk and identification
 
  protected:
   // Opens the filter device of record n; null when there is none or it cannot be opened.

@@ -18,8 +18,8 @@ int CVlntUSBDev::VLN318xAccessRegister(int n, uint8_t* pBuf, uint32_t dwLen, uin
   if (!h) return -4;
   int nRet = m_filter.RegisterReadWriteCmd(h.get(), pBuf, dwLen, usAddr, bWrite);
   if (nRet != 0)
-    vDEBUG_ERR_printf("%s:%d: RegisterReadWriteCmd failed, CreateFile[%s] ",
-                      "CVlntUSBDev::VLN318xAccessRegister", __LINE__, name.c_str());
+    vDEBUG_ERR_printf("CVlntUSBDev::VLN318xAccessRegister", "RegisterReadWriteCmd failed, CreateFile[%s] ",
+                      name.c_str());
   return nRet;
 }
 
@@ -29,29 +29,28 @@ int CVlntUSBDev::VLN318xBlockErase(int n, uint8_t ucBlock, std::stop_token st) {
   std::string name;
   auto h = pOpenRecordedHub(n, &name);
   if (!h) {
-    vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], CreateFile[%s] failed, dwErrorCode %d", L, __LINE__, n,
-                      name.c_str(), nFilterLastError());
+    vDEBUG_ERR_printf(L, "ucTargetNumber[%d], CreateFile[%s] failed, dwErrorCode %d", n, name.c_str(),
+                      nFilterLastError());
     return -1;
   }
   const uint8_t ucDone = 1;
   int nRet = m_filter.SPIBlockEraseCmd(h.get(), ucBlock, 0);
   if (nRet != 0) {
-    vDEBUG_WRN_printf("%s:%d: SPIBlockEraseCmd[%d] Bolcok 0, return %d, dwErrorCode %d", L, __LINE__, n, nRet,
+    vDEBUG_WRN_printf(L, "SPIBlockEraseCmd[%d] Bolcok 0, return %d, dwErrorCode %d", n, nRet,
                       nFilterLastError());
     return nRet;
   }
   if (m_filter.PollingRegStatus(h.get(), REG_ERASE_STATUS, &ucDone, 1, 3, st) == 0) {
     // counted as done; the read-back compare of the run catches an erase that did not happen
-    vDEBUG_WRN_printf("%s:%d: PollingRegStatus [Dev%d] TimeOut!!! Bolcok 0, dwErrorCode %d", L, __LINE__, n,
+    vDEBUG_WRN_printf(L, "PollingRegStatus [Dev%d] TimeOut!!! Bolcok 0, dwErrorCode %d", n,
                       nFilterLastError());
     return 0;
   }
   nRet = m_filter.SPIBlockEraseCmd(h.get(), ucBlock, 1);
   if (nRet != 0)
-    vDEBUG_ERR_printf("%s:%d: SPIBlockEraseCmd[%d] return %d, dwErrorCode %d", L, __LINE__, n, nRet,
-                      nFilterLastError());
+    vDEBUG_ERR_printf(L, "SPIBlockEraseCmd[%d] return %d, dwErrorCode %d", n, nRet, nFilterLastError());
   if (m_filter.PollingRegStatus(h.get(), REG_ERASE_STATUS, &ucDone, 1, 3, st) == 0)
-    vDEBUG_ERR_printf("%s:%d: PollingRegStatus [Dev%d] TimeOut!!! Bolcok 0, dwErrorCode %d", L, __LINE__, n,
+    vDEBUG_ERR_printf(L, "PollingRegStatus [Dev%d] TimeOut!!! Bolcok 0, dwErrorCode %d", n,
                       nFilterLastError());
   return nRet;
 }
@@ -62,14 +61,13 @@ int CVlntUSBDev::VLN318xConfigWrite(int n, const uint8_t* pBlock, uint8_t ucValu
   std::string name;
   auto h = pOpenRecordedHub(n, &name);
   if (!h) {
-    vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], CreateFile[%s] failed, dwErrorCode %d", L, __LINE__, n,
-                      name.c_str(), nFilterLastError());
+    vDEBUG_ERR_printf(L, "ucTargetNumber[%d], CreateFile[%s] failed, dwErrorCode %d", n, name.c_str(),
+                      nFilterLastError());
     return -1;
   }
   int nRet = m_filter.DownLoadCMD(h.get(), pBlock, CONFIG_BIN_SIZE, bCPUA ? REQ_CFG_A : REQ_CFG_B, ucValue);
   if (nRet != 0)
-    vDEBUG_ERR_printf("%s:%d: VLN318xConfigWrite[%d] return %d, dwErrorCode %d", L, __LINE__, n, nRet,
-                      nFilterLastError());
+    vDEBUG_ERR_printf(L, "VLN318xConfigWrite[%d] return %d, dwErrorCode %d", n, nRet, nFilterLastError());
   return nRet;
 }
 
@@ -78,14 +76,14 @@ int CVlntUSBDev::VLN318xConfigRead(int n, uint8_t* pBuf, uint32_t dwSize, uint8_
   if (!bValidIndex(n) || !pBuf || dwSize < CONFIG_BIN_SIZE) return -10;
   auto h = pOpenDevice(n);
   if (!h) {
-    vDEBUG_ERR_printf("%s:%d: Target[%d] CreateFile FAIL, ret:%d", L, __LINE__, n, -1);
+    vDEBUG_ERR_printf(L, "Target[%d] CreateFile FAIL, ret:%d", n, -1);
     return -1;
   }
   for (uint32_t off = 0; off < CONFIG_BIN_SIZE; off += 32) {
     int nRet = m_filter.ReadConfigFWCmd(h.get(), pBuf + off, 32, static_cast<uint16_t>(off), ucValue, bCPUA);
     if (nRet != 0) {
-      vDEBUG_ERR_printf("%s:%d: Target[%d] ReadConfigFWCmd FAIL, ret:%d", L, __LINE__, n, nFilterLastError());
-      vDEBUG_ERR_printf("%s:%d: Target[%d] ReadConfigFWCmd FAIL, ret:%d", L, __LINE__, n, nRet);
+      vDEBUG_ERR_printf(L, "Target[%d] ReadConfigFWCmd FAIL, ret:%d", n, nFilterLastError());
+      vDEBUG_ERR_printf(L, "Target[%d] ReadConfigFWCmd FAIL, ret:%d", n, nRet);
       return -1;
     }
   }
@@ -98,7 +96,7 @@ int CVlntUSBDev::VLN318xFirmwareRead(int n, uint8_t* pBuf, uint8_t ucValue, bool
   std::string name;
   auto h = pOpenDevice(n, &name);
   if (!h) {
-    vDEBUG_ERR_printf("%s:%d: Target[%d] CreateFile FAIL[%s], ret:%d", L, __LINE__, n, name.c_str(), -1);
+    vDEBUG_ERR_printf(L, "Target[%d] CreateFile FAIL[%s], ret:%d", n, name.c_str(), -1);
     return -1;
   }
   uint8_t head[32];
@@ -107,8 +105,8 @@ int CVlntUSBDev::VLN318xFirmwareRead(int n, uint8_t* pBuf, uint8_t ucValue, bool
                            bCPUA);  // a failed read leaves 0xFFFF
   uint16_t wFWLength = static_cast<uint16_t>(head[0] | (head[1] << 8));
   if (!bFirmwareLengthInWindow(wFWLength)) {
-    vDEBUG_ERR_printf("%s:%d: Target[%d] ReadConfigFWCmd FAIL, wFWLength=%x, Error:%d", L, __LINE__, n,
-                      wFWLength, nFilterLastError());
+    vDEBUG_ERR_printf(L, "Target[%d] ReadConfigFWCmd FAIL, wFWLength=%x, Error:%d", n, wFWLength,
+                      nFilterLastError());
     return -1;
   }
   // the whole area, whatever the length, from the same image whose length was read
@@ -130,9 +128,9 @@ int CVlntUSBDev::VLN318xFirmwareWrite(int n, uint8_t ucValue, bool bCPUA, const 
   if (!in || ec) return -1;
   uintmax_t ulRounded = (ulLen + 31) / 32 * 32;
   if (!bImageFitsFirmwareArea(ulLen)) {
-    vDEBUG_ERR_printf(
-        "%s:%d: Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWBinaryNamePath  %s , dwErrorCode : %d", L,
-        __LINE__, static_cast<int>(ulRounded), strImagePath.c_str(), 0);
+    vDEBUG_ERR_printf(L,
+                      "Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWBinaryNamePath  %s , dwErrorCode : %d",
+                      static_cast<int>(ulRounded), strImagePath.c_str(), 0);
     return -1;
   }
   std::vector<uint8_t> buf(static_cast<size_t>(ulRounded), 0);
@@ -143,8 +141,7 @@ int CVlntUSBDev::VLN318xFirmwareWrite(int n, uint8_t ucValue, bool bCPUA, const 
   int nRet = m_filter.DownLoadCMD(h.get(), buf.data(), static_cast<uint32_t>(ulRounded),
                                   bCPUA ? REQ_FW_A : REQ_FW_B, ucValue);
   if (nRet != 0)
-    vDEBUG_ERR_printf("%s:%d: DownLoad[%d] FW return %d, dwErrorCode %d", L, __LINE__, n, nRet,
-                      nFilterLastError());
+    vDEBUG_ERR_printf(L, "DownLoad[%d] FW return %d, dwErrorCode %d", n, nRet, nFilterLastError());
   return nRet;
 }
 
@@ -154,8 +151,8 @@ int CVlntUSBDev::VLN318xReset(int n, uint8_t ucMode, std::stop_token st) {
   std::string name;
   auto h = pOpenDevice(n, &name);
   if (!h) {
-    vDEBUG_ERR_printf("%s:%d: Target[%d] CreateFile FAIL,objectname=%s,  Error:%d",
-                      "CVlntUSBDev::VLN318xReset", __LINE__, n, name.c_str(), nFilterLastError());
+    vDEBUG_ERR_printf("CVlntUSBDev::VLN318xReset", "Target[%d] CreateFile FAIL,objectname=%s,  Error:%d", n,
+                      name.c_str(), nFilterLastError());
     return -4;
   }
   return m_filter.SendCpuResetByFilterDriver(h.get(), ucMode, st);
@@ -185,15 +182,15 @@ bool CVlntUSBDev::bReadHubSPIROM(int n, uint8_t* pBuf, uint8_t ucValue, bool bCP
     std::fill(std::begin(cfg), std::end(cfg), 0xFF);
     if (VLN318xConfigRead(n, cfg, CONFIG_BIN_SIZE, ucValue, bCPUA) != 0) {
       bResult = false;
-      vDEBUG_ERR_printf("%s:%d: VLN318xConfigRead Failed[%d] , Retry[%d], dwErrorCode=%x", L, __LINE__, n, i,
+      vDEBUG_ERR_printf(L, "VLN318xConfigRead Failed[%d] , Retry[%d], dwErrorCode=%x", n, i,
                         nFilterLastError());
       vRescan();
     }
     std::copy(std::begin(cfg), std::end(cfg), pBuf);
     if (VLN318xFirmwareRead(n, pBuf + CONFIG_BIN_SIZE, ucValue, true) != 0) {
       bResult = false;
-      vDEBUG_ERR_printf("%s:%d: VLN318xFirmwareRead Failed[%d] , Retry[%d], dwErrorCode=%x", L, __LINE__, n,
-                        i, nFilterLastError());
+      vDEBUG_ERR_printf(L, "VLN318xFirmwareRead Failed[%d] , Retry[%d], dwErrorCode=%x", n, i,
+                        nFilterLastError());
       vRescan();
       break;
     }
@@ -209,11 +206,11 @@ int CVlntUSBDev::vUpdateHubFirmware(int n, uint8_t ucValue, bool bIsCPU_A, std::
   if (bIsCPU_A)
     strPath += "/TempBinData.bin";
   else
-    vDEBUG_ERR_printf("%s:%d:  !!!! bIsCPU_A=%d", L, __LINE__, bIsCPU_A ? 1 : 0);
+    vDEBUG_ERR_printf(L, " !!!! bIsCPU_A=%d", bIsCPU_A ? 1 : 0);
   int nResult = 1;
   if (VLN318xFirmwareWrite(n, ucValue, bIsCPU_A, strPath) != 0) {
-    vDEBUG_ERR_printf("%s:%d: VLN318xFirmwareWrite, strFWPath %s, dwErrorCode %d", L, __LINE__,
-                      strPath.c_str(), nFilterLastError());
+    vDEBUG_ERR_printf(L, "VLN318xFirmwareWrite, strFWPath %s, dwErrorCode %d", strPath.c_str(),
+                      nFilterLastError());
     nResult = 0;
   }
   m_clock.bSleepMs(800, st);
@@ -226,15 +223,15 @@ uint8_t CVlntUSBDev::vGetHubSpeedRate(int n, uint8_t ucPort) {
   uint8_t v = 0xFF;
   if (VLN318xAccessRegister(n, &v, 1, static_cast<uint16_t>(REG_LINK_STATE_PORT0 + 256 * ucPort), false) !=
       0) {
-    vDEBUG_ERR_printf("%s:%d: Dev[%d] VLN318xAccessRegister Failed", L, __LINE__, n);
+    vDEBUG_ERR_printf(L, "Dev[%d] VLN318xAccessRegister Failed", n);
     return HUB_SPEED_UNKNOWN;
   }
-  vDEBUG_MSG_printf("%s:%d: Dev[%d] vGetHubSpeedRate: 0x%02x", L, __LINE__, n, v);
+  vDEBUG_MSG_printf(L, "Dev[%d] vGetHubSpeedRate: 0x%02x", n, v);
   if (!(v & 0x20)) {
-    vDEBUG_MSG_printf("%s:%d: Dev[%d] UsbSuper Speed (Usb3.0)", L, __LINE__, n);
+    vDEBUG_MSG_printf(L, "Dev[%d] UsbSuper Speed (Usb3.0)", n);
     return HUB_SPEED_5G_X1;
   }
-  vDEBUG_MSG_printf("%s:%d: Dev[%d] UsbSuper Speed Plus (Usb3.x)", L, __LINE__, n);
+  vDEBUG_MSG_printf(L, "Dev[%d] UsbSuper Speed Plus (Usb3.x)", n);
   const bool bTwoLanes = v & 0x10;
   switch ((v >> 2) & 3) {
     case 0:
@@ -250,10 +247,10 @@ uint8_t CVlntUSBDev::vGetHubCcOrien(int n) {
   static const char* L = "CVlntUSBDev::vGetHubCcOrien";
   uint8_t v = 0xFF;
   if (VLN318xAccessRegister(n, &v, 1, REG_CABLE_ORIENTATION, false) != 0) {
-    vDEBUG_ERR_printf("%s:%d: Dev[%d] VLN318xAccessRegister Failed: 0x%02x", L, __LINE__, n, v);
+    vDEBUG_ERR_printf(L, "Dev[%d] VLN318xAccessRegister Failed: 0x%02x", n, v);
     return 0xFF;
   }
-  vDEBUG_MSG_printf("%s:%d: Dev[%d] vGetHubCcOrien: 0x%02x", L, __LINE__, n, v);
+  vDEBUG_MSG_printf(L, "Dev[%d] vGetHubCcOrien: 0x%02x", n, v);
   switch (v >> 6) {
     case 1:
       return 1;

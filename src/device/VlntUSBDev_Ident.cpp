@@ -48,8 +48,8 @@ void CVlntUSBDev::vClearPrivateData() {
     dl.ucUnidentified = 0;
     dl.drv[0] = DriverInfo{};
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: catch(...) m_pDevList : %x , dwErrorCode %d", "CVlntUSBDev::vClearPrivateData",
-                      __LINE__, static_cast<unsigned>(reinterpret_cast<uintptr_t>(m_pDevList)), errno);
+    vDEBUG_ERR_printf("CVlntUSBDev::vClearPrivateData", "catch(...) m_pDevList : %x , dwErrorCode %d",
+                      static_cast<unsigned>(reinterpret_cast<uintptr_t>(m_pDevList)), errno);
   }
 }
 
@@ -63,7 +63,7 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
     const DriverInfo& e = dl.drv[v];
     std::unique_ptr<IFilterDeviceHandle> h = pOpenFilter(e.ObjectName);
     if (!h) {
-      vDEBUG_ERR_printf("%s:%d: This device[%s] handle can not be open, ", L, __LINE__, e.ObjectName.c_str());
+      vDEBUG_ERR_printf(L, "This device[%s] handle can not be open, ", e.ObjectName.c_str());
       ++dl.ucUnidentified;
       continue;
     }
@@ -75,13 +75,13 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
       // marked earlier in this identification through the chip's other half
       uint8_t ucMark = m_filter.ucGetSignatureMarked(h.get());
       int n = static_cast<int>(ucMark) - '0';
-      vDEBUG_MSG_printf("%s:%d: This  Hub [%s] have been marked, ", L, __LINE__, e.ObjectName.c_str());
+      vDEBUG_MSG_printf(L, "This  Hub [%s] have been marked, ", e.ObjectName.c_str());
       if (e.ucDepth > dl.ucReMarkedDepth) dl.ucReMarkedDepth = e.ucDepth;
       // A mark naming no record of this identification (left by another program, or read
       // wrongly) must not reach a record that is not there.
       if (n < 0 || n >= m_walk.ucTargetNumber || n >= MAX_DEV_RECORDS) {
-        vDEBUG_ERR_printf("%s:%d: Hub [%s] MarkSignatureforIdentify Failed  Error:%d", L, __LINE__,
-                          e.ObjectName.c_str(), ucMark);
+        vDEBUG_ERR_printf(L, "Hub [%s] MarkSignatureforIdentify Failed  Error:%d", e.ObjectName.c_str(),
+                          ucMark);
         ++dl.ucUnidentified;
         continue;
       }
@@ -95,11 +95,11 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
         r.m_strDeviceDesc = e.strDeviceDesc;
         r.m_ucHubDepth = e.ucDepth;
         r.m_ucPositionIndex = e.ucPositionIndex;
-        vDEBUG_MSG_printf(
-            "%s:%d: Already MARKED 3.0 Hubs[%d], PID [%s], m_ucPositionIndex[%d], m_ucHubDepth[%d], "
-            "m_strHubObjectName[%s], m_strDeviceDesc[%s]",
-            L, __LINE__, n, r.strPID.c_str(), r.m_ucPositionIndex, r.m_ucHubDepth,
-            r.m_strHubObjectName.c_str(), r.m_strDeviceDesc.c_str());
+        vDEBUG_MSG_printf(L,
+                          "Already MARKED 3.0 Hubs[%d], PID [%s], m_ucPositionIndex[%d], m_ucHubDepth[%d], "
+                          "m_strHubObjectName[%s], m_strDeviceDesc[%s]",
+                          n, r.strPID.c_str(), r.m_ucPositionIndex, r.m_ucHubDepth,
+                          r.m_strHubObjectName.c_str(), r.m_strDeviceDesc.c_str());
         h.reset();  // the speed reads open the record's device themselves
         r.strUSBText = "U";
         r.strUSBText +=
@@ -107,8 +107,7 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
         r.strUSBText += pszSpeedSuffix(vGetHubSpeedRate(n, 0));
         for (uint8_t p = 0; p < 5; ++p) r.ucPortSpeed[p] = vGetHubSpeedRate(n, p);
       } else {
-        vDEBUG_MSG_printf("%s:%d: Dev[%d] 2.0 hub???, m_ucHubBondingOption %d", L, __LINE__, n,
-                          r.m_ucHubBondingOption);
+        vDEBUG_MSG_printf(L, "Dev[%d] 2.0 hub???, m_ucHubBondingOption %d", n, r.m_ucHubBondingOption);
       }
       continue;
     }
@@ -116,8 +115,7 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
     if (n >= MAX_DEV_RECORDS) break;
     int nRet = m_filter.MarkSignatureforIdentify(h.get(), static_cast<uint8_t>('0' + n));
     if (nRet != 0) {
-      vDEBUG_ERR_printf("%s:%d: Hub [%s] MarkSignatureforIdentify Failed  Error:%d", L, __LINE__,
-                        e.ObjectName.c_str(), nRet);
+      vDEBUG_ERR_printf(L, "Hub [%s] MarkSignatureforIdentify Failed  Error:%d", e.ObjectName.c_str(), nRet);
       ++dl.ucUnidentified;
       continue;
     }
@@ -142,16 +140,16 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
     r.m_ucHubDepth = e.ucDepth;
     if (e.ucDepth > dl.m_MaxHubDepth) dl.m_MaxHubDepth = e.ucDepth;
     vDEBUG_MSG_printf(
-        "%s:%d: Found Hubs[%d], USB[%s], VID[%s], PID [%s], SN[%s], M String[%s], P String[%s], Index[%d], "
+        L,
+        "Found Hubs[%d], USB[%s], VID[%s], PID [%s], SN[%s], M String[%s], P String[%s], Index[%d], "
         "Version[%s]",
-        L, __LINE__, n, r.strUSBRelease.c_str(), r.strVID.c_str(), r.strPID.c_str(),
-        r.strSerialNumber.c_str(), r.strManufacturer.c_str(), r.strProduct.c_str(), r.ucIndex,
-        r.strFWVersion.c_str());
+        n, r.strUSBRelease.c_str(), r.strVID.c_str(), r.strPID.c_str(), r.strSerialNumber.c_str(),
+        r.strManufacturer.c_str(), r.strProduct.c_str(), r.ucIndex, r.strFWVersion.c_str());
     uint8_t uc = 0xFF;
     if (m_filter.RegisterReadWriteCmd(h.get(), &uc, 1, REG_USB_STATUS, false) == 0) {
-      vDEBUG_MSG_printf("%s:%d: Dev[%d] ucUSBStatusBuf: 0x%02X", L, __LINE__, n, uc);
+      vDEBUG_MSG_printf(L, "Dev[%d] ucUSBStatusBuf: 0x%02X", n, uc);
       r.m_ucHubBondingOption = uc & 0x03;
-      vDEBUG_MSG_printf("%s:%d: Dev[%d] Package: 0x%02X", L, __LINE__, n, r.m_ucHubBondingOption);
+      vDEBUG_MSG_printf(L, "Dev[%d] Package: 0x%02X", n, r.m_ucHubBondingOption);
     } else {
       ++dl.ucUnidentified;
     }
@@ -167,7 +165,7 @@ void CVlntUSBDev::vTestHandleFromDriverInfo(DeviceList* pDevList) {
     r.strUSBText +=
         r.strUSBRelease.size() > 2 ? std::string{r.strUSBRelease[1], '.', r.strUSBRelease[2]} : "?.?";
     if (r.strUSBRelease.size() < 2 || r.strUSBRelease[1] != '3') {
-      vDEBUG_MSG_printf("%s:%d: Dev[%d] 2.0 hub???", L, __LINE__, n);
+      vDEBUG_MSG_printf(L, "Dev[%d] 2.0 hub???", n);
       r.ucPortSpeed.fill(1);
     } else {
       r.strUSBText += pszSpeedSuffix(vGetHubSpeedRate(n, 0));

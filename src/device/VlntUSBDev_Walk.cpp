@@ -2,7 +2,6 @@
 // Each external hub that answers the chip-identification request becomes a hub entry of
 // the device list, with its names, strings, firmware version, port and depth.
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 
@@ -10,14 +9,10 @@
 #include "host/USBUtility.h"
 #include "log/DebugLog.h"
 #include "platform/DeviceState.h"
+#include "platform/Text.h"
 #include "platform/UsbTree.h"
 
 namespace {
-
-std::string strUpper(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 
 std::string strTrim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t\r\n");
@@ -27,12 +22,6 @@ std::string strTrim(const std::string& s) {
 }
 
 bool bEqualNoCase(const std::string& a, const std::string& b) { return strUpper(a) == strUpper(b); }
-
-std::string strHex4(uint16_t v) {
-  char sz[8];
-  std::snprintf(sz, sizeof sz, "%04X", v);
-  return sz;
-}
 
 }  // namespace
 
@@ -63,7 +52,7 @@ int CVlntUSBDev::Open(DeviceList* pDevList, const std::string& strSetting) {
     // result is whether it recorded any hub entry.
     return m_pDevList && m_pDevList->m_DriverNum != 0 ? 0 : -4;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: catch(...) Open:  Error:%d", "CVlntUSBDev::Open", __LINE__, errno);
+    vDEBUG_ERR_printf("CVlntUSBDev::Open", "catch(...) Open:  Error:%d", errno);
     return -4;
   }
 }
@@ -76,20 +65,20 @@ void CVlntUSBDev::Enum() {
     if (m_walk.bOpened) vClearPrivateData();
     else m_walk.ucTargetNumber = 0;
     if (m_walk.pUtility && m_walk.pUtility->m_bScanInterrupt) {
-      vDEBUG_WRN_printf("%s:%d: Scan Interrupt after GetDeviceList()", L, __LINE__);
+      vDEBUG_WRN_printf(L, "Scan Interrupt after GetDeviceList()");
       return;
     }
     std::vector<std::string> vecControllers;
     int nCount = OpenDevice(vecControllers, WALK_MAX_HOST_CONTROLLERS, false);
     for (int i = 0; i < nCount; ++i) {
       if (vecControllers[i].empty()) {
-        vDEBUG_ERR_printf("%s:%d: Enum: strHostControllerName[%d] : dwErrorCode : %d", L, __LINE__, i, ENOENT);
+        vDEBUG_ERR_printf(L, "Enum: strHostControllerName[%d] : dwErrorCode : %d", i, ENOENT);
         continue;
       }
       EnumerateHostController(vecControllers[i], i);
     }
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: catch(...) Enum: dwErrorCode : %d", L, __LINE__, errno);
+    vDEBUG_ERR_printf(L, "catch(...) Enum: dwErrorCode : %d", errno);
   }
 }
 
@@ -100,7 +89,7 @@ int CVlntUSBDev::OpenDevice(std::vector<std::string>& vecControllers, int nMaxCo
   std::vector<std::string> vecFound;
   int nErr = m_walk.pTree->nGetHostControllers(vecFound);
   if (nErr != 0) {
-    vDEBUG_ERR_printf("%s:%d: CreateFile Fail: dwErrorCode = %d, DevicePath:%s", L, __LINE__, nErr, "");
+    vDEBUG_ERR_printf(L, "CreateFile Fail: dwErrorCode = %d, DevicePath:%s", nErr, "");
     return 0;
   }
   for (const auto& c : vecFound) {
@@ -109,7 +98,7 @@ int CVlntUSBDev::OpenDevice(std::vector<std::string>& vecControllers, int nMaxCo
     nErr = m_walk.pTree->nGetHCDDriverKeyName(c, strKey);
     if (nErr != 0) {
       // gone between the listing and the open
-      vDEBUG_ERR_printf("%s:%d: CreateFile Fail: dwErrorCode = %d, DevicePath:%s", L, __LINE__, nErr, c.c_str());
+      vDEBUG_ERR_printf(L, "CreateFile Fail: dwErrorCode = %d, DevicePath:%s", nErr, c.c_str());
       continue;
     }
     vecControllers.push_back(c);
@@ -122,35 +111,33 @@ void CVlntUSBDev::EnumerateHostController(const std::string& strController, int 
   (void)nIndex;
   int nErr = GetHCDDriverKeyName(strController, m_walk.strHCDDriverKeyName);
   if (nErr != 0) {
-    vDEBUG_ERR_printf("%s:%d: EnumerateHostController: GetHCDDriverKeyName Fail , dwErrorCode : %d ", L, __LINE__, nErr);
+    vDEBUG_ERR_printf(L, "EnumerateHostController: GetHCDDriverKeyName Fail , dwErrorCode : %d ", nErr);
   } else {
     DriverNameToDeviceDesc(m_walk.strHCDDriverKeyName, m_walk.strHCDDeviceDesc);
     DriverNameToHARDWARE(m_walk.strHCDDriverKeyName, m_walk.strHCDHardwareId);
-    vDEBUG_MSG_printf("%s:%d: EnumerateHostController: HCD DriverKey Name is %s ", L, __LINE__,
+    vDEBUG_MSG_printf(L, "EnumerateHostController: HCD DriverKey Name is %s ",
                       m_walk.strHCDDriverKeyName.c_str());
-    vDEBUG_MSG_printf("%s:%d: EnumerateHostController: HCD Device Desc is %s ", L, __LINE__,
-                      m_walk.strHCDDeviceDesc.c_str());
-    vDEBUG_MSG_printf("%s:%d: EnumerateHostController: HARDWARE ID is %s ", L, __LINE__,
-                      m_walk.strHCDHardwareId.c_str());
+    vDEBUG_MSG_printf(L, "EnumerateHostController: HCD Device Desc is %s ", m_walk.strHCDDeviceDesc.c_str());
+    vDEBUG_MSG_printf(L, "EnumerateHostController: HARDWARE ID is %s ", m_walk.strHCDHardwareId.c_str());
   }
   std::string strRoot;
   nErr = GetRootHubName(strController, strRoot);
   if (nErr != 0) {
-    vDEBUG_ERR_printf("%s:%d: EnumerateHostController: GetRootHubName Fail , dwErrorCode : %d", L, __LINE__, nErr);
+    vDEBUG_ERR_printf(L, "EnumerateHostController: GetRootHubName Fail , dwErrorCode : %d", nErr);
     return;
   }
   m_walk.strRootHubName = strRoot;
-  vDEBUG_MSG_printf("%s:%d: EnumerateHostController: Root hub name is %s ", L, __LINE__, strRoot.c_str());
+  vDEBUG_MSG_printf(L, "EnumerateHostController: Root hub name is %s ", strRoot.c_str());
   uint32_t ulPorts = 0;
   nErr = m_walk.pTree->nGetHubPortCount(strRoot, ulPorts);
   if (nErr == ENOENT) {
-    vDEBUG_ERR_printf("%s:%d: EnumerateHostController: CreateFile[%s] fail , dwErrorCode : %d", L, __LINE__,
-                      strRoot.c_str(), nErr);
+    vDEBUG_ERR_printf(L, "EnumerateHostController: CreateFile[%s] fail , dwErrorCode : %d", strRoot.c_str(),
+                      nErr);
     return;
   }
   if (nErr != 0) {
-    vDEBUG_ERR_printf("%s:%d: EnumerateHostController: IOCTL_USB_GET_NODE_INFORMATION fail , dwErrorCode : %d", L,
-                      __LINE__, nErr);
+    vDEBUG_ERR_printf(L, "EnumerateHostController: IOCTL_USB_GET_NODE_INFORMATION fail , dwErrorCode : %d",
+                      nErr);
     return;
   }
   if (m_pDevList->ucSkipWalk != 1) GetPortData(strRoot, ulPorts, 0, strRoot);
@@ -172,9 +159,9 @@ int CVlntUSBDev::DriverNameToDeviceDesc(const std::string& strKey, std::string& 
   static const char* L = "CVlntUSBDev::DriverNameToDeviceDesc";
   int nErr = m_walk.pTree->nGetDeviceDescFromDriverKey(strKey, strDesc);
   if (nErr == ENOENT)
-    vDEBUG_ERR_printf("%s:%d: DriverNameToDeviceDesc: No Find any one , dwErrorCode %d", L, __LINE__, nErr);
+    vDEBUG_ERR_printf(L, "DriverNameToDeviceDesc: No Find any one , dwErrorCode %d", nErr);
   else if (nErr != 0)
-    vDEBUG_ERR_printf("%s:%d: DriverNameToDeviceDesc: Not Find Device Descriptor , dwErrorCode %d", L, __LINE__, nErr);
+    vDEBUG_ERR_printf(L, "DriverNameToDeviceDesc: Not Find Device Descriptor , dwErrorCode %d", nErr);
   return nErr;
 }
 
@@ -182,9 +169,9 @@ int CVlntUSBDev::DriverNameToHARDWARE(const std::string& strKey, std::string& st
   static const char* L = "CVlntUSBDev::DriverNameToHARDWARE";
   int nErr = m_walk.pTree->nGetHardwareIdFromDriverKey(strKey, strHwId);
   if (nErr == ENOENT)
-    vDEBUG_ERR_printf("%s:%d: DriverNameToDeviceDesc: No Find any one , dwErrorCode %d", L, __LINE__, nErr);
+    vDEBUG_ERR_printf(L, "DriverNameToDeviceDesc: No Find any one , dwErrorCode %d", nErr);
   else if (nErr != 0)
-    vDEBUG_ERR_printf("%s:%d: DriverNameToDeviceDesc: Not Find Device Descriptor , dwErrorCode %d", L, __LINE__, nErr);
+    vDEBUG_ERR_printf(L, "DriverNameToDeviceDesc: Not Find Device Descriptor , dwErrorCode %d", nErr);
   return nErr;
 }
 
@@ -196,16 +183,18 @@ std::string CVlntUSBDev::GetStringDescriptor(const std::string& strHub, uint32_t
   std::vector<uint8_t> v;
   int nErr = m_walk.pTree->nGetStringDescriptor(strHub, ulPort, 0, 0, 4, v);
   if (nErr != 0 || v.size() < 4) {
-    vDEBUG_ERR_printf("%s:%d: GetStringDescriptor : IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION Get uspLanguageID Fail , dwErrorCode %d",
-                      L, __LINE__, nErr ? nErr : EINVAL);
+    vDEBUG_ERR_printf(L,
+                      "GetStringDescriptor : IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION Get uspLanguageID "
+                      "Fail , dwErrorCode %d",
+                      nErr ? nErr : EINVAL);
     return {};
   }
   uint16_t usLang = static_cast<uint16_t>(v[2] | (v[3] << 8));
   if (usLang == 0xFFFF) return {};
   nErr = m_walk.pTree->nGetStringDescriptor(strHub, ulPort, ucIndex, usLang, 255, v);
   if (nErr != 0) {
-    vDEBUG_ERR_printf("%s:%d: GetStringDescriptor : IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION Fail , dwErrorCode %d",
-                      L, __LINE__, nErr);
+    vDEBUG_ERR_printf(
+        L, "GetStringDescriptor : IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION Fail , dwErrorCode %d", nErr);
     return {};
   }
   // The low byte of each UTF-16 unit, up to the first 0; anything not printable reads '2'.
@@ -253,7 +242,7 @@ uint16_t CVlntUSBDev::GetDeviceDescriptor(const std::string& strHub, uint32_t ul
   add(std::snprintf(sz, sizeof sz, "Tmp %2.2x\r\n", d.iSerialNumber));
   add(std::snprintf(sz, sizeof sz, "iSerialNumber %s\r\n", w.strSerialNumber.c_str()));
   add(std::snprintf(sz, sizeof sz, "bNumConfigurations %2.2x", d.bNumConfigurations));
-  vDEBUG_MSG_printf("%s:%d: GetDeviceDescriptor:\r\n%s", L, __LINE__, t.c_str());
+  vDEBUG_MSG_printf(L, "GetDeviceDescriptor:\r\n%s", t.c_str());
 
   auto bSameKeys = [&](const SerialCacheSlot& s) {
     return s.strPID == w.strPID && s.strVID == w.strVID && s.strManufacturer == w.strIManufacture &&
@@ -290,19 +279,24 @@ bool CVlntUSBDev::bVLNHubGetDeviceDescriptor(const std::string& strHub, uint32_t
   int nErr = m_walk.pTree->nGetStringDescriptor(strHub, ulPort, 0, 0, 4, v);
   if (pnError) *pnError = nErr;
   if (nErr != 0) {
-    vDEBUG_MSG_printf("%s:%d: GetStringDescriptor : IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION strRootHubName=%s, ulPortIndex=%d , dwErrorCode %d",
-                      L, __LINE__, strHub.c_str(), static_cast<int>(ulPort), nErr);
+    vDEBUG_MSG_printf(L,
+                      "GetStringDescriptor : IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION "
+                      "strRootHubName=%s, ulPortIndex=%d , dwErrorCode %d",
+                      strHub.c_str(), static_cast<int>(ulPort), nErr);
     return false;
   }
   nErr = m_walk.pTree->nGetStringDescriptor(strHub, ulPort, 0xFF, 0, 16, v);
   if (nErr == 0 && v.size() < 2) nErr = EINVAL;  // too short to carry a chip id
   if (pnError) *pnError = nErr;
   if (nErr != 0) {
-    vDEBUG_MSG_printf("%s:%d: GetStringDescriptor : IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION bVLNHubGetDeviceDescriptor() Fail , strRootHubName=%s,ulPortIndex =%d,  dwErrorCode %d",
-                      L, __LINE__, strHub.c_str(), static_cast<int>(ulPort), nErr);
+    vDEBUG_MSG_printf(
+        L,
+        "GetStringDescriptor : IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION bVLNHubGetDeviceDescriptor() "
+        "Fail , strRootHubName=%s,ulPortIndex =%d,  dwErrorCode %d",
+        strHub.c_str(), static_cast<int>(ulPort), nErr);
     return false;
   }
-  for (int i = 0; i < 2; ++i) vDEBUG_MSG_printf("%s:%d: Packet.Data[%d]: 0x%02X ", L, __LINE__, i, v[i]);
+  for (int i = 0; i < 2; ++i) vDEBUG_MSG_printf(L, "Packet.Data[%d]: 0x%02X ", i, v[i]);
   usChipId = static_cast<uint16_t>(v[0] + 256 * v[1]);
   return true;
 }
@@ -314,29 +308,29 @@ int CVlntUSBDev::GetObjecNameFromDriverName(DriverInfo& entry, bool bHub, bool b
   std::vector<UsbHubInterface> vec;
   int nErr = m_walk.pTree->nGetHubInterfaces(vec);
   if (nErr != 0 || vec.empty()) {
-    vDEBUG_ERR_printf("%s:%d: Can not found any Hubs", L, __LINE__);
+    vDEBUG_ERR_printf(L, "Can not found any Hubs");
     return -1;
   }
   for (;;) {
     for (const auto& i : vec) {
       if (!bEqualNoCase(i.strHubName, entry.DriverName)) continue;
       entry.ObjectName = i.strObjectName;
-      vDEBUG_MSG_printf("%s:%d: GetObjecNameFromDriverName[%s]", L, __LINE__, entry.ObjectName.c_str());
+      vDEBUG_MSG_printf(L, "GetObjecNameFromDriverName[%s]", entry.ObjectName.c_str());
       return 0;
     }
     if (!bRetry) return -4;
     uint64_t ullPassed = m_clock.ullNowMs() - ullStart;
     if (ullPassed / 1000 > 3) {
-      vDEBUG_MSG_printf("%s:%d:  TimeOut: %d ,  strDeviceName=%s, Driverinfo->DriverName=%s", L, __LINE__,
+      vDEBUG_MSG_printf(L, " TimeOut: %d ,  strDeviceName=%s, Driverinfo->DriverName=%s",
                         static_cast<int>(ullPassed), entry.ObjectName.c_str(), entry.DriverName.c_str());
       return -9;
     }
     bScanForHardwaeChanges();
-    vDEBUG_MSG_printf("%s:%d: Can not find Target Hubs[%s] Retry ", L, __LINE__, entry.DriverName.c_str());
+    vDEBUG_MSG_printf(L, "Can not find Target Hubs[%s] Retry ", entry.DriverName.c_str());
     m_clock.bSleepMs(100);  // let the tree change before looking again
     nErr = m_walk.pTree->nGetHubInterfaces(vec);
     if (nErr != 0) {
-      vDEBUG_ERR_printf("%s:%d: Can not found any Hubs, GetLastError=%d", L, __LINE__, nErr);
+      vDEBUG_ERR_printf(L, "Can not found any Hubs, GetLastError=%d", nErr);
       return -4;
     }
   }
@@ -347,8 +341,8 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
   static const char* L = "CVlntUSBDev::GetPortData";
   UsbWalkState& w = m_walk;
   DeviceList& dl = *m_pDevList;
-  vDEBUG_MSG_printf("%s:%d: In GetPortData with fHandle = %x, ulPortCount = %x, iHubDepth = %x ", L, __LINE__,
-                    static_cast<unsigned>(std::hash<std::string>{}(strHub) & 0xFFFF), ulPortCount,
+  vDEBUG_MSG_printf(L, "In GetPortData with fHandle = %x, ulPortCount = %x, iHubDepth = %x ",
+                    static_cast<unsigned>(std::hash<std::string>{}(strHub)&0xFFFF), ulPortCount,
                     static_cast<unsigned>(iHubDepth));
   for (uint32_t ulPort = 1; ulPort <= ulPortCount; ++ulPort) {
     if (w.pUtility) w.pUtility->vSetProgress(static_cast<uint8_t>((w.pUtility->ucGetProgress() + 2) % 100));
@@ -356,8 +350,9 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
     UsbConnectionInfo info;
     int nErr = w.pTree->nGetConnectionInfo(strHub, ulPort, info);
     if (nErr != 0) {
-      vDEBUG_MSG_printf("%s:%d: iHubDepth[%d]  ulPortCount[%d] Port[%d]  = %s ,", L, __LINE__, iHubDepth,
-                        static_cast<int>(ulPortCount), static_cast<int>(ulPort), pszConnectionStatusName(DeviceGeneralFailure));
+      vDEBUG_MSG_printf(L, "iHubDepth[%d]  ulPortCount[%d] Port[%d]  = %s ,", iHubDepth,
+                        static_cast<int>(ulPortCount), static_cast<int>(ulPort),
+                        pszConnectionStatusName(DeviceGeneralFailure));
       continue;
     }
     // b. anything but a connected hub is passed over
@@ -365,14 +360,18 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
       nErr = GetDriverKeyName(strHub, ulPort, w.strDriverKeyName);
       w.strDeviceDesc.clear();
       if (nErr == 0) nErr = w.pTree->nGetDeviceDescFromDriverKey(w.strDriverKeyName, w.strDeviceDesc);
-      vDEBUG_MSG_printf("%s:%d:  Port[%d] iHubDepth[%d] ulPortCount[%d]= %s , DeviceFailedEnumeration , strDriverKeyName : %s , strDeviceDesc : %s , dwErrorCode = %d",
-                        L, __LINE__, static_cast<int>(ulPort), iHubDepth, static_cast<int>(ulPortCount),
-                        pszConnectionStatusName(info.eStatus), w.strDriverKeyName.c_str(), w.strDeviceDesc.c_str(), nErr);
+      vDEBUG_MSG_printf(L,
+                        " Port[%d] iHubDepth[%d] ulPortCount[%d]= %s , DeviceFailedEnumeration , "
+                        "strDriverKeyName : %s , strDeviceDesc : %s , dwErrorCode = %d",
+                        static_cast<int>(ulPort), iHubDepth, static_cast<int>(ulPortCount),
+                        pszConnectionStatusName(info.eStatus), w.strDriverKeyName.c_str(),
+                        w.strDeviceDesc.c_str(), nErr);
       continue;
     }
     if (info.eStatus != DeviceConnected) {
-      vDEBUG_MSG_printf("%s:%d: iHubDepth[%d]  ulPortCount[%d] Port[%d]  = %s ,", L, __LINE__, iHubDepth,
-                        static_cast<int>(ulPortCount), static_cast<int>(ulPort), pszConnectionStatusName(info.eStatus));
+      vDEBUG_MSG_printf(L, "iHubDepth[%d]  ulPortCount[%d] Port[%d]  = %s ,", iHubDepth,
+                        static_cast<int>(ulPortCount), static_cast<int>(ulPort),
+                        pszConnectionStatusName(info.eStatus));
       continue;
     }
     if (!info.bDeviceIsHub) continue;
@@ -381,17 +380,19 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
     std::string strConnectedHubName;
     nErr = w.pTree->nGetConnectionName(strHub, ulPort, strConnectedHubName);
     if (nErr != 0 || strConnectedHubName.empty()) {
-      vDEBUG_ERR_printf("%s:%d:  IOCTL_USB_GET_NODE_CONNECTION_NAME Fail , dwErrorCode %d", L, __LINE__, nErr);
+      vDEBUG_ERR_printf(L, " IOCTL_USB_GET_NODE_CONNECTION_NAME Fail , dwErrorCode %d", nErr);
       continue;
     }
-    vDEBUG_MSG_printf("%s:%d: strConnectedHubName %s", L, __LINE__, strConnectedHubName.c_str());
+    vDEBUG_MSG_printf(L, "strConnectedHubName %s", strConnectedHubName.c_str());
 
     // d. descriptor and strings
     if (GetDeviceDescriptor(strHub, ulPort, info.desc) == WALK_NO_SERIAL) {
-      vDEBUG_ERR_printf("%s:%d:  Invalid GetDeviceDescriptor , ulPortIndex [%d] , iHubDepth[%d] ulPortCount[%d] , usLanguageID:%d , strVID:%s , strPID:%s , strIManufacture:%s , strIProduct:%s , strSerialNumber:%s",
-                        L, __LINE__, static_cast<int>(ulPort), iHubDepth, static_cast<int>(ulPortCount), 0x7FFF,
-                        w.strVID.c_str(), w.strPID.c_str(), w.strIManufacture.c_str(), w.strIProduct.c_str(),
-                        w.strSerialNumber.c_str());
+      vDEBUG_ERR_printf(
+          L,
+          " Invalid GetDeviceDescriptor , ulPortIndex [%d] , iHubDepth[%d] ulPortCount[%d] , usLanguageID:%d "
+          ", strVID:%s , strPID:%s , strIManufacture:%s , strIProduct:%s , strSerialNumber:%s",
+          static_cast<int>(ulPort), iHubDepth, static_cast<int>(ulPortCount), 0x7FFF, w.strVID.c_str(),
+          w.strPID.c_str(), w.strIManufacture.c_str(), w.strIProduct.c_str(), w.strSerialNumber.c_str());
     }
 
     // e. a target hub without strings is asleep: keep it awake and restart it
@@ -399,9 +400,11 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
     dl.drv[dl.m_DriverNum].strDevicePath.clear();
     if ((bEqualNoCase(w.strVID, "2F7B") || (!dl.strTargetVID.empty() && bEqualNoCase(w.strVID, dl.strTargetVID))) &&
         w.strIManufacture.empty() && w.strIProduct.empty()) {
-      vDEBUG_MSG_printf("%s:%d: VLN6420 is Idle ?? strVID:%s , strPID:%s , strIManufacture:%s , strIProduct:%s , strSerialNumber:%s",
-                        L, __LINE__, w.strVID.c_str(), w.strPID.c_str(), w.strIManufacture.c_str(),
-                        w.strIProduct.c_str(), w.strSerialNumber.c_str());
+      vDEBUG_MSG_printf(L,
+                        "VLN6420 is Idle ?? strVID:%s , strPID:%s , strIManufacture:%s , strIProduct:%s , "
+                        "strSerialNumber:%s",
+                        w.strVID.c_str(), w.strPID.c_str(), w.strIManufacture.c_str(), w.strIProduct.c_str(),
+                        w.strSerialNumber.c_str());
       HubPowerRecord rec;
       rec.strDriverName = strConnectedHubName;
       rec.strVID = w.strVID;
@@ -420,27 +423,31 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
     DriverInfo probe;
     probe.DriverName = strConnectedHubName;
     if (GetObjecNameFromDriverName(probe, true, true) != 0)
-      vDEBUG_ERR_printf("%s:%d: GetObjecNameFromDriverName Failed, str318xDriverName=%s", L, __LINE__,
+      vDEBUG_ERR_printf(L, "GetObjecNameFromDriverName Failed, str318xDriverName=%s",
                         strConnectedHubName.c_str());
 
     // g. only hubs that answer the chip-identification request are recorded
     uint16_t usChipId = 0;
     int nIdentError = 0;
     if (bVLNHubGetDeviceDescriptor(strHub, ulPort, usChipId, &nIdentError)) {
-      if (usChipId == 0x6420) vDEBUG_MSG_printf("%s:%d: Find Velnor USB Hub :: 7604 series", L, __LINE__);
-      else if (usChipId == 0x7483) vDEBUG_MSG_printf("%s:%d: Find Velnor USB Hub :: 7483 series", L, __LINE__);
-      else vDEBUG_MSG_printf("%s:%d: Find Velnor USB Hub :: Unknown series", L, __LINE__);
+      if (usChipId == 0x6420)
+        vDEBUG_MSG_printf(L, "Find Velnor USB Hub :: 7604 series");
+      else if (usChipId == 0x7483)
+        vDEBUG_MSG_printf(L, "Find Velnor USB Hub :: 7483 series");
+      else
+        vDEBUG_MSG_printf(L, "Find Velnor USB Hub :: Unknown series");
 
       // h. driver checks
       if (w.pDriver) {
         if (w.pUtility && w.pUtility->m_bAutoInstallFilterDriver && !w.pDriver->bIsRegistered()) {
           int nInst = w.pDriver->nInstall();
-          if (nInst == 0) vDEBUG_MSG_printf("%s:%d: pUtility.InstallFilterDriver() Success", L, __LINE__);
-          else vDEBUG_ERR_printf("%s:%d: pUtility.InstallFilterDriver() Fail, dwErrodCode %d", L, __LINE__, nInst);
+          if (nInst == 0)
+            vDEBUG_MSG_printf(L, "pUtility.InstallFilterDriver() Success");
+          else
+            vDEBUG_ERR_printf(L, "pUtility.InstallFilterDriver() Fail, dwErrodCode %d", nInst);
         }
         std::string strVer = w.pDriver->strInstalledVersion();
-        if (strVer != "1.0.7.0")
-          vDEBUG_ERR_printf("%s:%d: Error! Version of Filter Driver=%s", L, __LINE__, strVer.c_str());
+        if (strVer != "1.0.7.0") vDEBUG_ERR_printf(L, "Error! Version of Filter Driver=%s", strVer.c_str());
       }
 
       // i. the entry
@@ -449,34 +456,35 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
       e.strDevicePath = strIdlePath;
       e.DriverName = strConnectedHubName;
       if (GetObjecNameFromDriverName(e, true, true) != 0) {
-        vDEBUG_ERR_printf("%s:%d: GetObjecNameFromDriverName Failed, str318xDriverName=%s", L, __LINE__,
+        vDEBUG_ERR_printf(L, "GetObjecNameFromDriverName Failed, str318xDriverName=%s",
                           strConnectedHubName.c_str());
         e.ObjectName = "usb:" + strConnectedHubName;  // the filter device's name by rule
       }
       if (dl.m_DriverNum >= MAX_DRIVER_USED) {
-        vDEBUG_ERR_printf("%s:%d: Find un-reasonable case, there are some exactly the same Hubs cascade, m_DriverNum=%d ",
-                          L, __LINE__, dl.m_DriverNum);
+        vDEBUG_ERR_printf(
+            L, "Find un-reasonable case, there are some exactly the same Hubs cascade, m_DriverNum=%d ",
+            dl.m_DriverNum);
         dl.m_DriverNum = 1;
         return false;
       }
-      vDEBUG_MSG_printf("%s:%d:  Get the ObjecName =%s", L, __LINE__, e.ObjectName.c_str());
+      vDEBUG_MSG_printf(L, " Get the ObjecName =%s", e.ObjectName.c_str());
 
       // j. clear an old mark and read the version; up to three tries
       for (int nTry = 0; nTry < 3; ++nTry) {
         std::unique_ptr<IFilterDeviceHandle> h = pOpenFilter(e.ObjectName);
         if (!h) {
-          vDEBUG_ERR_printf("%s:%d: This device[%s] handle can not be open, dwErrorCode %d", L, __LINE__,
-                            e.ObjectName.c_str(), nFilterLastError());
+          vDEBUG_ERR_printf(L, "This device[%s] handle can not be open, dwErrorCode %d", e.ObjectName.c_str(),
+                            nFilterLastError());
           continue;
         }
         int nRet = m_filter.WriteSignatureWORD(h.get(), 0xFFFF);
         if (nRet != 0) {
-          vDEBUG_ERR_printf("%s:%d: VLNTFILTER1.RegisterReadWriteCmd Failed  Error:%d", L, __LINE__, nRet);
+          vDEBUG_ERR_printf(L, "VLNTFILTER1.RegisterReadWriteCmd Failed  Error:%d", nRet);
           continue;
         }
         nRet = m_filter.Get_Version(h.get(), e.ucFWVersion.data(), 16, false);
         if (nRet != 0) {
-          vDEBUG_ERR_printf("%s:%d: Get_Version Failed,  dwErrorCode=%d", L, __LINE__, nRet);
+          vDEBUG_ERR_printf(L, "Get_Version Failed,  dwErrorCode=%d", nRet);
           continue;
         }
         break;
@@ -500,8 +508,7 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
     uint32_t ulChildPorts = 0;
     nErr = w.pTree->nGetHubPortCount(strConnectedHubName, ulChildPorts);
     if (nErr != 0) {
-      vDEBUG_ERR_printf("%s:%d: IOCTL_USB_GET_NODE_INFORMATION (ConnectedHubHandle) Fail , dwErrorCode %d", L,
-                        __LINE__, nErr);
+      vDEBUG_ERR_printf(L, "IOCTL_USB_GET_NODE_INFORMATION (ConnectedHubHandle) Fail , dwErrorCode %d", nErr);
       continue;
     }
     GetPortData(strConnectedHubName, ulChildPorts, iHubDepth + 1, strConnectedHubName);

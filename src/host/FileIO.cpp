@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "log/DebugLog.h"
+#include "platform/FileDescriptor.h"
 
 namespace {
 
@@ -43,8 +44,7 @@ void vRemoveStaleTemps(const std::string& strFolder, const std::string& strName)
   for (const std::string& s : vecStale) {
     struct stat st {};
     if (lstat(s.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    if (unlink(s.c_str()) == 0)
-      vDEBUG_MSG_printf("%s:%d: removed the stale temporary file [%s]", L, __LINE__, s.c_str());
+    if (unlink(s.c_str()) == 0) vDEBUG_MSG_printf(L, "removed the stale temporary file [%s]", s.c_str());
   }
 }
 
@@ -52,17 +52,18 @@ void vRemoveStaleTemps(const std::string& strFolder, const std::string& strName)
 // the length cut, then synced. The file is never empty on the way.
 bool bRewriteInPlace(const std::string& strTarget, const std::string& strText, int& nErr,
                      const FileReplaceFaults& faults) {
-  int fd = faults.nInPlaceErrno != 0 ? (errno = faults.nInPlaceErrno, -1)
-                                     : open(strTarget.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) {
+  CFileDescriptor fd(faults.nInPlaceErrno != 0 ? (errno = faults.nInPlaceErrno, -1)
+                                               : open(strTarget.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd.bValid()) {
     nErr = errno;
     return false;
   }
-  bool bOk = bWriteAll(fd, strText.data(), strText.size()) &&
-             ftruncate(fd, static_cast<off_t>(strText.size())) == 0 && fsync(fd) == 0;
+  bool bOk = bWriteAll(fd.get(), strText.data(), strText.size()) &&
+             ftruncate(fd.get(), static_cast<off_t>(strText.size())) == 0 && fsync(fd.get()) == 0;
   if (!bOk) nErr = errno;
-  if (close(fd) != 0 && bOk) {
-    nErr = errno;
+  const int nCloseErr = fd.nClose();
+  if (nCloseErr != 0 && bOk) {
+    nErr = nCloseErr;
     bOk = false;
   }
   return bOk;
@@ -114,12 +115,13 @@ EFileReplace eReplaceFile(const std::string& strPath, const std::string& strText
   vRemoveStaleTemps(strFolder, strNameOf(strTarget));
 
   std::string strTemp = strTarget + kTempInfix + std::string(kTempRandomLen, 'X');
-  int fd = faults.nMakeTempErrno != 0 ? (errno = faults.nMakeTempErrno, -1) : mkstemp(strTemp.data());
-  if (fd < 0) {
+  CFileDescriptor fd(faults.nMakeTempErrno != 0 ? (errno = faults.nMakeTempErrno, -1)
+                                                : mkstemp(strTemp.data()));
+  if (!fd.bValid()) {
     nErr = errno;
     if (!bExists) return EFileReplace::Failed;
-    vDEBUG_MSG_printf("%s:%d: no temporary file beside [%s] (errno %d): rewritten in place", L, __LINE__,
-                      strTarget.c_str(), nErr);
+    vDEBUG_MSG_printf(L, "no temporary file beside [%s] (errno %d): rewritten in place", strTarget.c_str(),
+                      nErr);
     return bRewriteInPlace(strTarget, strText, nErr, faults) ? EFileReplace::InPlace : EFileReplace::Failed;
   }
   bool bOk = true;
@@ -128,18 +130,19 @@ EFileReplace eReplaceFile(const std::string& strPath, const std::string& strText
     // When that is not allowed, the rename would hand the file to this user: rewrite in
     // place instead, which keeps them.
     struct stat stTemp {};
-    if (fstat(fd, &stTemp) == 0 && (stTemp.st_uid != st.st_uid || stTemp.st_gid != st.st_gid) &&
-        fchown(fd, st.st_uid, st.st_gid) != 0) {
-      close(fd);
+    if (fstat(fd.get(), &stTemp) == 0 && (stTemp.st_uid != st.st_uid || stTemp.st_gid != st.st_gid) &&
+        fchown(fd.get(), st.st_uid, st.st_gid) != 0) {
+      fd.reset();
       unlink(strTemp.c_str());
       return bRewriteInPlace(strTarget, strText, nErr, faults) ? EFileReplace::InPlace : EFileReplace::Failed;
     }
   }
-  bOk = fchmod(fd, bExists ? (st.st_mode & 07777) : 0644) == 0 &&
-        bWriteAll(fd, strText.data(), strText.size()) && fsync(fd) == 0;
+  bOk = fchmod(fd.get(), bExists ? (st.st_mode & 07777) : 0644) == 0 &&
+        bWriteAll(fd.get(), strText.data(), strText.size()) && fsync(fd.get()) == 0;
   if (!bOk) nErr = errno;
-  if (close(fd) != 0 && bOk) {
-    nErr = errno;
+  const int nCloseErr = fd.nClose();
+  if (nCloseErr != 0 && bOk) {
+    nErr = nCloseErr;
     bOk = false;
   }
   if (bOk && rename(strTemp.c_str(), strTarget.c_str()) != 0) {
@@ -151,10 +154,9 @@ EFileReplace eReplaceFile(const std::string& strPath, const std::string& strText
     return EFileReplace::Failed;
   }
   // The rename itself lives in the folder: sync it too, or a power loss may undo it.
-  int dfd = open(strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd < 0 || fsync(dfd) != 0)
-    vDEBUG_WRN_printf("%s:%d: folder [%s] not synced after the rename , dwErrorCode %d", L, __LINE__,
-                      strFolder.c_str(), errno);
-  if (dfd >= 0) close(dfd);
+  CFileDescriptor fdFolder(open(strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fdFolder.bValid() || fsync(fdFolder.get()) != 0)
+    vDEBUG_WRN_printf(L, "folder [%s] not synced after the rename , dwErrorCode %d", strFolder.c_str(),
+                      errno);
   return EFileReplace::Renamed;
 }

@@ -16,6 +16,7 @@
 
 #include "log/DebugLog.h"
 #include "platform/Clock.h"
+#include "platform/FileDescriptor.h"
 
 CRunMarker::CRunMarker(std::string strPath) : m_strPath(std::move(strPath)) {}
 
@@ -46,41 +47,38 @@ bool bIsFileAt(int fd, const std::string& strPath) {
          stFd.st_ino == stPath.st_ino;
 }
 
-// Locks the file at strPath without waiting; -1 when it is locked, missing or cannot be
-// opened (then with bCreate it is created first).
-int nLockFile(const std::string& strPath, bool bCreate) {
+// Locks the file at strPath without waiting; nothing held when it is locked, missing or
+// cannot be opened (then with bCreate it is created first).
+CFileDescriptor fdLockFile(const std::string& strPath, bool bCreate) {
   for (int nTry = 0; nTry < 3; ++nTry) {
-    int fd = open(strPath.c_str(), O_RDWR | O_CLOEXEC | (bCreate ? O_CREAT : 0), 0644);
-    if (fd < 0) fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      close(fd);
-      return -1;
-    }
-    if (bIsFileAt(fd, strPath)) return fd;
-    close(fd);  // removed meanwhile by the copy that held it: take the new file
-    if (!bCreate) return -1;
+    CFileDescriptor fd(open(strPath.c_str(), O_RDWR | O_CLOEXEC | (bCreate ? O_CREAT : 0), 0644));
+    if (!fd.bValid()) fd.reset(open(strPath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.bValid()) return {};
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return {};
+    if (bIsFileAt(fd.get(), strPath)) return fd;
+    // Removed meanwhile by the copy that held it: this one closes, the next try takes the new file.
+    if (!bCreate) return {};
   }
-  return -1;
+  return {};
 }
 }  // namespace
 
 bool CRunMarker::bTryOnce() {
   errno = 0;
-  int fd = nLockFile(m_strPath, true);
-  if (fd < 0) {
+  CFileDescriptor fd = fdLockFile(m_strPath, true);
+  if (!fd.bValid()) {
     if (errno != EWOULDBLOCK && errno != 0)
-      vDEBUG_ERR_printf("%s:%d: open run mark %s failed , dwErrorCode %d", "CRunMarker::bAcquire", __LINE__,
-                        m_strPath.c_str(), errno);
+      vDEBUG_ERR_printf("CRunMarker::bAcquire", "open run mark %s failed , dwErrorCode %d", m_strPath.c_str(),
+                        errno);
     return false;
   }
   // Tell a copy that finds the mark who holds it.
   std::string strPid = std::to_string(getpid()) + "\n";
-  if (ftruncate(fd, 0) == 0) {
-    ssize_t n = pwrite(fd, strPid.data(), strPid.size(), 0);
+  if (ftruncate(fd.get(), 0) == 0) {
+    ssize_t n = pwrite(fd.get(), strPid.data(), strPid.size(), 0);
     (void)n;
   }
-  m_fd = fd;
+  m_fdMark = std::move(fd);
   return true;
 }
 
@@ -102,17 +100,16 @@ int CRunMarker::nRemoveStaleMarks(const std::string& strDir, const std::string& 
   int nRemoved = 0;
   for (const std::string& strPath : vecPaths) {
     // A mark nobody holds belongs to no live process: its holder ended without letting go.
-    int fd = nLockFile(strPath, false);
-    if (fd < 0) continue;
+    CFileDescriptor fd = fdLockFile(strPath, false);
+    if (!fd.bValid()) continue;
     if (unlink(strPath.c_str()) == 0) ++nRemoved;
-    close(fd);
   }
   return nRemoved;
 }
 
 bool CRunMarker::bAcquire(IClock& clock, uint64_t ullWaitMs) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_fd >= 0) return true;
+  if (m_fdMark.bValid()) return true;
   uint64_t ullStart = clock.ullNowMs();
   for (;;) {
     if (bTryOnce()) return true;
@@ -123,27 +120,25 @@ bool CRunMarker::bAcquire(IClock& clock, uint64_t ullWaitMs) {
 
 void CRunMarker::vRelease() {
   std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_fd < 0) return;
+  if (!m_fdMark.bValid()) return;
   // Removed while still locked: a copy that opened the file meanwhile sees that it is gone.
-  if (unlink(m_strPath.c_str()) != 0 && ftruncate(m_fd, 0) != 0) {
+  if (unlink(m_strPath.c_str()) != 0 && ftruncate(m_fdMark.get(), 0) != 0) {
     // the pid stays in the file; harmless, the lock is what counts
   }
-  flock(m_fd, LOCK_UN);
-  close(m_fd);
-  m_fd = -1;
+  flock(m_fdMark.get(), LOCK_UN);
+  m_fdMark.reset();
 }
 
 bool CRunMarker::bHeld() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_fd >= 0;
+  return m_fdMark.bValid();
 }
 
 uint32_t CRunMarker::dwHolderPid() const {
-  int fd = open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
+  CFileDescriptor fd(open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.bValid()) return 0;
   char buf[32] = {};
-  ssize_t n = pread(fd, buf, sizeof buf - 1, 0);
-  close(fd);
+  ssize_t n = pread(fd.get(), buf, sizeof buf - 1, 0);
   if (n <= 0) return 0;
   return static_cast<uint32_t>(std::strtoul(buf, nullptr, 10));
 }

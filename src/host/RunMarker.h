@@ -10,6 +10,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/FileDescriptor.h"
+
 class IClock;
 
 class CRunMarker {
@@ -41,5 +43,5 @@ class CRunMarker {
 
   std::string m_strPath;
   mutable std::mutex m_mutex;
-  int m_fd = -1;
+  CFileDescriptor m_fdMark;  // the locked mark while this copy holds it
 };

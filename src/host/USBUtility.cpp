@@ -4,15 +4,16 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
+#include "host/FileIO.h"
 #include "log/DebugLog.h"
 #include "platform/Clock.h"
-#include "host/FileIO.h"
+#include "platform/FileDescriptor.h"
+#include "platform/Text.h"
 
 CUSBUtility::CUSBUtility(IClock& clock, USBUtilityOptions options)
     : m_szAppPath(strResolveAppPath(options.strAppPath)),
@@ -26,7 +27,7 @@ CUSBUtility::CUSBUtility(IClock& clock, USBUtilityOptions options)
   try {
     vInitCRC32Table();
   } catch (...) {
-    vDEBUG_MSG_printf("%s:%d: dwErrorCode:%d", "CUSBUtility::CUSBUtility", __LINE__, errno);
+    vDEBUG_MSG_printf("CUSBUtility::CUSBUtility", "dwErrorCode:%d", errno);
   }
 }
 
@@ -73,16 +74,15 @@ IMessageView& CUSBUtility::view() const {
 int CUSBUtility::ShowProgramMSG(const std::string& strMsg, uint8_t ucType, uint32_t uFlags, bool bToFile) {
   try {
     if (bToFile) {
-      int fd = open("ProgramMSG.txt", O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-      if (fd >= 0) {
+      if (CFileDescriptor fd(open("ProgramMSG.txt", O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+          fd.bValid()) {
         std::string strLine = strMsg + "\r\n";
-        if (!bWriteAll(fd, strLine.data(), strLine.size()))
-          vDEBUG_ERR_printf("%s:%d: write ProgramMSG.txt failed , dwErrorCode %d",
-                            "CUSBUtility::ShowProgramMSG", __LINE__, errno);
-        close(fd);
+        if (!bWriteAll(fd.get(), strLine.data(), strLine.size()))
+          vDEBUG_ERR_printf("CUSBUtility::ShowProgramMSG", "write ProgramMSG.txt failed , dwErrorCode %d",
+                            errno);
       } else {
-        vDEBUG_ERR_printf("%s:%d: open ProgramMSG.txt failed , dwErrorCode %d", "CUSBUtility::ShowProgramMSG",
-                          __LINE__, errno);
+        vDEBUG_ERR_printf("CUSBUtility::ShowProgramMSG", "open ProgramMSG.txt failed , dwErrorCode %d",
+                          errno);
       }
       m_clock.bSleepMs(1000);
       return 0;
@@ -90,8 +90,7 @@ int CUSBUtility::ShowProgramMSG(const std::string& strMsg, uint8_t ucType, uint3
     MessageCaption cap = stMessageCaption(ucType);
     return view().nMessageBox(strMsg, cap.pszCaption, uFlags | cap.uIconFlag);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: ShowProgramMSG , dwErrorCode %d", "CUSBUtility::ShowProgramMSG", __LINE__,
-                      errno);
+    vDEBUG_ERR_printf("CUSBUtility::ShowProgramMSG", "ShowProgramMSG , dwErrorCode %d", errno);
     return 0;
   }
 }
@@ -108,7 +107,7 @@ bool CUSBUtility::IsWow64() {
     if (uname(&u) != 0) return false;
     return bIsWow64For(sizeof(void*), u.machine);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d:  dwErrorCode %d", "CUSBUtility::IsWow64", __LINE__, errno);
+    vDEBUG_ERR_printf("CUSBUtility::IsWow64", " dwErrorCode %d", errno);
     return false;
   }
 }
@@ -117,8 +116,8 @@ uint8_t CUSBUtility::GetOSVersion() {
   // Linux stands where the newest supported system stood: reported as 6.2 with the
   // registry's major number 10, which the table maps to the "10 or later" code.
   const uint32_t dwCurMajorVer = 10, dwCurBuildNumber = 0;
-  vDEBUG_MSG_printf("%s:%d:  !! dwCurMajorVer=[%d], dwCurBuildNumber=[%d]", "CUSBUtility::GetOSVersion",
-                    __LINE__, dwCurMajorVer, dwCurBuildNumber);
+  vDEBUG_MSG_printf("CUSBUtility::GetOSVersion", " !! dwCurMajorVer=[%d], dwCurBuildNumber=[%d]",
+                    dwCurMajorVer, dwCurBuildNumber);
   return ucWindowsVersionCode(VER_PLATFORM_WIN32_NT, 6, 2, dwCurMajorVer, dwCurBuildNumber);
 }
 
@@ -127,19 +126,13 @@ uint8_t CUSBUtility::GetOSVersion() {
 uint32_t CUSBUtility::vCharToHex(const std::string& strText) {
   uint32_t dwResult = 0;
   for (char ch : strText) {
-    int c = std::toupper(static_cast<unsigned char>(ch));
-    uint32_t dwDigit;
-    if (c >= '0' && c <= '9') {
-      dwDigit = static_cast<uint32_t>(c - '0');
-    } else if (c >= 'A' && c <= 'F') {
-      dwDigit = static_cast<uint32_t>(c - 'A' + 10);
-    } else {
+    const int nDigit = nHexDigit(ch);
+    if (nDigit < 0) {
       // Not a hexadecimal digit: the number ends here.
-      vDEBUG_WRN_printf("%s:%d: vCharToHex: not a hex digit in [%s]", "CUSBUtility::vCharToHex", __LINE__,
-                        strText.c_str());
+      vDEBUG_WRN_printf("CUSBUtility::vCharToHex", "vCharToHex: not a hex digit in [%s]", strText.c_str());
       break;
     }
-    dwResult = (dwResult << 4) + dwDigit;
+    dwResult = (dwResult << 4) + static_cast<uint32_t>(nDigit);
   }
   return dwResult;
 }
@@ -156,9 +149,9 @@ namespace {
 bool bParseHex(const std::string& s, size_t pos, size_t n, uint32_t& out) {
   out = 0;
   for (size_t i = pos; i < pos + n; ++i) {
-    if (!std::isxdigit(static_cast<unsigned char>(s[i]))) return false;
-    int c = std::toupper(static_cast<unsigned char>(s[i]));
-    out = (out << 4) + static_cast<uint32_t>(c <= '9' ? c - '0' : c - 'A' + 10);
+    const int nDigit = nHexDigit(s[i]);
+    if (nDigit < 0) return false;
+    out = (out << 4) + static_cast<uint32_t>(nDigit);
   }
   return true;
 }
@@ -180,8 +173,8 @@ GUID CUSBUtility::vCStringToGUID(const std::string& strText) {
     if ((bOk = bParseHex(s, pos, 2, v))) g.Data4[i] = static_cast<uint8_t>(v);
   }
   if (!bOk) {
-    vDEBUG_ERR_printf("%s:%d: vCStringToGUID: UuidFromString Fail , dwErrorCode %d",
-                      "CUSBUtility::vCStringToGUID", __LINE__, EINVAL);
+    vDEBUG_ERR_printf("CUSBUtility::vCStringToGUID", "vCStringToGUID: UuidFromString Fail , dwErrorCode %d",
+                      EINVAL);
     return GUID{};
   }
   return g;

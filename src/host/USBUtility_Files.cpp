@@ -16,20 +16,21 @@ bool CUSBUtility::vCheckFilePathExists(const std::string& strFilePath, bool bSho
   bool bResult = false;
   try {
     if (access(strFilePath.c_str(), F_OK) != 0) {
-      vDEBUG_MSG_printf(
-          "%s:%d: vCheckFilePathExists: Not Exist , strFilePath : %s , err : %d , dwErrorCode %d",
-          "CUSBUtility::vCheckFilePathExists", __LINE__, strFilePath.c_str(), errno, errno);
+      vDEBUG_MSG_printf("CUSBUtility::vCheckFilePathExists",
+                        "vCheckFilePathExists: Not Exist , strFilePath : %s , err : %d , dwErrorCode %d",
+                        strFilePath.c_str(), errno, errno);
     } else if (access(strFilePath.c_str(), R_OK | W_OK) != 0) {
-      vDEBUG_MSG_printf(
-          "%s:%d: vCheckFilePathExists: Not Read/Write , strFilePath : %s , err : %d , "
-          "dwErrorCode %d",
-          "CUSBUtility::vCheckFilePathExists", __LINE__, strFilePath.c_str(), errno, errno);
+      vDEBUG_MSG_printf("CUSBUtility::vCheckFilePathExists",
+                        "vCheckFilePathExists: Not Read/Write , strFilePath : %s , err : %d , "
+                        "dwErrorCode %d",
+                        strFilePath.c_str(), errno, errno);
     } else {
       bResult = true;
     }
   } catch (...) {
-    vDEBUG_MSG_printf("%s:%d: vCheckFilePathExists: strFilePath : %s , err : %d , dwErrorCode %d",
-                      "CUSBUtility::vCheckFilePathExists", __LINE__, strFilePath.c_str(), errno, errno);
+    vDEBUG_MSG_printf("CUSBUtility::vCheckFilePathExists",
+                      "vCheckFilePathExists: strFilePath : %s , err : %d , dwErrorCode %d",
+                      strFilePath.c_str(), errno, errno);
     bResult = false;
   }
   if (!bResult && bShowMessage)
@@ -70,8 +71,8 @@ std::string strFindVersionLine(const std::string& strContent) {
 
 int CUSBUtility::vGetFileVersionInfo(const std::string& strFileName, std::string& strVersion) {
   if (!vCheckFilePathExists(strFileName, false)) {
-    vDEBUG_ERR_printf("%s:%d:  file not exist ,  file1[%s] , dwErrorCode %d",
-                      "CUSBUtility::vGetFileVersionInfo", __LINE__, strFileName.c_str(), errno);
+    vDEBUG_ERR_printf("CUSBUtility::vGetFileVersionInfo", " file not exist ,  file1[%s] , dwErrorCode %d",
+                      strFileName.c_str(), errno);
     return -5;
   }
   // Our own files carry their version as a text line; a file without one gets a text that

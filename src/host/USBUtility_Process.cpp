@@ -81,8 +81,8 @@ uint32_t CUSBUtility::GetProcessID(const char* pszName, uint32_t dwSkipPid) {
     for (uint32_t pid : vecMatchingPids(m_options.strProcRoot, pszName, m_szAppPath))
       if (pid != dwSkipPid) return pid;
   } catch (...) {
-    vDEBUG_MSG_printf("%s:%d: GetProcessID: pName : %s , dwErrorCode %d", "CUSBUtility::GetProcessID",
-                      __LINE__, pszName, errno);
+    vDEBUG_MSG_printf("CUSBUtility::GetProcessID", "GetProcessID: pName : %s , dwErrorCode %d", pszName,
+                      errno);
   }
   return 0;
 }
@@ -91,8 +91,8 @@ int CUSBUtility::DetectProcess(const char* pszName) {
   try {
     return static_cast<int>(vecMatchingPids(m_options.strProcRoot, pszName, m_szAppPath).size());
   } catch (...) {
-    vDEBUG_MSG_printf("%s:%d: DetectProcess: pName : %s , dwErrorCode %d", "CUSBUtility::DetectProcess",
-                      __LINE__, pszName, errno);
+    vDEBUG_MSG_printf("CUSBUtility::DetectProcess", "DetectProcess: pName : %s , dwErrorCode %d", pszName,
+                      errno);
     return 0;
   }
 }
@@ -100,15 +100,17 @@ int CUSBUtility::DetectProcess(const char* pszName) {
 bool CUSBUtility::KillProcess(uint32_t dwPid, uint32_t uExitCode) {
   if (dwPid == 0 || dwPid == static_cast<uint32_t>(getpid())) {
     errno = EPERM;
-    vDEBUG_MSG_printf("%s:%d: KillProcess: hProcess = NULL , pId:%x , exitCode:%x , dwErrorCode:%d",
-                      "CUSBUtility::KillProcess", __LINE__, dwPid, uExitCode, EPERM);
+    vDEBUG_MSG_printf("CUSBUtility::KillProcess",
+                      "KillProcess: hProcess = NULL , pId:%x , exitCode:%x , dwErrorCode:%d", dwPid,
+                      uExitCode, EPERM);
     errno = EPERM;
     return false;
   }
   if (kill(static_cast<pid_t>(dwPid), SIGTERM) != 0) {
     int nErr = errno;
-    vDEBUG_MSG_printf("%s:%d: KillProcess: hProcess = NULL , pId:%x , exitCode:%x , dwErrorCode:%d",
-                      "CUSBUtility::KillProcess", __LINE__, dwPid, uExitCode, nErr);
+    vDEBUG_MSG_printf("CUSBUtility::KillProcess",
+                      "KillProcess: hProcess = NULL , pId:%x , exitCode:%x , dwErrorCode:%d", dwPid,
+                      uExitCode, nErr);
     errno = nErr;
     return false;
   }
@@ -124,8 +126,8 @@ bool CUSBUtility::RebootSystem() {
   pid_t pid = 0;
   int rc = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
   if (rc != 0) {
-    vDEBUG_ERR_printf("%s:%d: RebootSystem: start %s failed , dwErrorCode %d", "CUSBUtility::RebootSystem",
-                      __LINE__, argv[0], rc);
+    vDEBUG_ERR_printf("CUSBUtility::RebootSystem", "RebootSystem: start %s failed , dwErrorCode %d", argv[0],
+                      rc);
     return false;
   }
   int status = 0;

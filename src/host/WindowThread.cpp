@@ -26,11 +26,9 @@ bool CWindowThread::bInvoke(std::function<void()>& fn) {
     fn();
     return true;
   } catch (const std::exception& e) {
-    vDEBUG_ERR_printf("%s:%d: window call failed: %s , dwErrorCode %d", "CWindowThread::bInvoke", __LINE__,
-                      e.what(), errno);
+    vDEBUG_ERR_printf("CWindowThread::bInvoke", "window call failed: %s , dwErrorCode %d", e.what(), errno);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: window call failed , dwErrorCode %d", "CWindowThread::bInvoke", __LINE__,
-                      errno);
+    vDEBUG_ERR_printf("CWindowThread::bInvoke", "window call failed , dwErrorCode %d", errno);
   }
   return false;
 }

@@ -1,5 +1,4 @@
 #include "images/FileBytes.h"
-#include "host/FileIO.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,24 +7,25 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "host/FileIO.h"
+#include "platform/FileDescriptor.h"
+
 FileBytes stReadFileBytes(const std::string& strPath, uint64_t ullMaxRead) {
   FileBytes r;
   // Non-blocking open: a FIFO named like a firmware file must not hang the window thread.
-  int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
+  CFileDescriptor fd(open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.bValid()) {
     r.nErrno = errno;
     return r;
   }
   struct stat st {};
-  if (fstat(fd, &st) != 0) {
+  if (fstat(fd.get(), &st) != 0) {
     r.nErrno = errno;
-    close(fd);
     return r;
   }
   if (!S_ISREG(st.st_mode)) {
     r.eStatus = EFileRead::NotRegular;
     r.nErrno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    close(fd);
     return r;
   }
   r.ullSize = static_cast<uint64_t>(st.st_size);
@@ -33,7 +33,7 @@ FileBytes stReadFileBytes(const std::string& strPath, uint64_t ullMaxRead) {
   r.data.resize(static_cast<size_t>(ullWant));
   size_t nDone = 0;
   while (nDone < r.data.size()) {
-    ssize_t n = read(fd, r.data.data() + nDone, r.data.size() - nDone);
+    ssize_t n = read(fd.get(), r.data.data() + nDone, r.data.size() - nDone);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       r.nErrno = n < 0 ? errno : 0;
@@ -41,7 +41,6 @@ FileBytes stReadFileBytes(const std::string& strPath, uint64_t ullMaxRead) {
     }
     nDone += static_cast<size_t>(n);
   }
-  close(fd);
   if (nDone < r.data.size()) {
     r.data.resize(nDone);
     r.eStatus = EFileRead::ReadShort;
@@ -52,13 +51,8 @@ FileBytes stReadFileBytes(const std::string& strPath, uint64_t ullMaxRead) {
 }
 
 bool bWriteFileBytes(const std::string& strPath, const uint8_t* pData, size_t nLength) {
-  int fd = open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  if (!bWriteAll(fd, pData, nLength)) {
-    int e = errno;
-    close(fd);
-    errno = e;
-    return false;
-  }
-  return close(fd) == 0;
+  CFileDescriptor fd(open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!fd.bValid()) return false;
+  if (!bWriteAll(fd.get(), pData, nLength)) return false;
+  return fd.nClose() == 0;
 }

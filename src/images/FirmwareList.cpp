@@ -56,8 +56,7 @@ EFirmwareChoice CFirmwareSelection::OnBnClickedButtonDevicwfirmwareFwbrowse(
     m_images.ini().ucFw_binary_name = strPickedPath.substr(0, std::min(strPickedPath.size(), INI_TEXT_MAX));
     return eApplyChoice(strPickedPath);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: OnBnClickedButtonDevicwfirmwareFwbrowse: dwErrorCode %d", kBrowseLabel,
-                      __LINE__, errno);
+    vDEBUG_ERR_printf(kBrowseLabel, "OnBnClickedButtonDevicwfirmwareFwbrowse: dwErrorCode %d", errno);
     return EFirmwareChoice::Failed;
   }
 }
@@ -70,10 +69,10 @@ EFirmwareChoice CFirmwareSelection::OnCbnSelchangeComboDevicwfirmwareFwbrowse(
         strSelectedText.substr(0, std::min(strSelectedText.size(), INI_TEXT_MAX));
     return eApplyChoice(strSelectedText);
   } catch (...) {
-    vDEBUG_ERR_printf(
-        "%s:%d: OnCbnSelchangeComboDevicwfirmwareFwbrowse: m_strComboBoxDeviceFirmwareFWBrowse : %s , "
-        "dwErrorCode %d",
-        kSelLabel, __LINE__, m_strComboBoxDeviceFirmwareFWBrowse.c_str(), errno);
+    vDEBUG_ERR_printf(kSelLabel,
+                      "OnCbnSelchangeComboDevicwfirmwareFwbrowse: m_strComboBoxDeviceFirmwareFWBrowse : %s , "
+                      "dwErrorCode %d",
+                      m_strComboBoxDeviceFirmwareFWBrowse.c_str(), errno);
     return EFirmwareChoice::Failed;
   }
 }

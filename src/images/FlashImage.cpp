@@ -1,9 +1,9 @@
 #include "images/FlashImage.h"
 
-#include <cctype>
 #include <cstdio>
 
 #include "images/FileBytes.h"
+#include "platform/Text.h"
 
 std::string strImageFolderPath(const std::string& strAppPath) {
   return strAppPath + "/" + IMAGE_FOLDER_NAME;
@@ -49,9 +49,9 @@ ImageSignature stImageSignatureFromName(const std::string& strFWPath, bool bCrc)
   }
   unsigned v = 0;
   for (char c : s.strChars) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) break;
-    const int u = std::toupper(static_cast<unsigned char>(c));
-    v = v * 16 + static_cast<unsigned>(u <= '9' ? u - '0' : u - 'A' + 10);
+    const int nDigit = nHexDigit(c);
+    if (nDigit < 0) break;
+    v = v * 16 + static_cast<unsigned>(nDigit);
   }
   s.ucValue = static_cast<uint8_t>(v);
   s.ucType = static_cast<uint8_t>((v >> 4) & 7);

@@ -56,7 +56,7 @@ FirmwareCheck stCheckHubFirmware(const std::string& strFilePath) {
     const EFirmwareKind eKind = eFirmwareKindOf(strFilePath);
     c.eKind = eKind == EFirmwareKind::ConfigRom ? EFirmwareKind::Rom : eKind;
     if (c.eKind == EFirmwareKind::Unknown) {
-      vDEBUG_ERR_printf("%s:%d: bMajorType[%01X]. ERROR", kCheckLabel, __LINE__, 255);
+      vDEBUG_ERR_printf(kCheckLabel, "bMajorType[%01X]. ERROR", 255);
       return c;
     }
     const bool bBin = c.eKind == EFirmwareKind::Bin;
@@ -79,32 +79,32 @@ FirmwareCheck stCheckHubFirmware(const std::string& strFilePath) {
     f = stReadFileBytes(strFilePath, c.ullSize);
     if (f.eStatus != EFileRead::Ok || f.data.size() != c.ullSize) {
       c.nErrno = f.nErrno;
-      vDEBUG_ERR_printf("%s:%d: vReadConfigFromFile: strFilePath : %s , dwErrorCode %d", kCheckLabel,
-                        __LINE__, strFilePath.c_str(), f.nErrno);
+      vDEBUG_ERR_printf(kCheckLabel, "vReadConfigFromFile: strFilePath : %s , dwErrorCode %d",
+                        strFilePath.c_str(), f.nErrno);
       return c;
     }
     const size_t nVersionOfs = bBin ? FW_BIN_VERSION_OFFSET : FW_ROM_VERSION_OFFSET;
     const size_t nTypeOfs = bBin ? FW_BIN_TYPE_OFFSET : FW_ROM_TYPE_OFFSET;
     if (f.data.size() < nVersionOfs + FW_VERSION_LEN) {
       // A file this short holds no version and no type byte.
-      vDEBUG_ERR_printf("%s:%d: vIsValidHubFirmware: [%s] holds %d bytes, too short for version and type",
-                        kCheckLabel, __LINE__, strFilePath.c_str(), static_cast<int>(f.data.size()));
+      vDEBUG_ERR_printf(kCheckLabel,
+                        "vIsValidHubFirmware: [%s] holds %d bytes, too short for version and type",
+                        strFilePath.c_str(), static_cast<int>(f.data.size()));
       return c;
     }
     c.bHasVersion = true;
     c.strVersion = strFirmwareVersionText(&f.data[nVersionOfs]);
-    vDEBUG_MSG_printf("%s:%d: vRead Firmware Version from Binary: %s", kCheckLabel, __LINE__,
-                      c.strVersion.c_str());
+    vDEBUG_MSG_printf(kCheckLabel, "vRead Firmware Version from Binary: %s", c.strVersion.c_str());
     c.ucTypeByte = f.data[nTypeOfs];
     c.ucMajorType = ucMajorTypeOf(c.ucTypeByte);
-    vDEBUG_MSG_printf("%s:%d: bMajorType %01x", kCheckLabel, __LINE__, c.ucMajorType);
+    vDEBUG_MSG_printf(kCheckLabel, "bMajorType %01x", c.ucMajorType);
     if (c.ucMajorType > FW_MAX_HUB_TYPE) {
-      vDEBUG_ERR_printf("%s:%d: bMajorType[%01X]. ERROR", kCheckLabel, __LINE__, c.ucMajorType);
+      vDEBUG_ERR_printf(kCheckLabel, "bMajorType[%01X]. ERROR", c.ucMajorType);
       return c;
     }
     c.ucResult = c.ucMajorType;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vReadConfigFromFile: strFilePath : %s , dwErrorCode %d", kCheckLabel, __LINE__,
+    vDEBUG_ERR_printf(kCheckLabel, "vReadConfigFromFile: strFilePath : %s , dwErrorCode %d",
                       strFilePath.c_str(), errno);
     c.ucResult = FW_CHECK_FAILED;
   }
@@ -138,27 +138,26 @@ bool bIsFirmwareRomFile(const std::string& strFilePath) {
   try {
     FileBytes f = stReadFileBytes(strFilePath, 0);
     if (f.eStatus != EFileRead::Ok) {
-      vDEBUG_ERR_printf("%s:%d: fopen Failed: [%s], ErrorCode = %d", kRomLabel, __LINE__, strFilePath.c_str(),
-                        f.nErrno);
+      vDEBUG_ERR_printf(kRomLabel, "fopen Failed: [%s], ErrorCode = %d", strFilePath.c_str(), f.nErrno);
       return false;
     }
     if (f.ullSize < CONFIG_ROM_MIN_SIZE) {
-      vDEBUG_ERR_printf("%s:%d: Error!! [%s] File size is less than %d", kRomLabel, __LINE__,
-                        strFilePath.c_str(), static_cast<int>(CONFIG_ROM_MIN_SIZE));
+      vDEBUG_ERR_printf(kRomLabel, "Error!! [%s] File size is less than %d", strFilePath.c_str(),
+                        static_cast<int>(CONFIG_ROM_MIN_SIZE));
       return false;
     }
     // Only the table decides, so only the table is read: a huge file costs nothing.
     f = stReadFileBytes(strFilePath, CONFIG_ROM_MIN_SIZE);
     if (f.eStatus != EFileRead::Ok || f.data.size() < CONFIG_ROM_MIN_SIZE) {
-      vDEBUG_ERR_printf("%s:%d: Read File failed, errno = %d", kRomLabel, __LINE__, f.nErrno);
+      vDEBUG_ERR_printf(kRomLabel, "Read File failed, errno = %d", f.nErrno);
       return false;
     }
     return bIsFirmwareRomData(f.data.data(), f.data.size());
   } catch (const std::bad_alloc&) {
-    vDEBUG_ERR_printf("%s:%d: Allocate memory failed, errno = %d", kRomLabel, __LINE__, ENOMEM);
+    vDEBUG_ERR_printf(kRomLabel, "Allocate memory failed, errno = %d", ENOMEM);
     return false;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: Read File failed, errno = %d", kRomLabel, __LINE__, errno);
+    vDEBUG_ERR_printf(kRomLabel, "Read File failed, errno = %d", errno);
     return false;
   }
 }

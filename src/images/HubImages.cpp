@@ -1,7 +1,6 @@
 #include "images/HubImages.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +9,7 @@
 #include "images/FlashImage.h"
 #include "images/HubFirmware.h"
 #include "log/DebugLog.h"
+#include "platform/Text.h"
 #include "settings/SerialNumber.h"
 
 // Log labels name the object that owns each operation in the window's design.
@@ -66,8 +66,8 @@ ESetConfigResult CHubImages::vSetHubConfigInfo(uint8_t ucFwType) {
     const std::optional<uint8_t> optSig = optConfigSignature(ucFwType);
     if (!optSig) {
       // Checked before anything is touched: a refused type leaves every table as it was.
-      vDEBUG_ERR_printf("%s:%d: vSetHubConfigInfo: bFwType[%d] INVALID , dwErrorCode %d", kSetConfigLabel,
-                        __LINE__, ucFwType, errno);
+      vDEBUG_ERR_printf(kSetConfigLabel, "vSetHubConfigInfo: bFwType[%d] INVALID , dwErrorCode %d", ucFwType,
+                        errno);
       if (m_bShowGUI) {
         char sz[160];
         std::snprintf(sz, sizeof sz,
@@ -101,8 +101,7 @@ ESetConfigResult CHubImages::vSetHubConfigInfo(uint8_t ucFwType) {
       vPutConfigText(m_ucConfigTable, CFG_OFS_SERIAL, CFG_LEN_SERIAL, strSN);
       if (m_ini.ucConfig_format != CONFIG_FORMAT_BUILT) {
         m_devList.dev[i].ucConfigBlock.fill(0xFF);
-        vDEBUG_WRN_printf("%s:%d: InValid Config Table[%d]", kSetConfigLabel, __LINE__,
-                          m_ini.ucConfig_format);
+        vDEBUG_WRN_printf(kSetConfigLabel, "InValid Config Table[%d]", m_ini.ucConfig_format);
         continue;
       }
       v.strSerialNumber = strSN;
@@ -111,7 +110,7 @@ ESetConfigResult CHubImages::vSetHubConfigInfo(uint8_t ucFwType) {
     }
     return ESetConfigResult::Built;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vSetHubConfigInfo: dwErrorCode %d", kSetConfigLabel, __LINE__, errno);
+    vDEBUG_ERR_printf(kSetConfigLabel, "vSetHubConfigInfo: dwErrorCode %d", errno);
     return ESetConfigResult::Failed;
   }
 }
@@ -122,17 +121,17 @@ EReadConfigResult CHubImages::vReadConfigFromFile(const std::string& strFilePath
   try {
     FileBytes f = stReadFileBytes(strFilePath, kConfigRomMaxSize);
     if (f.eStatus != EFileRead::Ok || f.ullSize > kConfigRomMaxSize) {
-      vDEBUG_ERR_printf("%s:%d: vReadConfigFromFile: strFilePath : %s , dwErrorCode %d", kReadConfigLabel,
-                        __LINE__, strFilePath.c_str(), f.ullSize > kConfigRomMaxSize ? EFBIG : f.nErrno);
+      vDEBUG_ERR_printf(kReadConfigLabel, "vReadConfigFromFile: strFilePath : %s , dwErrorCode %d",
+                        strFilePath.c_str(), f.ullSize > kConfigRomMaxSize ? EFBIG : f.nErrno);
       return EReadConfigResult::Failed;
     }
     if (f.data.size() < CONFIG_BIN_SIZE || !bIsLoadableConfigSignature(f.data[CFG_OFS_SIGNATURE])) {
       // A file shorter than its table has no signature either.
       const uint8_t ucSig = f.data.size() > CFG_OFS_SIGNATURE ? f.data[CFG_OFS_SIGNATURE] : 0xFF;
       nShowMessage("File INVALID : ConfigSig !", MSG_TYPE_WARNING);
-      vDEBUG_ERR_printf(
-          "%s:%d: vReadConfigFromFile: strFilePath : %s , ucConfigSig : %x, INVALID, dwErrorCode %d",
-          kReadConfigLabel, __LINE__, strFilePath.c_str(), ucSig, errno);
+      vDEBUG_ERR_printf(kReadConfigLabel,
+                        "vReadConfigFromFile: strFilePath : %s , ucConfigSig : %x, INVALID, dwErrorCode %d",
+                        strFilePath.c_str(), ucSig, errno);
       return EReadConfigResult::InvalidSignature;
     }
     ConfigTable table;
@@ -145,25 +144,25 @@ EReadConfigResult CHubImages::vReadConfigFromFile(const std::string& strFilePath
       table[CFG_OFS_CHECKSUM] = ucConfigTableChecksum(table);
     } else if (ucConfigTableChecksum(table) != table[CFG_OFS_CHECKSUM]) {
       nShowMessage("File INVALID : CheckSum !", MSG_TYPE_WARNING);
-      vDEBUG_ERR_printf(
-          "%s:%d: vReadConfigFromFile: strFilePath : %s , ucCheckSum : %x, INVALID, dwErrorCode %d",
-          kReadConfigLabel, __LINE__, strFilePath.c_str(), table[CFG_OFS_CHECKSUM], errno);
+      vDEBUG_ERR_printf(kReadConfigLabel,
+                        "vReadConfigFromFile: strFilePath : %s , ucCheckSum : %x, INVALID, dwErrorCode %d",
+                        strFilePath.c_str(), table[CFG_OFS_CHECKSUM], errno);
       return EReadConfigResult::InvalidChecksum;
     }
 
     // The image first: if it cannot be written, the window, the record and the tables stay.
     const std::string strImage = strTempBinDataFilePath();
     if (!bMakeFolder(strImageFolderPath(m_utility.m_szAppPath))) {
-      vDEBUG_ERR_printf("%s:%d: vReadConfigFromFile: strFilePath : %s , dwErrorCode %d", kReadConfigLabel,
-                        __LINE__, strFilePath.c_str(), errno);
+      vDEBUG_ERR_printf(kReadConfigLabel, "vReadConfigFromFile: strFilePath : %s , dwErrorCode %d",
+                        strFilePath.c_str(), errno);
       return EReadConfigResult::Failed;
     }
     if (std::remove(strImage.c_str()) != 0)
-      vDEBUG_MSG_printf("%s:%d: vCreateTempBinDataFile: No strTempBinDataFilePath[%s] to Delete  ",
-                        kReadConfigLabel, __LINE__, strImage.c_str());
+      vDEBUG_MSG_printf(kReadConfigLabel, "vCreateTempBinDataFile: No strTempBinDataFilePath[%s] to Delete  ",
+                        strImage.c_str());
     if (!bWriteFileBytes(strImage, f.data.data() + CONFIG_BIN_SIZE, f.data.size() - CONFIG_BIN_SIZE)) {
-      vDEBUG_ERR_printf("%s:%d: vReadConfigFromFile: strFilePath : %s , dwErrorCode %d", kReadConfigLabel,
-                        __LINE__, strFilePath.c_str(), errno);
+      vDEBUG_ERR_printf(kReadConfigLabel, "vReadConfigFromFile: strFilePath : %s , dwErrorCode %d",
+                        strFilePath.c_str(), errno);
       return EReadConfigResult::Failed;
     }
     m_devList.dev[0].ucConfigBlock = table;
@@ -191,8 +190,8 @@ EReadConfigResult CHubImages::vReadConfigFromFile(const std::string& strFilePath
     m_ini.ucSerial_number = strCut(t.m_strEditDeviceConfigurationSerialNumber);
     return EReadConfigResult::Loaded;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vReadConfigFromFile: strFilePath : %s , dwErrorCode %d", kReadConfigLabel,
-                      __LINE__, strFilePath.c_str(), errno);
+    vDEBUG_ERR_printf(kReadConfigLabel, "vReadConfigFromFile: strFilePath : %s , dwErrorCode %d",
+                      strFilePath.c_str(), errno);
     return EReadConfigResult::Failed;
   }
 }
@@ -200,8 +199,7 @@ EReadConfigResult CHubImages::vReadConfigFromFile(const std::string& strFilePath
 bool CHubImages::vSetHubConfigFromRom() {
   try {
     if (!m_optConfigRomTable) {
-      vDEBUG_ERR_printf("%s:%d: vSetHubConfigFromRom: no configuration ROM file loaded", kSetConfigLabel,
-                        __LINE__);
+      vDEBUG_ERR_printf(kSetConfigLabel, "vSetHubConfigFromRom: no configuration ROM file loaded");
       return false;
     }
     const ConfigTable& rom = *m_optConfigRomTable;
@@ -226,7 +224,7 @@ bool CHubImages::vSetHubConfigFromRom() {
     m_form.vWriteConfigTexts(t);
     return true;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vSetHubConfigFromRom: dwErrorCode %d", kSetConfigLabel, __LINE__, errno);
+    vDEBUG_ERR_printf(kSetConfigLabel, "vSetHubConfigFromRom: dwErrorCode %d", errno);
     return false;
   }
 }
@@ -234,15 +232,12 @@ bool CHubImages::vSetHubConfigFromRom() {
 bool CHubImages::bIsDefaultConfiguration() {
   try {
     const ConfigFormTexts t = m_form.stReadConfigTexts();
-    std::string strVID = t.m_strEditDeviceConfigurationVendorID;
-    std::string strPID = t.m_strEditDeviceConfigurationProductID;
-    for (char& c : strVID) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    for (char& c : strPID) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return strVID == "2F7B" && strPID == "55AA" &&
+    return strUpper(t.m_strEditDeviceConfigurationVendorID) == "2F7B" &&
+           strUpper(t.m_strEditDeviceConfigurationProductID) == "55AA" &&
            t.m_strEditDeviceConfigurationManufacturerString == "VLNT" &&
            t.m_strEditDeviceConfigurationProductString == "VLNT725x";
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: bIsDefaultConfiguration: dwErrorCode %d", kDefaultLabel, __LINE__, errno);
+    vDEBUG_ERR_printf(kDefaultLabel, "bIsDefaultConfiguration: dwErrorCode %d", errno);
     return false;
   }
 }
@@ -264,44 +259,42 @@ bool CHubImages::vCreateTempBinDataFile(uint8_t ucCrc, const std::string& strFWF
     FileBytes fw = stReadFileBytes(strFWFilePath, IMAGE_MAX_FIRMWARE);
 
     if (!bMakeFolder(strImageFolderPath(m_utility.m_szAppPath))) {
-      vDEBUG_ERR_printf("%s:%d:  catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d", kTempBinLabel,
-                        __LINE__, m_utility.m_strFWFilePath.c_str(), errno);
+      vDEBUG_ERR_printf(kTempBinLabel, " catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d",
+                        m_utility.m_strFWFilePath.c_str(), errno);
       m_eLastImageFailure = EImageFailure::FolderOrFile;
       return false;
     }
     if (std::remove(strImage.c_str()) != 0)
-      vDEBUG_WRN_printf("%s:%d: vCreateTempBinDataFile: No strTempBinDataFilePath[%s] to Delete  ",
-                        kTempBinLabel, __LINE__, strImage.c_str());
+      vDEBUG_WRN_printf(kTempBinLabel, "vCreateTempBinDataFile: No strTempBinDataFilePath[%s] to Delete  ",
+                        strImage.c_str());
     if (!bWriteFileBytes(strImage, nullptr, 0)) {
-      vDEBUG_ERR_printf("%s:%d:  catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d", kTempBinLabel,
-                        __LINE__, m_utility.m_strFWFilePath.c_str(), errno);
+      vDEBUG_ERR_printf(kTempBinLabel, " catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d",
+                        m_utility.m_strFWFilePath.c_str(), errno);
       m_eLastImageFailure = EImageFailure::FolderOrFile;
       return false;
     }
 
     if (fw.eStatus == EFileRead::OpenFailed || fw.eStatus == EFileRead::NotRegular) {
-      vDEBUG_ERR_printf("%s:%d:  catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d", kTempBinLabel,
-                        __LINE__, m_utility.m_strFWFilePath.c_str(), fw.nErrno);
+      vDEBUG_ERR_printf(kTempBinLabel, " catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d",
+                        m_utility.m_strFWFilePath.c_str(), fw.nErrno);
       return fail(EImageFailure::FirmwareRead);
     }
     if (fw.ullSize == 0 || fw.ullSize > IMAGE_MAX_FIRMWARE) {
       // The length field holds 1 to 65,536 bytes; nothing else can become an image.
-      vDEBUG_ERR_printf("%s:%d: vCreateTempBinDataFile: FW[%s] size %llu is not 1 to 65536 bytes",
-                        kTempBinLabel, __LINE__, strFWFilePath.c_str(),
-                        static_cast<unsigned long long>(fw.ullSize));
+      vDEBUG_ERR_printf(kTempBinLabel, "vCreateTempBinDataFile: FW[%s] size %llu is not 1 to 65536 bytes",
+                        strFWFilePath.c_str(), static_cast<unsigned long long>(fw.ullSize));
       return fail(EImageFailure::FirmwareSize);
     }
     if (fw.eStatus != EFileRead::Ok) {
-      vDEBUG_ERR_printf("%s:%d: vCreateTempBinDataFile: FW[%s] ReadFileSize != FWFileSize ", kTempBinLabel,
-                        __LINE__, strFWFilePath.c_str());
+      vDEBUG_ERR_printf(kTempBinLabel, "vCreateTempBinDataFile: FW[%s] ReadFileSize != FWFileSize ",
+                        strFWFilePath.c_str());
       return fail(EImageFailure::FirmwareRead);
     }
 
     const bool bCrc = ucCrc != 0;
     const ImageSignature sig = stImageSignatureFromName(strFWFilePath, bCrc);
     if (sig.bRefused) {
-      vDEBUG_ERR_printf("%s:%d: strGetFWFileCSignature[%s] ERROR", kTempBinLabel, __LINE__,
-                        sig.strChars.c_str());
+      vDEBUG_ERR_printf(kTempBinLabel, "strGetFWFileCSignature[%s] ERROR", sig.strChars.c_str());
       return fail(EImageFailure::RefusedType);
     }
 
@@ -309,27 +302,27 @@ bool CHubImages::vCreateTempBinDataFile(uint8_t ucCrc, const std::string& strFWF
     if (bCrc) {
       FileBytes again = stReadFileBytes(strFWFilePath, IMAGE_MAX_FIRMWARE);
       if (again.eStatus != EFileRead::Ok || again.data != fw.data) {
-        vDEBUG_ERR_printf("%s:%d: vCreateTempBinDataFile: FW[%s] not the same when read for the CRC",
-                          kTempBinLabel, __LINE__, strFWFilePath.c_str());
+        vDEBUG_ERR_printf(kTempBinLabel, "vCreateTempBinDataFile: FW[%s] not the same when read for the CRC",
+                          strFWFilePath.c_str());
         return fail(EImageFailure::CrcRead);
       }
       const int nBytes = static_cast<int>(again.data.size());
-      vDEBUG_MSG_printf("%s:%d:  RdBytes[%d]bytes, [%d]KB", kTempBinLabel, __LINE__, nBytes, nBytes / 1024);
+      vDEBUG_MSG_printf(kTempBinLabel, " RdBytes[%d]bytes, [%d]KB", nBytes, nBytes / 1024);
       m_utility.vInitCRC32Table();
       dwCRC32 = m_utility.dwCalcCRC32(again.data.data(), again.data.size());
-      vDEBUG_MSG_printf("%s:%d:  [%08x]", kTempBinLabel, __LINE__, dwCRC32);
+      vDEBUG_MSG_printf(kTempBinLabel, " [%08x]", dwCRC32);
     }
 
     const std::vector<uint8_t> img = vecBuildFlashImage(fw.data, sig.ucSignature, bCrc, dwCRC32);
     if (!bWriteFileBytes(strImage, img.data(), img.size())) {
-      vDEBUG_ERR_printf("%s:%d:  catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d", kTempBinLabel,
-                        __LINE__, m_utility.m_strFWFilePath.c_str(), errno);
+      vDEBUG_ERR_printf(kTempBinLabel, " catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d",
+                        m_utility.m_strFWFilePath.c_str(), errno);
       return fail(EImageFailure::ImageWrite);
     }
     return true;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d:  catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d", kTempBinLabel,
-                      __LINE__, m_utility.m_strFWFilePath.c_str(), errno);
+    vDEBUG_ERR_printf(kTempBinLabel, " catch{}!!!!!, m_strFWBinFilePath : %s , dwErrorCode %d",
+                      m_utility.m_strFWFilePath.c_str(), errno);
     return fail(EImageFailure::ImageWrite);
   }
 }
@@ -346,45 +339,50 @@ bool CHubImages::vCreateConfigRomFile(uint8_t ucCrc, const std::string& strFWFil
   try {
     if (!bMakeFolder(strImageFolderPath(m_utility.m_szAppPath))) {
       vDEBUG_ERR_printf(
-          "%s:%d: catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
-          kConfigRomLabel, __LINE__, strRom.c_str(), strImage.c_str(), errno);
+          kConfigRomLabel,
+          "catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
+          strRom.c_str(), strImage.c_str(), errno);
       m_eLastImageFailure = EImageFailure::FolderOrFile;
       return false;
     }
     if (std::remove(strRom.c_str()) != 0)
-      vDEBUG_WRN_printf("%s:%d: vCreateConfigRomFile: No strConfigRomFilePath[%s] to Delete  ",
-                        kConfigRomLabel, __LINE__, strRom.c_str());
+      vDEBUG_WRN_printf(kConfigRomLabel, "vCreateConfigRomFile: No strConfigRomFilePath[%s] to Delete  ",
+                        strRom.c_str());
     if (!bWriteFileBytes(strRom, nullptr, 0)) {
       vDEBUG_ERR_printf(
-          "%s:%d: catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
-          kConfigRomLabel, __LINE__, strRom.c_str(), strImage.c_str(), errno);
+          kConfigRomLabel,
+          "catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
+          strRom.c_str(), strImage.c_str(), errno);
       return fail(EImageFailure::ConfigRomWrite);
     }
     if (!vCreateTempBinDataFile(ucCrc, strFWFilePath)) {
-      vDEBUG_ERR_printf("%s:%d: vCreateTempBinDataFile Fail , strTempBinDataFilePath[%s] ", kConfigRomLabel,
-                        __LINE__, strImage.c_str());
+      vDEBUG_ERR_printf(kConfigRomLabel, "vCreateTempBinDataFile Fail , strTempBinDataFilePath[%s] ",
+                        strImage.c_str());
       return fail(EImageFailure::Ok);  // keeps the image builder's reason
     }
     FileBytes img = stReadFileBytes(strImage, IMAGE_MAX_FIRMWARE + IMAGE_OVERHEAD);
     if (img.eStatus != EFileRead::Ok || img.ullSize != img.data.size()) {
       vDEBUG_ERR_printf(
-          "%s:%d: catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
-          kConfigRomLabel, __LINE__, strRom.c_str(), strImage.c_str(), img.nErrno);
+          kConfigRomLabel,
+          "catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
+          strRom.c_str(), strImage.c_str(), img.nErrno);
       return fail(EImageFailure::ConfigRomWrite);
     }
     std::vector<uint8_t> rom(m_devList.dev[0].ucConfigBlock.begin(), m_devList.dev[0].ucConfigBlock.end());
     rom.insert(rom.end(), img.data.begin(), img.data.end());
     if (!bWriteFileBytes(strRom, rom.data(), rom.size())) {
       vDEBUG_ERR_printf(
-          "%s:%d: catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
-          kConfigRomLabel, __LINE__, strRom.c_str(), strImage.c_str(), errno);
+          kConfigRomLabel,
+          "catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
+          strRom.c_str(), strImage.c_str(), errno);
       return fail(EImageFailure::ConfigRomWrite);
     }
     return true;
   } catch (...) {
     vDEBUG_ERR_printf(
-        "%s:%d: catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
-        kConfigRomLabel, __LINE__, strRom.c_str(), strImage.c_str(), errno);
+        kConfigRomLabel,
+        "catch(...)!!!! strConfigRomFilePath : %s , strTempBinDataFilePath : %s , dwErrorCode %d",
+        strRom.c_str(), strImage.c_str(), errno);
     return fail(EImageFailure::ConfigRomWrite);
   }
 }
@@ -408,7 +406,7 @@ ECreateConfigResult CHubImages::OnBnClickedCreateConfig(const std::string& strFi
     nShowMessage(sz, MSG_TYPE_INFORMATION);
     return ECreateConfigResult::Created;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: OnBnClickedCreateConfig: dwErrorCode %d", kCreateConfigLabel, __LINE__, errno);
+    vDEBUG_ERR_printf(kCreateConfigLabel, "OnBnClickedCreateConfig: dwErrorCode %d", errno);
     return ECreateConfigResult::Failed;
   }
 }
@@ -419,11 +417,10 @@ bool CHubImages::vSaveBINBrowseList(const std::string& strText) {
     std::remove(strPath.c_str());
     if (bWriteFileBytes(strPath, reinterpret_cast<const uint8_t*>(strText.data()), strText.size()))
       return true;
-    vDEBUG_ERR_printf("%s:%d: vSaveBINBrowseList: [%s] not written , dwErrorCode %d", kBrowseListLabel,
-                      __LINE__, strPath.c_str(), errno);
-  } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vSaveBINBrowseList: [%s] , dwErrorCode %d", kBrowseListLabel, __LINE__,
+    vDEBUG_ERR_printf(kBrowseListLabel, "vSaveBINBrowseList: [%s] not written , dwErrorCode %d",
                       strPath.c_str(), errno);
+  } catch (...) {
+    vDEBUG_ERR_printf(kBrowseListLabel, "vSaveBINBrowseList: [%s] , dwErrorCode %d", strPath.c_str(), errno);
   }
   return false;
 }

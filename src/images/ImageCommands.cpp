@@ -8,6 +8,7 @@
 #include "images/HubFirmware.h"
 #include "images/HubImages.h"
 #include "platform/Clock.h"
+#include "platform/Text.h"
 #include "settings/Ini.h"
 
 namespace {
@@ -16,22 +17,6 @@ using ordered_json = nlohmann::ordered_json;
 
 constexpr auto strDump = strDumpCommandJson;
 constexpr auto stUsageError = stCommandUsageError;
-
-std::string strHexByte(unsigned v) {
-  char sz[8];
-  std::snprintf(sz, sizeof sz, "0x%02X", v & 0xFF);
-  return sz;
-}
-
-std::string strHexDigits(const uint8_t* p, size_t n) {
-  static const char* kDigits = "0123456789ABCDEF";
-  std::string s;
-  for (size_t i = 0; i < n; ++i) {
-    s += kDigits[p[i] >> 4];
-    s += kDigits[p[i] & 15];
-  }
-  return s;
-}
 
 // Boxes of the commands are collected, never shown: standard output stays the command's.
 class CCollectingView : public IMessageView {
@@ -201,7 +186,7 @@ CommandOutput stRunConfigTable(const std::vector<std::string>& vecArgs, bool bJs
   }
   std::vector<std::string> vecTables;
   for (int i = 0; i < nDevices; ++i)
-    vecTables.push_back(strHexDigits(devList.dev[i].ucConfigBlock.data(), CONFIG_BIN_SIZE));
+    vecTables.push_back(strHexBytes(devList.dev[i].ucConfigBlock.data(), CONFIG_BIN_SIZE));
   if (bJson) {
     ordered_json j;
     j["devices"] = nDevices;

@@ -22,15 +22,20 @@ DebugSink& sink() {
   return s;
 }
 
-void vWriteEntry(const char* pszPrefix, const char* pszFormat, va_list args) {
+void vWriteEntry(const char* pszPrefix, const LogSite& site, const char* pszFormat, va_list args) {
   std::lock_guard<std::mutex> lock(printLock());
-  // The output text lives on the stack: prefix, then the formatted text, cut to fit.
+  // The output text lives on the stack: prefix, "Label:LINE: ", then the formatted text, all of
+  // it cut to fit.
   char szOut[kBufferSize];
   size_t nPrefix = std::strlen(pszPrefix);
   std::memcpy(szOut, pszPrefix, nPrefix);
-  int n = std::vsnprintf(szOut + nPrefix, kBufferSize - nPrefix, pszFormat, args);
   size_t nLen = nPrefix;
-  if (n > 0) nLen += std::min<size_t>(static_cast<size_t>(n), kBufferSize - nPrefix - 1);
+  int n = std::snprintf(szOut + nLen, kBufferSize - nLen, "%s:%u: ", site.pszLabel(), site.uLine());
+  if (n > 0) nLen += std::min<size_t>(static_cast<size_t>(n), kBufferSize - nLen - 1);
+  if (nLen < kBufferSize - 1) {
+    n = std::vsnprintf(szOut + nLen, kBufferSize - nLen, pszFormat, args);
+    if (n > 0) nLen += std::min<size_t>(static_cast<size_t>(n), kBufferSize - nLen - 1);
+  }
   szOut[nLen] = '\0';
   if (sink()) {
     sink()(std::string_view(szOut, nLen));
@@ -58,9 +63,9 @@ void vDEBUG_SetSink(DebugSink s) {
   if (g_nDebugLevel.load(std::memory_order_relaxed) < (threshold)) return;     \
   va_list args;                                                                \
   va_start(args, pszFormat);                                                   \
-  vWriteEntry(prefix, pszFormat, args);                                        \
+  vWriteEntry(prefix, site, pszFormat, args);                                        \
   va_end(args)
 
-void vDEBUG_MSG_printf(const char* pszFormat, ...) { MPTOOL_LOG_ENTRY(3, "\r\nMSG::"); }
-void vDEBUG_WRN_printf(const char* pszFormat, ...) { MPTOOL_LOG_ENTRY(2, "\r\nWRN::"); }
-void vDEBUG_ERR_printf(const char* pszFormat, ...) { MPTOOL_LOG_ENTRY(1, "\r\nERR::"); }
+void vDEBUG_MSG_printf(LogSite site, const char* pszFormat, ...) { MPTOOL_LOG_ENTRY(3, "\r\nMSG::"); }
+void vDEBUG_WRN_printf(LogSite site, const char* pszFormat, ...) { MPTOOL_LOG_ENTRY(2, "\r\nWRN::"); }
+void vDEBUG_ERR_printf(LogSite site, const char* pszFormat, ...) { MPTOOL_LOG_ENTRY(1, "\r\nERR::"); }

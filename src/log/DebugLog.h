@@ -1,10 +1,11 @@
 // Process-wide diagnostic log: three severities written by level to the debugging channel
-// (standard error here). Entries are "%s:%d: " + text with a "Class::Method" label and a
-// source line; see the callers for the texts.
+// (standard error here). Entries are "Label:LINE: " + text, with the "Class::Method" label the
+// caller names and the caller's source line; see the callers for the texts.
 #pragma once
 
 #include <atomic>
 #include <functional>
+#include <source_location>
 #include <string_view>
 
 #define MPTOOL_PRINTF(f, a) __attribute__((format(printf, f, a)))
@@ -17,9 +18,23 @@ void vDEBUG_Initial_printf();
 // Stores the level and returns it. Levels above 3 behave as 3; negative levels write nothing.
 int vDEBUG_SetLevel(int nLevel);
 
-void vDEBUG_MSG_printf(const char* pszFormat, ...) MPTOOL_PRINTF(1, 2);  // level 3 and up
-void vDEBUG_WRN_printf(const char* pszFormat, ...) MPTOOL_PRINTF(1, 2);  // level 2 and up
-void vDEBUG_ERR_printf(const char* pszFormat, ...) MPTOOL_PRINTF(1, 2);  // level 1 and up
+// Where an entry comes from. Built implicitly from the label at the call, so the compiler fills
+// in the line of that call: vDEBUG_MSG_printf("CMPToolDlg::vExitProcess", "exit code %d", n).
+class LogSite {
+ public:
+  LogSite(const char* pszLabel, std::source_location loc = std::source_location::current())
+      : m_pszLabel(pszLabel), m_uLine(loc.line()) {}
+  const char* pszLabel() const { return m_pszLabel; }
+  unsigned uLine() const { return m_uLine; }
+
+ private:
+  const char* m_pszLabel;
+  unsigned m_uLine;
+};
+
+void vDEBUG_MSG_printf(LogSite site, const char* pszFormat, ...) MPTOOL_PRINTF(2, 3);  // level 3 and up
+void vDEBUG_WRN_printf(LogSite site, const char* pszFormat, ...) MPTOOL_PRINTF(2, 3);  // level 2 and up
+void vDEBUG_ERR_printf(LogSite site, const char* pszFormat, ...) MPTOOL_PRINTF(2, 3);  // level 1 and up
 
 // Where finished entries go. Standard error by default; tests capture entries here.
 // The sink is called under the log's lock, one whole entry at a time.

@@ -10,15 +10,19 @@
 #include <memory>
 #include <stop_token>
 
+// Every call may be made from any thread, at the same time as any other; none throws and
+// none fails.
 class IClock {
  public:
   virtual ~IClock() = default;
-  // Tool milliseconds since the clock was made. Never blocks.
+  // Tool milliseconds since the clock was made; never goes back. Never blocks. With scale 0
+  // it is the sum of the waits made so far, on all threads together.
   virtual uint64_t ullNowMs() const = 0;
-  // Waits ms tool milliseconds. Returns false at once when the stop token is (or becomes)
-  // stop-requested, true when the whole wait passed.
+  // Waits ms tool milliseconds: blocks the calling thread for ms * scale real milliseconds
+  // (scale 0: not at all). Returns false as soon as the stop token is (or becomes)
+  // stop-requested, true when the whole wait passed; a wait of 0 returns at once.
   virtual bool bSleepMs(uint64_t ullMs, std::stop_token st = {}) = 0;
-  // Real seconds per tool second (1 on real hardware).
+  // Real seconds per tool second (1 on real hardware). Never blocks.
   virtual double dScale() const = 0;
 };
 

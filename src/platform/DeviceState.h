@@ -1,14 +1,15 @@
 // Device state and power of the hubs: the hardware rescan, a hub's restart, and the hub's
-// selective-suspend setting.
+// selective-suspend setting. Linux works on sysfs and the udev queue
+// (platform/linux/DeviceStateSysfs.h); the simulated bench on its hubs
+// (platform/sim/SimDeviceState.h).
 //
-// Hubs are named by node name ("2-1.4"). Every call returns 0 or a positive error number:
-// ENOENT the hub is not there; EACCES no permission to change it; EINVAL the setting holds
-// something unexpected; ETIMEDOUT the system did not settle in time.
+// Hubs are named by node name ("2-1.4"). Every call returns 0 or a positive errno; each call
+// below lists the ones it gives. No call throws.
 //
-// Blocking: nRescan waits until the system has handled the pending device events (at most
-// a few seconds, on the injected clock); nRestartHub returns when the restart has been
-// requested, without waiting for the hub to come back; the setting calls only read or
-// write one attribute.
+// Threads: every call may be made from any thread, calls may overlap (both implementations
+// lock what they keep). On the bench, nRescan and nRestartHub change the bus, so the device
+// events that follow are delivered on the calling thread before the call returns: a caller
+// must not hold a lock there that its device-event callback takes.
 #pragma once
 
 #include <string>
@@ -16,16 +17,33 @@
 class IDeviceState {
  public:
   virtual ~IDeviceState() = default;
-  // Makes the system look at its devices again and waits until that has settled.
+  // Makes the system look at its devices again and waits until that has settled. Linux:
+  // waits, in steps of 20 ms on the injected clock, until the udev queue is empty (sysfs
+  // itself is always current); not stop-aware. Errors: ETIMEDOUT the queue was not empty
+  // after 5 s of tool time (no udev at all counts as settled). The bench does not wait: hubs
+  // whose return is due come back now, with their arrival events; no errors.
   virtual int nRescan() = 0;
-  // Restarts a hub: it leaves the bus and enumerates again.
+  // Restarts a hub: it leaves the bus and enumerates again, the hubs below it with it. Linux
+  // writes 0, then 1 to the hub's "authorized"; the kernel drops and then sets up the hub's
+  // configuration within each write, and the devices below come back later as the hub driver
+  // finds them; nothing here waits for an arrival. The bench takes the hub off the bus and
+  // back at once (removal and arrival events on this thread), the hubs below it attach again
+  // on the bench's timer. Errors: ENOENT the hub is not there (the bench: it or a hub above
+  // it is off the bus); Linux the errno of a write (EACCES without root).
   virtual int nRestartHub(const std::string& strHub) = 0;
-  // 1 = the hub may suspend when idle (power management on), 0 = it is kept awake.
+  // 1 = the hub may suspend when idle (power management on), 0 = it is kept awake. Linux
+  // reads power/control ("auto" 1, "on" 0) and remembers the first value it sees per hub;
+  // the bench gives 1 until it is set. Does not block. Errors: ENOENT the hub is not there;
+  // Linux EINVAL the file holds neither "on" nor "auto", or a read's errno.
   virtual int nGetSuspendSetting(const std::string& strHub, int& nValue) = 0;
   // Sets it. 0 keeps the hub awake; 1 gives it back the setting it had when this object
-  // first saw it (so a hub the system kept awake anyway stays so), or lets it suspend.
+  // first saw it (so a hub the system kept awake anyway stays so), or lets it suspend. Does
+  // not block (Linux: one read and one write of power/control). Errors: ENOENT the hub is
+  // not there; Linux a read's errno (EINVAL content is overwritten), the errno of the write
+  // (EACCES without root).
   virtual int nSetSuspendSetting(const std::string& strHub, int nValue) = 0;
-  // Where the setting lives, for log entries ("/sys/bus/usb/devices/2-1/power/control").
+  // Where the setting lives, for log entries ("/sys/bus/usb/devices/2-1/power/control"; on
+  // the bench "bench:2-1/power/control"). No I/O, cannot fail.
   virtual std::string strSuspendSettingName(const std::string& strHub) const = 0;
 };
 
@@ -33,14 +51,18 @@ class IDeviceState {
 // to the target hubs and their bridge disks. The deployment package installs them here.
 constexpr const char* FILTER_DRIVER_RULES_FILE = "/etc/udev/rules.d/70-vlntufdriver.rules";
 
-// The filter driver's state as the walk checks it before recording a hub.
+// The filter driver's state as the walk checks it before recording a hub. Every call may be
+// made from any thread; none throws.
 class IFilterDriverStatus {
  public:
   virtual ~IFilterDriverStatus() = default;
-  // Whether the filter driver is registered for the hubs. Reads a file; does not block.
+  // Whether the filter driver is registered for the hubs: Linux, whether the rules file is a
+  // regular file; the bench, always. Does not block (one stat).
   virtual bool bIsRegistered() = 0;
-  // Installs it; 0 or an errno. Blocks until the installer ends.
+  // Installs it; 0 or an errno. Linux leaves installing to the deployment scripts and
+  // returns ENOSYS at once; the bench returns 0 at once.
   virtual int nInstall() = 0;
-  // File version of the installed driver ("1.0.7.0"); empty when none can be read.
+  // File version of the installed driver ("1.0.7.0"): Linux, the rules file's
+  // "# FileVersion:" line; the bench, "1.0.7.0". Empty when none can be read. Does not block.
   virtual std::string strInstalledVersion() = 0;
 };

@@ -73,6 +73,9 @@ class IFilterDeviceHandle {
   // device did not answer are zero (eFinishInTransfer). A malformed request (input under 24 or over 65536
   // bytes, output over 65536, unknown code) fails without touching the hub.
   // Thread-safe per handle only in the sense that separate handles may be used at once.
+  // On the bench a request takes the modelled transfer time, one at a time per controller,
+  // and one that takes the hub off the bus (a CPU reset) delivers the device events that
+  // follow on the calling thread before it returns.
   virtual EFilterResult eIoControl(uint32_t dwCode, const uint8_t* pIn, size_t ulInLen, uint8_t* pOut,
                                    size_t ulOutLen, size_t* pulTransferred) = 0;
   // The device name this handle was opened with.

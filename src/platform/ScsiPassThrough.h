@@ -58,11 +58,15 @@ class IScsiDriveHandle {
  public:
   virtual ~IScsiDriveHandle() = default;
   // One command. Blocks until the drive answers, the request fails, or ulTimeoutSec passes
-  // (then bRequestOk is false, nError ETIMEDOUT). A malformed request (CDB length not 6..16,
-  // data length over SCSI_MAX_DATA, data length without a buffer) fails with EINVAL without
-  // reaching the drive. A drive that has gone away fails with ENODEV. Never throws. Returns
-  // res.bGood().
-  // One handle carries one command at a time; separate handles may be used at once.
+  // (then bRequestOk is false, nError ETIMEDOUT; the bench's time-out fault waits that long
+  // on the bench clock). Returns res.bGood(); never throws. A drive that answers is
+  // bRequestOk with its status and sense (CHECK CONDITION for a command it refuses). Errors
+  // in nError, the command then not carried out: EINVAL a malformed request (CDB length not
+  // 6..16, data length over SCSI_MAX_DATA, data length without a buffer or direction), not
+  // sent; ENODEV the drive has gone away (the bench: also every command on a handle opened
+  // before its hub left the bus); ETIMEDOUT; EIO the transport failed; Linux EPERM a vendor
+  // command without CAP_SYS_RAWIO (logged once per handle as ERR), EBUSY the bus is busy.
+  // One thread at a time per handle; separate handles may be used at once from any threads.
   virtual bool bSend(const ScsiRequest& req, ScsiResult& res) = 0;
   virtual const std::string& strName() const = 0;
 };
@@ -77,8 +81,9 @@ class IScsiPassThroughPlatform {
   virtual ~IScsiPassThroughPlatform() = default;
   // Opens a drive for reading and writing. Blocks briefly (a device open; never waits for
   // media). Returns null when the name is malformed (EINVAL), the drive does not exist
-  // (ENOENT/ENXIO/ENODEV) or may not be opened (EACCES); *pnError gets the errno and
-  // *pstrError (when given) one line saying why. Thread-safe.
+  // (ENOENT/ENXIO/ENODEV; the bench: ENODEV its bridge is off the bus), may not be opened
+  // (EACCES) or, on Linux, is not a block device (ENOTBLK); *pnError gets the errno (0 on
+  // success) and *pstrError (when given) one line saying why. Any thread; opens may overlap.
   virtual std::unique_ptr<IScsiDriveHandle> pOpen(const std::string& strDriveName, int* pnError = nullptr,
                                                   std::string* pstrError = nullptr) = 0;
 };
@@ -139,6 +144,7 @@ class IStorageDriveFinder {
   // ("usb:2-1.4"). When the hub carries several, the lowest-numbered disk and CD-ROM drive
   // are taken. Returns 0 (info filled; bFound() false when the hub carries no drive) or an
   // errno: EINVAL a malformed hub name, ENOENT the hub is not there, EIO/EACCES the device
-  // tree cannot be read. Reads small files only; never blocks on a device. Thread-safe.
+  // tree cannot be read. Reads small files only; never blocks on a device. Any thread; calls
+  // may overlap.
   virtual int nFindStorageDrive(const std::string& strHubObjectName, StorageDriveInfo& info) = 0;
 };

@@ -1,7 +1,8 @@
 #include "platform/UsbTree.h"
 
-#include <cctype>
 #include <cstdio>
+
+#include "platform/Text.h"
 
 bool bParseDeviceDescriptor(const uint8_t* p, size_t nLen, UsbDeviceDescriptor& d) {
   if (p == nullptr || nLen < 18 || p[0] < 18 || p[1] != 1) return false;
@@ -81,9 +82,7 @@ std::vector<uint8_t> vecMakeLanguageDescriptor(uint16_t usLangId, uint16_t usLen
 std::string strMakeHubDevicePath(uint16_t usVid, uint16_t usPid, const std::string& strInstance) {
   char sz[64];
   std::snprintf(sz, sizeof sz, "USB#VID_%04X&PID_%04X#", usVid, usPid);
-  std::string s = sz + strInstance + "#" + USB_HUB_INTERFACE_GUID;
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
+  return strUpper(sz + strInstance + "#" + USB_HUB_INTERFACE_GUID);
 }
 
 std::string strMakeHardwareId(uint16_t usVid, uint16_t usPid, uint16_t usRev) {

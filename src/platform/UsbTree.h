@@ -1,6 +1,7 @@
 // The USB tree as the walk sees it: host controllers, each controller's root hub, the ports of
 // every hub with what is connected to them, descriptors and strings of the connected devices,
-// and the description and hardware id behind a driver key.
+// and the description and hardware id behind a driver key. Linux reads it from sysfs
+// (platform/linux/UsbTreeSysfs.h); the simulated bench from its hubs (platform/sim/SimUsbTree.h).
 //
 // Names: a hub is named by its node name (sysfs kernel name on Linux, "usb2" for a root hub,
 // "2-1.4" for a hub on port 4 of the hub on port 1 of bus 2; the bench uses the same form).
@@ -8,13 +9,13 @@
 // look-ups at the end.
 //
 // Every call returns 0 on success or a positive error number (errno values), which the walk
-// logs as its "dwErrorCode". Common ones: ENOENT the hub, port or device is not (or no longer)
-// there; EINVAL a port number outside 1..port count or nonsense in what the device reports;
-// EPIPE the device refused the request (a stall); EACCES no permission; ENODEV the device
-// left the bus during the request; ETIMEDOUT it did not answer.
+// logs as its "dwErrorCode"; each call below lists the ones it gives. No call throws.
 //
-// Blocking: every call reads small files or does at most one control transfer; none waits
-// for anything else. No call throws.
+// Threads: every call may be made from any thread, calls may overlap (Linux keeps no state
+// between calls; the bench locks its own). On the bench a call that looks at a hub's identity
+// first brings the bus up to date, so device events that are due (a hub back from its reset)
+// are delivered on the calling thread before the call returns: a caller must not hold a lock
+// there that its device-event callback takes.
 #pragma once
 
 #include <cstdint>
@@ -76,34 +77,66 @@ class IUsbTree {
  public:
   virtual ~IUsbTree() = default;
 
-  // Present host controllers, in a stable order (controller names).
+  // Present host controllers, in a stable order: their root hub names by bus number on
+  // Linux, the bench's controllers in file order (each as its USB 2.0 and SuperSpeed root
+  // hub). Does not block (lists a folder). Errors: Linux the errno of listing
+  // /sys/bus/usb/devices (ENOENT without USB support); the bench none.
   virtual int nGetHostControllers(std::vector<std::string>& vecControllers) = 0;
-  // Driver key of a host controller.
+  // Driver key of a host controller: the controller's own name. Does not block. Errors:
+  // ENOENT the name is no root hub, or its controller is gone.
   virtual int nGetHCDDriverKeyName(const std::string& strController, std::string& strKey) = 0;
-  // Node name of a controller's root hub.
+  // Node name of a controller's root hub: the controller's own name. Does not block.
+  // Errors: ENOENT as for nGetHCDDriverKeyName.
   virtual int nGetRootHubName(const std::string& strController, std::string& strHub) = 0;
-  // Number of downstream ports of a hub (its hub descriptor). ENOENT when the hub is gone:
-  // this is also where opening a hub fails.
+  // Number of downstream ports of a hub (Linux: its "maxchild"). Does not block. Errors:
+  // ENOENT the hub is gone (this is also where opening a hub fails); Linux EINVAL or the
+  // read's errno when the count cannot be read; the bench ENOTTY for a device that is not a
+  // hub.
   virtual int nGetHubPortCount(const std::string& strHub, uint32_t& ulPorts) = 0;
-  // What is on port ulPort (1-based) of a hub.
+  // What is on port ulPort (1-based) of a hub. An empty port is 0 with NoDeviceConnected; a
+  // device whose descriptor cannot be read (Linux: also a port whose "state" says a device
+  // is attached but has no device folder) is 0 with DeviceFailedEnumeration. Does not block.
+  // Errors: ENOENT the hub is gone; EINVAL a port outside 1..port count; Linux the errors of
+  // reading the port count; the bench ENOTTY when strHub is not a hub.
   virtual int nGetConnectionInfo(const std::string& strHub, uint32_t ulPort,
                                  UsbConnectionInfo& info) = 0;
-  // Node name of the hub on a port; ENOTTY when the device there is not a hub.
+  // Node name of the hub on a port. Does not block. Errors: ENOENT the hub is gone or nothing
+  // is on the port; EINVAL a port outside 1..port count; ENOTTY the device there is not a hub;
+  // Linux EINVAL or a read's errno when the device's descriptor cannot be read.
   virtual int nGetConnectionName(const std::string& strHub, uint32_t ulPort,
                                  std::string& strName) = 0;
-  // Driver key of the device on a port (also of one whose enumeration failed).
+  // Driver key of the device on a port (also of one whose enumeration failed): its node name.
+  // For an empty port Linux gives the port's own name ("usb1-port2", "1-3-port2"), the bench
+  // ENOENT. Does not block. Errors: ENOENT the hub or (Linux) the port folder is gone;
+  // EINVAL a port outside 1..port count.
   virtual int nGetConnectionDriverKeyName(const std::string& strHub, uint32_t ulPort,
                                           std::string& strKey) = 0;
   // GET_DESCRIPTOR of string ucIndex in language usLangId from the device on a port,
   // at most usLength bytes: the raw descriptor (bLength, 3, UTF-16LE text). Index 0 gives
   // the language table. Index 0xFF is the chip-identification string of the target hubs.
+  // Blocks: Linux answers the strings the kernel read (manufacturer, product, serial, and
+  // the language table when it read any) from sysfs, every other one with one control
+  // transfer through libusb (open, request, close; up to 1 s); the bench does not wait.
+  // Errors: ENOENT the hub or the device is gone; EINVAL a port outside 1..port count, or a
+  // language table that is none; EPIPE the device has no such string or refused (a stall;
+  // on the bench also every request to a suspended hub); EACCES the device may not be opened
+  // (no udev rule); Linux ENODEV the device left during the request, ETIMEDOUT it did not
+  // answer, EBUSY, ENOMEM or EIO from libusb.
   virtual int nGetStringDescriptor(const std::string& strHub, uint32_t ulPort, uint8_t ucIndex,
                                    uint16_t usLangId, uint16_t usLength,
                                    std::vector<uint8_t>& vecOut) = 0;
-  // Device description and hardware id of the device with that driver key.
+  // Device description of the device with that driver key (Linux: its "product"; a
+  // controller's is "xHCI Host Controller"). Does not block. Errors: ENOENT no device or port
+  // has that key; ENODATA it has no description (an empty port, a device without a product
+  // string); Linux a read's errno.
   virtual int nGetDeviceDescFromDriverKey(const std::string& strKey, std::string& strDesc) = 0;
+  // Hardware id ("USB\VID_xxxx&PID_xxxx&REV_xxxx") of the device with that driver key. Does
+  // not block. Errors: ENOENT no device has that key (a port's key included); Linux EINVAL or
+  // a read's errno when its descriptor cannot be read.
   virtual int nGetHardwareIdFromDriverKey(const std::string& strKey, std::string& strHwId) = 0;
-  // Every present hub below the root hubs.
+  // Every present hub below the root hubs (Linux: sorted by node name; the bench: in bench
+  // order, each half of a USB 3 hub). Does not block. Errors: Linux the errno of listing
+  // /sys/bus/usb/devices; the bench none.
   virtual int nGetHubInterfaces(std::vector<UsbHubInterface>& vecHubs) = 0;
 };
 

@@ -74,8 +74,8 @@ CRunEngine::EStep CRunEngine::eWaitHubBack(std::stop_token st, int nSlot, HubIde
   int nRet;
   while ((nRet = m_devices.nReadHubIdentity(nSlot, id)) != 0) {
     if (m_clock.ullNowMs() - ullStart >= m_config.timings.uReturnTimeoutMs) {
-      vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], hub did not come back on [%s] , dwErrorCode : %d", L,
-                        __LINE__, nSlot, m_devList.dev[nSlot].m_strHubObjectName.c_str(), nRet);
+      vDEBUG_ERR_printf(L, "ucTargetNumber[%d], hub did not come back on [%s] , dwErrorCode : %d", nSlot,
+                        m_devList.dev[nSlot].m_strHubObjectName.c_str(), nRet);
       return EStep::Failed;
     }
     if (!m_clock.bSleepMs(m_config.timings.uReturnPollMs, st)) return EStep::Stopped;
@@ -101,8 +101,8 @@ CRunEngine::EStep CRunEngine::eDescriptorCheck(std::stop_token st, int nSlot) {
   };
   for (const auto& [pHub, pScreen] : items) {
     if (strcasecmp(pHub->c_str(), pScreen->c_str()) != 0) {
-      vDEBUG_MSG_printf("%s:%d: ucTargetNumber[%d], Config Check mismatch [%s] != [%s]", L, __LINE__, nSlot,
-                        pHub->c_str(), pScreen->c_str());
+      vDEBUG_MSG_printf(L, "ucTargetNumber[%d], Config Check mismatch [%s] != [%s]", nSlot, pHub->c_str(),
+                        pScreen->c_str());
       return EStep::Failed;
     }
   }
@@ -113,30 +113,29 @@ CRunEngine::EStep CRunEngine::eUpdateHub(std::stop_token st, int nSlot) {
   DevRecord& d = m_devList.dev[nSlot];
   uint8_t ucChip = 0;
   if (m_devices.nReadChipRegister(nSlot, ucChip) != 0) {
-    vDEBUG_ERR_printf("%s:%d: VLN318xAccessRegister Failed,pChildThreadInfo->ucTargetNumber[%d]  ", L,
-                      __LINE__, nSlot);
+    vDEBUG_ERR_printf(L, "VLN318xAccessRegister Failed,pChildThreadInfo->ucTargetNumber[%d]  ", nSlot);
     return EStep::Failed;
   }
   if (st.stop_requested()) return EStep::Stopped;
-  vDEBUG_MSG_printf("%s:%d:   updata config , pChildThreadInfo->ucTargetNumber[%d] ", L, __LINE__, nSlot);
+  vDEBUG_MSG_printf(L, "  updata config , pChildThreadInfo->ucTargetNumber[%d] ", nSlot);
   // A failed write or read-back fails the update (it must never count as written); one that
   // a stop request cut short is no verdict on the hub.
   if (!m_devices.bAccessHubConfig(nSlot, 1, d.ucConfigBlock.data(), st)) {
     if (st.stop_requested()) return EStep::Stopped;
-    vDEBUG_ERR_printf("%s:%d:  vWrRdConfiguration image 0 Failed!!![%d] ", L, __LINE__, nSlot);
+    vDEBUG_ERR_printf(L, " vWrRdConfiguration image 0 Failed!!![%d] ", nSlot);
     return EStep::Failed;
   }
   std::array<uint8_t, CONFIG_BIN_SIZE> scratch{};
   if (!m_devices.bAccessHubConfig(nSlot, 0, scratch.data(), st)) {
     if (st.stop_requested()) return EStep::Stopped;
-    vDEBUG_ERR_printf("%s:%d:  vWrRdConfiguration image 0 Failed!!![%d] ", L, __LINE__, nSlot);
+    vDEBUG_ERR_printf(L, " vWrRdConfiguration image 0 Failed!!![%d] ", nSlot);
     return EStep::Failed;
   }
   if (st.stop_requested()) return EStep::Stopped;
-  vDEBUG_MSG_printf("%s:%d:   updata firmware , pChildThreadInfo->ucTargetNumber[%d] ", L, __LINE__, nSlot);
+  vDEBUG_MSG_printf(L, "  updata firmware , pChildThreadInfo->ucTargetNumber[%d] ", nSlot);
   if (m_devices.vUpdateHubFirmware(nSlot, st) != 1) {
     if (st.stop_requested()) return EStep::Stopped;
-    vDEBUG_ERR_printf("%s:%d:  vUpdate Firmware image 0 Failed!!![%d] ", L, __LINE__, nSlot);
+    vDEBUG_ERR_printf(L, " vUpdate Firmware image 0 Failed!!![%d] ", nSlot);
     return EStep::Failed;
   }
   if (st.stop_requested()) return EStep::Stopped;
@@ -144,8 +143,7 @@ CRunEngine::EStep CRunEngine::eUpdateHub(std::stop_token st, int nSlot) {
   bool bPassed = true;
   if (!m_devices.bReadHubSPIROM(nSlot, flash.data(), st)) {
     if (st.stop_requested()) return EStep::Stopped;
-    vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], bReadSPIROM fail , dwErrorCode : %d", L, __LINE__, nSlot,
-                      errno);
+    vDEBUG_ERR_printf(L, "ucTargetNumber[%d], bReadSPIROM fail , dwErrorCode : %d", nSlot, errno);
     bPassed = false;
   }
   // Compared even after a failed read: the log then says what the flash holds instead.
@@ -159,12 +157,10 @@ bool CRunEngine::bFlashMatches(int nSlot, const std::vector<uint8_t>& flash) {
   // Configuration block, from its first compared byte on.
   for (int i = CONFIG_COMPARE_FIRST; i < CONFIG_BIN_SIZE; ++i) {
     if (flash[i] == d.ucConfigBlock[i]) continue;
-    vDEBUG_ERR_printf("%s:%d: Config content compare Fail , dwFlashFWLeng[ %d]", L, __LINE__,
-                      CONFIG_BIN_SIZE);
+    vDEBUG_ERR_printf(L, "Config content compare Fail , dwFlashFWLeng[ %d]", CONFIG_BIN_SIZE);
     bMatches = false;
     for (int k = i; k < i + 4 && k < CONFIG_BIN_SIZE; ++k)
-      vDEBUG_ERR_printf("%s:%d: Cnt[%d], ucBufConfigInfo[%x] != pBuf[%x]", L, __LINE__, k, d.ucConfigBlock[k],
-                        flash[k]);
+      vDEBUG_ERR_printf(L, "Cnt[%d], ucBufConfigInfo[%x] != pBuf[%x]", k, d.ucConfigBlock[k], flash[k]);
     break;
   }
   // Firmware area against the whole flash image file: every byte written must read back
@@ -175,8 +171,8 @@ bool CRunEngine::bFlashMatches(int nSlot, const std::vector<uint8_t>& flash) {
   if (in) file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   const size_t ulLen = file.size();
   if (!in || ulLen == 0 || !bImageFitsFirmwareArea(ulLen)) {
-    vDEBUG_ERR_printf("%s:%d: Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWPatch  %s , dwErrorCode : %d", L,
-                      __LINE__, static_cast<int>(ulLen), strPath.c_str(), errno);
+    vDEBUG_ERR_printf(L, "Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWPatch  %s , dwErrorCode : %d",
+                      static_cast<int>(ulLen), strPath.c_str(), errno);
     bMatches = false;
   }
   const uint8_t* pArea = flash.data() + HUB_FIRMWARE_AREA;
@@ -184,11 +180,11 @@ bool CRunEngine::bFlashMatches(int nSlot, const std::vector<uint8_t>& flash) {
   const int nFlashLen = pArea[0] | (pArea[1] << 8);
   for (size_t i = 0; i < ulCmp; ++i) {
     if (file[i] == pArea[i]) continue;
-    vDEBUG_ERR_printf("%s:%d: FW content compare Fail , dwFlashFWLeng[ %d]", L, __LINE__, nFlashLen);
+    vDEBUG_ERR_printf(L, "FW content compare Fail , dwFlashFWLeng[ %d]", nFlashLen);
     bMatches = false;
     for (size_t k = i; k < i + 4 && k < ulCmp; ++k)
-      vDEBUG_ERR_printf("%s:%d: Cnt[%x], ucpFileBuf[%x] != pBuf[%x]", L, __LINE__, static_cast<unsigned>(k),
-                        file[k], pArea[k]);
+      vDEBUG_ERR_printf(L, "Cnt[%x], ucpFileBuf[%x] != pBuf[%x]", static_cast<unsigned>(k), file[k],
+                        pArea[k]);
     break;
   }
   return bMatches;
@@ -210,8 +206,7 @@ CRunEngine::EStep CRunEngine::eWaitResetTurn(std::stop_token st, int nSlot) {
       ullSince = m_clock.ullNowMs();
     }
     if (m_clock.ullNowMs() - ullSince > t.uResetReadyTimeoutMs) {
-      vDEBUG_ERR_printf("%s:%d: ucTargetNumber[%d], wait CPURST ready Time Out!!! , dwErrorCode : %d", L,
-                        __LINE__, nSlot, 0);
+      vDEBUG_ERR_printf(L, "ucTargetNumber[%d], wait CPURST ready Time Out!!! , dwErrorCode : %d", nSlot, 0);
       return EStep::Failed;
     }
     if (m_stateChanges.eWait(t.uResetPollMs + t.uResetRetryMs, ullSeen, st) == CStateChanges::EWait::Stopped)
@@ -222,10 +217,10 @@ CRunEngine::EStep CRunEngine::eWaitResetTurn(std::stop_token st, int nSlot) {
 CRunEngine::EStep CRunEngine::eResetHub(std::stop_token st, int nSlot, int& nReset) {
   const DevRecord& d = m_devList.dev[nSlot];
   vCell(nSlot, COL_RELINK, "doing...1", CELL_ORANGE, st);
-  vDEBUG_MSG_printf(
-      "%s:%d:  ucTargetNumber[%d], this Hub is unlock to do CPU reset, m_MaxHubDepth=%d, "
-      "m_ucHubDepth=%d ",
-      L, __LINE__, nSlot, m_devList.m_MaxHubDepth, d.m_ucHubDepth);
+  vDEBUG_MSG_printf(L,
+                    " ucTargetNumber[%d], this Hub is unlock to do CPU reset, m_MaxHubDepth=%d, "
+                    "m_ucHubDepth=%d ",
+                    nSlot, m_devList.m_MaxHubDepth, d.m_ucHubDepth);
   if (!bEnterResetLock(st)) return EStep::Stopped;
   bool bHeld;
   {
@@ -243,7 +238,7 @@ CRunEngine::EStep CRunEngine::eResetHub(std::stop_token st, int nSlot, int& nRes
   }
   if (!bHeld) return EStep::Stopped;
   if (nReset != 0) {
-    vDEBUG_ERR_printf("%s:%d:  ucTargetNumber[%d], vCPURST Failed, Error = %d ", L, __LINE__, nSlot, nReset);
+    vDEBUG_ERR_printf(L, " ucTargetNumber[%d], vCPURST Failed, Error = %d ", nSlot, nReset);
     return EStep::Failed;
   }
   // The reset counts only when the hub is back: one that never returns did not take its new
@@ -295,8 +290,8 @@ bool CRunEngine::bWorkerSteps(std::stop_token st, int nSlot) {
 
   // ---- CPU reset ----
   if (ucWorking != 0 && f.ucFw_reload == 1) {
-    vDEBUG_MSG_printf("%s:%d:  ucTargetNumber[%d], CHILD_THREAD_RST_READY, Hub Depth = %d ", L, __LINE__,
-                      nSlot, d.m_ucHubDepth);
+    vDEBUG_MSG_printf(L, " ucTargetNumber[%d], CHILD_THREAD_RST_READY, Hub Depth = %d ", nSlot,
+                      d.m_ucHubDepth);
     vSetThreadState(nSlot, CHILD_THREAD_RST_READY);
     int nReset = -1;  // no reset made
     EStep eReset = eWaitResetTurn(st, nSlot);
@@ -333,7 +328,7 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
   const DevListRunFlags f = m_devList.flags;
   try {
     // Stopped at a wait: the hub keeps the results it has.
-    if (!bWorkerSteps(st, nSlot)) vDEBUG_MSG_printf("%s:%d: ucTargetNumber[%d], stopped", L, __LINE__, nSlot);
+    if (!bWorkerSteps(st, nSlot)) vDEBUG_MSG_printf(L, "ucTargetNumber[%d], stopped", nSlot);
     info.fProgress = 100.0f;
     vSetThreadState(nSlot, CHILD_THREAD_FINISH);
     return 1;
@@ -350,7 +345,7 @@ int CRunEngine::ChildThreadFun(std::stop_token st, int nSlot) {
     } else {
       vCell(nSlot, COL_RELINK, "", CELL_PLAIN, st);
     }
-    vDEBUG_MSG_printf("%s:%d: ChildThreadFun: dwErrorCode %d", L, __LINE__, errno);
+    vDEBUG_MSG_printf(L, "ChildThreadFun: dwErrorCode %d", errno);
     info.fProgress = 100.0f;
     vSetThreadState(nSlot, CHILD_THREAD_FINISH);
     return 0;

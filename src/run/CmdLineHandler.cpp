@@ -36,7 +36,7 @@ void CCmdLineHandler::vCmdLineHandler() {
     std::optional<int> optCode = optHandle(list);
     if (optCode && m_fnExitProcess) m_fnExitProcess(*optCode);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vCmdLineHandler , dwErrorCode %d", L, __LINE__, errno);
+    vDEBUG_ERR_printf(L, "vCmdLineHandler , dwErrorCode %d", errno);
     // A production script must never read success from a handler that broke down.
     if (m_fnExitProcess && !bCmdLineRunsProduction(m_request.m_nCmdLineMode))
       m_fnExitProcess(EXIT_CMD_FAILED);
@@ -52,7 +52,7 @@ std::optional<int> CCmdLineHandler::optHandle(const DeviceList& list) {
     case CMDLINE_CHECK_FW:
       for (int i = 0; i < nHubs; ++i) {
         if (!bEqualNoCase(m_list.dev[i].strFWVersion, m_request.m_strCmdLineFW)) {
-          vDEBUG_MSG_printf("%s:%d: FW unmatch", L, __LINE__);
+          vDEBUG_MSG_printf(L, "FW unmatch");
           return EXIT_CMD_FW_UNMATCH;
         }
       }
@@ -60,11 +60,11 @@ std::optional<int> CCmdLineHandler::optHandle(const DeviceList& list) {
     case CMDLINE_LED:
       for (int i = 0; i < nHubs; ++i) {
         if (!LEDControl(i, BRIDGE_LED1_MASK, static_cast<uint32_t>(m_request.m_ucCmdLineLED[0]))) {
-          vDEBUG_MSG_printf("%s:%d: Dev[%d], set led 1 %d fail", L, __LINE__, i, m_request.m_ucCmdLineLED[0]);
+          vDEBUG_MSG_printf(L, "Dev[%d], set led 1 %d fail", i, m_request.m_ucCmdLineLED[0]);
           return EXIT_CMD_FAILED;
         }
         if (!LEDControl(i, BRIDGE_LED2_MASK, static_cast<uint32_t>(m_request.m_ucCmdLineLED[1]))) {
-          vDEBUG_MSG_printf("%s:%d: Dev[%d], set led 2 %d fail", L, __LINE__, i, m_request.m_ucCmdLineLED[1]);
+          vDEBUG_MSG_printf(L, "Dev[%d], set led 2 %d fail", i, m_request.m_ucCmdLineLED[1]);
           return EXIT_CMD_FAILED;
         }
       }
@@ -72,7 +72,7 @@ std::optional<int> CCmdLineHandler::optHandle(const DeviceList& list) {
     case CMDLINE_SPEED: {
       int nCode = nUsbTextSpeedExitCode(first.strUSBText);
       if (nCode < 0) {
-        vDEBUG_MSG_printf("%s:%d: get usb spd fail", L, __LINE__);
+        vDEBUG_MSG_printf(L, "get usb spd fail");
         return EXIT_CMD_FAILED;
       }
       return nCode;
@@ -80,16 +80,16 @@ std::optional<int> CCmdLineHandler::optHandle(const DeviceList& list) {
     case CMDLINE_PROTOCOL:
       if (first.ucProtocolCode == PROTOCOL_CODE_USB3) return 3;
       if (first.ucProtocolCode == PROTOCOL_CODE_USB2) return 2;
-      vDEBUG_MSG_printf("%s:%d: get usb Protocol fail", L, __LINE__);
+      vDEBUG_MSG_printf(L, "get usb Protocol fail");
       return EXIT_CMD_FAILED;
     case CMDLINE_CC:
       if (first.ucCcOrientation == 1) return 4;
       if (first.ucCcOrientation == 2) return 5;
-      vDEBUG_MSG_printf("%s:%d: get CC orientation fail", L, __LINE__);
+      vDEBUG_MSG_printf(L, "get CC orientation fail");
       return EXIT_CMD_FAILED;
     case CMDLINE_CHIP:
       if (first.ucChipCode <= 5) return first.ucChipCode;
-      vDEBUG_MSG_printf("%s:%d: get IC fail", L, __LINE__);
+      vDEBUG_MSG_printf(L, "get IC fail");
       return EXIT_CMD_CHIP_UNKNOWN;
     default:
       return std::nullopt;  // the production modes: auto mode runs them and ends the process
@@ -108,7 +108,7 @@ bool CCmdLineHandler::LEDControl(int nSlot, uint8_t ucMask, uint32_t ulEnable) {
     // 3.
     uint8_t ucGet = 0;
     if (m_bridge.SCSI5872_AccessRegister(h.get(), 0, BRIDGE_LED_REGISTER, &ucGet, 1, st) != 0) {
-      vDEBUG_MSG_printf("%s:%d: Get LED Status Fail , [%d] SCSI5872_AccessRegister Failed ", LL, __LINE__, nSlot);
+      vDEBUG_MSG_printf(LL, "Get LED Status Fail , [%d] SCSI5872_AccessRegister Failed ", nSlot);
       return false;
     }
     // 4. Three tries that never read the new value back fail: the LED is not as asked.
@@ -116,26 +116,27 @@ bool CCmdLineHandler::LEDControl(int nSlot, uint8_t ucMask, uint32_t ulEnable) {
     for (int nTry = 0; nTry < LED_TRIES && !st.stop_requested(); ++nTry) {
       uint8_t ucSet = ucLedRegisterValue(ucGet, ucMask, ulEnable);
       if (m_bridge.SCSI5872_AccessRegister(h.get(), 1, BRIDGE_LED_REGISTER, &ucSet, 1, st) != 0)
-        vDEBUG_MSG_printf("%s:%d: Get LED Status Fail , [%d] SCSI5872_AccessRegister Failed ", LL, __LINE__, nSlot);
+        vDEBUG_MSG_printf(LL, "Get LED Status Fail , [%d] SCSI5872_AccessRegister Failed ", nSlot);
       if (m_bridge.SCSI5872_AccessRegister(h.get(), 0, BRIDGE_LED_REGISTER, &ucGet, 1, st) != 0) {
-        vDEBUG_MSG_printf("%s:%d: Get LED Status Fail , [%d] SCSI5872_AccessRegister Failed ", LL, __LINE__, nSlot);
+        vDEBUG_MSG_printf(LL, "Get LED Status Fail , [%d] SCSI5872_AccessRegister Failed ", nSlot);
         break;
       }
-      vDEBUG_MSG_printf("%s:%d: LEDControl[%d], ucGetLEDStatus=0x%2X\tucSetLEDStatus =%x", LL, __LINE__, nSlot,
-                        ucGet, ucSet);
+      vDEBUG_MSG_printf(LL, "LEDControl[%d], ucGetLEDStatus=0x%2X\tucSetLEDStatus =%x", nSlot, ucGet, ucSet);
       if (ucGet == ucSet) {
         bResult = true;
         break;
       }
       m_clock.bSleepMs(LED_RETRY_WAIT_MS, st);
-      vDEBUG_MSG_printf("%s:%d: ############################bEnable=%x################################################"
-                        "LEDControl[%d], ucGetLEDStatus=%x\tucSetLEDStatus =%x",
-                        LL, __LINE__, ulEnable, nSlot, ucGet, ucSet);
+      vDEBUG_MSG_printf(
+          LL,
+          "############################bEnable=%x################################################"
+          "LEDControl[%d], ucGetLEDStatus=%x\tucSetLEDStatus =%x",
+          ulEnable, nSlot, ucGet, ucSet);
     }
     // 5. The drive closes with its handle.
     return bResult;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: Get LED Status Fail , [%d] SCSI5872_AccessRegister Failed ", LL, __LINE__, nSlot);
+    vDEBUG_ERR_printf(LL, "Get LED Status Fail , [%d] SCSI5872_AccessRegister Failed ", nSlot);
     return false;  // the LED state is not known: never report it as set
   }
 }

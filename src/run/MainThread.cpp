@@ -132,10 +132,10 @@ int CRunEngine::MainThreadFun(std::stop_token st) {
         for (int i = 0; i < MAX_DEV_RECORDS; ++i) {
           if (info.ucSelected[i] != 1) continue;
           if (m_ChildInfo[i].ucThreadState.load() == CHILD_THREAD_FINISH) continue;
-          vDEBUG_MSG_printf("%s:%d: MainThreadFun: TerminateThread[%d] , dwErrorCode %d", L, __LINE__, i, 0);
+          vDEBUG_MSG_printf(L, "MainThreadFun: TerminateThread[%d] , dwErrorCode %d", i, 0);
         }
         vStopWorkers();
-        vDEBUG_MSG_printf("%s:%d: MainThreadFun: TimeOut dwErrorCode %d", L, __LINE__, 0);
+        vDEBUG_MSG_printf(L, "MainThreadFun: TimeOut dwErrorCode %d", 0);
         break;
       }
       const CStateChanges::EWait eWait = m_stateChanges.eWait(m_config.timings.uMainPollMs, ullSeen, st);
@@ -164,11 +164,11 @@ int CRunEngine::MainThreadFun(std::stop_token st) {
       for (int i = 0; i < MAX_DEV_RECORDS; ++i)
         if (info.ucSelected[i] == 1 && m_pChildThread[i].joinable()) {
           m_pChildThread[i].request_stop();
-          vDEBUG_ERR_printf("%s:%d: ChildThreadFun: TerminateThread[%d] , dwErrorCode %d", L, __LINE__, i, errno);
+          vDEBUG_ERR_printf(L, "ChildThreadFun: TerminateThread[%d] , dwErrorCode %d", i, errno);
         }
     }
     vRegisterDeviceNotification();
-    vDEBUG_ERR_printf("%s:%d: MainThreadFun: dwErrorCode %d", L, __LINE__, errno);
+    vDEBUG_ERR_printf(L, "MainThreadFun: dwErrorCode %d", errno);
     const bool bFail = m_ucRunStatus.load() == 2;
     bOnWindow([this, bFail] { m_view.vSetRunProgressColour(bFail ? RUN_RGB_RED : RUN_RGB_PURE_GREEN); }, st);
     nResult = 0;
@@ -241,7 +241,7 @@ void CRunEngine::vFinishRun(std::stop_token st) {
     const std::tm tmNow = m_ini.m_fnLocalTime ? m_ini.m_fnLocalTime() : std::tm{};
     const std::string strWhy = "MP result log " + Ini::strMPResultLogPath(m_utility.m_szAppPath, tmNow) +
                                " could not be written (" + std::strerror(nLogError) + "): the run fails";
-    vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
+    vDEBUG_ERR_printf(L, "%s", strWhy.c_str());
     m_ucRunStatus = 2;
     bOnWindow([this, strWhy] { m_utility.ShowProgramMSG(strWhy, MSG_TYPE_ERROR, MB_OK, bWindowless()); }, st);
   }
@@ -295,8 +295,7 @@ bool CRunEngine::bTakeRunSerialNumbers(uint8_t ucDevCount, std::string& strWhy) 
     const std::string strPath = Ini::strDefaultINIPath(m_utility.m_szAppPath);
     if (!m_ini.vStoreINIFile(strPath)) {
       const int nErr = m_ini.nLastFileError();
-      vDEBUG_MSG_printf("%s:%d: vStoreINIFile FAIL , strSaveINIFilePath[%s] %d", L, __LINE__, strPath.c_str(),
-                        nErr);
+      vDEBUG_MSG_printf(L, "vStoreINIFile FAIL , strSaveINIFilePath[%s] %d", strPath.c_str(), nErr);
       ini.ucSerial_number = strRecordBefore;
       strWhy = "The next serial number [" + strNext + "] could not be saved to " + strPath + " (" +
                std::strerror(nErr) + "): no hub was written";

@@ -53,8 +53,8 @@ void CResultTable::vSetMainResultItemTable() {
       vUpdateMainResultItemTable(nRow, COL_PORT, std::to_string(nRow), CELL_PLAIN);
     }
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vSetMainResultItemTable: Idx/Max = [%d] , dwErrorCode %d",
-                      "CMPToolDlg::vSetMainResultItemTable", __LINE__, nRow, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vSetMainResultItemTable",
+                      "vSetMainResultItemTable: Idx/Max = [%d] , dwErrorCode %d", nRow, errno);
   }
 }
 
@@ -66,8 +66,8 @@ void CResultTable::vUpdateMainResultItemTable(int nRow, int nColumn, const std::
     vCellColours(c.strText, ucColour, c.rgbBack, c.rgbText);
     m_view.vSetCell(nRow, nColumn, c.strText, c.rgbBack, c.rgbText);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vUpdateResultItemTable: dwErrorCode : %d ", "CMPToolDlg::vUpdateMainResultItemTable",
-                      __LINE__, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vUpdateMainResultItemTable", "vUpdateResultItemTable: dwErrorCode : %d ",
+                      errno);
   }
 }
 
@@ -76,8 +76,8 @@ void CResultTable::vClearMainResultSubItemStatusTable() {
     for (int r = 0; r < RESULT_ROWS; ++r)
       for (int c : {COL_UPDATE, COL_RELINK, COL_SPARE}) vUpdateMainResultItemTable(r, c, "", CELL_PLAIN);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vClearMainResultSubItemStatusTable: dwErrorCode : %d ",
-                      "CMPToolDlg::vClearMainResultSubItemStatusTable", __LINE__, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vClearMainResultSubItemStatusTable",
+                      "vClearMainResultSubItemStatusTable: dwErrorCode : %d ", errno);
   }
 }
 
@@ -89,8 +89,8 @@ void CResultTable::vClearMainResultSubItemTable(const INISettings& ini) {
     }
     vClearMainResultSubItemStatusTable();
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vClearMainResultSubItemTable: dwErrorCode : %d ",
-                      "CMPToolDlg::vClearMainResultSubItemTable", __LINE__, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vClearMainResultSubItemTable",
+                      "vClearMainResultSubItemTable: dwErrorCode : %d ", errno);
   }
 }
 
@@ -148,8 +148,8 @@ void CResultTable::vUpdateMainResultSubItemTable(bool bClear, DeviceList& devLis
       vUpdateMainResultSubItemTable(bClear, devList, ini, s);
     }
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: bClearSubItemTable : %d , dwErrorCode : %d ",
-                      "CMPToolDlg::vUpdateMainResultSubItemTable", __LINE__, bClear ? 1 : 0, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vUpdateMainResultSubItemTable",
+                      "bClearSubItemTable : %d , dwErrorCode : %d ", bClear ? 1 : 0, errno);
   }
 }
 
@@ -175,12 +175,12 @@ void CResultTable::vUpdateMainResultSubItemTable(bool bClear, DeviceList& devLis
       snprintf(sz, sizeof sz, "%x", d.ucCcOrientation);
     vUpdateMainResultItemTable(nRow, COL_CC, sz, ucColour);
     if (bClear) vClearMainResultSubItemStatusTable();
-    vDEBUG_MSG_printf("%s:%d: #port[%d], Status[%s], VID[%s], PID[%s], SN[%s], FW[%s]",
-                      "CMPToolDlg::vUpdateMainResultSubItemTable", __LINE__, nRow, d.strUSBText.c_str(),
+    vDEBUG_MSG_printf("CMPToolDlg::vUpdateMainResultSubItemTable",
+                      "#port[%d], Status[%s], VID[%s], PID[%s], SN[%s], FW[%s]", nRow, d.strUSBText.c_str(),
                       d.strVID.c_str(), d.strPID.c_str(), d.strSerialNumber.c_str(), d.strFWVersion.c_str());
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: bClearSubItemTable : %d , dwErrorCode : %d ",
-                      "CMPToolDlg::vUpdateMainResultSubItemTable", __LINE__, bClear ? 1 : 0, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vUpdateMainResultSubItemTable",
+                      "bClearSubItemTable : %d , dwErrorCode : %d ", bClear ? 1 : 0, errno);
   }
 }
 
@@ -199,8 +199,8 @@ void CResultTable::OnBnClickedButtonClearcount(DeviceList& devList) {
     devList.m_dwPassCount = devList.m_dwFailCount = devList.m_dwTotalCount = 0;
     m_view.vSetCounters("0", "0", "0");
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: OnBnClickedButtonClearcount: dwErrorCode %d", "CMPToolDlg::OnBnClickedButtonClearcount",
-                      __LINE__, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::OnBnClickedButtonClearcount",
+                      "OnBnClickedButtonClearcount: dwErrorCode %d", errno);
   }
 }
 

@@ -39,8 +39,8 @@ bool CRunEngine::bConfigure(RunEngineConfig config) {
   }
   // The threads read the configuration without a lock: it changes only while none runs.
   if (bEventsStarted || m_bMainRunning || bAutoThreadExists() || !bScanIdle()) {
-    vDEBUG_ERR_printf("%s:%d: bConfigure: the engine's threads run, configuration not changed",
-                      "CRunEngine::bConfigure", __LINE__);
+    vDEBUG_ERR_printf("CRunEngine::bConfigure",
+                      "bConfigure: the engine's threads run, configuration not changed");
     return false;
   }
   m_config = std::move(config);
@@ -59,7 +59,7 @@ void CRunEngine::vCell(int nSlot, int nColumn, const std::string& strText, uint8
 }
 
 void CRunEngine::vExit(int nCode) {
-  vDEBUG_MSG_printf("%s:%d: exit code %d", "CMPToolDlg::vExitProcess", __LINE__, nCode);
+  vDEBUG_MSG_printf("CMPToolDlg::vExitProcess", "exit code %d", nCode);
   if (m_config.fnExitProcess)
     m_config.fnExitProcess(nCode);
   else
@@ -112,8 +112,8 @@ bool CRunEngine::bDeleteAllThread() {
     }
     if (autoThread.joinable()) {
       vStopThread(autoThread);
-      vDEBUG_MSG_printf("%s:%d: bDeleteAllThread: m_pAutoThread , dwErrorCode %d", "CMPToolDlg::bDeleteAllThread",
-                        __LINE__, 0);
+      vDEBUG_MSG_printf("CMPToolDlg::bDeleteAllThread", "bDeleteAllThread: m_pAutoThread , dwErrorCode %d",
+                        0);
     }
     const bool bHadMain = mainThread.joinable();
     if (bHadMain) vStopThread(mainThread);
@@ -127,16 +127,17 @@ bool CRunEngine::bDeleteAllThread() {
       const bool bLeft = children[i].joinable();
       vStopThread(children[i]);
       if (!bHadChild[i] && !bLeft) continue;
-      vDEBUG_MSG_printf("%s:%d: bDeleteAllThread: TerminateThread[%d] , dwErrorCode %d",
-                        "CMPToolDlg::bDeleteAllThread", __LINE__, i, 0);
+      vDEBUG_MSG_printf("CMPToolDlg::bDeleteAllThread",
+                        "bDeleteAllThread: TerminateThread[%d] , dwErrorCode %d", i, 0);
     }
     if (bHadMain)
-      vDEBUG_MSG_printf("%s:%d: bDeleteAllThread: TerminateThread m_pMainThread , dwErrorCode %d",
-                        "CMPToolDlg::bDeleteAllThread", __LINE__, 0);
+      vDEBUG_MSG_printf("CMPToolDlg::bDeleteAllThread",
+                        "bDeleteAllThread: TerminateThread m_pMainThread , dwErrorCode %d", 0);
     return true;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: bDeleteAllThread: ucWr_test_enable : %d , dwErrorCode %d", "CMPToolDlg::bDeleteAllThread",
-                      __LINE__, m_ini.m_pINI.ucWr_test_enable, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::bDeleteAllThread",
+                      "bDeleteAllThread: ucWr_test_enable : %d , dwErrorCode %d",
+                      m_ini.m_pINI.ucWr_test_enable, errno);
     return false;
   }
 }
@@ -154,8 +155,9 @@ void CRunEngine::vInitialPrivateData() {
     m_MainInfo = MAIN_THREAD_INFO{};
     m_ucRunStatus = 0;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vInitialPrivateData: m_pDevList : %p , dwErrorCode %d", "CMPToolDlg::vInitialPrivateData",
-                      __LINE__, static_cast<void*>(&m_devList), errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vInitialPrivateData",
+                      "vInitialPrivateData: m_pDevList : %p , dwErrorCode %d", static_cast<void*>(&m_devList),
+                      errno);
   }
 }
 

@@ -22,8 +22,8 @@ void CSafeRemoval::OnBnClickedButtonSafelyRemove() {
   try {
     std::lock_guard<std::mutex> l(m_mutex);
     if (m_bRunning) {
-      vDEBUG_MSG_printf("%s:%d: OnBnClickedButtonSafelyRemove: USBRemoveThreadFun is running",
-                        "CMPToolDlg::OnBnClickedButtonSafelyRemove", __LINE__);
+      vDEBUG_MSG_printf("CMPToolDlg::OnBnClickedButtonSafelyRemove",
+                        "OnBnClickedButtonSafelyRemove: USBRemoveThreadFun is running");
       return;
     }
     if (m_pUSBRemoveThread.joinable()) m_pUSBRemoveThread.join();  // ended already
@@ -43,8 +43,8 @@ void CSafeRemoval::OnBnClickedButtonSafelyRemove() {
     if (m_bMarkHeld.exchange(false)) m_utility.vEndProductionRun();
     m_bRunning = false;
     m_utility.m_bRemovingUSB = false;
-    vDEBUG_ERR_printf("%s:%d: OnBnClickedButtonSafelyRemove: dwErrorCode %d",
-                      "CMPToolDlg::OnBnClickedButtonSafelyRemove", __LINE__, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::OnBnClickedButtonSafelyRemove",
+                      "OnBnClickedButtonSafelyRemove: dwErrorCode %d", errno);
   }
 }
 
@@ -58,7 +58,7 @@ int CSafeRemoval::USBRemoveThreadFun(std::stop_token st) {
       if (r.ucIndex == DEV_SLOT_EMPTY || r.strFWVersion.empty()) continue;
       if (!m_bridge.vDisconnectAllDevice(i, st)) {
         ++nFailed;
-        vDEBUG_MSG_printf("%s:%d: USBRemoveThreadFun: vSafeRemoveUSB Fail , [%d] ", L, __LINE__, i);
+        vDEBUG_MSG_printf(L, "USBRemoveThreadFun: vSafeRemoveUSB Fail , [%d] ", i);
       }
     }
     m_nFailed = nFailed;
@@ -66,7 +66,7 @@ int CSafeRemoval::USBRemoveThreadFun(std::stop_token st) {
     m_window.bSend([this] { m_view.vSetControls(ERunControls::Normal); }, st);
     return 1;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: USBRemoveThreadFun: dwErrorCode %d", L, __LINE__, errno);
+    vDEBUG_ERR_printf(L, "USBRemoveThreadFun: dwErrorCode %d", errno);
     m_utility.m_bRemovingUSB = false;
     return 0;
   }

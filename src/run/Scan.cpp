@@ -34,14 +34,13 @@ void CRunEngine::TriggerScanThread() {
   try {
     // 1.
     if (m_utility.m_bScanWaiting) {
-      vDEBUG_MSG_printf("%s:%d:   Already waiting for criticalsection...Exit!!!, dwErrorCode =%d",
-                        "CMPToolDlg::TriggerScanThread", __LINE__, 0);
+      vDEBUG_MSG_printf("CMPToolDlg::TriggerScanThread",
+                        "  Already waiting for criticalsection...Exit!!!, dwErrorCode =%d", 0);
       return;
     }
     // A scan rewrites the device records the workers of a run are using.
     if (m_bMainRunning) {
-      vDEBUG_MSG_printf("%s:%d: TriggerScanThread: a run is in progress, no scan", "CMPToolDlg::TriggerScanThread",
-                        __LINE__);
+      vDEBUG_MSG_printf("CMPToolDlg::TriggerScanThread", "TriggerScanThread: a run is in progress, no scan");
       return;
     }
     // 2.
@@ -51,8 +50,8 @@ void CRunEngine::TriggerScanThread() {
     });
     // 3.
     if (!bScanIdle()) {
-      vDEBUG_MSG_printf("%s:%d:   ScanThreadFun is running...Exit!!!, dwErrorCode =%d", "CMPToolDlg::TriggerScanThread",
-                        __LINE__, 0);
+      vDEBUG_MSG_printf("CMPToolDlg::TriggerScanThread",
+                        "  ScanThreadFun is running...Exit!!!, dwErrorCode =%d", 0);
       m_utility.m_bScanInterrupt = true;
     }
     // 4.
@@ -81,7 +80,7 @@ void CRunEngine::TriggerScanThread() {
     }
     finished.clear();  // joins threads that have ended
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: TriggerScanThread: dwErrorCode %d", "CMPToolDlg::TriggerScanThread", __LINE__, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::TriggerScanThread", "TriggerScanThread: dwErrorCode %d", errno);
   }
 }
 
@@ -115,7 +114,7 @@ int CRunEngine::ScanThreadFun(std::stop_token st) {
       CScopedLock l(m_timerMutex);
       m_timer = std::jthread([this](std::stop_token tst) { vTimerFun(tst); });
     }
-    vDEBUG_MSG_printf("%s:%d:  Start Scan USB Port , dwErrorCode= %d", LS, __LINE__, 0);
+    vDEBUG_MSG_printf(LS, " Start Scan USB Port , dwErrorCode= %d", 0);
     // 3.
     vScanUSBPort(st);
     // 4.
@@ -149,8 +148,7 @@ int CRunEngine::ScanThreadFun(std::stop_token st) {
     bLocked = false;
     // 6.
     if (nDevNums != 0 && ucType == SN_EDIT_BARCODE && !st.stop_requested()) {
-      vDEBUG_MSG_printf("%s:%d: OpenSNAndPStringEnteringDialog: this->m_ToolsDevList.DevNums : %i", LS, __LINE__,
-                        nDevNums);
+      vDEBUG_MSG_printf(LS, "OpenSNAndPStringEnteringDialog: this->m_ToolsDevList.DevNums : %i", nDevNums);
       bOnWindow(
           [this] {
             if (OpenSNAndPStringEnteringDialog()) OnBnClickedButtonStart();
@@ -159,7 +157,7 @@ int CRunEngine::ScanThreadFun(std::stop_token st) {
     }
     return 1;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d:  catch error , dwErrorCode= %d", LS, __LINE__, errno);
+    vDEBUG_ERR_printf(LS, " catch error , dwErrorCode= %d", errno);
     {
       CScopedLock l(m_timerMutex);
       vStopThread(m_timer);
@@ -205,8 +203,8 @@ bool CRunEngine::vScanUSBPort(std::stop_token st, bool bRunRescan) {
     // come for a hub that is already there, so look again (a few times, after a pause)
     // before the result stands.
     for (uint32_t uTry = 1; scan.ucUnidentified != 0 && uTry <= m_config.timings.uScanRetries; ++uTry) {
-      vDEBUG_MSG_printf("%s:%d: vScanUSBPort: %d hub entries not identified, scan again [%u/%u]", LS,
-                        __LINE__, scan.ucUnidentified, uTry, m_config.timings.uScanRetries);
+      vDEBUG_MSG_printf(LS, "vScanUSBPort: %d hub entries not identified, scan again [%u/%u]",
+                        scan.ucUnidentified, uTry, m_config.timings.uScanRetries);
       if (!m_clock.bSleepMs(m_config.timings.uScanRetryMs, st)) return true;
       m_devices.bScanUSB(scan, ini);
     }
@@ -232,7 +230,7 @@ bool CRunEngine::vScanUSBPort(std::stop_token st, bool bRunRescan) {
     // 6.
     if (bRunRescan) return true;
     if (nDevNums != 0) {
-      vDEBUG_MSG_printf("%s:%d: Run vTriggetAutoThread", LS, __LINE__);
+      vDEBUG_MSG_printf(LS, "Run vTriggetAutoThread");
       bOnWindow([this] { vTriggetAutoThread(); }, st);
     } else {
       bOnWindow([this, ucAuto] { m_view.vSetControls(ucAuto == 1 ? ERunControls::AutoMode : ERunControls::Normal); },
@@ -240,7 +238,7 @@ bool CRunEngine::vScanUSBPort(std::stop_token st, bool bRunRescan) {
     }
     return true;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vScanUSBPort:  dwErrorCode %d", LS, __LINE__, errno);
+    vDEBUG_ERR_printf(LS, "vScanUSBPort:  dwErrorCode %d", errno);
     return false;
   }
 }
@@ -255,12 +253,13 @@ void CRunEngine::vTriggetAutoThread() {
       CScopedLock l(m_threadsMutex);
       m_pAutoThread = std::jthread([this](std::stop_token st) { AutoThreadFun(st); });
     } else {
-      vDEBUG_MSG_printf("%s:%d:  ucAuto_mp[%d] , RDMode[%d] , pIni.m_pINI.ucSN_EditType= %d exit vTriggetAutoThread()!!!!",
-                        LA, __LINE__, ini.ucAuto_mp, bRD ? 1 : 0, ini.ucSN_EditType);
+      vDEBUG_MSG_printf(
+          LA, " ucAuto_mp[%d] , RDMode[%d] , pIni.m_pINI.ucSN_EditType= %d exit vTriggetAutoThread()!!!!",
+          ini.ucAuto_mp, bRD ? 1 : 0, ini.ucSN_EditType);
     }
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vTriggetAutoThread: ucAuto_mp[%d] , RDMode[%d] , dwErrorCode %d", LA, __LINE__,
-                      ini.ucAuto_mp, 0, errno);
+    vDEBUG_ERR_printf(LA, "vTriggetAutoThread: ucAuto_mp[%d] , RDMode[%d] , dwErrorCode %d", ini.ucAuto_mp, 0,
+                      errno);
   }
 }
 
@@ -288,9 +287,11 @@ int CRunEngine::AutoThreadFun(std::stop_token st) {
         } else if (m_bMainRunning) {
           if (!m_clock.bSleepMs(m_config.timings.uAutoPollMs, st)) break;
         } else {
-          vDEBUG_MSG_printf("%s:%d: AutoThreadFun: Not Running dwThreadExitCode : %d , DevNums[%d]  ,  ucAuto_mp[%d] , "
-                            "dwErrorCode %d",
-                            LA, __LINE__, 1, nDevNums, ucAuto, 0);
+          vDEBUG_MSG_printf(
+              LA,
+              "AutoThreadFun: Not Running dwThreadExitCode : %d , DevNums[%d]  ,  ucAuto_mp[%d] , "
+              "dwErrorCode %d",
+              1, nDevNums, ucAuto, 0);
           if (!m_clock.bSleepMs(m_config.timings.uAutoPollMs, st)) break;
         }
         continue;
@@ -322,18 +323,18 @@ int CRunEngine::AutoThreadFun(std::stop_token st) {
                 t = std::move(m_pMainThread);
               }
               vStopThread(t);
-              vDEBUG_MSG_printf("%s:%d: AutoThreadFun: TerminateThread m_pMainThread , dwErrorCode %d",
-                                "CMPToolDlg::AutoThreadFun", __LINE__, 0);
+              vDEBUG_MSG_printf("CMPToolDlg::AutoThreadFun",
+                                "AutoThreadFun: TerminateThread m_pMainThread , dwErrorCode %d", 0);
             },
             st);
       }
-      vDEBUG_MSG_printf("%s:%d: AutoThreadFun: DevNums[%d] > ucAuto_mp[%d] , dwErrorCode %d", LA, __LINE__, nDevNums,
-                        ucWant, 0);
+      vDEBUG_MSG_printf(LA, "AutoThreadFun: DevNums[%d] > ucAuto_mp[%d] , dwErrorCode %d", nDevNums, ucWant,
+                        0);
       if (!m_clock.bSleepMs(m_config.timings.uAutoPollMs, st)) break;
     }
     return 1;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: AutoThreadFun: ucAuto_mp:%d , dwErrorCode %d", LA, __LINE__, m_ini.m_pINI.ucAuto_mp, errno);
+    vDEBUG_ERR_printf(LA, "AutoThreadFun: ucAuto_mp:%d , dwErrorCode %d", m_ini.m_pINI.ucAuto_mp, errno);
     return 0;
   }
 }
@@ -361,14 +362,14 @@ void CRunEngine::vRegisterDeviceNotification() {
           });
         });
         if (!m_bEventsStarted)
-          vDEBUG_ERR_printf("%s:%d: vRegisterDeviceNotification: RegisterDeviceNotification Fail:%d ",
-                            "CMPToolDlg::vRegisterDeviceNotification", __LINE__, errno);
+          vDEBUG_ERR_printf("CMPToolDlg::vRegisterDeviceNotification",
+                            "vRegisterDeviceNotification: RegisterDeviceNotification Fail:%d ", errno);
       }
     }
     m_bDevNotify = true;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vRegisterDeviceNotification , dwErrorCode %d", "CMPToolDlg::vRegisterDeviceNotification",
-                      __LINE__, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vRegisterDeviceNotification",
+                      "vRegisterDeviceNotification , dwErrorCode %d", errno);
   }
 }
 
@@ -380,7 +381,7 @@ int CRunEngine::OnUSBDeviceChange(const DeviceEvent& ev) {
     if (m_bSNDialogOpen) return 0;
     const INISettings& ini = m_ini.m_pINI;
     if (ev.eAction == EDeviceAction::Arrival) {
-      vDEBUG_MSG_printf("%s:%d: OnUSBDeviceChange: DBT_DEVICEARRIVAL , dbcc_name:%s dbcc_classguid:%s  ", LD, __LINE__,
+      vDEBUG_MSG_printf(LD, "OnUSBDeviceChange: DBT_DEVICEARRIVAL , dbcc_name:%s dbcc_classguid:%s  ",
                         ev.strName.c_str(), pszDeviceClassName(ev.eClass));
       if (m_utility.m_bRemovingUSB) return 0;
       if (ev.eClass == EDeviceClass::Volume && ini.ucCd_rom_mode == 0) return 0;
@@ -391,14 +392,14 @@ int CRunEngine::OnUSBDeviceChange(const DeviceEvent& ev) {
       } else {
         TriggerScanThread();
         if (m_devList.DevNums != 0 && ini.ucSN_EditType == SN_EDIT_BARCODE) {
-          vDEBUG_MSG_printf("%s:%d: OpenSNAndPStringEnteringDialog: this->m_ToolsDevList.DevNums : %i", LD, __LINE__,
+          vDEBUG_MSG_printf(LD, "OpenSNAndPStringEnteringDialog: this->m_ToolsDevList.DevNums : %i",
                             m_devList.DevNums);
           if (OpenSNAndPStringEnteringDialog()) OnBnClickedButtonStart();
         }
       }
     } else {
-      vDEBUG_MSG_printf("%s:%d: OnUSBDeviceChange: DBT_DEVICEREMOVECOMPLETE , dbcc_name:%s dbcc_classguid:%s  ", LD,
-                        __LINE__, ev.strName.c_str(), pszDeviceClassName(ev.eClass));
+      vDEBUG_MSG_printf(LD, "OnUSBDeviceChange: DBT_DEVICEREMOVECOMPLETE , dbcc_name:%s dbcc_classguid:%s  ",
+                        ev.strName.c_str(), pszDeviceClassName(ev.eClass));
       if (m_utility.m_bRemovingUSB) return 0;
       if (bRunThreadExists()) {
         m_view.vShowPicture(ERunPicture::Pass, false);
@@ -408,7 +409,7 @@ int CRunEngine::OnUSBDeviceChange(const DeviceEvent& ev) {
       TriggerScanThread();
     }
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: OnUSBDeviceChange , dwErrorCode %d", LD, __LINE__, errno);
+    vDEBUG_ERR_printf(LD, "OnUSBDeviceChange , dwErrorCode %d", errno);
   }
   return 0;
 }

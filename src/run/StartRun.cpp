@@ -53,7 +53,7 @@ bool CRunEngine::bTakeRunMark(std::string& strWhy) {
              "Production run refused: the run mark [%s] of this program folder [%s] cannot be taken",
              m_utility.runMarker().strPath().c_str(), m_utility.m_szAppPath.c_str());
   strWhy = sz;
-  vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, sz);
+  vDEBUG_ERR_printf(L, "%s", sz);
   if (!bWindowless()) m_utility.ShowProgramMSG(strWhy, MSG_TYPE_ERROR, MB_OK, false);
   return false;
 }
@@ -80,7 +80,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     INISettings& ini = m_ini.m_pINI;
     if (m_bMainRunning) {
       // Only one run at a time: its records exist once.
-      vDEBUG_MSG_printf("%s:%d: OnBnClickedButtonStart: a run is in progress", L, __LINE__);
+      vDEBUG_MSG_printf(L, "OnBnClickedButtonStart: a run is in progress");
       return EStartResult::Refused;
     }
     m_view.vReadScreen(m_screen);
@@ -92,7 +92,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     if (bConfigRom && m_utility.vCheckFilePathExists(m_screen.strFWPath, false)) {
       if (!m_devices.bReadConfigFromFile(m_screen.strFWPath)) {
         std::string strWhy = strFormat("Configuration ROM file [%s] could not be loaded", m_screen.strFWPath);
-        vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
+        vDEBUG_ERR_printf(L, "%s", strWhy.c_str());
         return eRefuse(strWhy);
       }
       m_view.vReadScreen(m_screen);  // the window shows the file's texts now
@@ -158,9 +158,10 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     if (ini.ucFw_enablel == 1) bFileOk = m_utility.vCheckFilePathExists(m_screen.strFWPath, !bWindowless());
     // 10.
     if (!bFileOk || ucTestItemCount == 0 || !bPreCheck) {
-      vDEBUG_MSG_printf("%s:%d: OnBnClickedButtonStart: Pre-Check Fail , ucTestItemCount[%d] , m_bUpdateFW[%d]=[%s] , ",
-                        L, __LINE__, ucTestItemCount, ini.ucFw_enablel, m_screen.strFWPath.c_str());
-      vDEBUG_MSG_printf("%s:%d: No Thread [%d/%d] To Run ", L, __LINE__, 0, m_devList.DevNums);
+      vDEBUG_MSG_printf(
+          L, "OnBnClickedButtonStart: Pre-Check Fail , ucTestItemCount[%d] , m_bUpdateFW[%d]=[%s] , ",
+          ucTestItemCount, ini.ucFw_enablel, m_screen.strFWPath.c_str());
+      vDEBUG_MSG_printf(L, "No Thread [%d/%d] To Run ", 0, m_devList.DevNums);
       std::string strWhy;
       if (!bFileOk) strWhy = "File/Path Not Exist : " + m_screen.strFWPath;
       else if (ucTestItemCount == 0) strWhy = "No test item is enabled";
@@ -177,7 +178,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
         std::string strWhy =
             strFormat(bConfigRom ? "Invalid configuration ROM file [%s]" : "Invalid hub firmware file [%s]",
                       m_screen.strFWPath);
-        vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
+        vDEBUG_ERR_printf(L, "%s", strWhy.c_str());
         if (!bWindowless()) m_view.nMessageBox(strWhy, "Warning", MB_OK | MB_ICONWARNING);
         return eRefuse(strWhy, bConfigRom ? EXIT_START_REFUSED : EXIT_INVALID_FW_TYPE);
       }
@@ -186,7 +187,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
         char sz[600];
         snprintf(sz, sizeof sz, "!! MISMATCH !!\nFWfile[%s], bFwType=%d.\nBut Dev[%d] is[%d]", m_screen.strFWPath.c_str(),
                  ucFwType, i, m_devList.dev[i].ucFWType);
-        vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, sz);
+        vDEBUG_ERR_printf(L, "%s", sz);
         if (m_view.nMessageBox(sz, "Warning", MB_OKCANCEL | MB_ICONWARNING) == IDCANCEL) return eRefuse(sz);
       }
     }
@@ -211,7 +212,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
       ++info.ucDevCount;
     }
     if (info.ucDevCount == 0) {
-      vDEBUG_ERR_printf("%s:%d: s No Thread [%d/%d] To Run ", L, __LINE__, 0, m_devList.DevNums);
+      vDEBUG_ERR_printf(L, "s No Thread [%d/%d] To Run ", 0, m_devList.DevNums);
       return eRefuse("None of Velnor device was found!!");
     }
     // The run mark, before the run's files are written: no hub is touched for a run without
@@ -234,22 +235,22 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
         if (!m_devices.bSetHubConfigFromRom()) {
           std::string strWhy =
               strFormat("Configuration ROM file [%s] could not be loaded", m_screen.strFWPath);
-          vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
+          vDEBUG_ERR_printf(L, "%s", strWhy.c_str());
           vDropRunMark();
           return eRefuse(strWhy);
         }
         m_view.vReadScreen(m_screen);  // the PID_U2 of the file's table
-        vDEBUG_MSG_printf("%s:%d: do nothing?", L, __LINE__);
+        vDEBUG_MSG_printf(L, "do nothing?");
       } else {
         if (!m_devices.bSetHubConfigInfo(ucFwType)) {
           std::string strWhy = "Invalid Config Type";
-          vDEBUG_ERR_printf("%s:%d: vSetHubConfigInfo refused type %d", L, __LINE__, ucFwType);
+          vDEBUG_ERR_printf(L, "vSetHubConfigInfo refused type %d", ucFwType);
           vDropRunMark();
           return eRefuse(strWhy);
         }
         if (!m_devices.bCreateTempBinDataFile(ini.ucCrc32, m_screen.strFWPath)) {
           std::string strWhy = strFormat("Flash image of [%s] could not be built", m_screen.strFWPath);
-          vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
+          vDEBUG_ERR_printf(L, "%s", strWhy.c_str());
           if (!bWindowless()) m_view.nMessageBox(strWhy, "Error", MB_OK | MB_ICONERROR);
           vDropRunMark();
           return eRefuse(strWhy);
@@ -261,7 +262,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
       if (!bIsHubFlashImageFile(strTempBinDataFilePath(m_utility.m_szAppPath), strImageWhy)) {
         std::string strWhy =
             strFormat("Flash image of [%s] cannot be written to the hub: ", m_screen.strFWPath) + strImageWhy;
-        vDEBUG_ERR_printf("%s:%d: %s", L, __LINE__, strWhy.c_str());
+        vDEBUG_ERR_printf(L, "%s", strWhy.c_str());
         if (!bWindowless()) m_view.nMessageBox(strWhy, "Error", MB_OK | MB_ICONERROR);
         vDropRunMark();
         return eRefuse(strWhy);
@@ -306,7 +307,7 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     vStopThread(old);  // the previous run has ended; its object goes now
     return EStartResult::Started;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: OnBnClickedButtonStart: dwErrorCode %d", L, __LINE__, errno);
+    vDEBUG_ERR_printf(L, "OnBnClickedButtonStart: dwErrorCode %d", errno);
     if (!m_bMainRunning) vDropRunMark();
     return EStartResult::Refused;
   }

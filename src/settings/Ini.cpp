@@ -11,10 +11,10 @@
 #include <exception>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 #include "host/FileIO.h"
 #include "log/DebugLog.h"
+#include "platform/Text.h"
 #include "settings/IniKeys.h"
 #include "settings/SerialNumber.h"
 
@@ -59,17 +59,18 @@ bool bCheckINIPath(const std::string& strPath, int& nErr) {
   nErr = 0;
   if (strPath.empty() || access(strPath.c_str(), F_OK) != 0) {
     nErr = errno ? errno : ENOENT;
-    vDEBUG_MSG_printf("%s:%d: vCheckFilePathExists: Not Exist , strFilePath : %s , err : %d , dwErrorCode %d",
-                      "Ini::vLoadINIFile", __LINE__, strPath.c_str(), nErr, nErr);
+    vDEBUG_MSG_printf("Ini::vLoadINIFile",
+                      "vCheckFilePathExists: Not Exist , strFilePath : %s , err : %d , dwErrorCode %d",
+                      strPath.c_str(), nErr, nErr);
     return false;
   }
   struct stat st {};
   if (access(strPath.c_str(), R_OK | W_OK) != 0 || stat(strPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     nErr = errno ? errno : EISDIR;
     if (S_ISDIR(st.st_mode)) nErr = EISDIR;
-    vDEBUG_MSG_printf(
-        "%s:%d: vCheckFilePathExists: Not Read/Write , strFilePath : %s , err : %d , dwErrorCode %d",
-        "Ini::vLoadINIFile", __LINE__, strPath.c_str(), nErr, nErr);
+    vDEBUG_MSG_printf("Ini::vLoadINIFile",
+                      "vCheckFilePathExists: Not Read/Write , strFilePath : %s , err : %d , dwErrorCode %d",
+                      strPath.c_str(), nErr, nErr);
     return false;
   }
   return true;
@@ -143,21 +144,21 @@ uint8_t Ini::vCheckINIType() {
       r.ucSerial_number.clear();
       ucResult = INI_CHECK_TOO_LONG;
       vDEBUG_MSG_printf(
-          "%s:%d: vCheckINIType: SN Size not accure, this->m_pINI.ucConfig_format : %x , m_ucConfig_SN_Len : "
+          kLabel,
+          "vCheckINIType: SN Size not accure, this->m_pINI.ucConfig_format : %x , m_ucConfig_SN_Len : "
           "%d , ucINI_SN_Len : %d , strINISN : %s ,  dwErrorCode %d",
-          kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_SN_Len, static_cast<int>(ucINI_SN_Len),
-          strINISN.c_str(), 0);
+          r.ucConfig_format, l.m_ucConfig_SN_Len, static_cast<int>(ucINI_SN_Len), strINISN.c_str(), 0);
       vShowMessage("Invalid SN Size", INI_MSG_WARNING);
     } else if (r.ucCheck_SerialNumber != 0) {
       for (size_t i = 0; i < ucINI_SN_Len; ++i) {
         char c = r.ucSerial_number[i];
-        bool bHex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-        if (bHex) continue;
+        if (nHexDigit(c) >= 0) continue;
         ucResult = INI_CHECK_SN_NOT_HEX;
         vDEBUG_MSG_printf(
-            "%s:%d: vCheckINIType: SN Invalid , this->m_pINI.ucConfig_format : %x , m_ucConfig_SN_Len : %d , "
+            kLabel,
+            "vCheckINIType: SN Invalid , this->m_pINI.ucConfig_format : %x , m_ucConfig_SN_Len : %d , "
             "ucINI_SN_Len : %d , strINISN : %s ,  dwErrorCode %d",
-            kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_SN_Len, static_cast<int>(ucINI_SN_Len),
+            r.ucConfig_format, l.m_ucConfig_SN_Len, static_cast<int>(ucINI_SN_Len),
             strCText(r.ucSerial_number).c_str(), 0);
         vShowMessage("Invalid SN String", INI_MSG_WARNING);
         vRemember("serial_number", strCText(r.ucSerial_number), "Invalid SN String");
@@ -171,11 +172,12 @@ uint8_t Ini::vCheckINIType() {
       r.ucManufacturer_string.clear();
       ucResult = INI_CHECK_TOO_LONG;
       vDEBUG_MSG_printf(
-          "%s:%d: vCheckINIType: SN Size not accure, this->m_pINI.ucConfig_format : %x , "
+          kLabel,
+          "vCheckINIType: SN Size not accure, this->m_pINI.ucConfig_format : %x , "
           "m_ucConfig_Manufacturer_Len : %d , ucINI_Manufacturer_Len : %d , strINIManufacturer : %s ,  "
           "dwErrorCode %d",
-          kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_Manufacturer_Len,
-          static_cast<int>(ucINI_Manufacturer_Len), strINIManufacturer.c_str(), 0);
+          r.ucConfig_format, l.m_ucConfig_Manufacturer_Len, static_cast<int>(ucINI_Manufacturer_Len),
+          strINIManufacturer.c_str(), 0);
       vShowMessage("Invalid Manufacturer Size", INI_MSG_WARNING);
     }
     if (ucINI_Product_Len > l.m_ucConfig_Product_Len) {
@@ -184,9 +186,10 @@ uint8_t Ini::vCheckINIType() {
       r.ucProduct_string.clear();
       ucResult = INI_CHECK_TOO_LONG;
       vDEBUG_MSG_printf(
-          "%s:%d: vCheckINIType: SN Size not accure, this->m_pINI.ucConfig_format : %x , "
+          kLabel,
+          "vCheckINIType: SN Size not accure, this->m_pINI.ucConfig_format : %x , "
           "m_ucConfig_Product_Len : %d , ucINI_Product_Len : %d , strINIProduct : %s ,  dwErrorCode %d",
-          kLabel, __LINE__, r.ucConfig_format, l.m_ucConfig_Product_Len, static_cast<int>(ucINI_Product_Len),
+          r.ucConfig_format, l.m_ucConfig_Product_Len, static_cast<int>(ucINI_Product_Len),
           strINIProduct.c_str(), 0);
       vShowMessage("Invalid Product Size", INI_MSG_WARNING);
     }
@@ -194,15 +197,15 @@ uint8_t Ini::vCheckINIType() {
       vRemember("drive_label_name", strCText(r.ucDrive_label_name), "Invalid DiskLabel Size");
       r.ucDrive_label_name.clear();
       ucResult = INI_CHECK_LABEL_TOO_LONG;
-      vDEBUG_MSG_printf(
-          "%s:%d: vCheckINIType: DiskLabel Size not accure, ucINI_DiskLabel_len=%d , "
-          "m_ucDevice_DiskLabel_Len= %d, dwErrorCode %d",
-          kLabel, __LINE__, static_cast<int>(ucINI_DiskLabel_len), l.m_ucDevice_DiskLabel_Len, 0);
+      vDEBUG_MSG_printf(kLabel,
+                        "vCheckINIType: DiskLabel Size not accure, ucINI_DiskLabel_len=%d , "
+                        "m_ucDevice_DiskLabel_Len= %d, dwErrorCode %d",
+                        static_cast<int>(ucINI_DiskLabel_len), l.m_ucDevice_DiskLabel_Len, 0);
       vShowMessage("Invalid DiskLabel Size", INI_MSG_WARNING);
     }
   } catch (...) {
-    vDEBUG_MSG_printf("%s:%d: vCheckINIType: this->m_pINI.ucConfig_format : %x , dwErrorCode %d", kLabel,
-                      __LINE__, m_pINI.ucConfig_format, errno);
+    vDEBUG_MSG_printf(kLabel, "vCheckINIType: this->m_pINI.ucConfig_format : %x , dwErrorCode %d",
+                      m_pINI.ucConfig_format, errno);
     vShowMessage("Unknown Error", INI_MSG_WARNING);
     return INI_CHECK_UNEXPECTED;
   }
@@ -218,25 +221,34 @@ bool Ini::vLoadINIFile(const std::string& strINIFilePath) {
     m_vecRefused.clear();
     m_strLoadProblem = strINIFilePath + " File/Path Not Read/Write";
     vShowMessage(m_strLoadProblem, INI_MSG_WARNING);
-    vDEBUG_MSG_printf("%s:%d: vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel, __LINE__,
-                      strINIFilePath.c_str(), nErr);
+    vDEBUG_MSG_printf(kLabel, "vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", strINIFilePath.c_str(),
+                      nErr);
     return false;
   }
   // Refusals of the file as a whole leave the record as it was.
   auto bRefuseFile = [&](const std::string& strText, int nCode) {
     m_strLoadProblem = strText;
     vShowMessage(strText, INI_MSG_WARNING);
-    vDEBUG_MSG_printf("%s:%d: vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel, __LINE__,
-                      strINIFilePath.c_str(), nCode);
+    vDEBUG_MSG_printf(kLabel, "vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", strINIFilePath.c_str(),
+                      nCode);
+    return false;
+  };
+  // A file that cannot be read leaves an empty record; nErrNow: errno of the failed step.
+  auto bFailRead = [&](int nErrNow) {
+    m_pINI = INISettings{};
+    m_vecRefused.clear();
+    m_strLoadProblem = strINIFilePath + " File/Path Not Read/Write";
+    vDEBUG_MSG_printf(kLabel, "vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", strINIFilePath.c_str(),
+                      nErrNow);
     return false;
   };
   try {
     std::ifstream in(strINIFilePath, std::ios::binary);
-    if (!in) throw std::runtime_error("open failed");
+    if (!in) return bFailRead(errno);
     // One byte more than allowed tells an oversized file without reading it whole.
     std::string strContent(INI_FILE_MAX_SIZE + 1, '\0');
     in.read(strContent.data(), static_cast<std::streamsize>(strContent.size()));
-    if (in.bad()) throw std::runtime_error("read failed");
+    if (in.bad()) return bFailRead(errno);
     strContent.resize(static_cast<size_t>(in.gcount()));
     if (strContent.size() > INI_FILE_MAX_SIZE)
       return bRefuseFile(strINIFilePath + " is larger than " + std::to_string(INI_FILE_MAX_SIZE) +
@@ -258,13 +270,7 @@ bool Ini::vLoadINIFile(const std::string& strINIFilePath) {
     }
     return bLoaded;
   } catch (...) {
-    int nErrNow = errno;
-    m_pINI = INISettings{};
-    m_vecRefused.clear();
-    m_strLoadProblem = strINIFilePath + " File/Path Not Read/Write";
-    vDEBUG_MSG_printf("%s:%d: vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel, __LINE__,
-                      strINIFilePath.c_str(), nErrNow);
-    return false;
+    return bFailRead(errno);
   }
 }
 
@@ -325,8 +331,8 @@ bool Ini::bLoadLines(const std::string& strINIFilePath, const std::string& strCo
     if (pKey == nullptr) {
       strPending += std::to_string(nTotalINICountLine) + " " +
                     "Line of Configuration String in INI file is invalid !" + "\r\n";
-      vDEBUG_MSG_printf("%s:%d: INI file Setting, strItemName=%s, strItemValue=%s", kLabel, __LINE__,
-                        strItemName.c_str(), strItemValue.c_str());
+      vDEBUG_MSG_printf(kLabel, "INI file Setting, strItemName=%s, strItemValue=%s", strItemName.c_str(),
+                        strItemValue.c_str());
       ++nTotalINICountLine;
       continue;
     }
@@ -339,14 +345,13 @@ bool Ini::bLoadLines(const std::string& strINIFilePath, const std::string& strCo
       strField.clear();
       size_t nZero = strItemValue.find('\0');
       if (nZero != std::string::npos) {
-        vDEBUG_WRN_printf("%s:%d: vLoadINIFile: %s value holds a zero byte at %d, kept up to it", kLabel,
-                          __LINE__, pKey->pszKey, static_cast<int>(nZero));
+        vDEBUG_WRN_printf(kLabel, "vLoadINIFile: %s value holds a zero byte at %d, kept up to it",
+                          pKey->pszKey, static_cast<int>(nZero));
         strItemValue.resize(nZero);
       }
       if (strItemValue.size() > INI_TEXT_MAX) {
-        vDEBUG_WRN_printf("%s:%d: vLoadINIFile: %s value of %d characters cut to %d", kLabel, __LINE__,
-                          pKey->pszKey, static_cast<int>(strItemValue.size()),
-                          static_cast<int>(INI_TEXT_MAX));
+        vDEBUG_WRN_printf(kLabel, "vLoadINIFile: %s value of %d characters cut to %d", pKey->pszKey,
+                          static_cast<int>(strItemValue.size()), static_cast<int>(INI_TEXT_MAX));
         strItemValue.resize(INI_TEXT_MAX);
       }
       strField = strItemValue;
@@ -379,8 +384,8 @@ bool Ini::bLoadLines(const std::string& strINIFilePath, const std::string& strCo
   // every line of it as invalid.
   if (nSettings == 0 && m_pINI.uiVersion == 0) return false;
   if (!strPending.empty()) vShowMessage(strPending, INI_MSG_WARNING);
-  vDEBUG_MSG_printf("%s:%d: vLoadINIFile: strINIFilePath : %s ucTotalINICountLine : %lld , dwErrorCode %d",
-                    kLabel, __LINE__, strINIFilePath.c_str(), nTotalINICountLine, 0);
+  vDEBUG_MSG_printf(kLabel, "vLoadINIFile: strINIFilePath : %s ucTotalINICountLine : %lld , dwErrorCode %d",
+                    strINIFilePath.c_str(), nTotalINICountLine, 0);
   return vCheckINIType() == INI_CHECK_OK;
 }
 
@@ -426,8 +431,9 @@ bool Ini::vStoreINIFile(const std::string& strINIFilePath) {
   m_vecRefused.resize(nRefusedAtLoad);
   if (ucCheck != INI_CHECK_OK) {
     m_nLastFileError = EINVAL;
-    vDEBUG_MSG_printf("%s:%d: vStoreINIFile: Check INI Type Not Valid , strINIFilePath : %s , dwErrorCode %d",
-                      kLabel, __LINE__, strINIFilePath.c_str(), 0);
+    vDEBUG_MSG_printf(kLabel,
+                      "vStoreINIFile: Check INI Type Not Valid , strINIFilePath : %s , dwErrorCode %d",
+                      strINIFilePath.c_str(), 0);
     return false;
   }
   try {
@@ -436,13 +442,13 @@ bool Ini::vStoreINIFile(const std::string& strINIFilePath) {
     const EFileReplace e = eReplaceFile(strINIFilePath, strText, nErr, m_storeFaults);
     m_nLastFileError = e == EFileReplace::Failed ? (nErr ? nErr : EIO) : 0;
     if (e != EFileReplace::Failed) return true;
-    vDEBUG_MSG_printf("%s:%d: vStoreINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel, __LINE__,
-                      strINIFilePath.c_str(), m_nLastFileError);
+    vDEBUG_MSG_printf(kLabel, "vStoreINIFile: strINIFilePath : %s , dwErrorCode %d", strINIFilePath.c_str(),
+                      m_nLastFileError);
     return false;
   } catch (...) {
     m_nLastFileError = errno ? errno : EIO;
-    vDEBUG_MSG_printf("%s:%d: vStoreINIFile: strINIFilePath : %s , dwErrorCode %d", kLabel, __LINE__,
-                      strINIFilePath.c_str(), m_nLastFileError);
+    vDEBUG_MSG_printf(kLabel, "vStoreINIFile: strINIFilePath : %s , dwErrorCode %d", strINIFilePath.c_str(),
+                      m_nLastFileError);
     return false;
   }
 }

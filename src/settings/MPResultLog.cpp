@@ -6,11 +6,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <stdexcept>
 
-#include "log/DebugLog.h"
-#include "settings/Ini.h"
 #include "host/FileIO.h"
+#include "log/DebugLog.h"
+#include "platform/FileDescriptor.h"
+#include "settings/Ini.h"
 
 namespace {
 
@@ -136,28 +136,26 @@ std::string Ini::strBuildMPResultText(uint8_t ucIndex, const DevRecord& dev, con
 }
 
 bool Ini::vLogMPResult(uint8_t ucIndex, const DeviceList& devList, const std::string& strAppPath) {
-  int fd = -1;
+  // nErr: the errno of the step that failed.
+  auto bFail = [&](int nErr) {
+    m_nLastFileError = nErr ? nErr : EIO;
+    vDEBUG_MSG_printf("Ini::vLogMPResult", "vLogMPResult: [%d] , dwErrorCode %d", ucIndex, nErr);
+    return false;
+  };
   try {
-    if (ucIndex >= MAX_DEV_RECORDS) throw std::out_of_range("slot");
+    if (ucIndex >= MAX_DEV_RECORDS) return bFail(errno);
     std::tm tmNow = m_fnLocalTime ? m_fnLocalTime() : std::tm{};
     std::string strPath = strMPResultLogPath(strAppPath, tmNow);
     bool bNew = access(strPath.c_str(), F_OK) != 0;
     std::string strText = strBuildMPResultText(ucIndex, devList.dev[ucIndex], tmNow, bNew);
-    fd = open(strPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) throw std::runtime_error("open");
-    if (!bWriteAll(fd, strText.data(), strText.size())) throw std::runtime_error("write");
-    if (fsync(fd) != 0) throw std::runtime_error("fsync");
-    int nClose = close(fd);
-    fd = -1;
-    if (nClose != 0) throw std::runtime_error("close");
+    CFileDescriptor fd(open(strPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    if (!fd.bValid()) return bFail(errno);
+    if (!bWriteAll(fd.get(), strText.data(), strText.size()) || fsync(fd.get()) != 0) return bFail(errno);
+    // The line is only known to be on disk once the close has succeeded too.
+    if (const int nCloseErr = fd.nClose(); nCloseErr != 0) return bFail(nCloseErr);
     m_nLastFileError = 0;
     return true;
   } catch (...) {
-    int nErr = errno;
-    if (fd >= 0) close(fd);
-    m_nLastFileError = nErr ? nErr : EIO;
-    vDEBUG_MSG_printf("%s:%d: vLogMPResult: [%d] , dwErrorCode %d", "Ini::vLogMPResult", __LINE__, ucIndex,
-                      nErr);
-    return false;
+    return bFail(errno);
   }
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "log/DebugLog.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -12,16 +13,6 @@ bool bIsDec(char c) {
 }
 bool bIsHexUpper(char c) {
   return bIsDec(c) || (c >= 'A' && c <= 'F');
-}
-bool bIsHexAny(char c) {
-  return bIsHexUpper(c) || (c >= 'a' && c <= 'f');
-}
-
-std::string strUpper(const std::string& s) {
-  std::string r = s;
-  for (char& c : r)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return r;
 }
 
 char cDigit(int v) {
@@ -39,8 +30,8 @@ std::string vAddLimitSN(const std::string& strSerialNumber, uint8_t ucCount, uin
     for (char c : strUp)
       if (ucHex != 0 ? !bIsHexUpper(c) : !bIsDec(c)) bDigitsOk = false;
     if ((ucHex == 0 && !bDigitsOk) || strUp.empty()) {
-      vDEBUG_MSG_printf("%s:%d: vAddLimitSN: ucSerialNumberLen[%d] <= 0,  bHexCheck_Result = %d", kLabel,
-                        __LINE__, static_cast<int>(strUp.size()), bDigitsOk ? 1 : 0);
+      vDEBUG_MSG_printf(kLabel, "vAddLimitSN: ucSerialNumberLen[%d] <= 0,  bHexCheck_Result = %d",
+                        static_cast<int>(strUp.size()), bDigitsOk ? 1 : 0);
       return strUp;
     }
 
@@ -71,16 +62,16 @@ std::string vAddLimitSN(const std::string& strSerialNumber, uint8_t ucCount, uin
       }
     }
     if (nCarry != 0)
-      vDEBUG_MSG_printf("%s:%d: vAddLimitSN: strSerialNumber[%s] , ucCount[%d] , ", kLabel, __LINE__,
-                        strSerialNumber.c_str(), ucCount);
+      vDEBUG_MSG_printf(kLabel, "vAddLimitSN: strSerialNumber[%s] , ucCount[%d] , ", strSerialNumber.c_str(),
+                        ucCount);
 
     bool bInvalid = false;
     for (char c : strUp) {
       if (bIsHexUpper(c)) continue;
       bInvalid = true;
       vDEBUG_ERR_printf(
-          "%s:%d: vAddLimitSN: Not Invalid strRetSerialNumber[%s] , strSerialNumber[%s] , ucCount[%d] , ",
-          kLabel, __LINE__, strRet.c_str(), strSerialNumber.c_str(), ucCount);
+          kLabel, "vAddLimitSN: Not Invalid strRetSerialNumber[%s] , strSerialNumber[%s] , ucCount[%d] , ",
+          strRet.c_str(), strSerialNumber.c_str(), ucCount);
     }
     if (bInvalid) {
       // Count on the last seven characters read as a hexadecimal number. The sum keeps the
@@ -90,8 +81,9 @@ std::string vAddLimitSN(const std::string& strSerialNumber, uint8_t ucCount, uin
       std::string strTailText = strUp.substr(strUp.size() - nTail);
       unsigned long ulValue = 0;
       for (char c : strTailText) {
-        if (!bIsHexAny(c)) break;
-        ulValue = ulValue * 16 + static_cast<unsigned long>(bIsDec(c) ? c - '0' : (c & ~0x20) - 'A' + 10);
+        const int nDigit = nHexDigit(c);
+        if (nDigit < 0) break;
+        ulValue = ulValue * 16 + static_cast<unsigned long>(nDigit);
       }
       ulValue += ucCount;
       char sz[32];
@@ -100,8 +92,8 @@ std::string vAddLimitSN(const std::string& strSerialNumber, uint8_t ucCount, uin
     }
     return strRet;
   } catch (...) {
-    vDEBUG_MSG_printf("%s:%d: vAddLimitSN: strSerialNumber[%s] , ucCount[%d] , dwErrorCode %d", kLabel,
-                      __LINE__, strSerialNumber.c_str(), ucCount, errno);
+    vDEBUG_MSG_printf(kLabel, "vAddLimitSN: strSerialNumber[%s] , ucCount[%d] , dwErrorCode %d",
+                      strSerialNumber.c_str(), ucCount, errno);
     return strSerialNumber;
   }
 }
@@ -237,10 +229,10 @@ SNIncreaseBoxes OnBnClickedStaticDevicedescriptorSnincHex(INISettings& ini, bool
     return stClickSNBox(ini, bHexTicked, strSNField, true);
   } catch (...) {
     vDEBUG_ERR_printf(
-        "%s:%d: OnBnClickedStaticDevicedescriptorSnincHex: ucSerial_number_increase_Hex : %d , dwErrorCode "
+        "CMPToolDlg::OnBnClickedStaticDevicedescriptorSnincHex",
+        "OnBnClickedStaticDevicedescriptorSnincHex: ucSerial_number_increase_Hex : %d , dwErrorCode "
         "%d",
-        "CMPToolDlg::OnBnClickedStaticDevicedescriptorSnincHex", __LINE__, ini.ucSerial_number_increase_Hex,
-        errno);
+        ini.ucSerial_number_increase_Hex, errno);
     return {ini.ucSerial_number_increase_Hex != 0, ini.ucSerial_number_increase_Dec != 0, false, {}};
   }
 }
@@ -251,10 +243,10 @@ SNIncreaseBoxes OnBnClickedStaticDevicedescriptorSnincDec(INISettings& ini, bool
     return stClickSNBox(ini, bDecTicked, strSNField, false);
   } catch (...) {
     vDEBUG_ERR_printf(
-        "%s:%d: OnBnClickedStaticDevicedescriptorSnincDec: ucSerial_number_increase_Dec : %d , dwErrorCode "
+        "CMPToolDlg::OnBnClickedStaticDevicedescriptorSnincDec",
+        "OnBnClickedStaticDevicedescriptorSnincDec: ucSerial_number_increase_Dec : %d , dwErrorCode "
         "%d",
-        "CMPToolDlg::OnBnClickedStaticDevicedescriptorSnincDec", __LINE__, ini.ucSerial_number_increase_Dec,
-        errno);
+        ini.ucSerial_number_increase_Dec, errno);
     return {ini.ucSerial_number_increase_Hex != 0, ini.ucSerial_number_increase_Dec != 0, false, {}};
   }
 }
@@ -276,16 +268,16 @@ std::string CSNDlgData::OnEnChangeEditSNandPStringDlgPCBSN(const std::string& st
     if (m_ini.ucCheck_SerialNumber != 0) {
       std::string strKept;
       for (char c : strText)
-        if (bIsHexAny(c)) strKept += c;
+        if (nHexDigit(c) >= 0) strKept += c;
       strText = strKept;
     }
     m_strSNandPStringDlgPCBSN = strText;
     m_strField = strText;
     m_ini.ucSerial_number = strText;
   } catch (...) {
-    vDEBUG_MSG_printf(
-        "%s:%d: OnEnChangeEditSNandPStringDlgPCBSN: m_strSNandPStringDlgPCBSN : %s , dwErrorCode %d",
-        "CSNDlg::OnEnChangeEditSNandPStringDlgPCBSN", __LINE__, m_strSNandPStringDlgPCBSN.c_str(), errno);
+    vDEBUG_MSG_printf("CSNDlg::OnEnChangeEditSNandPStringDlgPCBSN",
+                      "OnEnChangeEditSNandPStringDlgPCBSN: m_strSNandPStringDlgPCBSN : %s , dwErrorCode %d",
+                      m_strSNandPStringDlgPCBSN.c_str(), errno);
   }
   return m_strField;
 }

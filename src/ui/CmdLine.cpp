@@ -1,6 +1,7 @@
 #include "ui/CmdLine.h"
 
-#include <cctype>
+#include "run/CmdLineHandler.h"
+#include "ui/MPToolDlg.h"
 
 std::string strJoinArguments(int argc, const char* const* argv) {
   std::string s;
@@ -16,11 +17,6 @@ std::string strNormaliseCmdLine(const std::string& strRaw) {
   s.reserve(strRaw.size());
   for (char c : strRaw)
     if (c != '_' && c != '\t' && c != '\n') s += c;
-  return s;
-}
-
-std::string strUpperCase(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
 
@@ -59,7 +55,7 @@ CmdLineClass stClassifyCmdLine(const std::string& cmd) {
   auto after = [&](const char* k, size_t nKey) { return cmd.substr(cmd.find(k) + nKey); };
   if (has("/?") && n == 2) {
     r.eOption = ECmdOption::Usage;
-    r.nMode = 0;
+    r.nMode = CMDLINE_MODE_USAGE;
     r.bShowUsage = true;
     r.nExitCode = 0;
   } else if (has("/C:") && n == 15) {
@@ -68,7 +64,7 @@ CmdLineClass stClassifyCmdLine(const std::string& cmd) {
     if (r.strValue.empty())
       r.nExitCode = -10;
     else
-      r.nMode = 1;
+      r.nMode = CMDLINE_CHECK_FW;
   } else if (has("/S:") && n >= 11 && n <= 23) {
     r.eOption = ECmdOption::RunSN;
     r.bHideWindow = true;
@@ -76,11 +72,11 @@ CmdLineClass stClassifyCmdLine(const std::string& cmd) {
     if (r.strValue.size() > 20)
       r.nExitCode = -10;
     else
-      r.nMode = 3;
+      r.nMode = CMDLINE_RUN_SN;
   } else if (has("/S") && n == 2) {
     r.eOption = ECmdOption::Run;
     r.bHideWindow = true;
-    r.nMode = 2;
+    r.nMode = CMDLINE_RUN;
   } else if (has("/LED:") && n == 7) {
     r.eOption = ECmdOption::LED;
     r.bHideWindow = true;
@@ -90,20 +86,20 @@ CmdLineClass stClassifyCmdLine(const std::string& cmd) {
       r.nExitCode = -10;
     } else {
       r.nLED = {v[0] - '0', v[1] - '0'};
-      r.nMode = 4;
+      r.nMode = CMDLINE_LED;
     }
   } else if (has("/SPD") && n == 4) {
     r.eOption = ECmdOption::Speed;
-    r.nMode = 5;
+    r.nMode = CMDLINE_SPEED;
   } else if (has("/PROT") && n == 5) {
     r.eOption = ECmdOption::Protocol;
-    r.nMode = 6;
+    r.nMode = CMDLINE_PROTOCOL;
   } else if (has("/CC") && n == 3) {
     r.eOption = ECmdOption::CC;
-    r.nMode = 7;
+    r.nMode = CMDLINE_CC;
   } else if (has("/IC") && n == 3) {
     r.eOption = ECmdOption::Chip;
-    r.nMode = 8;
+    r.nMode = CMDLINE_CHIP;
   } else {
     r.bShowUsage = true;
     r.nExitCode = -10;

@@ -11,7 +11,6 @@
 std::string strJoinArguments(int argc, const char* const* argv);
 // Deletes every underscore, tab and newline; blanks stay.
 std::string strNormaliseCmdLine(const std::string& strRaw);
-std::string strUpperCase(std::string s);
 std::string strTrimBlanks(const std::string& s);
 
 // "/DBG" on the upper-cased command line: the text of the option (from the first "/DBG"

@@ -33,7 +33,7 @@ void CLoginDlg::OnBnClickedOk(const std::string& strEdit) {
     }
   } catch (...) {
   }
-  vDEBUG_ERR_printf("%s:%d: Loing Password Fail , m_LoginDialogPassword : %s , m_bRDMode : %d , dwErrorCode : %d ",
-                    "CLoginDlg::OnBnClickedOk", __LINE__, m_LoginDialogPassword.c_str(), m_bRDMode ? 1 : 0,
-                    errno);
+  vDEBUG_ERR_printf("CLoginDlg::OnBnClickedOk",
+                    "Loing Password Fail , m_LoginDialogPassword : %s , m_bRDMode : %d , dwErrorCode : %d ",
+                    m_LoginDialogPassword.c_str(), m_bRDMode ? 1 : 0, errno);
 }

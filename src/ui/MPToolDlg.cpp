@@ -37,7 +37,7 @@ int CMPToolDlg::nShowProgramMSG(const std::string& strText, uint8_t ucType, uint
 }
 
 void CMPToolDlg::vExitProcess(int nExitCode) {
-  vDEBUG_MSG_printf("%s:%d: exit code %d", "CMPToolDlg::vExitProcess", __LINE__, nExitCode);
+  vDEBUG_MSG_printf("CMPToolDlg::vExitProcess", "exit code %d", nExitCode);
   if (!m_nExitCode) m_nExitCode = nExitCode;
   if (m_fnExit) m_fnExit(nExitCode);
 }
@@ -49,8 +49,8 @@ void CMPToolDlg::vInitialPrivateData() {
     for (auto& dev : m_ToolsDevList.dev) dev.vFree();
     m_ucRunStatus = 0;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vInitialPrivateData: m_pDevList : %p , dwErrorCode %d",
-                      "CMPToolDlg::vInitialPrivateData", __LINE__, static_cast<void*>(&m_ToolsDevList),
-                      errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vInitialPrivateData",
+                      "vInitialPrivateData: m_pDevList : %p , dwErrorCode %d",
+                      static_cast<void*>(&m_ToolsDevList), errno);
   }
 }

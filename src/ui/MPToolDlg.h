@@ -2,8 +2,8 @@
 // operator only through IMainView, and runs its handlers on the window thread.
 //
 // The class is spread over several files by subject: MPToolDlg.cpp (construction, shared
-// helpers), and the start-up and command line (MPToolDlg_Init.cpp). Later subjects (run, scan, result
-// table, command-line runs, controls) add their own MPToolDlg_<Subject>.cpp files.
+// helpers), MPToolDlg_Init.cpp (start-up and the command line) and MPToolDlg_Run.cpp (the
+// production run's handlers, which forward to the run engine).
 #pragma once
 
 #include <array>
@@ -26,21 +26,16 @@
 #include "host/WindowThread.h"
 
 class IClock;
+class CRunEngine;
+class IRunView;
 
 // Version string shown as the window's title, on the version label and in the usage text.
 constexpr const char* MPTOOL_VERSION_TEXT = "VLN6420 series 2, 0, 1, 3 ( 1.1.2.19)";
 
-// Command-line modes (m_nCmdLineMode).
-constexpr int CMDLINE_MODE_WINDOW = -1;
-constexpr int CMDLINE_MODE_USAGE = 0;
-constexpr int CMDLINE_MODE_CHECK_FW = 1;
-constexpr int CMDLINE_MODE_RUN = 2;
-constexpr int CMDLINE_MODE_RUN_SN = 3;
-constexpr int CMDLINE_MODE_LED = 4;
-constexpr int CMDLINE_MODE_SPEED = 5;
-constexpr int CMDLINE_MODE_PROTOCOL = 6;
-constexpr int CMDLINE_MODE_CC = 7;
-constexpr int CMDLINE_MODE_CHIP = 8;
+// Command-line modes (m_nCmdLineMode) besides the option modes CMDLINE_CHECK_FW to
+// CMDLINE_CHIP of the command-line handler.
+constexpr int CMDLINE_MODE_WINDOW = -1;  // no option: the operator window
+constexpr int CMDLINE_MODE_USAGE = 0;    // "/?"
 
 // Process exit codes of start-up.
 constexpr int EXIT_OK = 0;
@@ -68,8 +63,9 @@ class CMPToolDlg : public CmdLineOptions {
   DeviceList m_ToolsDevList;
   uint8_t m_ucRunStatus = 0;  // 0 no run yet, 1 last run passed, 2 it failed
   bool m_bRDMode = false;     // R&D mode; off at every start
+  void vInitialPrivateData();
 
-  // ---- start-up (defined in ui/MPToolDlg_Init.cpp) ----
+  // ---- start-up (MPToolDlg_Init.cpp) ----
   // The window's start-up; true. After an exit request (see vExitProcess) it stops at once.
   bool OnInitDialog();
   void vCmdLinePreHandler(std::string cmd);
@@ -78,18 +74,14 @@ class CMPToolDlg : public CmdLineOptions {
   // The "/DBG" option on the upper-cased command line; returns the level set.
   int nApplyDebugOption();
 
-  // ---- run state ----
-  void vInitialPrivateData();
-
-  // >>> production run (ui/MPToolDlg_Run.cpp) >>>
+  // ---- production run (MPToolDlg_Run.cpp) ----
   // The run engine the window's run handlers forward to; the application's wiring sets it.
-  class CRunEngine* m_pRunEngine = nullptr;
+  CRunEngine* m_pRunEngine = nullptr;
   void OnBnClickedButtonStart();
   void OnBnClickedButtonClearcount();
   bool bDeleteAllThread();
   // The engine's view of this window (its window thread is m_windowThread itself).
-  std::unique_ptr<class IRunView> pNewRunView();
-  // <<< production run <<<
+  std::unique_ptr<IRunView> pNewRunView();
 
   // >>> control states and the R&D lock (ui/MPToolDlg_Controls.cpp) >>>
   void vSetNormalControls();

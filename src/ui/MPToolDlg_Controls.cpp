@@ -89,8 +89,7 @@ void CMPToolDlg::vSetNormalControls() {
     v.vEnableControl(IDC_COMBO_AUTO_MP_DEVNUM, v.bGetCheck(IDC_CHECK_AUTO_MP));
     v.vEnableControl(IDC_BUTTON_PD, m_ini.m_pINI.uiExt_fw_enable != 0);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vSetNormalControls: dwErrorCode %d", "CMPToolDlg::vSetNormalControls", __LINE__,
-                      errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vSetNormalControls", "vSetNormalControls: dwErrorCode %d", errno);
   }
 }
 
@@ -98,8 +97,7 @@ void CMPToolDlg::vSetAutoModeControls() {
   try {
     vSetLockedControls(false, true);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vSetAutoModeControls: dwErrorCode %d", "CMPToolDlg::vSetAutoModeControls",
-                      __LINE__, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vSetAutoModeControls", "vSetAutoModeControls: dwErrorCode %d", errno);
   }
 }
 
@@ -121,7 +119,7 @@ void CMPToolDlg::vSetRunControls() {
     v.vEnableControl(IDC_COMBO_AUTO_MP_DEVNUM, false);
     // the PD button keeps its state through a run
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vSetRunControls: dwErrorCode %d", "CMPToolDlg::vSetRunControls", __LINE__, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vSetRunControls", "vSetRunControls: dwErrorCode %d", errno);
   }
 }
 
@@ -147,7 +145,8 @@ void CMPToolDlg::OnBnClickedButtonUnlockMptool() {
     view().vShowPicture(IDC_BUTTON_UNLOCK_MPTOOL, m_bRDMode ? "UNLOCK" : "LOCK");
     vApplyIdleControls();
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: OnBnClickedButtonUnlockMptool: m_bChangeMode : %d , dwErrorCode : %d ",
-                      "CMPToolDlg::OnBnClickedButtonUnlockMptool", __LINE__, m_bRDMode ? 1 : 0, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::OnBnClickedButtonUnlockMptool",
+                      "OnBnClickedButtonUnlockMptool: m_bChangeMode : %d , dwErrorCode : %d ",
+                      m_bRDMode ? 1 : 0, errno);
   }
 }

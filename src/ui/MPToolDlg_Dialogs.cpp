@@ -12,8 +12,7 @@ void CMPToolDlg::OnBnClickedMoreConfig() {
     m_moreConfigDlg.vFromSettingsForDialog(m_ini.m_pINI);
     if (view().nRunModal(EModalDialog::MoreConfig) == IDOK) m_moreConfigDlg.vToSettings(m_ini.m_pINI);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: OnBnClickedMoreConfig: dwErrorCode : %d ", "CMPToolDlg::OnBnClickedMoreConfig", __LINE__,
-                      errno);
+    vDEBUG_ERR_printf("CMPToolDlg::OnBnClickedMoreConfig", "OnBnClickedMoreConfig: dwErrorCode : %d ", errno);
   }
 }
 
@@ -21,7 +20,7 @@ void CMPToolDlg::OnBnClickedDEBUG() {
   try {
     view().nRunModal(EModalDialog::CheckConfig);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: OnBnClickedDEBUG:  dwErrorCode %d", "CMPToolDlg::OnBnClickedDEBUG", __LINE__, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::OnBnClickedDEBUG", "OnBnClickedDEBUG:  dwErrorCode %d", errno);
   }
 }
 

@@ -62,7 +62,7 @@ void CMPToolDlg::vRefreshAllFields() {
     vSetPreloadPathGUIByINIFile();
     vSetMoreConfigGUIByINIFile();
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vRefreshAllFields: dwErrorCode %d", "CMPToolDlg::vRefreshAllFields", __LINE__, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vRefreshAllFields", "vRefreshAllFields: dwErrorCode %d", errno);
   }
 }
 
@@ -83,8 +83,8 @@ void CMPToolDlg::vSetDeviceFirmwareGUIByINIFile() {
     view().vSetList(IDC_COMBO_FW_BROWSE, m_vecFWBrowse);
     view().vSetListSelection(IDC_COMBO_FW_BROWSE, 0);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vSetDeviceFirmwareGUIByINIFile: iFWBrowseCurCount : %d , dwErrorCode %d",
-                      "CMPToolDlg::vSetDeviceFirmwareGUIByINIFile", __LINE__, 0, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vSetDeviceFirmwareGUIByINIFile",
+                      "vSetDeviceFirmwareGUIByINIFile: iFWBrowseCurCount : %d , dwErrorCode %d", 0, errno);
   }
 }
 
@@ -94,8 +94,8 @@ void CMPToolDlg::vSetPreloadPathGUIByINIFile() {
     view().vSetList(IDC_COMBO_PRELOAD, m_vecPreloadPaths);
     view().vSetListSelection(IDC_COMBO_PRELOAD, 0);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vSetPreloadPathGUIByINIFile: iPreloadPathCurCount : %d , dwErrorCode %d",
-                      "CMPToolDlg::vSetPreloadPathGUIByINIFile", __LINE__, 0, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vSetPreloadPathGUIByINIFile",
+                      "vSetPreloadPathGUIByINIFile: iPreloadPathCurCount : %d , dwErrorCode %d", 0, errno);
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "log/DebugLog.h"
 #include "ui/CmdLine.h"
+#include "platform/Text.h"
 #include "ui/ControlIds.h"
 #include "ui/MPToolDlg.h"
 #include "ui/Resources.h"
@@ -16,8 +17,7 @@ bool CMPToolDlg::OnInitDialog() {
     // 1. Title and window decoration (the system menu and icons belong to the toolkit view).
     view().vSetTitle(MPTOOL_VERSION_TEXT);
     // 2.
-    vDEBUG_MSG_printf("%s:%d: AfxGetApp: m_lpCmdLine = %s ", "CMPToolDlg::OnInitDialog", __LINE__,
-                      m_strRawCmdLine.c_str());
+    vDEBUG_MSG_printf("CMPToolDlg::OnInitDialog", "AfxGetApp: m_lpCmdLine = %s ", m_strRawCmdLine.c_str());
     // 3. The PASS and FAIL pictures appear only after a run.
     view().vShowControl(IDC_PICTURE_PASS, false);
     view().vShowControl(IDC_PICTURE_FAIL, false);
@@ -26,7 +26,7 @@ bool CMPToolDlg::OnInitDialog() {
       vWriteAgreementFile();
     // 5.
     if (!m_strCmdLine.empty()) {
-      m_strCmdLine = strUpperCase(m_strCmdLine);
+      m_strCmdLine = strUpper(m_strCmdLine);
       if (m_strCmdLine.find("/DBG") != std::string::npos)
         nApplyDebugOption();
       else
@@ -56,14 +56,14 @@ bool CMPToolDlg::OnInitDialog() {
                    "MPTool: another copy (process %u) is in a production run; this copy does "
                    "not start (exit code %d)\n",
                    si.dwRunHolderPid, EXIT_RUN_IN_PROGRESS);
-      vDEBUG_ERR_printf("%s:%d: OnInitDialog: production run in progress , dwProcessID : %u",
-                        "CMPToolDlg::OnInitDialog", __LINE__, si.dwRunHolderPid);
+      vDEBUG_ERR_printf("CMPToolDlg::OnInitDialog",
+                        "OnInitDialog: production run in progress , dwProcessID : %u", si.dwRunHolderPid);
       vExitProcess(EXIT_RUN_IN_PROGRESS);
       return true;
     }
     if (si.eOutcome == ESingleInstance::EndedStale || si.eOutcome == ESingleInstance::EndFailed)
-      vDEBUG_ERR_printf("%s:%d: OnInitDialog: iProcessCount: %d , dwProcessID : %d dwErrorCode %d",
-                        "CMPToolDlg::OnInitDialog", __LINE__, si.iProcessCount,
+      vDEBUG_ERR_printf("CMPToolDlg::OnInitDialog",
+                        "OnInitDialog: iProcessCount: %d , dwProcessID : %d dwErrorCode %d", si.iProcessCount,
                         static_cast<int>(si.dwProcessID), si.nErrorCode);
     // 12. Run state (the tool tips and fixed list contents come with the controls).
     vInitialPrivateData();
@@ -72,9 +72,9 @@ bool CMPToolDlg::OnInitDialog() {
     m_ini.vLoadINIFile(m_strINIFilePath);
     // 14-20 (controls, result table, device notifications, driver files, the driver check
     // with exit -20, the first scan, the control state) join here with their subsystems.
-    if (m_bRDMode) vDEBUG_MSG_printf("%s:%d: OnInitDialog , RD mode ", "CMPToolDlg::OnInitDialog", __LINE__);
+    if (m_bRDMode) vDEBUG_MSG_printf("CMPToolDlg::OnInitDialog", "OnInitDialog , RD mode ");
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: OnInitDialog , dwErrorCode %d", "CMPToolDlg::OnInitDialog", __LINE__, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::OnInitDialog", "OnInitDialog , dwErrorCode %d", errno);
   }
   return true;
 }
@@ -90,25 +90,25 @@ void CMPToolDlg::vCmdLinePreHandler(std::string cmd) {
   if (cmd.empty()) return;
   vDEBUG_SetLevel(4);
   m_bShowGUI = 0;
-  vDEBUG_MSG_printf("%s:%d: cmd line[%s]", "CMPToolDlg::vCmdLinePreHandler", __LINE__, cmd.c_str());
+  vDEBUG_MSG_printf("CMPToolDlg::vCmdLinePreHandler", "cmd line[%s]", cmd.c_str());
   CmdLineClass c = stClassifyCmdLine(cmd);
   const char* L = "CMPToolDlg::vCmdLinePreHandler";
   if (c.bHideWindow) view().vShowWindow(false);
   switch (c.eOption) {
     case ECmdOption::CheckFW:
       m_strCmdLineFW = c.strValue;
-      vDEBUG_MSG_printf("%s:%d: Checked Firmware: %s", L, __LINE__, m_strCmdLineFW.c_str());
+      vDEBUG_MSG_printf(L, "Checked Firmware: %s", m_strCmdLineFW.c_str());
       break;
     case ECmdOption::RunSN:
       m_strCmdLineSN = c.strValue;
-      vDEBUG_MSG_printf("%s:%d: AA: InputSN: %s", L, __LINE__, m_strCmdLineSN.c_str());
+      vDEBUG_MSG_printf(L, "AA: InputSN: %s", m_strCmdLineSN.c_str());
       break;
     case ECmdOption::LED:
-      vDEBUG_MSG_printf("%s:%d: set LED: %s", L, __LINE__, c.strValue.c_str());
+      vDEBUG_MSG_printf(L, "set LED: %s", c.strValue.c_str());
       m_ucCmdLineLED = {c.nLED[0], c.nLED[1]};
       break;
     case ECmdOption::None:
-      vDEBUG_MSG_printf("%s:%d: cmd line unmatch", L, __LINE__);
+      vDEBUG_MSG_printf(L, "cmd line unmatch");
       break;
     default:
       break;
@@ -130,6 +130,6 @@ void CMPToolDlg::vWriteAgreementFile() {
   std::ofstream out(strPath, std::ios::binary | std::ios::app);
   if (out) out.write(strHtml.data(), static_cast<std::streamsize>(strHtml.size()));
   if (!out)
-    vDEBUG_ERR_printf("%s:%d: vWriteAgreementFile: %s , dwErrorCode %d", "CMPToolDlg::vWriteAgreementFile",
-                      __LINE__, strPath.c_str(), errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vWriteAgreementFile", "vWriteAgreementFile: %s , dwErrorCode %d",
+                      strPath.c_str(), errno);
 }

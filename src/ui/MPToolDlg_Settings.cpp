@@ -95,7 +95,7 @@ bool CMPToolDlg::OnEnChangeField(int nId) {
     if (strKept != strText) view().vSetText(nId, strKept);
     e.fnStore(strKept);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: %s: text : %s , dwErrorCode %d", L, __LINE__, e.pszHandler, strText.c_str(), errno);
+    vDEBUG_ERR_printf(L, "%s: text : %s , dwErrorCode %d", e.pszHandler, strText.c_str(), errno);
   }
   return true;
 }
@@ -117,8 +117,9 @@ bool CMPToolDlg::OnEnChangeEditDevicefunctionDrivelabel() {
     if (strAll != strText) view().vSetText(IDC_EDIT_DRIVE_LABEL, strAll);
     m_ini.m_pINI.ucDrive_label_name = strAll;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: OnEnChangeEditDevicefunctionDrivelabel: m_strEditDeviceFunctionDriveLabelName : %s ", L,
-                      __LINE__, strText.c_str());
+    vDEBUG_ERR_printf(L,
+                      "OnEnChangeEditDevicefunctionDrivelabel: m_strEditDeviceFunctionDriveLabelName : %s ",
+                      strText.c_str());
   }
   return true;
 }
@@ -193,7 +194,7 @@ bool CMPToolDlg::OnSettingsControl(int nId) {
     // A box with dependants: the state routine sets them as the boxes now say.
     vApplyIdleControls();
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: OnSettingsControl: control %d , dwErrorCode %d", L, __LINE__, nId, errno);
+    vDEBUG_ERR_printf(L, "OnSettingsControl: control %d , dwErrorCode %d", nId, errno);
   }
   return true;
 }
@@ -209,13 +210,14 @@ bool CMPToolDlg::vValidateGUIForSaveINI() {
     if (strRev.size() != 4) strLines += "Device Revision Format not valid \r\n";
     if (strLines.empty()) return true;
     nShowProgramMSG(strLines, MSG_TYPE_WARNING);
-    vDEBUG_MSG_printf("%s:%d: vValidateGUIForSaveINI: Format not valid , m_strEditDeviceConfigurationVendorID : %s , "
-                      "m_strEditDeviceConfigurationProductID : %s , m_strEditDeviceConfigurationDeviceRevision : %s , "
-                      "dwErrorCode %d",
-                      "CMPToolDlg::vValidateGUIForSaveINI", __LINE__, strVID.c_str(), strPID.c_str(), strRev.c_str(), 0);
+    vDEBUG_MSG_printf(
+        "CMPToolDlg::vValidateGUIForSaveINI",
+        "vValidateGUIForSaveINI: Format not valid , m_strEditDeviceConfigurationVendorID : %s , "
+        "m_strEditDeviceConfigurationProductID : %s , m_strEditDeviceConfigurationDeviceRevision : %s , "
+        "dwErrorCode %d",
+        strVID.c_str(), strPID.c_str(), strRev.c_str(), 0);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: vValidateGUIForSaveINI: dwErrorCode %d", "CMPToolDlg::vValidateGUIForSaveINI", __LINE__,
-                      errno);
+    vDEBUG_ERR_printf("CMPToolDlg::vValidateGUIForSaveINI", "vValidateGUIForSaveINI: dwErrorCode %d", errno);
   }
   return false;
 }
@@ -307,8 +309,8 @@ void CMPToolDlg::OnBnClickedButtonSaveIni() {
     m_ini.vStoreINIFile(strPath);
   } catch (...) {
     m_ini.m_pINI = kept;
-    vDEBUG_ERR_printf("%s:%d: OnBnClickedButtonSaveIni: dwErrorCode %d", "CMPToolDlg::OnBnClickedButtonSaveIni",
-                      __LINE__, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::OnBnClickedButtonSaveIni", "OnBnClickedButtonSaveIni: dwErrorCode %d",
+                      errno);
   }
 }
 
@@ -329,7 +331,7 @@ void CMPToolDlg::OnBnClickedButtonLoadini() {
     vRefreshAllFields();
     if (bLoaded) vApplyIdleControls();
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: OnBnClickedButtonLoadini: dwErrorCode %d", "CMPToolDlg::OnBnClickedButtonLoadini",
-                      __LINE__, errno);
+    vDEBUG_ERR_printf("CMPToolDlg::OnBnClickedButtonLoadini", "OnBnClickedButtonLoadini: dwErrorCode %d",
+                      errno);
   }
 }

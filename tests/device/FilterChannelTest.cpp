@@ -8,8 +8,8 @@
 
 class FilterChannel : public SimHubFixture {
  protected:
-  void SetUp() override { vLoad(""); }
-  void vLoad(const std::string& extra) {
+  void SetUp() override { vLoad(); }
+  void vLoad(const nlohmann::json& extra = nlohmann::json::object()) {
     m_handle.reset();
     vLoadBench(extra);
     if (!m_bench) return;
@@ -97,8 +97,8 @@ TEST_F(FilterChannel, DownloadsGoIn32ByteRequestsCarryingTheWholeCount) {
 }
 
 TEST_F(FilterChannel, FailedChunkStopsTheDownloadWithItsCode) {
-  vLoad("\"faults\": [{\"kind\": \"fail\", \"request\": \"0x50\", \"occurrence\": 3}, "
-        "{\"kind\": \"gone\", \"request\": \"0x51\", \"occurrence\": 2}]");
+  vLoad(R"({"faults": [{"kind": "fail", "request": "0x50", "occurrence": 3},
+                       {"kind": "gone", "request": "0x51", "occurrence": 2}]})"_json);
   std::vector<uint8_t> d(256, 0);
   LogCapture log;
   EXPECT_EQ(m_filter->DownLoadCMD(h(), d.data(), 256, 0x50, 0), -1);
@@ -156,7 +156,7 @@ TEST_F(FilterChannel, PollingGivesUpAfterMoreThanTheWholeSecondsOfItsTimeOut) {
 }
 
 TEST_F(FilterChannel, PollingStopsOnAFailedRead) {
-  vLoad("\"faults\": [{\"kind\": \"stall\", \"request\": \"0x52\"}]");
+  vLoad(R"({"faults": [{"kind": "stall", "request": "0x52"}]})"_json);
   uint8_t want = 1;
   LogCapture log;
   EXPECT_EQ(m_filter->PollingRegStatus(h(), 0x7FF, &want, 1, 3), 0);
@@ -189,10 +189,10 @@ TEST_F(FilterChannel, CpuResetModes) {
 }
 
 TEST_F(FilterChannel, ResetModeOneSucceedsWhenTheTriggerWriteFails) {
-  vLoad("\"faults\": [{\"kind\": \"fail\", \"at_request\": 2}]");
+  vLoad(R"({"faults": [{"kind": "fail", "at_request": 2}]})"_json);
   EXPECT_EQ(m_filter->SendCpuResetByFilterDriver(h(), 1), 0);
   EXPECT_TRUE(m_bench->bPresent(0));
-  vLoad("\"faults\": [{\"kind\": \"fail\", \"at_request\": 1}]");
+  vLoad(R"({"faults": [{"kind": "fail", "at_request": 1}]})"_json);
   LogCapture log;
   EXPECT_EQ(m_filter->SendCpuResetByFilterDriver(h(), 1), -1);
   EXPECT_TRUE(log.contains("CPU_START_POSITION_ADDR command failed ErrorCode["));
@@ -220,7 +220,7 @@ TEST_F(FilterChannel, IdentityMarkAndVersion) {
 }
 
 TEST_F(FilterChannel, VersionFallsBackToTheOldFormAndMarkNeedsItsReadBack) {
-  vLoad("\"faults\": [{\"kind\": \"stall\", \"request\": \"0x52\", \"count\": 0}]");
+  vLoad(R"({"faults": [{"kind": "stall", "request": "0x52", "count": 0}]})"_json);
   uint8_t ver[16] = {};
   EXPECT_EQ(m_filter->Get_Version(h(), ver, 16, false), 0);
   EXPECT_EQ(ver[0], 1);

@@ -38,8 +38,8 @@ std::vector<uint8_t> vecImage(uint16_t n) {
 
 class HubOperations : public SimHubFixture {
  protected:
-  void SetUp() override { vLoad(""); }
-  void vLoad(const std::string& extra) {
+  void SetUp() override { vLoad(); }
+  void vLoad(const nlohmann::json& extra = nlohmann::json::object()) {
     m_dev.reset();
     vLoadBench(extra);
     if (!m_bench) return;
@@ -168,7 +168,7 @@ TEST_F(HubOperations, FirmwareReadRefusesAnAreaWithoutValidLength) {
 }
 
 TEST_F(HubOperations, EraseWhoseFirstPollTimesOutCountsAsDoneAndTheVerifyCatchesIt) {
-  vLoad("\"faults\": [{\"kind\": \"erase_stuck\", \"request\": \"0x57\"}]");
+  vLoad(R"({"faults": [{"kind": "erase_stuck", "request": "0x57"}]})"_json);
   m_bench->vSetFlash(0, 0, std::vector<uint8_t>(0x10000, 0x00));  // an old image
   auto cfg = arrConfig("NEW");
   LogCapture log;
@@ -182,14 +182,14 @@ TEST_F(HubOperations, EraseWhoseFirstPollTimesOutCountsAsDoneAndTheVerifyCatches
 }
 
 TEST_F(HubOperations, EraseSendsBothPhasesAndReportsAFailedSecondPhase) {
-  vLoad("\"faults\": [{\"kind\": \"fail\", \"request\": \"0x57\", \"occurrence\": 2}]");
+  vLoad(R"({"faults": [{"kind": "fail", "request": "0x57", "occurrence": 2}]})"_json);
   LogCapture log;
   EXPECT_EQ(m_dev->VLN318xBlockErase(0, 0), -1);
   EXPECT_TRUE(log.contains("SPIBlockEraseCmd[0] return -1"));
-  vLoad("\"faults\": [{\"kind\": \"stall\", \"request\": \"0x57\"}]");
+  vLoad(R"({"faults": [{"kind": "stall", "request": "0x57"}]})"_json);
   EXPECT_EQ(m_dev->VLN318xBlockErase(0, 0), -1);
   EXPECT_TRUE(log.contains("SPIBlockEraseCmd[0] Bolcok 0, return -1"));
-  vLoad("");
+  vLoad();
   m_bench->vSetFlash(0, 0x10000, std::vector<uint8_t>(16, 0));
   EXPECT_EQ(m_dev->VLN318xBlockErase(0, 1), 0);
   EXPECT_EQ(m_bench->vecFlash(0, 0x10000, 1)[0], 0xFF);
@@ -212,8 +212,8 @@ TEST_F(HubOperations, CpuBSelectionMakesTheValueOne) {
 }
 
 TEST_F(HubOperations, ConfigWriteAndReadFailuresAreLogged) {
-  vLoad("\"faults\": [{\"kind\": \"timeout\", \"request\": \"0x51\", \"occurrence\": 4}, "
-        "{\"kind\": \"stall\", \"request\": \"0x55\", \"occurrence\": 3}]");
+  vLoad(R"({"faults": [{"kind": "timeout", "request": "0x51", "occurrence": 4},
+                       {"kind": "stall", "request": "0x55", "occurrence": 3}]})"_json);
   auto cfg = arrConfig("X");
   LogCapture log;
   uint64_t t0 = ullNow();
@@ -228,7 +228,7 @@ TEST_F(HubOperations, ConfigWriteAndReadFailuresAreLogged) {
 
 TEST_F(HubOperations, ReadBackRetriesAndAsksForARescan) {
   m_bench->vSetFlash(0, 0x100, {0x00, 0x50});
-  vLoad("\"faults\": [{\"kind\": \"fail\", \"request\": \"0x55\", \"occurrence\": 2}]");
+  vLoad(R"({"faults": [{"kind": "fail", "request": "0x55", "occurrence": 2}]})"_json);
   std::vector<uint8_t> rom(0x10000, 0);
   LogCapture log;
   EXPECT_FALSE(m_dev->bReadHubSPIROM(0, rom.data(), 0, true));
@@ -236,7 +236,7 @@ TEST_F(HubOperations, ReadBackRetriesAndAsksForARescan) {
   EXPECT_EQ(m_nRescans, 1);
   EXPECT_EQ(rom[0], 0xFF);  // the failed block reading leaves 0xFF
   // a firmware read failure ends the passes
-  vLoad("\"faults\": [{\"kind\": \"stall\", \"request\": \"0x55\", \"occurrence\": 9}]");
+  vLoad(R"({"faults": [{"kind": "stall", "request": "0x55", "occurrence": 9}]})"_json);
   m_nRescans = 0;
   m_rec->vClear();
   EXPECT_FALSE(m_dev->bReadHubSPIROM(0, rom.data(), 0, true));
@@ -246,7 +246,7 @@ TEST_F(HubOperations, ReadBackRetriesAndAsksForARescan) {
 }
 
 TEST_F(HubOperations, BitFlipsAreCaughtByTheReadBackCompare) {
-  vLoad("\"faults\": [{\"kind\": \"flip\", \"request\": \"0x50\", \"occurrence\": 100, \"seed\": 3}]");
+  vLoad(R"({"faults": [{"kind": "flip", "request": "0x50", "occurrence": 100, "seed": 3}]})"_json);
   auto img = vecImage(0x5000);
   vWriteImage(img);
   auto cfg = arrConfig("F");
@@ -259,7 +259,7 @@ TEST_F(HubOperations, BitFlipsAreCaughtByTheReadBackCompare) {
 }
 
 TEST_F(HubOperations, HubGoneMidDownloadFailsTheUpdate) {
-  vLoad("\"faults\": [{\"kind\": \"gone\", \"request\": \"0x50\", \"occurrence\": 50}]");
+  vLoad(R"({"faults": [{"kind": "gone", "request": "0x50", "occurrence": 50}]})"_json);
   vWriteImage(vecImage(0x5000));
   LogCapture log;
   EXPECT_EQ(m_dev->vUpdateHubFirmware(0, 0, true), 0);
@@ -283,7 +283,7 @@ TEST_F(HubOperations, SpeedAndCableOrientationDecoding) {
   m_dev->vGetHubSpeedRate(0, 0);
   EXPECT_TRUE(log.contains("Dev[0] vGetHubSpeedRate: 0x34"));
   EXPECT_TRUE(log.contains("Dev[0] UsbSuper Speed Plus (Usb3.x)"));
-  vLoad("\"faults\": [{\"kind\": \"stall\", \"request\": \"0x52\", \"count\": 0}]");
+  vLoad(R"({"faults": [{"kind": "stall", "request": "0x52", "count": 0}]})"_json);
   EXPECT_EQ(m_dev->vGetHubSpeedRate(0, 0), 0xFF);
   EXPECT_EQ(m_dev->vGetHubCcOrien(0), 0xFF);
   EXPECT_TRUE(log.contains("Dev[0] VLN318xAccessRegister Failed: 0xff"));
@@ -320,7 +320,7 @@ TEST_F(HubOperations, EraseAndDownloadsReachOnlyTheHubTheRecordNames) {
   const std::string strImage = m_dir.str() + "/VLNFW_Temp/TempBinData.bin";
   auto nSent = [this] { return m_rec->vecRequests().size(); };
   // Another maker's hub sits where the walk recorded ours.
-  ASSERT_NO_FATAL_FAILURE(vLoad(R"("vid": "1234", "pid": "5678", "pid_u2": "5679")"));
+  ASSERT_NO_FATAL_FAILURE(vLoad(R"({"vid": "1234", "pid": "5678", "pid_u2": "5679"})"_json));
   m_list.dev[0].strVID = "2F7B";
   m_list.dev[0].strPID = "6601";
   {
@@ -341,13 +341,13 @@ TEST_F(HubOperations, EraseAndDownloadsReachOnlyTheHubTheRecordNames) {
   EXPECT_EQ(m_dev->VLN318xBlockErase(0, 0), 0);
   EXPECT_GT(nSent(), 0u);
   // The walk's own record of it.
-  ASSERT_NO_FATAL_FAILURE(vLoad(R"("vid": "1234", "pid": "5678", "pid_u2": "5679")"));
+  ASSERT_NO_FATAL_FAILURE(vLoad(R"({"vid": "1234", "pid": "5678", "pid_u2": "5679"})"_json));
   m_list.dev[0].strVID = "1234";
   m_list.dev[0].strPID = "5678";
   EXPECT_EQ(m_dev->VLN318xConfigWrite(0, cfg.data(), 0, true), 0);
   // A blank hub (its configuration lost since the walk) is still ours; its USB 2 half too.
   std::filesystem::remove(m_dir.path() / "hubA.flash");
-  ASSERT_NO_FATAL_FAILURE(vLoad(""));
+  ASSERT_NO_FATAL_FAILURE(vLoad());
   m_list.dev[0].strVID = "2F7B";
   m_list.dev[0].strPID = "6601";
   EXPECT_EQ(m_dev->VLN318xFirmwareWrite(0, 0, true, strImage), 0);

@@ -10,18 +10,18 @@
 #include "RecordingPlatform.h"
 #include "device/VLNTFILTER0.h"
 #include "platform/sim/SimFilterDevice.h"
-#include "support/SimBenchText.h"
+#include "support/SimBenchJson.h"
 #include "support/TempDir.h"
 
 class SimHubFixture : public ::testing::Test {
  protected:
-  // Loads the bench anew; extra is added to the hub's JSON object (faults, registers, ...).
+  // Loads the bench anew; extra's fields are added to the hub's (faults, registers, ...).
   // Call through ASSERT_NO_FATAL_FAILURE when the test goes on after it.
-  void vLoadBench(const std::string& extra) {
+  void vLoadBench(const nlohmann::json& extra) {
     m_rec.reset();
     m_sim.reset();
     m_bench.reset();
-    m_bench = pLoadSimBench(m_dir, strSimBench(strSimHub("hubA", 1, extra)));
+    m_bench = pLoadSimBench(m_dir, jsonSimBench(nlohmann::json::array({jsonSimHub("hubA", 1, extra)})));
     ASSERT_TRUE(m_bench);
     m_sim = std::make_unique<CSimFilterDevicePlatform>(*m_bench);
     m_rec = std::make_unique<CRecordingPlatform>(*m_sim);

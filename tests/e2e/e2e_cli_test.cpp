@@ -119,7 +119,7 @@ TEST(E2ECli, LedControlSetsTheBridgeRegisterAndFailsWhenTheBridgeRefuses) {
     // LED 1 (bit 1) on, LED 2 (bit 2) off: 0x04 becomes 0x06, then 0x02, as read back.
     CliBench b;
     b.hubs = {hub("hubA", 1)};
-    b.hubs[0].strStorage = R"({"physical_drive": 1, "registers": {"0xCA30": "0x04"}})";
+    b.hubs[0].jsonStorage = R"({"physical_drive": 1, "registers": {"0xCA30": "0x04"}})"_json;
     Outcome o = b.run("/LED:10");
     EXPECT_EQ(o.nExit, 0);
     EXPECT_NE(o.strErr.find("LEDControl[0], ucGetLEDStatus=0x 6\tucSetLEDStatus =6"), std::string::npos) << o.strErr;
@@ -137,8 +137,8 @@ TEST(E2ECli, LedControlSetsTheBridgeRegisterAndFailsWhenTheBridgeRefuses) {
     // Every register write answers CHECK CONDITION: the LED never changes, -1.
     CliBench b;
     b.hubs = {hub("hubA", 1)};
-    b.hubs[0].strStorage =
-        R"({"physical_drive": 0, "registers": {"0xCA30": "0x00"}, "faults": [{"kind": "status", "opcode": "0xE5", "count": 0}]})";
+    b.hubs[0].jsonStorage = R"({"physical_drive": 0, "registers": {"0xCA30": "0x00"},
+                                "faults": [{"kind": "status", "opcode": "0xE5", "count": 0}]})"_json;
     Outcome o = b.run("/LED:10");
     EXPECT_EQ(o.nExit, 255);
     EXPECT_NE(o.strErr.find("Dev[0], set led 1 1 fail"), std::string::npos);
@@ -214,7 +214,7 @@ TEST(E2ECli, ProductionRunExitCodes) {
     CliBench b;
     b.bWithFirmware = true;
     b.hubs = {hub("hubA", 1), hub("hubB", 2)};
-    b.hubs[1].strFaults = R"([{"kind": "fail", "request": "0x51", "occurrence": 3}])";
+    b.hubs[1].jsonFaults = R"([{"kind": "fail", "request": "0x51", "occurrence": 3}])"_json;
     Outcome o = b.run("/S");
     EXPECT_EQ(o.nExit, 255) << o.strOut;
     EXPECT_NE(o.strOut.find("pass 1, fail 1"), std::string::npos) << o.strOut;

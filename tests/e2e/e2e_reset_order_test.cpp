@@ -121,7 +121,7 @@ RunOutcome stRun(bool bInvertDepths) {
     CRunEngine engine(util, ini, list, devices, view, loop, clock);
     RunEngineConfig config;
     config.cmdLine.m_bShowGUI = 0;
-    config.cmdLine.m_nCmdLineMode = CMDLINE_MODE_RUN;
+    config.cmdLine.m_nCmdLineMode = CMDLINE_RUN;
     config.pEvents = &platform.events();
     EXPECT_TRUE(engine.bConfigure(std::move(config)));
     form.vBind(engine.screen());

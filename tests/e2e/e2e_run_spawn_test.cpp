@@ -120,7 +120,7 @@ TEST(E2ERunSpawn, CascadeOfThreeLevelsPassesEveryHub) {
 TEST(E2ERunSpawn, AFailingHubMakesTheExitCode255AndIsLogged) {
   CSpawnedRun r;
   r.hubs = vecFlat(2, true);
-  r.hubs[1].strFaults = "[{\"kind\": \"fail\", \"request\": \"0x51\", \"occurrence\": 3}]";
+  r.hubs[1].jsonFaults = R"([{"kind": "fail", "request": "0x51", "occurrence": 3}])"_json;
   EXPECT_EQ(r.nRun("/S"), 255);
   EXPECT_EQ(r.vecLogLines().size(), 2u);
 }

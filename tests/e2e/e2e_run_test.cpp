@@ -89,7 +89,7 @@ class RunBench {
     CWindowThread wt;
     CMPToolDlg dlg(util, ini, view, wt, clock);
     dlg.m_bShowGUI = 0;
-    dlg.m_nCmdLineMode = strCmdLineSN.empty() ? CMDLINE_MODE_RUN : CMDLINE_MODE_RUN_SN;
+    dlg.m_nCmdLineMode = strCmdLineSN.empty() ? CMDLINE_RUN : CMDLINE_RUN_SN;
     dlg.m_strCmdLineSN = strCmdLineSN;
     m_bSettingsLoaded = ini.vLoadINIFile(m_tmp.str() + "/vlnhub.ini");
     EXPECT_TRUE(m_bSettingsLoaded || optSettingsText);
@@ -304,7 +304,7 @@ TEST(E2ERun, AHubThatNeverComesBackFailsAndKeepsItsOwnEntry) {
       RunBench r;
       r.nConfigCheck = nCheck;
       r.hubs = vecFlat(2);
-      r.hubs[nStruck].strFaults = "[{\"kind\": \"no_return\", \"request\": \"0x54\"}]";
+      r.hubs[nStruck].jsonFaults = R"([{"kind": "no_return", "request": "0x54"}])"_json;
       EXPECT_EQ(r.nRun(), -1) << strWhat << "\n" << r.strProgramMsg();
       EXPECT_EQ(r.strProgramMsg().find("None of Velnor"), std::string::npos) << strWhat;
       EXPECT_EQ(r.m_pass, 1u) << strWhat;
@@ -326,8 +326,8 @@ TEST(E2ERun, OneFailedReadDuringAScanNeitherRefusesNorMiscountsTheHub) {
   for (int nRead = 1; nRead <= 12; ++nRead) {
     RunBench r;
     r.hubs = vecFlat(1);
-    r.hubs[0].strFaults =
-        "[{\"kind\": \"fail\", \"request\": \"0x52\", \"occurrence\": " + std::to_string(nRead) + "}]";
+    r.hubs[0].jsonFaults =
+        nlohmann::json::array({{{"kind", "fail"}, {"request", "0x52"}, {"occurrence", nRead}}});
     const int nExit = r.nRun();
     EXPECT_TRUE(nExit == 0 || nExit == -1) << "read " << nRead << " exit " << nExit << "\n"
                                            << r.strProgramMsg();
@@ -436,24 +436,23 @@ TEST(E2ERun, AnImageTheHubCannotBootFails) {
 TEST(E2ERun, EveryFaultFailsOnlyItsHub) {
   struct Case {
     const char* pszName;
-    std::string strFaults;
+    nlohmann::json jsonFaults;
   };
   const std::vector<Case> cases = {
-      {"fail at config write", "[{\"kind\": \"fail\", \"request\": \"0x51\", \"occurrence\": 3}]"},
-      {"stall in download", "[{\"kind\": \"stall\", \"request\": \"0x50\", \"occurrence\": 20}]"},
-      {"timeout in read-back", "[{\"kind\": \"timeout\", \"request\": \"0x55\", \"occurrence\": 30}]"},
-      {"gone mid-download", "[{\"kind\": \"gone\", \"request\": \"0x50\", \"occurrence\": 100}]"},
-      {"bits flipped in flash",
-       "[{\"kind\": \"flip\", \"request\": \"0x50\", \"occurrence\": 50, \"bits\": 3}]"},
-      {"erase never ends", "[{\"kind\": \"erase_stuck\", \"request\": \"0x57\"}]"},
+      {"fail at config write", R"([{"kind": "fail", "request": "0x51", "occurrence": 3}])"_json},
+      {"stall in download", R"([{"kind": "stall", "request": "0x50", "occurrence": 20}])"_json},
+      {"timeout in read-back", R"([{"kind": "timeout", "request": "0x55", "occurrence": 30}])"_json},
+      {"gone mid-download", R"([{"kind": "gone", "request": "0x50", "occurrence": 100}])"_json},
+      {"bits flipped in flash", R"([{"kind": "flip", "request": "0x50", "occurrence": 50, "bits": 3}])"_json},
+      {"erase never ends", R"([{"kind": "erase_stuck", "request": "0x57"}])"_json},
       {"erase leaves a range",
-       "[{\"kind\": \"erase_partial\", \"request\": \"0x57\", \"offset\": \"0x2000\", \"length\": 16}]"},
-      {"reset without return", "[{\"kind\": \"no_return\", \"request\": \"0x54\"}]"},
+       R"([{"kind": "erase_partial", "request": "0x57", "offset": "0x2000", "length": 16}])"_json},
+      {"reset without return", R"([{"kind": "no_return", "request": "0x54"}])"_json},
   };
   for (const auto& c : cases) {
     RunBench r;
     r.hubs = vecFlat(2);
-    r.hubs[1].strFaults = c.strFaults;
+    r.hubs[1].jsonFaults = c.jsonFaults;
     r.hubs[1].bOldFlash = true;  // so that an erase that did not happen shows in the flash
     EXPECT_EQ(r.nRun(), -1) << c.pszName << "\n" << r.strProgramMsg();
     EXPECT_EQ(r.m_pass, 1u) << c.pszName;
@@ -476,24 +475,25 @@ TEST(E2ERun, NoFaultInAnyPhaseYieldsPassForAWrongFlash) {
     int nOccurrence;
   };
   const Phase phases[] = {{"0x52", 1}, {"0x57", 1}, {"0x51", 3}, {"0x50", 100}, {"0x55", 2000}, {"0x54", 1}, {"0x06", 1}};
-  std::vector<std::string> faults;
+  // Each entry is the hub's whole "faults" array: one fault.
+  std::vector<nlohmann::json> faults;
+  auto one = [&](nlohmann::json fault) { faults.push_back(nlohmann::json::array({std::move(fault)})); };
   for (const char* pszKind : {"fail", "stall", "timeout", "gone"})
     for (const Phase& p : phases) {
       // The first register read is the scan's: a hub gone there is never found (the hub
       // count rule's case), not a fault of the run.
       if (std::string(pszKind) == "gone" && std::string(p.pszRequest) == "0x52") continue;
-      faults.push_back(std::string("[{\"kind\": \"") + pszKind + "\", \"request\": \"" + p.pszRequest +
-                       "\", \"occurrence\": " + std::to_string(p.nOccurrence) + "}]");
+      one({{"kind", pszKind}, {"request", p.pszRequest}, {"occurrence", p.nOccurrence}});
     }
   for (const char* pszRequest : {"0x51", "0x50"})
-    faults.push_back(std::string("[{\"kind\": \"flip\", \"request\": \"") + pszRequest +
-                     "\", \"occurrence\": 2, \"bits\": 1}]");
-  faults.push_back("[{\"kind\": \"erase_stuck\", \"request\": \"0x57\", \"occurrence\": 2}]");
-  faults.push_back("[{\"kind\": \"no_return\", \"request\": \"0x54\"}]");
-  for (const std::string& strFault : faults) {
+    one({{"kind", "flip"}, {"request", pszRequest}, {"occurrence", 2}, {"bits", 1}});
+  one({{"kind", "erase_stuck"}, {"request", "0x57"}, {"occurrence", 2}});
+  one({{"kind", "no_return"}, {"request", "0x54"}});
+  for (const nlohmann::json& jsonFault : faults) {
+    const std::string strFault = jsonFault.dump();
     RunBench r;
     r.hubs = vecFlat(2);
-    r.hubs[1].strFaults = strFault;
+    r.hubs[1].jsonFaults = jsonFault;
     r.hubs[1].bOldFlash = true;
     const int nExit = r.nRun();
     EXPECT_TRUE(nExit == 0 || nExit == -1) << strFault << " exit " << nExit;

@@ -4,7 +4,9 @@
 #include <fstream>
 
 #include "platform/sim/SimBench.h"
-#include "support/SimBenchText.h"
+#include "support/SimBenchJson.h"
+
+using nlohmann::json;
 
 namespace {
 std::string strLoadError(const TempDir& dir, const std::string& text) {
@@ -14,16 +16,24 @@ std::string strLoadError(const TempDir& dir, const std::string& text) {
   EXPECT_FALSE(p) << text;
   return err;
 }
+std::string strLoadError(const TempDir& dir, const json& bench) {
+  return strLoadError(dir, bench.dump());
+}
+// The load error of a bench with one hub "a" on port 1 carrying extra.
+std::string strHubError(const TempDir& dir, const json& extra) {
+  return strLoadError(dir, jsonSimBench(json::array({jsonSimHub("a", 1, extra)})));
+}
 }  // namespace
 
 TEST(SimBenchFile, ReadsTheDocumentedFormat) {
   TempDir dir;
-  std::string hubs = strSimHub("hubA", 1, "\"registers\": {\"0x5821\": \"0x03\"}") + "," +
-                     strSimHub("hubB", 2, "\"faults\": [{\"kind\": \"stall\", \"request\": \"0x52\", \"count\": 0}]",
-                               "\"parent\": \"hubA\"");
+  json hubs = json::array(
+      {jsonSimHub("hubA", 1, R"({"registers": {"0x5821": "0x03"}})"_json),
+       jsonSimHub("hubB", 2, R"({"faults": [{"kind": "stall", "request": "0x52", "count": 0}]})"_json,
+                  {{"parent", "hubA"}})});
   SimBenchSpec def;
   std::string err;
-  auto path = dir.write("b/bench.json", strSimBench(hubs, 0.01, 125));
+  auto path = dir.write("b/bench.json", jsonSimBench(hubs, 0.01, 125).dump());
   ASSERT_TRUE(bReadSimBenchFile(path.string(), def, err)) << err;
   EXPECT_DOUBLE_EQ(def.dTimeScale, 0.01);
   EXPECT_EQ(def.uTransferLatencyUs, 125u);
@@ -40,68 +50,72 @@ TEST(SimBenchFile, ReadsTheDocumentedFormat) {
 
 TEST(SimBenchFile, NamesTheProblemOfABadBench) {
   TempDir dir;
-  EXPECT_NE(strLoadError(dir, "{ not json").find("not valid JSON"), std::string::npos);
-  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "", "\"parent\": \"nobody\""))).find("unknown parent \"nobody\""),
+  EXPECT_NE(strLoadError(dir, std::string("{ not json")).find("not valid JSON"), std::string::npos);
+  EXPECT_NE(strLoadError(dir, jsonSimBench(json::array({jsonSimHub("a", 1, {}, {{"parent", "nobody"}})})))
+                .find("unknown parent \"nobody\""),
             std::string::npos);
-  std::string cycle = strSimHub("x", 1, "", "\"parent\": \"y\"") + "," + strSimHub("y", 1, "", "\"parent\": \"x\"");
-  EXPECT_NE(strLoadError(dir, strSimBench(cycle)).find("cycle"), std::string::npos);
-  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1) + "," + strSimHub("b", 1))).find("taken"), std::string::npos);
-  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 9))).find("port 9"), std::string::npos);
-  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "", "\"controller\": \"ehci\""))).find("unknown controller"),
+  json cycle =
+      json::array({jsonSimHub("x", 1, {}, {{"parent", "y"}}), jsonSimHub("y", 1, {}, {{"parent", "x"}})});
+  EXPECT_NE(strLoadError(dir, jsonSimBench(cycle)).find("cycle"), std::string::npos);
+  EXPECT_NE(
+      strLoadError(dir, jsonSimBench(json::array({jsonSimHub("a", 1), jsonSimHub("b", 1)}))).find("taken"),
+      std::string::npos);
+  EXPECT_NE(strLoadError(dir, jsonSimBench(json::array({jsonSimHub("a", 9)}))).find("port 9"),
             std::string::npos);
-  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"faults\": [{\"kind\": \"melt\", \"at_request\": 1}]")))
-                .find("melt"),
+  EXPECT_NE(strLoadError(dir, jsonSimBench(json::array({jsonSimHub("a", 1, {}, {{"controller", "ehci"}})})))
+                .find("unknown controller"),
             std::string::npos);
-  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"faults\": [{\"kind\": \"fail\"}]"))).find("when it strikes"),
+  EXPECT_NE(strHubError(dir, R"({"faults": [{"kind": "melt", "at_request": 1}]})"_json).find("melt"),
             std::string::npos);
-  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1, "\"vid\": \"XYZ\""))).find("vid"), std::string::npos);
-  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1,
-                                                    "\"faults\": [{\"kind\": \"erase_partial\", \"request\": "
-                                                    "\"0x57\", \"offset\": \"0x100\"}]")))
+  EXPECT_NE(strHubError(dir, R"({"faults": [{"kind": "fail"}]})"_json).find("when it strikes"),
+            std::string::npos);
+  EXPECT_NE(strHubError(dir, {{"vid", "XYZ"}}).find("vid"), std::string::npos);
+  EXPECT_NE(strHubError(
+                dir, R"({"faults": [{"kind": "erase_partial", "request": "0x57", "offset": "0x100"}]})"_json)
                 .find("needs \"offset\" and \"length\""),
             std::string::npos);
-  EXPECT_NE(strLoadError(dir, strSimBench(strSimHub("a", 1,
-                                                    "\"faults\": [{\"kind\": \"erase_partial\", \"request\": "
-                                                    "\"0x57\", \"offset\": \"0xFFF0\", \"length\": 17}]")))
+  EXPECT_NE(strHubError(dir, R"({"faults": [{"kind": "erase_partial", "request": "0x57", "offset": "0xFFF0",
+                                             "length": 17}]})"_json)
                 .find("length"),
             std::string::npos);
   // a fault by chance: a probability above 0 and at most 1, a whole seed, no second rule
   const std::pair<const char*, const char*> chance[] = {
-      {"\"probability\": 0, \"seed\": 1", "probability must be"},
-      {"\"probability\": 1.5, \"seed\": 1", "probability must be"},
-      {"\"probability\": \"0.1\", \"seed\": 1", "probability must be"},
-      {"\"probability\": 0.1", "needs a \"seed\""},
-      {"\"probability\": 0.1, \"seed\": 1.5", "seed must be a whole number"},
-      {"\"probability\": 0.1, \"seed\": -1", "seed must be"},
-      {"\"probability\": 0.1, \"seed\": 1, \"at_request\": 3", "one rule"},
-      {"\"probability\": 0.1, \"seed\": 1, \"request\": \"0x50\", \"occurrence\": 3", "one rule"},
+      {R"({"probability": 0, "seed": 1})", "probability must be"},
+      {R"({"probability": 1.5, "seed": 1})", "probability must be"},
+      {R"({"probability": "0.1", "seed": 1})", "probability must be"},
+      {R"({"probability": 0.1})", "needs a \"seed\""},
+      {R"({"probability": 0.1, "seed": 1.5})", "seed must be a whole number"},
+      {R"({"probability": 0.1, "seed": -1})", "seed must be"},
+      {R"({"probability": 0.1, "seed": 1, "at_request": 3})", "one rule"},
+      {R"({"probability": 0.1, "seed": 1, "request": "0x50", "occurrence": 3})", "one rule"},
   };
-  for (const auto& [pszEntry, pszError] : chance)
-    EXPECT_NE(
-        strLoadError(dir, strSimBench(strSimHub(
-                              "a", 1, std::string("\"faults\": [{\"kind\": \"fail\", ") + pszEntry + "}]")))
-            .find(pszError),
-        std::string::npos)
+  for (const auto& [pszEntry, pszError] : chance) {
+    json fault = {{"kind", "fail"}};
+    fault.update(json::parse(pszEntry));
+    EXPECT_NE(strHubError(dir, {{"faults", json::array({fault})}}).find(pszError), std::string::npos)
         << pszEntry;
+  }
   {
     std::string err;
     auto path = dir.write(
-        "bench.json", strSimBench(strSimHub(
-                          "a", 1, "\"faults\": [{\"kind\": \"flip\", \"probability\": 1, \"seed\": 0}]")));
+        "bench.json",
+        jsonSimBench(json::array({jsonSimHub(
+                         "a", 1, R"({"faults": [{"kind": "flip", "probability": 1, "seed": 0}]})"_json)}))
+            .dump());
     EXPECT_TRUE(CSimBench::pLoad(path.string(), err)) << err;
   }
-  EXPECT_NE(
-      strLoadError(dir, strSimBench(strSimHub("a", 1, "\"boot\": {\"pid\": \"12345\"}"))).find("boot.pid"),
-      std::string::npos);
-  EXPECT_NE(strLoadError(dir, "{\"controllers\": [], \"hubs\": []}").find("controllers"), std::string::npos);
+  EXPECT_NE(strHubError(dir, R"({"boot": {"pid": "12345"}})"_json).find("boot.pid"), std::string::npos);
+  EXPECT_NE(strLoadError(dir, R"({"controllers": [], "hubs": []})"_json).find("controllers"),
+            std::string::npos);
 }
 
 // Scales whose clock conversions would overflow are refused; the ends of the range and 0 pass.
 TEST(SimBenchFile, RefusesATimeScaleThatOverflowsTheClock) {
   TempDir dir;
   auto text = [](const std::string& strScale) {
-    std::string s = strSimBench(strSimHub("a", 1), 0.5);
-    return s.replace(s.find("0.500000"), 8, strScale);
+    json bench = jsonSimBench(json::array({jsonSimHub("a", 1)}));
+    bench["time_scale"] = json::parse(strScale);
+    return bench.dump();
   };
   for (const char* psz : {"1e-300", "0.0000009", "1000.5", "1e300", "-1", "\"0.1\""})
     EXPECT_NE(strLoadError(dir, text(psz)).find("time_scale must be 0, or a number from 0.000001 to 1000"),
@@ -117,10 +131,11 @@ TEST(SimBenchFile, RefusesATimeScaleThatOverflowsTheClock) {
 TEST(SimBenchFile, RefusesAWrongSizedOrUnwritableFlashFile) {
   TempDir dir;
   dir.write("hubA.flash", std::string(1000, '\xFF'));
-  std::string err = strLoadError(dir, strSimBench(strSimHub("hubA", 1)));
+  std::string err = strLoadError(dir, jsonSimBench(json::array({jsonSimHub("hubA", 1)})));
   EXPECT_NE(err.find("hubA.flash"), std::string::npos);
   EXPECT_NE(err.find("1000 bytes, expected 131072"), std::string::npos);
-  err = strLoadError(dir, strSimBench(strSimHub("hubB", 1, "\"flash\": \"/proc/no/such/dir/x.flash\"")));
+  err = strLoadError(
+      dir, jsonSimBench(json::array({jsonSimHub("hubB", 1, {{"flash", "/proc/no/such/dir/x.flash"}})})));
   EXPECT_NE(err.find("/proc/no/such/dir/x.flash"), std::string::npos);
   EXPECT_NE(err.find("cannot be opened"), std::string::npos);
   std::string missing;

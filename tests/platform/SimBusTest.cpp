@@ -9,16 +9,18 @@
 
 #include "platform/sim/SimBench.h"
 #include "platform/sim/SimFilterDevice.h"
-#include "support/SimBenchText.h"
+#include "support/SimBenchJson.h"
 
 namespace {
 
+using nlohmann::json;
+
 // A chain top -> mid (port 2 of top) -> low (port 3 of mid) and a sibling of mid on port 1.
-std::string strChain(const std::string& strTopExtra = "", const std::string& strMidExtra = "",
-                     const std::string& strLowExtra = "") {
-  return strSimHub("top", 1, strTopExtra) + "," + strSimHub("side", 1, "", "\"parent\": \"top\"") + "," +
-         strSimHub("mid", 2, strMidExtra, "\"parent\": \"top\"") + "," +
-         strSimHub("low", 3, strLowExtra, "\"parent\": \"mid\"");
+json jsonChain(const json& topExtra = json::object(), const json& midExtra = json::object(),
+               const json& lowExtra = json::object()) {
+  return json::array({jsonSimHub("top", 1, topExtra), jsonSimHub("side", 1, {}, {{"parent", "top"}}),
+                      jsonSimHub("mid", 2, midExtra, {{"parent", "top"}}),
+                      jsonSimHub("low", 3, lowExtra, {{"parent", "mid"}})});
 }
 
 EFilterResult eReadReg(IFilterDeviceHandle& h, uint16_t usAddr, uint8_t& v) {
@@ -39,8 +41,8 @@ EFilterResult eWrite(IFilterDeviceHandle& h, uint8_t req, uint16_t value, uint16
 
 class SimBus : public ::testing::Test {
  protected:
-  void vLoad(const std::string& strHubs, double dScale = 0) {
-    m_bench = pLoadSimBench(m_dir, strSimBench(strHubs, dScale));
+  void vLoad(const json& hubs, double dScale = 0) {
+    m_bench = pLoadSimBench(m_dir, jsonSimBench(hubs, dScale));
     ASSERT_TRUE(m_bench);
     m_platform = std::make_unique<CSimFilterDevicePlatform>(*m_bench);
     m_bench->vSetHubEventHandler([this](int h, bool b) {
@@ -70,7 +72,7 @@ class SimBus : public ::testing::Test {
 using V = std::vector<std::string>;
 
 TEST_F(SimBus, ResetOfAHubTakesEveryHubBelowOffTheBusAndBringsThemBackAfterIt) {
-  vLoad(strChain());
+  vLoad(jsonChain());
   auto top = pOpen("top"), mid = pOpen("mid"), low = pOpen("low");
   ASSERT_TRUE(top && mid && low);
   uint8_t v = 0;
@@ -101,7 +103,7 @@ TEST_F(SimBus, ResetOfAHubTakesEveryHubBelowOffTheBusAndBringsThemBackAfterIt) {
 }
 
 TEST_F(SimBus, AHubInAResetOfItsOwnIsBackNoEarlierThanItsResetEndsNorThanItsHub) {
-  vLoad(strChain("", "\"reset_ms\": 5000", "\"reset_ms\": 300"));
+  vLoad(jsonChain({}, {{"reset_ms", 5000}}, {{"reset_ms", 300}}));
   auto low = pOpen("low"), mid = pOpen("mid"), top = pOpen("top");
   ASSERT_TRUE(low && mid && top);
   ASSERT_EQ(eWrite(*low, 0x54, 0, 0), EFilterResult::kSuccess);
@@ -119,8 +121,10 @@ TEST_F(SimBus, AHubInAResetOfItsOwnIsBackNoEarlierThanItsResetEndsNorThanItsHub)
 }
 
 TEST_F(SimBus, RestartAndUnplugDropTheHubsBelowAndThosePluggedLaterFollowTheirHub) {
-  vLoad(strChain("", "\"attach_ms\": 400") + "," + strSimHub("late", 3, "\"plug_at_ms\": 2000") + "," +
-        strSimHub("under", 1, "", "\"parent\": \"late\""));
+  json hubs = jsonChain({}, {{"attach_ms", 400}});
+  hubs.push_back(jsonSimHub("late", 3, {{"plug_at_ms", 2000}}));
+  hubs.push_back(jsonSimHub("under", 1, {}, {{"parent", "late"}}));
+  vLoad(hubs);
   EXPECT_FALSE(bPresent("under"));  // its hub is not plugged in yet
   auto top = pOpen("top");
   ASSERT_TRUE(top);
@@ -148,7 +152,7 @@ TEST_F(SimBus, RestartAndUnplugDropTheHubsBelowAndThosePluggedLaterFollowTheirHu
 }
 
 TEST_F(SimBus, OnAScaledClockTheTimerBringsTheHubsBackInOrder) {
-  vLoad(strChain("\"reset_ms\": 100", "\"attach_ms\": 50", "\"attach_ms\": 20"), 0.01);
+  vLoad(jsonChain({{"reset_ms", 100}}, {{"attach_ms", 50}}, {{"attach_ms", 20}}), 0.01);
   auto top = pOpen("top");
   ASSERT_TRUE(top);
   ASSERT_EQ(eWrite(*top, 0x54, 0, 0), EFilterResult::kSuccess);

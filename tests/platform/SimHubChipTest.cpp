@@ -9,7 +9,7 @@
 
 #include "platform/sim/SimBench.h"
 #include "platform/sim/SimFilterDevice.h"
-#include "support/SimBenchText.h"
+#include "support/SimBenchJson.h"
 
 namespace {
 // Raw requests as the filter channel sends them.
@@ -88,8 +88,8 @@ void vDownload(Raw& r, uint8_t req, const std::vector<uint8_t>& data) {
 
 class SimChip : public ::testing::Test {
  protected:
-  void vLoad(const std::string& extra = "", const std::string& more = "") {
-    m_bench = pLoadSimBench(m_dir, strSimBench(strSimHub("hubA", 1, extra) + more));
+  void vLoad(const nlohmann::json& extra = nlohmann::json::object()) {
+    m_bench = pLoadSimBench(m_dir, jsonSimBench(nlohmann::json::array({jsonSimHub("hubA", 1, extra)})));
     ASSERT_TRUE(m_bench);
     m_platform = std::make_unique<CSimFilterDevicePlatform>(*m_bench);
   }
@@ -134,7 +134,7 @@ TEST_F(SimChip, FreshFlashIsBlankAndIdentityComesFromTheBenchFile) {
 }
 
 TEST_F(SimChip, BothHalvesReachOneChipAndRegistersAnswer) {
-  vLoad("\"registers\": {\"0x5820\": \"0x31\", \"0x3038\": \"0x34\"}");
+  vLoad(R"({"registers": {"0x5820": "0x31", "0x3038": "0x34"}})"_json);
   auto h2 = pOpen(false), h3 = pOpen(true);
   Raw r2{*h2}, r3{*h3};
   EXPECT_EQ(r3.ucReg(0x5820), 0x31);
@@ -271,7 +271,7 @@ TEST_F(SimChip, RegisterSequenceResetAndAnInvalidBlockKeepsTheBenchIdentity) {
 // The boot code takes an image's identity only when the configuration block and the
 // firmware area are both valid and of one type; anything else boots as a blank chip.
 TEST_F(SimChip, PowerUpTakesTheNewIdentityOnlyFromAValidCompleteImage) {
-  vLoad("\"boot\": {\"pid\": \"0B00\", \"serial\": \"\", \"version\": \"000000000000\"}");
+  vLoad(R"({"boot": {"pid": "0B00", "serial": "", "version": "000000000000"}})"_json);
   auto vCrc = [](std::vector<uint8_t>& a, uint8_t sig) {  // the image signature, and a CRC-32 behind the sum
     uint16_t len = static_cast<uint16_t>(a[0] | (a[1] << 8));
     uint32_t c = 0xFFFFFFFFu;
@@ -402,8 +402,7 @@ TEST_F(SimChip, RefusesRequestsTheChipWouldNotTake) {
 // there then AND-programs over the old bytes.
 TEST_F(SimChip, PartialEraseReportsDoneAndLeavesItsRange) {
   vLoad(
-      "\"faults\": [{\"kind\": \"erase_partial\", \"request\": \"0x57\", \"offset\": \"0x100\", \"length\": "
-      "40}]");
+      R"({"faults": [{"kind": "erase_partial", "request": "0x57", "offset": "0x100", "length": 40}]})"_json);
   m_bench->vSetFlash(0, 0, std::vector<uint8_t>(0x10000, 0x3C));
   auto h = pOpen();
   Raw r{*h};
@@ -444,8 +443,9 @@ TEST_F(SimChip, FlashPersistsAcrossBenchLoads) {
 }
 
 TEST_F(SimChip, FaultsFailStallAndTimeOutAtTheirRequest) {
-  vLoad("\"faults\": [{\"kind\": \"fail\", \"at_request\": 2}, {\"kind\": \"stall\", \"request\": \"0x55\", \"occurrence\": 2, "
-        "\"count\": 2}, {\"kind\": \"timeout\", \"request\": \"0x65\"}]");
+  vLoad(
+      R"({"faults": [{"kind": "fail", "at_request": 2}, {"kind": "stall", "request": "0x55", "occurrence": 2,
+                        "count": 2}, {"kind": "timeout", "request": "0x65"}]})"_json);
   auto h = pOpen();
   Raw r{*h};
   std::vector<uint8_t> v;
@@ -465,7 +465,7 @@ TEST_F(SimChip, FaultsFailStallAndTimeOutAtTheirRequest) {
 }
 
 TEST_F(SimChip, GoneHubLeavesForGood) {
-  vLoad("\"faults\": [{\"kind\": \"gone\", \"request\": \"0x50\", \"occurrence\": 3}]");
+  vLoad(R"({"faults": [{"kind": "gone", "request": "0x50", "occurrence": 3}]})"_json);
   auto h = pOpen();
   Raw r{*h};
   EXPECT_EQ(r.eWrite(0x50, 0, 128, std::vector<uint8_t>(32, 0)), EFilterResult::kSuccess);
@@ -482,7 +482,7 @@ TEST_F(SimChip, FlipChangesWhatTheFlashStoresReproducibly) {
   std::vector<uint8_t> first;
   for (int run = 0; run < 2; ++run) {
     std::filesystem::remove(m_dir.path() / "hubA.flash");
-    vLoad("\"faults\": [{\"kind\": \"flip\", \"request\": \"0x50\", \"occurrence\": 2, \"seed\": 9, \"bits\": 3}]");
+    vLoad(R"({"faults": [{"kind": "flip", "request": "0x50", "occurrence": 2, "seed": 9, "bits": 3}]})"_json);
     auto h = pOpen();
     Raw r{*h};
     std::vector<uint8_t> fw(96, 0x5A);
@@ -511,9 +511,9 @@ TEST_F(SimChip, FlipChangesWhatTheFlashStoresReproducibly) {
 // A fault by chance: the seed alone decides which requests it strikes, and over many
 // requests it strikes about its share; another seed strikes others.
 TEST_F(SimChip, ProbabilityFaultsStrikeTheirShareInASeededPattern) {
-  auto pattern = [&](const std::string& strSeed) {
-    vLoad("\"faults\": [{\"kind\": \"fail\", \"request\": \"0x52\", \"probability\": 0.1, \"seed\": " +
-          strSeed + "}]");
+  auto pattern = [&](int nSeed) {
+    nlohmann::json fault = {{"kind", "fail"}, {"request", "0x52"}, {"probability", 0.1}, {"seed", nSeed}};
+    vLoad({{"faults", nlohmann::json::array({fault})}});
     auto h = pOpen();
     Raw r{*h};
     std::vector<bool> vecFailed;
@@ -530,7 +530,7 @@ TEST_F(SimChip, ProbabilityFaultsStrikeTheirShareInASeededPattern) {
     m_bench.reset();
     return vecFailed;
   };
-  auto a = pattern("7"), b = pattern("7"), c = pattern("8");
+  auto a = pattern(7), b = pattern(7), c = pattern(8);
   EXPECT_EQ(a, b);
   EXPECT_NE(a, c);
   const auto nStruck = std::count(a.begin(), a.end(), true);
@@ -541,7 +541,7 @@ TEST_F(SimChip, ProbabilityFaultsStrikeTheirShareInASeededPattern) {
 // A flip striking a read changes one bit of its answer, not the flash; by chance, each
 // strike draws a bit of its own.
 TEST_F(SimChip, FlipOfAnAnswerChangesOneBitOfTheAnswerOnly) {
-  vLoad("\"faults\": [{\"kind\": \"flip\", \"request\": \"0x55\", \"probability\": 0.5, \"seed\": 3}]");
+  vLoad(R"({"faults": [{"kind": "flip", "request": "0x55", "probability": 0.5, "seed": 3}]})"_json);
   m_bench->vSetFlash(0, 0, std::vector<uint8_t>(64, 0x00));
   auto h = pOpen();
   Raw r{*h};
@@ -566,7 +566,8 @@ TEST_F(SimChip, FlipOfAnAnswerChangesOneBitOfTheAnswerOnly) {
 }
 
 TEST_F(SimChip, StuckEraseAndResetWithoutReturn) {
-  vLoad("\"faults\": [{\"kind\": \"erase_stuck\", \"request\": \"0x57\"}, {\"kind\": \"no_return\", \"request\": \"0x54\"}]");
+  vLoad(
+      R"({"faults": [{"kind": "erase_stuck", "request": "0x57"}, {"kind": "no_return", "request": "0x54"}]})"_json);
   m_bench->vSetFlash(0, 0, std::vector<uint8_t>(16, 0));
   auto h = pOpen();
   Raw r{*h};
@@ -584,7 +585,8 @@ TEST_F(SimChip, StuckEraseAndResetWithoutReturn) {
 
 TEST(SimBenchThreads, WorkersOnDifferentHubsRunAtOnce) {
   TempDir dir;
-  auto bench = pLoadSimBench(dir, strSimBench(strSimHub("h1", 1) + "," + strSimHub("h2", 2), 0.001, 10));
+  auto bench = pLoadSimBench(
+      dir, jsonSimBench(nlohmann::json::array({jsonSimHub("h1", 1), jsonSimHub("h2", 2)}), 0.001, 10));
   ASSERT_TRUE(bench);
   CSimFilterDevicePlatform platform(*bench);
   std::atomic<int> nFailed{0};
@@ -610,9 +612,10 @@ TEST(SimBenchThreads, WorkersOnDifferentHubsRunAtOnce) {
 
 TEST(SimBenchTree, NamesFollowTheTreeAndUsb2HubsHaveNoSuperSpeedHalf) {
   TempDir dir;
-  std::string hubs = strSimHub("top", 3) + "," + strSimHub("mid", 2, "", "\"parent\": \"top\"") + "," +
-                     "{\"name\": \"low\", \"parent\": \"mid\", \"port\": 4, \"usb3\": false, \"flash\": \"low.flash\"}";
-  auto bench = pLoadSimBench(dir, strSimBench(hubs));
+  nlohmann::json hubs = nlohmann::json::array(
+      {jsonSimHub("top", 3), jsonSimHub("mid", 2, {}, {{"parent", "top"}}),
+       R"({"name": "low", "parent": "mid", "port": 4, "usb3": false, "flash": "low.flash"})"_json});
+  auto bench = pLoadSimBench(dir, jsonSimBench(hubs));
   ASSERT_TRUE(bench);
   int low = bench->nFindHub("low");
   EXPECT_EQ(bench->strDeviceName(low, false), "usb:1-3.2.4");

@@ -13,6 +13,7 @@
 #include "platform/sim/SimStorageBridge.h"
 #include "run/CmdLineHandler.h"
 #include "support/LogCapture.h"
+#include "support/SimBenchJson.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -26,11 +27,11 @@ struct HandlerBench {
   CWindowThread loop;
   std::unique_ptr<CCmdLineHandler> handler;
 
-  explicit HandlerBench(const std::string& storageA = R"({"physical_drive": 1, "registers": {"0xCA30": "0x04"}})") {
-    tmp.write("bench.json", R"({"time_scale": 0.001, "controllers": [{"name": "xhci0", "ports": 4}], "hubs": [
-      {"name": "hubA", "controller": "xhci0", "port": 1, "flash": "a.flash", "storage": )" + storageA + R"(},
-      {"name": "hubB", "controller": "xhci0", "port": 2, "flash": "b.flash", "storage": {"cdrom": 0, "registers": {"0xCA30": "0xF0"}}},
-      {"name": "hubC", "controller": "xhci0", "port": 3, "flash": "c.flash"}]})");
+  explicit HandlerBench(
+      const nlohmann::json& storageA = R"({"physical_drive": 1, "registers": {"0xCA30": "0x04"}})"_json) {
+    tmp.write(
+        "bench.json",
+        jsonBridgeBench(storageA, R"({"cdrom": 0, "registers": {"0xCA30": "0xF0"}})"_json, 0.001).dump());
     std::string err;
     bench = CSimBench::pLoad(tmp.str() + "/bench.json", err);
     EXPECT_NE(bench, nullptr) << err;
@@ -40,6 +41,7 @@ struct HandlerBench {
     if (!scsi) return;
     handler = std::make_unique<CCmdLineHandler>(list, loop, *scsi, bench->clock());
   }
+  HandlerBench(const char*) = delete;  // a storage object, not its text
   // Record n for the bench hub h (USB 2.0 half), its drive fields as identification fills them.
   void vRecord(int n, int h) {
     list.dev[n].ucIndex = static_cast<uint8_t>(n);
@@ -92,7 +94,8 @@ TEST(CmdLineLed, HubWithoutDriveSucceedsWithoutTouchingAnyBridge) {
 }
 
 TEST(CmdLineLed, FirstReadFailingTwiceSucceedsOnItsRetry) {
-  HandlerBench hb(R"({"physical_drive": 1, "registers": {"0xCA30": "0x00"}, "faults": [{"kind": "fail", "at_request": 1, "count": 2}]})");
+  HandlerBench hb(R"({"physical_drive": 1, "registers": {"0xCA30": "0x00"},
+                      "faults": [{"kind": "fail", "at_request": 1, "count": 2}]})"_json);
   ASSERT_TRUE(hb.handler);
   hb.vRecord(0, 0);
   LogCapture log;
@@ -120,7 +123,7 @@ TEST(CmdLineLed, FailuresAreReportedAndNothingHangs) {
        "Get LED Status Fail , [0] SCSI5872_AccessRegister Failed ", true},
   };
   for (const Case& c : cases) {
-    HandlerBench hb(c.storage);
+    HandlerBench hb(nlohmann::json::parse(c.storage));
     ASSERT_TRUE(hb.handler) << c.name;
     hb.vRecord(0, 0);
     LogCapture log;

@@ -7,12 +7,13 @@
 #include <string>
 
 #include "device/StorageDrive.h"
+#include "host/WindowThread.h"
 #include "platform/sim/SimBench.h"
 #include "platform/sim/SimStorageBridge.h"
-#include "host/WindowThread.h"
 #include "run/HeadlessRunView.h"
 #include "run/SafeRemoval.h"
 #include "support/LogCapture.h"
+#include "support/SimBenchJson.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -29,10 +30,7 @@ struct RemovalBench {
   std::unique_ptr<CSafeRemoval> removal;
 
   explicit RemovalBench(double dScale = 0.001) {
-    tmp.write("bench.json", R"({"time_scale": )" + std::to_string(dScale) + R"(, "controllers": [{"name": "xhci0", "ports": 4}], "hubs": [
-      {"name": "hubA", "controller": "xhci0", "port": 1, "flash": "a.flash", "storage": {"physical_drive": 0}},
-      {"name": "hubB", "controller": "xhci0", "port": 2, "flash": "b.flash", "storage": {"physical_drive": 1}},
-      {"name": "hubC", "controller": "xhci0", "port": 3, "flash": "c.flash"}]})");
+    tmp.write("bench.json", jsonBridgeBench({{"physical_drive", 0}}, {{"physical_drive", 1}}, dScale).dump());
     std::string err;
     bench = CSimBench::pLoad(tmp.str() + "/bench.json", err);
     EXPECT_NE(bench, nullptr) << err;

@@ -9,12 +9,13 @@
 #include "platform/sim/SimBench.h"
 #include "platform/sim/SimStorageBridge.h"
 #include "support/LogCapture.h"
+#include "support/SimBenchJson.h"
 #include "support/TempDir.h"
 
 namespace {
 
 // A bench with hubA (bridge: physical drive 1, CD-ROM 4) and hubB (bridge: CD-ROM 0 only)
-// on controller xhci0, and hubC without a bridge. storageA is hubA's storage object text.
+// on controller xhci0, and hubC without a bridge. storageA is hubA's storage object.
 struct BridgeBench {
   TempDir tmp;
   std::unique_ptr<CSimBench> bench;
@@ -22,14 +23,10 @@ struct BridgeBench {
   std::unique_ptr<CScsiBridge> bridge;
   DeviceList list;
 
-  explicit BridgeBench(const std::string& storageA =
-                           R"({"physical_drive": 1, "cdrom": 4, "registers": {"0xCA30": "0x04", "0x1000": "0x5A"}})") {
-    std::string text = R"({"time_scale": 0, "controllers": [{"name": "xhci0", "ports": 4}], "hubs": [
-      {"name": "hubA", "controller": "xhci0", "port": 1, "flash": "a.flash", "storage": )" +
-                       storageA + R"(},
-      {"name": "hubB", "controller": "xhci0", "port": 2, "flash": "b.flash", "storage": {"cdrom": 0}},
-      {"name": "hubC", "controller": "xhci0", "port": 3, "flash": "c.flash"}]})";
-    tmp.write("bench.json", text);
+  explicit BridgeBench(
+      const nlohmann::json& storageA =
+          R"({"physical_drive": 1, "cdrom": 4, "registers": {"0xCA30": "0x04", "0x1000": "0x5A"}})"_json) {
+    tmp.write("bench.json", jsonBridgeBench(storageA, {{"cdrom", 0}}).dump());
     std::string err;
     bench = CSimBench::pLoad(tmp.str() + "/bench.json", err);
     EXPECT_NE(bench, nullptr) << err;
@@ -39,6 +36,7 @@ struct BridgeBench {
     if (!scsi) return;
     bridge = std::make_unique<CScsiBridge>(*scsi, bench->clock(), &list);
   }
+  BridgeBench(const char*) = delete;  // a storage object, not its text
   CSimStorageBridge& a() { return *scsi->pBridge("hubA"); }
   std::unique_ptr<IScsiDriveHandle> open(const std::string& name = "\\\\.\\PHYSICALDRIVE1") {
     int nErr = 0;
@@ -107,7 +105,7 @@ TEST(BridgeRegisters, ReadWriteAndExactCommands) {
 
 TEST(BridgeRegisters, LedValueTenSetsBitOneAndClearsBitTwo) {
   // "/LED:10": LED 1 (mask 2) on, LED 2 (mask 4) off, each read, changed and written back.
-  BridgeBench b(R"({"physical_drive": 1, "registers": {"0xCA30": "0xF4"}})");
+  BridgeBench b(R"({"physical_drive": 1, "registers": {"0xCA30": "0xF4"}})"_json);
   ASSERT_TRUE(b.bridge);
   b.vRecord(0, "usb:2-1");
   ASSERT_EQ(b.list.dev[0].ucPhysicalDrive, 1);
@@ -129,7 +127,7 @@ TEST(BridgeRegisters, LedValueTenSetsBitOneAndClearsBitTwo) {
 TEST(BridgeRegisters, FailedReadRetriedEvery20msUntilItSucceeds) {
   // The first E4 and the next two fail; the third retry gets through.
   BridgeBench b(R"({"physical_drive": 1, "registers": {"0xCA30": "0x06"},
-                    "faults": [{"kind": "fail", "opcode": "0xE4", "count": 3}]})");
+                    "faults": [{"kind": "fail", "opcode": "0xE4", "count": 3}]})"_json);
   ASSERT_TRUE(b.bridge);
   auto h = b.open();
   LogCapture log;
@@ -150,7 +148,7 @@ TEST(BridgeRegisters, ReadFailingEveryRetryOrWithBadStatusFails) {
   BridgeBench b(R"({"physical_drive": 1, "registers": {"0xCA30": "0x06"},
                     "faults": [{"kind": "fail", "opcode": "0xE4", "count": 31},
                                {"kind": "status", "opcode": "0xE4", "occurrence": 32, "status": "0x02"},
-                               {"kind": "status", "opcode": "0xE5", "status": "0x08"}]})");
+                               {"kind": "status", "opcode": "0xE5", "status": "0x08"}]})"_json);
   ASSERT_TRUE(b.bridge);
   auto h = b.open();
   LogCapture log;
@@ -181,7 +179,7 @@ TEST(BridgeRegisters, ReadFailingEveryRetryOrWithBadStatusFails) {
 }
 
 TEST(BridgeRegisters, StopEndsTheRetriesAtOnce) {
-  BridgeBench b(R"({"physical_drive": 1, "faults": [{"kind": "fail", "at_request": 1, "count": 0}]})");
+  BridgeBench b(R"({"physical_drive": 1, "faults": [{"kind": "fail", "at_request": 1, "count": 0}]})"_json);
   ASSERT_TRUE(b.bridge);
   auto h = b.open();
   std::stop_source src;
@@ -192,7 +190,7 @@ TEST(BridgeRegisters, StopEndsTheRetriesAtOnce) {
 }
 
 TEST(BridgeVanishes, GoneFaultUnplugAndReplug) {
-  BridgeBench b(R"({"physical_drive": 1, "faults": [{"kind": "gone", "at_request": 2}]})");
+  BridgeBench b(R"({"physical_drive": 1, "faults": [{"kind": "gone", "at_request": 2}]})"_json);
   ASSERT_TRUE(b.bridge);
   auto h = b.open();
   uint8_t uc = 0;
@@ -258,7 +256,7 @@ TEST(BridgeDisconnect, FlushStandbyThenDisconnectWithTheirWaits) {
 }
 
 TEST(BridgeDisconnect, CdromRecordsFreeValuesAndFailures) {
-  BridgeBench b(R"({"physical_drive": 1, "faults": [{"kind": "status", "opcode": "0xE8"}]})");
+  BridgeBench b(R"({"physical_drive": 1, "faults": [{"kind": "status", "opcode": "0xE8"}]})"_json);
   ASSERT_TRUE(b.bridge);
   LogCapture log;
   // hubB shows only CD-ROM 0: the record opens it; flush and standby go to drive 127 and fail.
@@ -303,7 +301,7 @@ TEST(BridgeDisconnect, StopRequestedSendsNoDisconnect) {
 
 TEST(BridgeAta, FlushAndStandbyByDriveNumber) {
   BridgeBench b(R"({"physical_drive": 1, "faults": [{"kind": "fail", "opcode": "0xA1", "occurrence": 2},
-                                                   {"kind": "timeout", "opcode": "0xA1", "occurrence": 3}]})");
+                                                   {"kind": "timeout", "opcode": "0xA1", "occurrence": 3}]})"_json);
   ASSERT_TRUE(b.bridge);
   LogCapture log;
   EXPECT_TRUE(b.bridge->bSendFlushCache(1));
@@ -321,12 +319,13 @@ TEST(BridgeAta, FlushAndStandbyByDriveNumber) {
 TEST(SimStorageFile, ParsesAndNamesTheFirstProblem) {
   std::vector<SimStorageSpec> v;
   std::string err;
-  auto hubs = [](const std::string& a, const std::string& b = "") {
-    std::string s = R"({"hubs": [{"name": "hubA", "storage": )" + a + "}";
-    if (!b.empty()) s += R"(, {"name": "hubB", "storage": )" + b + "}";
-    return s + "]}";
+  auto hubs = [](const nlohmann::json& a, const nlohmann::json& b = nullptr) {
+    nlohmann::json vec = nlohmann::json::array({{{"name", "hubA"}, {"storage", a}}});
+    if (!b.is_null()) vec.push_back({{"name", "hubB"}, {"storage", b}});
+    return nlohmann::json{{"hubs", vec}}.dump();
   };
-  ASSERT_TRUE(bParseSimStorage(hubs(R"({"physical_drive": 3, "registers": {"CA30": 6}})"), v, err)) << err;
+  ASSERT_TRUE(bParseSimStorage(hubs(R"({"physical_drive": 3, "registers": {"CA30": 6}})"_json), v, err))
+      << err;
   ASSERT_EQ(v.size(), 1u);
   EXPECT_EQ(v[0].strHub, "hubA");
   EXPECT_EQ(v[0].nPhysicalDrive, 3);
@@ -335,14 +334,17 @@ TEST(SimStorageFile, ParsesAndNamesTheFirstProblem) {
   struct {
     std::string text, expect;
   } bad[] = {
-      {hubs("{}"), "needs \"physical_drive\" or \"cdrom\""},
-      {hubs(R"({"physical_drive": 127})"), "physical_drive must be between 0 and 126"},
-      {hubs(R"({"cdrom": 1})", R"({"cdrom": 1})"), "hub \"hubB\".storage: CD-ROM 1 is already another bridge's"},
-      {hubs(R"({"cdrom": 1, "faults": [{"kind": "melt", "at_request": 1}]})"), "kind \"melt\" is unknown"},
-      {hubs(R"({"cdrom": 1, "faults": [{"kind": "fail"}]})"), "needs \"at_request\" or \"opcode\""},
-      {hubs(R"({"cdrom": 1, "faults": [{"kind": "status", "at_request": 1, "status": 0}]})"), "status must not be 0"},
-      {hubs(R"({"cdrom": 1, "registers": {"0x10000": 1}})"), "registers key is out of range"},
-      {hubs(R"("disk")"), "storage must be an object"},
+      {hubs("{}"_json), "needs \"physical_drive\" or \"cdrom\""},
+      {hubs(R"({"physical_drive": 127})"_json), "physical_drive must be between 0 and 126"},
+      {hubs(R"({"cdrom": 1})"_json, R"({"cdrom": 1})"_json),
+       "hub \"hubB\".storage: CD-ROM 1 is already another bridge's"},
+      {hubs(R"({"cdrom": 1, "faults": [{"kind": "melt", "at_request": 1}]})"_json),
+       "kind \"melt\" is unknown"},
+      {hubs(R"({"cdrom": 1, "faults": [{"kind": "fail"}]})"_json), "needs \"at_request\" or \"opcode\""},
+      {hubs(R"({"cdrom": 1, "faults": [{"kind": "status", "at_request": 1, "status": 0}]})"_json),
+       "status must not be 0"},
+      {hubs(R"({"cdrom": 1, "registers": {"0x10000": 1}})"_json), "registers key is out of range"},
+      {hubs(R"("disk")"_json), "storage must be an object"},
       {"{", "not valid JSON"},
   };
   for (const auto& c : bad) {

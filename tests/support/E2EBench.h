@@ -3,6 +3,7 @@
 // hubs the same way.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,8 +17,8 @@ struct E2EHub {
   std::string strCableReg = "0x40";  // register 0x6802: orientation in bits 7..6
   std::string strLinkReg = "0x34";   // register 0x3038: link of the upstream port
   std::string strVersion;            // version area before any firmware, or empty
-  std::string strStorage;            // "storage" object text, or empty
-  std::string strFaults;             // "faults" array text, or empty
+  nlohmann::json jsonStorage;        // "storage" object, or null
+  nlohmann::json jsonFaults;         // "faults" array, or null
   int nPlugAtMs = 0;                 // > 0: plugged in at this tool time, absent before
   int nAttachMs = -1;                // >= 0: attach time after the hub above it is back
   std::string strProduct;            // product string before any configuration, or empty (blank)
@@ -36,33 +37,37 @@ inline E2EHub stE2EHub(const std::string& strName, const std::string& strOn, int
 
 // The bench file at time scale 0.01: margins of a tenth of a second of real time.
 inline std::string strE2EBenchJson(const std::vector<std::string>& controllers, const std::vector<E2EHub>& hubs) {
-  std::ostringstream b;
-  b << "{\"time_scale\": 0.01, \"transfer_latency_us\": 0, \"controllers\": [";
-  for (size_t i = 0; i < controllers.size(); ++i)
-    b << (i ? "," : "") << "{\"name\": \"" << controllers[i] << "\", \"ports\": 4}";
-  b << "], \"hubs\": [";
-  for (size_t i = 0; i < hubs.size(); ++i) {
-    const E2EHub& h = hubs[i];
+  nlohmann::json jsonControllers = nlohmann::json::array();
+  for (const auto& c : controllers) jsonControllers.push_back({{"name", c}, {"ports", 4}});
+  nlohmann::json jsonHubs = nlohmann::json::array();
+  for (const E2EHub& h : hubs) {
     bool bController = false;
     for (const auto& c : controllers) bController |= c == h.strOn;
-    b << (i ? "," : "") << "{\"name\": \"" << h.strName << "\", \"" << (bController ? "controller" : "parent")
-      << "\": \"" << h.strOn << "\", \"port\": " << h.nPort << ", \"usb3\": " << (h.bUsb3 ? "true" : "false")
-      << ", \"ports\": 4, \"vid\": \"2F7B\", \"pid\": \"55AA\", \"pid_u2\": \"55AB\", \"registers\": {\"0x5820\": \""
-      << h.strChipReg << "\", \"0x5821\": \"0x02\", \"0x6802\": \"" << h.strCableReg << "\", \"0x3038\": \""
-      << h.strLinkReg << "\"}, ";
-    if (!h.strVersion.empty()) b << "\"version\": \"" << h.strVersion << "\", ";
-    if (!h.strSerial.empty()) b << "\"serial\": \"" << h.strSerial << "\", ";
-    if (!h.strProduct.empty()) b << "\"product\": \"" << h.strProduct << "\", ";
-    b << "\"flash\": \"" << h.strName << ".flash\"";
-    if (!h.strStorage.empty()) b << ", \"storage\": " << h.strStorage;
-    if (!h.strFaults.empty()) b << ", \"faults\": " << h.strFaults;
-    if (h.nPlugAtMs > 0) b << ", \"plug_at_ms\": " << h.nPlugAtMs;
-    if (h.nAttachMs >= 0) b << ", \"attach_ms\": " << h.nAttachMs;
-    if (!h.strPermission.empty()) b << ", \"permission\": \"" << h.strPermission << "\"";
-    b << "}";
+    nlohmann::json j = {
+        {"name", h.strName},
+        {bController ? "controller" : "parent", h.strOn},
+        {"port", h.nPort},
+        {"usb3", h.bUsb3},
+        {"ports", 4},
+        {"vid", "2F7B"},
+        {"pid", "55AA"},
+        {"pid_u2", "55AB"},
+        {"registers",
+         {{"0x5820", h.strChipReg}, {"0x5821", "0x02"}, {"0x6802", h.strCableReg}, {"0x3038", h.strLinkReg}}},
+        {"flash", h.strName + ".flash"}};
+    if (!h.strVersion.empty()) j["version"] = h.strVersion;
+    if (!h.strSerial.empty()) j["serial"] = h.strSerial;
+    if (!h.strProduct.empty()) j["product"] = h.strProduct;
+    if (!h.jsonStorage.is_null()) j["storage"] = h.jsonStorage;
+    if (!h.jsonFaults.is_null()) j["faults"] = h.jsonFaults;
+    if (h.nPlugAtMs > 0) j["plug_at_ms"] = h.nPlugAtMs;
+    if (h.nAttachMs >= 0) j["attach_ms"] = h.nAttachMs;
+    if (!h.strPermission.empty()) j["permission"] = h.strPermission;
+    jsonHubs.push_back(std::move(j));
   }
-  b << "]}";
-  return b.str();
+  return nlohmann::json{
+      {"time_scale", 0.01}, {"transfer_latency_us", 0}, {"controllers", jsonControllers}, {"hubs", jsonHubs}}
+      .dump();
 }
 
 // A type-1 firmware (the bench hubs report type 1 in register 0x5820) of nLength bytes,

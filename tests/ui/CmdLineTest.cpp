@@ -9,7 +9,6 @@ TEST(CmdLineText, ArgumentsJoinWithSingleBlanksAndLoseUnderscoresTabsNewlines) {
   EXPECT_EQ(strNormaliseCmdLine(raw), "/S:AB12345678 xy ab c");
   const char* none[] = {"MPTool"};
   EXPECT_EQ(strJoinArguments(1, none), "");
-  EXPECT_EQ(strUpperCase("/s:abcd1234"), "/S:ABCD1234");
   EXPECT_EQ(strTrimBlanks("  a b  "), "a b");
   EXPECT_EQ(strTrimBlanks("   "), "");
 }

@@ -6,6 +6,7 @@
 #include "support/RecordingView.h"
 #include "support/TempDir.h"
 #include "support/DlgFixture.h"
+#include "ui/ControlIds.h"
 #include "ui/HeadlessMainView.h"
 #include "ui/MPToolDlg.h"
 
@@ -84,15 +85,15 @@ TEST_F(DlgTest, ReplacingTheViewAlsoReroutesUtilityBoxes) {
 
 TEST(HeadlessMainView, KeepsWhatWasWrittenAndAnswersSafely) {
   CHeadlessMainView v;
-  v.vSetText(1008, "SN0001");
-  EXPECT_EQ(v.strGetText(1008), "SN0001");
-  EXPECT_EQ(v.strGetText(1005), "");
-  v.vSetCheck(1013, true);
-  EXPECT_TRUE(v.bGetCheck(1013));
-  EXPECT_FALSE(v.bGetCheck(1014));
-  EXPECT_EQ(v.nGetListSelection(1004), -1);
-  v.vSetListSelection(1004, 2);
-  EXPECT_EQ(v.nGetListSelection(1004), 2);
+  v.vSetText(IDC_EDIT_SERIAL_NUMBER, "SN0001");
+  EXPECT_EQ(v.strGetText(IDC_EDIT_SERIAL_NUMBER), "SN0001");
+  EXPECT_EQ(v.strGetText(IDC_EDIT_VID), "");
+  v.vSetCheck(IDC_CHECK_UPDATE_FW, true);
+  EXPECT_TRUE(v.bGetCheck(IDC_CHECK_UPDATE_FW));
+  EXPECT_FALSE(v.bGetCheck(IDC_EDIT_VID));  // nothing ticked there
+  EXPECT_EQ(v.nGetListSelection(IDC_COMBO_CONFIG_FORMAT), -1);
+  v.vSetListSelection(IDC_COMBO_CONFIG_FORMAT, 2);
+  EXPECT_EQ(v.nGetListSelection(IDC_COMBO_CONFIG_FORMAT), 2);
   EXPECT_EQ(v.nRunModal(EModalDialog::Login), IDCANCEL);
   EXPECT_EQ(v.strPickFile({}), "");
   testing::internal::CaptureStdout();

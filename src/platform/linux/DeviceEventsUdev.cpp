@@ -51,25 +51,26 @@ bool CDeviceEventsUdev::bStart(DeviceEventCallback cb) {
   if (m_thread.joinable() || !cb) return false;
   udev* pUdev = udev_new();
   if (!pUdev) {
-    vDEBUG_ERR_printf("%s:%d: udev_new failed, dwErrorCode %d", "CDeviceEventsUdev::bStart", __LINE__, errno);
+    vDEBUG_ERR_printf("CDeviceEventsUdev::bStart", "udev_new failed, dwErrorCode %d", errno);
     return false;
   }
   udev_monitor* pMon = udev_monitor_new_from_netlink(pUdev, "udev");
   if (!pMon || udev_monitor_filter_add_match_subsystem_devtype(pMon, "usb", "usb_device") < 0 ||
       udev_monitor_filter_add_match_subsystem_devtype(pMon, "block", nullptr) < 0 ||
       udev_monitor_enable_receiving(pMon) < 0) {
-    vDEBUG_ERR_printf("%s:%d: udev monitor not available, dwErrorCode %d", "CDeviceEventsUdev::bStart", __LINE__, errno);
+    vDEBUG_ERR_printf("CDeviceEventsUdev::bStart", "udev monitor not available, dwErrorCode %d", errno);
     if (pMon) udev_monitor_unref(pMon);
     udev_unref(pUdev);
     return false;
   }
-  int nWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (nWake < 0) {
+  CFileDescriptor fdWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!fdWake.bValid()) {
     udev_monitor_unref(pMon);
     udev_unref(pUdev);
     return false;
   }
-  m_nWakeFd = nWake;
+  const int nWake = fdWake.get();
+  m_fdWake = std::move(fdWake);
   m_cb = std::move(cb);
   m_thread = std::jthread([this, pUdev, pMon, nWake](std::stop_token st) { vRun(st, pUdev, pMon, nWake); });
   return true;
@@ -82,7 +83,7 @@ void CDeviceEventsUdev::vRun(std::stop_token st, udev* pUdev, udev_monitor* pMon
     int r = ::poll(fds, 2, -1);
     if (r < 0) {
       if (errno == EINTR) continue;
-      vDEBUG_ERR_printf("%s:%d: poll failed, dwErrorCode %d", "CDeviceEventsUdev::vRun", __LINE__, errno);
+      vDEBUG_ERR_printf("CDeviceEventsUdev::vRun", "poll failed, dwErrorCode %d", errno);
       break;
     }
     if (fds[1].revents) break;
@@ -99,8 +100,7 @@ void CDeviceEventsUdev::vRun(std::stop_token st, udev* pUdev, udev_monitor* pMon
     try {
       m_cb(ev);
     } catch (...) {
-      vDEBUG_ERR_printf("%s:%d: catch(...) device event callback, dwErrorCode %d", "CDeviceEventsUdev::vRun",
-                        __LINE__, errno);
+      vDEBUG_ERR_printf("CDeviceEventsUdev::vRun", "catch(...) device event callback, dwErrorCode %d", errno);
     }
   }
   udev_monitor_unref(pMon);
@@ -112,11 +112,10 @@ void CDeviceEventsUdev::vStop() {
   if (!m_thread.joinable()) return;
   m_thread.request_stop();
   uint64_t one = 1;
-  if (::write(m_nWakeFd, &one, sizeof one) < 0) {
+  if (::write(m_fdWake.get(), &one, sizeof one) < 0) {
     // the eventfd cannot be full after one write; nothing else to do
   }
   m_thread.join();
-  ::close(m_nWakeFd);
-  m_nWakeFd = -1;
+  m_fdWake.reset();
   m_cb = nullptr;
 }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/DeviceEvents.h"
+#include "platform/FileDescriptor.h"
 
 // Turns one udev event into a device event. strType is the event's TYPE property
 // ("9/0/3": class, subclass, protocol), present on add and on remove. False for events that
@@ -29,6 +30,6 @@ class CDeviceEventsUdev : public IDeviceEvents {
 
   std::mutex m_mutex;
   std::jthread m_thread;
-  int m_nWakeFd = -1;
+  CFileDescriptor m_fdWake;  // written once by vStop to end the thread's poll
   DeviceEventCallback m_cb;
 };

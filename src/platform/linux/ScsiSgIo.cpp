@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "log/DebugLog.h"
+#include "platform/FileDescriptor.h"
 
 constexpr int MAX_DRIVE_NUMBER = 126;
 
@@ -138,9 +139,8 @@ namespace {
 
 class CSgIoDriveHandle : public IScsiDriveHandle {
  public:
-  CSgIoDriveHandle(int nFd, std::string strName, std::string strPath)
-      : m_nFd(nFd), m_strName(std::move(strName)), m_strPath(std::move(strPath)) {}
-  ~CSgIoDriveHandle() override { ::close(m_nFd); }
+  CSgIoDriveHandle(CFileDescriptor fd, std::string strName, std::string strPath)
+      : m_fd(std::move(fd)), m_strName(std::move(strName)), m_strPath(std::move(strPath)) {}
 
   bool bSend(const ScsiRequest& req, ScsiResult& res) override {
     sg_io_hdr_t hdr;
@@ -151,19 +151,19 @@ class CSgIoDriveHandle : public IScsiDriveHandle {
       res.nError = nBad;
       return false;
     }
-    int nRet = ::ioctl(m_nFd, SG_IO, &hdr);
+    int nRet = ::ioctl(m_fd.get(), SG_IO, &hdr);
     vMapSgIoOutcome(nRet, nRet < 0 ? errno : 0, hdr, ucSense, res);
     if (!res.bRequestOk && res.nError == EPERM && !m_bToldRawIo) {
       m_bToldRawIo = true;
-      vDEBUG_ERR_printf("%s:%d: SG_IO on %s (opcode 0x%02X): %s", "CSgIoDriveHandle::bSend", __LINE__,
-                        m_strPath.c_str(), req.ucCdb[0], strScsiErrorText(EPERM).c_str());
+      vDEBUG_ERR_printf("CSgIoDriveHandle::bSend", "SG_IO on %s (opcode 0x%02X): %s", m_strPath.c_str(),
+                        req.ucCdb[0], strScsiErrorText(EPERM).c_str());
     }
     return res.bGood();
   }
   const std::string& strName() const override { return m_strName; }
 
  private:
-  int m_nFd;
+  CFileDescriptor m_fd;
   std::string m_strName, m_strPath;
   bool m_bToldRawIo = false;
 };
@@ -179,13 +179,10 @@ std::unique_ptr<IScsiDriveHandle> CSgIoScsiPlatform::pOpen(const std::string& st
   };
   std::string strPath = strSgIoDevicePath(strDriveName, m_strDevRoot);
   if (strPath.empty()) return fail(EINVAL, strDriveName);
-  int nFd = ::open(strPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (nFd < 0) return fail(errno, strPath);
+  CFileDescriptor fd(::open(strPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.bValid()) return fail(errno, strPath);
   struct stat st {};
-  if (::fstat(nFd, &st) != 0 || !S_ISBLK(st.st_mode)) {
-    ::close(nFd);
-    return fail(ENOTBLK, strPath);
-  }
+  if (::fstat(fd.get(), &st) != 0 || !S_ISBLK(st.st_mode)) return fail(ENOTBLK, strPath);
   if (pnError) *pnError = 0;
-  return std::make_unique<CSgIoDriveHandle>(nFd, strDriveName, strPath);
+  return std::make_unique<CSgIoDriveHandle>(std::move(fd), strDriveName, strPath);
 }

@@ -105,7 +105,7 @@ int CSysfsStorageDriveFinder::nFindStorageDrive(const std::string& strHubObjectN
     }
     return 0;
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: catch(...): %s", "CSysfsStorageDriveFinder::nFindStorageDrive", __LINE__,
+    vDEBUG_ERR_printf("CSysfsStorageDriveFinder::nFindStorageDrive", "catch(...): %s",
                       strHubObjectName.c_str());
     info = StorageDriveInfo{};
     return EIO;

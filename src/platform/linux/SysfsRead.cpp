@@ -5,16 +5,19 @@
 
 #include <cerrno>
 
+#include "platform/FileDescriptor.h"
+#include "platform/Text.h"
+
 namespace sysfs {
 
 int nReadFile(const std::string& strPath, std::string& strOut) {
   strOut.clear();
-  int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
+  CFileDescriptor fd(::open(strPath.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.bValid()) return errno;
   char buf[4096];
   int nErr = 0;
   for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR) continue;
       nErr = errno;
@@ -27,7 +30,6 @@ int nReadFile(const std::string& strPath, std::string& strOut) {
       break;
     }
   }
-  ::close(fd);
   if (nErr == EISDIR) nErr = EINVAL;
   return nErr;
 }
@@ -50,8 +52,7 @@ bool bParseHex(const std::string& s, uint32_t ulMax, uint32_t& ulOut) {
   if (s.empty() || s.size() > 8) return false;
   uint32_t v = 0;
   for (char c : s) {
-    int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
-          : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    const int d = nHexDigit(c);
     if (d < 0) return false;
     v = v * 16 + static_cast<uint32_t>(d);
   }
@@ -88,15 +89,15 @@ int nReadDec(const std::string& strPath, uint32_t ulMax, uint32_t& ulOut) {
 
 int nWriteText(const std::string& strPath, const std::string& strText) {
   // O_TRUNC: sysfs ignores it, and a plain file (a copy of a tree) must not keep old bytes.
-  int fd = ::open(strPath.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (fd < 0) return errno;
+  CFileDescriptor fd(::open(strPath.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+  if (!fd.bValid()) return errno;
   ssize_t n;
   do {
-    n = ::write(fd, strText.data(), strText.size());
+    n = ::write(fd.get(), strText.data(), strText.size());
   } while (n < 0 && errno == EINTR);
-  int nErr = n < 0 ? errno : (static_cast<size_t>(n) != strText.size() ? EIO : 0);
-  if (::close(fd) != 0 && nErr == 0) nErr = errno;
-  return nErr;
+  const int nErr = n < 0 ? errno : (static_cast<size_t>(n) != strText.size() ? EIO : 0);
+  const int nCloseErr = fd.nClose();
+  return nErr != 0 ? nErr : nCloseErr;
 }
 
 }  // namespace sysfs

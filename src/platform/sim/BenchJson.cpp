@@ -1,5 +1,7 @@
 #include "platform/sim/BenchJson.h"
 
+#include "platform/Text.h"
+
 using json = nlohmann::json;
 
 void vBenchJsonThrow(const std::string& s) { throw BenchJsonError{s}; }
@@ -14,10 +16,7 @@ uint64_t ullBenchHex(const json& j, const std::string& what, uint64_t ullMax) {
     if (s.empty() || s.size() > 16)
       vBenchJsonThrow(what + " is not a hexadecimal number: \"" + j.get<std::string>() + "\"");
     for (char c : s) {
-      int d = (c >= '0' && c <= '9')   ? c - '0'
-              : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-              : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                       : -1;
+      const int d = nHexDigit(c);
       if (d < 0) vBenchJsonThrow(what + " is not a hexadecimal number: \"" + j.get<std::string>() + "\"");
       v = v * 16 + static_cast<uint64_t>(d);
     }

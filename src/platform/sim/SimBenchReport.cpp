@@ -4,32 +4,17 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/Text.h"
+
 using nlohmann::json;
 
 namespace {
-std::string strHex4(uint16_t v) {
-  char b[8];
-  std::snprintf(b, sizeof b, "%04X", v);
-  return b;
-}
-std::string strHex2(uint8_t v) {
-  char b[8];
-  std::snprintf(b, sizeof b, "0x%02X", v);
-  return b;
-}
-std::string strBytes(const uint8_t* p, size_t n) {
-  std::string s;
-  char b[4];
-  for (size_t i = 0; i < n; ++i) std::snprintf(b, sizeof b, "%02X", p[i]), s += b;
-  return s;
-}
 // The container id as the 32-digit text it was made from.
 std::string strContainer(const std::array<uint8_t, 16>& c) {
   const uint8_t order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-  std::string s;
-  char b[4];
-  for (uint8_t i : order) std::snprintf(b, sizeof b, "%02X", c[i]), s += b;
-  return s;
+  uint8_t ucText[16];
+  for (size_t i = 0; i < 16; ++i) ucText[i] = c[order[i]];
+  return strHexBytes(ucText, sizeof ucText);
 }
 }  // namespace
 
@@ -105,7 +90,7 @@ json jsonSimBenchShow(CSimBench& bench, int nHub) {
                   {"serial", id.strSerial},
                   {"chip_id", "0x" + strHex4(id.usChipId)},
                   {"from_config_block", id.bFromConfigBlock}}},
-                {"version", strBytes(id.ucVersion.data(), 6)},
+                {"version", strHexBytes(id.ucVersion.data(), 6)},
                 {"config_valid", cfg.bValid()},
                 {"image_boots", bSimImageBoots(cfg, fw)},
                 {"firmware_length", fw.bLengthValid ? json(fw.usLength) : json(nullptr)}};
@@ -118,18 +103,18 @@ json jsonSimBenchShow(CSimBench& bench, int nHub) {
                        {"pid_u2", strHex4(cfg.usPIDU2)},
                        {"revision", strHex4(cfg.usRevision)},
                        {"container_id", strContainer(cfg.ucContainerId)},
-                       {"flags", strHex2(cfg.ucFlags)},
-                       {"signature", strHex2(cfg.ucSignature)},
+                       {"flags", strHexByte(cfg.ucFlags)},
+                       {"signature", strHexByte(cfg.ucSignature)},
                        {"signature_valid", cfg.bSignatureValid},
-                       {"checksum", strHex2(cfg.ucChecksum)},
-                       {"checksum_computed", strHex2(cfg.ucChecksumComputed)},
+                       {"checksum", strHexByte(cfg.ucChecksum)},
+                       {"checksum_computed", strHexByte(cfg.ucChecksumComputed)},
                        {"checksum_valid", cfg.bChecksumValid}};
       json f = {{"length", fw.usLength}, {"length_valid", fw.bLengthValid}};
       if (fw.bLengthValid) {
-        f["version"] = strBytes(fw.ucVersion.data(), 6);
-        f["signature"] = strHex2(fw.ucSignature);
-        f["sum"] = strHex2(fw.ucSum);
-        f["sum_computed"] = strHex2(fw.ucSumComputed);
+        f["version"] = strHexBytes(fw.ucVersion.data(), 6);
+        f["signature"] = strHexByte(fw.ucSignature);
+        f["sum"] = strHexByte(fw.ucSum);
+        f["sum_computed"] = strHexByte(fw.ucSumComputed);
         f["sum_valid"] = fw.bSumValid;
         f["type"] = fw.nType;
         f["firmware_type"] = fw.nFirmwareType;
@@ -183,7 +168,10 @@ std::string strSimBenchShowText(const json& j) {
 
 json jsonSimFlashDump(CSimBench& bench, int nHub, size_t ulOffset, size_t ulLen) {
   auto v = bench.vecFlash(nHub, ulOffset, ulLen);
-  return {{"hub", bench.hubSpec(nHub).strName}, {"offset", ulOffset}, {"length", v.size()}, {"hex", strBytes(v.data(), v.size())}};
+  return {{"hub", bench.hubSpec(nHub).strName},
+          {"offset", ulOffset},
+          {"length", v.size()},
+          {"hex", strHexBytes(v.data(), v.size())}};
 }
 
 std::string strSimFlashDumpText(const json& j) {

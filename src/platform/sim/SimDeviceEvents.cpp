@@ -31,7 +31,7 @@ void CSimDeviceEvents::vInject(const DeviceEvent& ev) {
   try {
     m_cb(ev);
   } catch (...) {
-    vDEBUG_ERR_printf("%s:%d: catch(...) device event callback", "CSimDeviceEvents::vInject", __LINE__);
+    vDEBUG_ERR_printf("CSimDeviceEvents::vInject", "catch(...) device event callback");
   }
 }
 

@@ -135,7 +135,6 @@ CSimHubChip::~CSimHubChip() {
     msync(m_pFlash, SIM_FLASH_SIZE, MS_SYNC);
     munmap(m_pFlash, SIM_FLASH_SIZE);
   }
-  if (m_nFd >= 0) close(m_nFd);
 }
 
 bool CSimHubChip::bOpenFlash(std::string& strError) {
@@ -151,28 +150,28 @@ bool CSimHubChip::bOpenFlash(std::string& strError) {
                " bytes, expected 131072";
     return false;
   }
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  CFileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (!fd.bValid()) {
     strError = "flash file " + path + " of hub \"" + m_def.strName + "\" cannot be opened for writing: " + std::strerror(errno);
     return false;
   }
   if (!bExists) {
     std::vector<uint8_t> blank(SIM_FLASH_SIZE, 0xFF);
-    if (::write(fd, blank.data(), blank.size()) != static_cast<ssize_t>(blank.size())) {
+    if (::write(fd.get(), blank.data(), blank.size()) != static_cast<ssize_t>(blank.size())) {
       strError = "flash file " + path + " of hub \"" + m_def.strName + "\" cannot be written: " + std::strerror(errno);
-      ::close(fd);
+      fd.reset();
       ::unlink(path.c_str());
       return false;
     }
   }
-  void* p = mmap(nullptr, SIM_FLASH_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  void* p = mmap(nullptr, SIM_FLASH_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
   if (p == MAP_FAILED) {
-    strError = "flash file " + path + " of hub \"" + m_def.strName + "\" cannot be mapped: " + std::strerror(errno);
-    ::close(fd);
+    strError =
+        "flash file " + path + " of hub \"" + m_def.strName + "\" cannot be mapped: " + std::strerror(errno);
     return false;
   }
   std::lock_guard<std::mutex> l(m_mutex);
-  m_nFd = fd;
+  m_fdFlash = std::move(fd);
   m_pFlash = static_cast<uint8_t*>(p);
   vPowerUp_locked();
   if (m_def.uPlugAtMs > 0) {

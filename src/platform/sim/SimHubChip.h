@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FilterDevice.h"
 #include "platform/sim/SimBenchFile.h"
 
@@ -142,7 +143,7 @@ class CSimHubChip {
   IClock& m_clock;
   std::mutex m_mutex;
   uint8_t* m_pFlash = nullptr;  // the mapped flash file
-  int m_nFd = -1;
+  CFileDescriptor m_fdFlash;    // the flash file behind the mapping
   std::vector<uint8_t> m_vecRegs;
   SimHubIdentity m_identity;
   bool m_bPresent = false;

@@ -198,7 +198,7 @@ int CQtMainView::nRunDialog(EModalDialog eDialog) {
                            [this](const std::string& s) { nMessageBox(s, "", MB_OK); }, m_pWindow);
     return result(dlg.exec());
   }
-  vDEBUG_WRN_printf("%s:%d: dialog %d is not part of this window yet", "CQtMainView::nRunModal", __LINE__,
+  vDEBUG_WRN_printf("CQtMainView::nRunModal", "dialog %d is not part of this window yet",
                     static_cast<int>(eDialog));
   return IDCANCEL;
 }
