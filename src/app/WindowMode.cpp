@@ -15,6 +15,7 @@
 #include "images/ConfigForm.h"
 #include "images/HubImages.h"
 #include "log/DebugLog.h"
+#include "platform/Text.h"
 #include "run/IRunView.h"
 #include "run/RunDevices.h"
 #include "run/RunEngine.h"
@@ -46,7 +47,7 @@ void vQtMessages(QtMsgType eType, const QMessageLogContext&, const QString& strM
 }  // namespace
 
 bool bCmdLineOpensWindow(const std::string& strNormalisedCmdLine) {
-  return strNormalisedCmdLine.empty() || strUpperCase(strNormalisedCmdLine).find("/DBG") != std::string::npos;
+  return strNormalisedCmdLine.empty() || strUpper(strNormalisedCmdLine).find("/DBG") != std::string::npos;
 }
 
 std::string strMissingDisplay(const char* pszPlatform, const char* pszDisplay, const char* pszWaylandDisplay) {

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <functional>
-#include <source_location>
 #include <string_view>
 
 #define MPTOOL_PRINTF(f, a) __attribute__((format(printf, f, a)))
@@ -20,10 +19,11 @@ int vDEBUG_SetLevel(int nLevel);
 
 // Where an entry comes from. Built implicitly from the label at the call, so the compiler fills
 // in the line of that call: vDEBUG_MSG_printf("CMPToolDlg::vExitProcess", "exit code %d", n).
+// __builtin_LINE() rather than std::source_location: the clang of the thread-safety check
+// cannot compile libstdc++'s source_location, and both compilers give the caller's line.
 class LogSite {
  public:
-  LogSite(const char* pszLabel, std::source_location loc = std::source_location::current())
-      : m_pszLabel(pszLabel), m_uLine(loc.line()) {}
+  LogSite(const char* pszLabel, unsigned uLine = __builtin_LINE()) : m_pszLabel(pszLabel), m_uLine(uLine) {}
   const char* pszLabel() const { return m_pszLabel; }
   unsigned uLine() const { return m_uLine; }
 
