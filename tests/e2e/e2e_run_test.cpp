@@ -488,8 +488,8 @@ TEST(E2ERun, NoFaultInAnyPhaseYieldsPassForAWrongFlash) {
   for (const char* pszRequest : {"0x51", "0x50"})
     faults.push_back(std::string("[{\"kind\": \"flip\", \"request\": \"") + pszRequest +
                      "\", \"occurrence\": 2, \"bits\": 1}]");
-  faults.push_back("[{\"kind\": \"erase_stuck\", \"request\": \"0x57\", \"occurrence\": 2}]");
-  faults.push_back("[{\"kind\": \"no_return\", \"request\": \"0x54\"}]");
+  faults.emplace_back("[{\"kind\": \"erase_stuck\", \"request\": \"0x57\", \"occurrence\": 2}]");
+  faults.emplace_back("[{\"kind\": \"no_return\", \"request\": \"0x54\"}]");
   for (const std::string& strFault : faults) {
     RunBench r;
     r.hubs = vecFlat(2);
