@@ -223,6 +223,7 @@ RunFigures stRun(const std::vector<std::string>& controllers, const std::vector<
     return r;
   }
   std::vector<uint64_t> before;
+  before.reserve(pBench->nHubs());
   for (int h = 0; h < pBench->nHubs(); ++h) before.push_back(pBench->ullRequestCount(h));
 
   const auto t0 = std::chrono::steady_clock::now();
@@ -242,7 +243,8 @@ RunFigures stRun(const std::vector<std::string>& controllers, const std::vector<
     perController[pBench->nHubController(h)] += view.m_vecRequests[h] - before[h];
   for (auto& [c, n] : perController) r.ullBusiest = std::max(r.ullBusiest, n);
   const SimHubSpec& spec0 = pBench->hubSpec(0);
-  double dBound = 2.0 * ((spec0.uEraseMs + 99) / 100 * 100);
+  const auto uEraseRounded = (spec0.uEraseMs + 99) / 100 * 100;  // up to whole 100 ms
+  double dBound = 2.0 * uEraseRounded;
   dBound += 500 + 500 + 800 + 500;
   dBound += static_cast<double>(r.ullBusiest) * uLatencyUs() / 1000.0;
   std::map<int, int, std::greater<int>> perDepth;  // hubs of the run at each depth
@@ -278,6 +280,7 @@ void vReport(benchmark::State& state, const RunFigures& r, int nHubs) {
 
 std::vector<HubPlace> vecFlat(int nHubs, int nControllers) {
   std::vector<HubPlace> v;
+  v.reserve(nHubs);
   for (int i = 0; i < nHubs; ++i)
     v.push_back(
         {"hub" + std::to_string(i + 1), "xhci" + std::to_string(i % nControllers), i / nControllers + 1});
@@ -286,6 +289,7 @@ std::vector<HubPlace> vecFlat(int nHubs, int nControllers) {
 
 std::vector<std::string> vecControllers(int n) {
   std::vector<std::string> v;
+  v.reserve(n);
   for (int i = 0; i < n; ++i) v.push_back("xhci" + std::to_string(i));
   return v;
 }

@@ -129,7 +129,7 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
     std::vector<std::string> titles;
     std::vector<int> widths;
     for (const ResultColumn& c : g_ResultColumns) {
-      titles.push_back(c.pszTitle);
+      titles.emplace_back(c.pszTitle);
       widths.push_back(c.nWidth);
     }
     view.vSetTableColumns(IDC_LIST_RESULT, titles, widths);

@@ -38,7 +38,7 @@ void vRemoveStaleTemps(const std::string& strFolder, const std::string& strName)
   while (dirent* p = readdir(pDir)) {
     std::string s = p->d_name;
     if (s.size() == strStart.size() + kTempRandomLen && s.compare(0, strStart.size(), strStart) == 0)
-      vecStale.push_back(strFolder + "/" + s);
+      vecStale.push_back(strFolder + "/" += s);
   }
   closedir(pDir);
   for (const std::string& s : vecStale) {
@@ -96,7 +96,7 @@ std::string strFollowLinks(const std::string& strPath) {
     ssize_t n = readlink(s.c_str(), buf.data(), buf.size());
     if (n < 0 || static_cast<size_t>(n) >= buf.size()) return s;
     std::string strLink(buf.data(), static_cast<size_t>(n));
-    s = strLink[0] == '/' ? strLink : strFolderOf(s) + "/" + strLink;
+    s = strLink[0] == '/' ? strLink : strFolderOf(s) + "/" += strLink;
   }
   return s;
 }

@@ -91,7 +91,7 @@ int CRunMarker::nRemoveStaleMarks(const std::string& strDir, const std::string& 
       if (strName.size() > strHead.size() + strTail.size() &&
           strName.compare(0, strHead.size(), strHead) == 0 &&
           strName.compare(strName.size() - strTail.size(), strTail.size(), strTail) == 0)
-        vecPaths.push_back(strDir + "/" + strName);
+        vecPaths.push_back(strDir + "/" += strName);
     }
     closedir(d);
   }

@@ -117,7 +117,7 @@ class CUSBUtility {
   CRunMarker& runMarker() { return m_RunMarker; }
   // MPTOOL_HOME when set, otherwise the executable's folder; the real path (absolute, links
   // resolved), no trailing separator.
-  static std::string strResolveAppPath(std::string strGiven);
+  static std::string strResolveAppPath(std::string strPath);
   // strPath as a real path; a relative path is taken relative to strBase (empty when there
   // is no base to take it from).
   static std::string strRealFolder(const std::string& strPath, const std::string& strBase);

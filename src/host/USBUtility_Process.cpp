@@ -121,6 +121,7 @@ bool CUSBUtility::RebootSystem() {
   const auto& cmd = m_options.rebootCommand;
   if (cmd.empty()) return false;
   std::vector<char*> argv;
+  argv.reserve(cmd.size());
   for (const auto& s : cmd) argv.push_back(const_cast<char*>(s.c_str()));
   argv.push_back(nullptr);
   pid_t pid = 0;

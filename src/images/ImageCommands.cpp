@@ -185,6 +185,7 @@ CommandOutput stRunConfigTable(const std::vector<std::string>& vecArgs, bool bJs
     return r;
   }
   std::vector<std::string> vecTables;
+  vecTables.reserve(nDevices);
   for (int i = 0; i < nDevices; ++i)
     vecTables.push_back(strHexBytes(devList.dev[i].ucConfigBlock.data(), CONFIG_BIN_SIZE));
   if (bJson) {

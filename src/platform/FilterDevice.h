@@ -42,7 +42,7 @@ struct FilterRequestRecord {
   }
   static FilterRequestRecord stDecode(const uint8_t* p) {
     uint32_t f[6];
-    for (int i = 0; i < 6; ++i)
+    for (size_t i = 0; i < 6; ++i)
       f[i] = p[i * 4] | (p[i * 4 + 1] << 8) | (p[i * 4 + 2] << 16) | (static_cast<uint32_t>(p[i * 4 + 3]) << 24);
     return {f[0], f[1], f[2], f[3], f[4], f[5]};
   }
@@ -89,7 +89,7 @@ class IFilterDeviceHandle {
 // The def-era "invalid handle" value, distinct from a null handle: some callers are handed
 // the result of a failed open unchecked. It must never be dereferenced.
 inline IFilterDeviceHandle* const FILTER_INVALID_HANDLE =
-    reinterpret_cast<IFilterDeviceHandle*>(~static_cast<uintptr_t>(0));
+    reinterpret_cast<IFilterDeviceHandle*>(~static_cast<uintptr_t>(0));  // NOLINT(performance-no-int-to-ptr): a marker, never dereferenced
 
 class IFilterDevicePlatform {
  public:

@@ -74,7 +74,7 @@ class IScsiDriveHandle {
 // An "invalid handle" value distinct from null, for callers handed a failed open unchecked.
 // It must never be dereferenced.
 inline IScsiDriveHandle* const SCSI_INVALID_HANDLE =
-    reinterpret_cast<IScsiDriveHandle*>(~static_cast<uintptr_t>(0));
+    reinterpret_cast<IScsiDriveHandle*>(~static_cast<uintptr_t>(0));  // NOLINT(performance-no-int-to-ptr): a marker, never dereferenced
 
 class IScsiPassThroughPlatform {
  public:

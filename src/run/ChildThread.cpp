@@ -253,7 +253,8 @@ bool CRunEngine::bWorkerSteps(std::stop_token st, int nSlot) {
   CHILD_THREAD_INFO& info = m_ChildInfo[nSlot];
   DevRecord& d = m_devList.dev[nSlot];
   const DevListRunFlags f = m_devList.flags;
-  const float fStep = static_cast<float>(100 / (info.ucTestItemCount ? info.ucTestItemCount : 1));
+  const int nStep = 100 / (info.ucTestItemCount ? info.ucTestItemCount : 1);  // whole percents per item
+  const float fStep = static_cast<float>(nStep);
   auto vAddProgress = [&] { info.fProgress = info.fProgress.load() + fStep; };
   uint8_t ucWorking = 1;
 

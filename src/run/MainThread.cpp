@@ -117,7 +117,7 @@ int CRunEngine::MainThreadFun(std::stop_token st) {
         fSum += m_ChildInfo[i].fProgress.load();
         if (m_ChildInfo[i].ucThreadState.load() == CHILD_THREAD_FINISH) ++nFinished;
       }
-      int nPercent = info.ucDevCount ? static_cast<int>(fSum / info.ucDevCount) : 0;
+      int nPercent = info.ucDevCount ? static_cast<int>(fSum / static_cast<float>(info.ucDevCount)) : 0;
       char sz[16];
       snprintf(sz, sizeof sz, "%3d %%", nPercent);
       std::string strPercent = sz;

@@ -41,7 +41,7 @@ struct IniRefusedField {
 
 // Largest settings file the load reads. A complete file is about 2 KB; anything near this
 // size is not a settings file, and reading it whole would only cost memory.
-constexpr size_t INI_FILE_MAX_SIZE = 1024 * 1024;
+constexpr size_t INI_FILE_MAX_SIZE = size_t{1024} * 1024;
 
 class Ini {
  public:

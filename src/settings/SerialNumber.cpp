@@ -24,7 +24,7 @@ char cDigit(int v) {
 std::string vAddLimitSN(const std::string& strSerialNumber, uint8_t ucCount, uint8_t ucHex) {
   static const char* kLabel = "CUSBUtility::vAddLimitSN";
   try {
-    const std::string strUp = strUpper(strSerialNumber);
+    std::string strUp = strUpper(strSerialNumber);
     std::string strRet = strUp;
     bool bDigitsOk = true;
     for (char c : strUp)

@@ -34,11 +34,11 @@ constexpr auto stUsageError = stCommandUsageError;
 std::vector<std::string> vecFieldKeys() {
   std::vector<std::string> v;
   for (const IniStoreLine& l : kIniStoreOrder)
-    if (l.eKind == IniStoreKind::Key || l.eKind == IniStoreKind::VersionConst) v.push_back(l.pszText);
+    if (l.eKind == IniStoreKind::Key || l.eKind == IniStoreKind::VersionConst) v.emplace_back(l.pszText);
   for (const IniKeyDef& k : kIniKeys) {
     bool bListed = false;
     for (const std::string& s : v) bListed = bListed || s == k.pszKey;
-    if (!bListed) v.push_back(k.pszKey);
+    if (!bListed) v.emplace_back(k.pszKey);
   }
   return v;
 }

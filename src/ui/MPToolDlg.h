@@ -68,7 +68,7 @@ class CMPToolDlg : public CmdLineOptions {
   // ---- start-up (MPToolDlg_Init.cpp) ----
   // The window's start-up; true. After an exit request (see vExitProcess) it stops at once.
   bool OnInitDialog();
-  void vCmdLinePreHandler(std::string cmd);
+  void vCmdLinePreHandler(const std::string& cmd);
   void vShowUsage();
   void vWriteAgreementFile();
   // The "/DBG" option on the upper-cased command line; returns the level set.

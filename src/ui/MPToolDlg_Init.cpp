@@ -86,7 +86,7 @@ int CMPToolDlg::nApplyDebugOption() {
   return vDEBUG_SetLevel(static_cast<int>(m_utility.vCharToHex(d.strLevelText)));
 }
 
-void CMPToolDlg::vCmdLinePreHandler(std::string cmd) {
+void CMPToolDlg::vCmdLinePreHandler(const std::string& cmd) {
   if (cmd.empty()) return;
   vDEBUG_SetLevel(4);
   m_bShowGUI = 0;

@@ -255,7 +255,7 @@ TEST_F(HubOperations, BitFlipsAreCaughtByTheReadBackCompare) {
   std::vector<uint8_t> rom(0x10000, 0);
   ASSERT_TRUE(m_dev->bReadHubSPIROM(0, rom.data(), 0, true));
   EXPECT_FALSE(std::equal(img.begin(), img.end(), rom.begin() + 0x100));
-  EXPECT_TRUE(std::equal(img.begin(), img.begin() + 99 * 32, rom.begin() + 0x100));
+  EXPECT_TRUE(std::equal(img.begin(), img.begin() + 99L * 32, rom.begin() + 0x100));
 }
 
 TEST_F(HubOperations, HubGoneMidDownloadFailsTheUpdate) {

@@ -52,11 +52,13 @@ class CliBench {
     std::string bin = std::string(MPTOOL_BIN_DIR) + "/MPTool";
     std::vector<std::string> all = {bin, strArg};
     std::vector<char*> argv;
+    argv.reserve(all.size());
     for (auto& s : all) argv.push_back(s.data());
     argv.push_back(nullptr);
     std::vector<std::string> env = {"MPTOOL_HOME=" + strDir(), "MPTOOL_SIM=" + strDir() + "/bench.json",
                                     "PATH=/usr/bin:/bin"};
     std::vector<char*> envp;
+    envp.reserve(env.size());
     for (auto& s : env) envp.push_back(s.data());
     envp.push_back(nullptr);
     posix_spawn_file_actions_t fa;

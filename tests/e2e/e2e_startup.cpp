@@ -23,10 +23,12 @@ Outcome runMPTool(const std::vector<std::string>& args, const TempDir& home) {
   std::vector<std::string> all = {bin};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
+  argv.reserve(all.size());
   for (auto& s : all) argv.push_back(s.data());
   argv.push_back(nullptr);
   std::vector<std::string> env = {"MPTOOL_HOME=" + home.str(), "PATH=/usr/bin:/bin"};
   std::vector<char*> envp;
+  envp.reserve(env.size());
   for (auto& s : env) envp.push_back(s.data());
   envp.push_back(nullptr);
 

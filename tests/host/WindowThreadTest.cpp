@@ -32,6 +32,7 @@ TEST(WindowThread, WorkersSendCallsThatRunOnTheLoopThreadInOrder) {
 
   std::vector<std::thread> workers;
   std::atomic<int> ran{0};
+  workers.reserve(4);
   for (int w = 0; w < 4; ++w)
     workers.emplace_back([&, w] {
       for (int i = 0; i < 50; ++i) {

@@ -27,6 +27,7 @@ TEST(FirmwareBrowse, ChoiceGoesFirstIsSavedAndFollowsUpdateFw) {
   CFirmwareSelection sel(f.images, f.form);
   EXPECT_EQ(sel.strDialogFolder(), f.strApp());
   std::vector<std::string> paths;
+  paths.reserve(6);
   for (int i = 0; i < 6; ++i)
     paths.push_back(f.strWrite("fw/f" + std::to_string(i) + ".bin", vecPattern(10)));
   f.ini.ucFw_enablel = 1;

@@ -77,10 +77,10 @@ TEST(ConfigTableCommand, TablesMatchTheBuilder) {
   ASSERT_EQ(t0.size(), 512u);
   EXPECT_EQ(t0.substr(0, 32), "FFFFFFFF303030303030303030303045");  // serial 00000000000E
   EXPECT_EQ(t2.substr(8, 24), "303030303030303030303130");          // 000000000010
-  EXPECT_EQ(t0.substr(0x74 * 2, 32), "67452301AB89EFCD0123456789ABCDEF");
-  EXPECT_EQ(t0.substr(0x8C * 2, 2), "AF");
-  EXPECT_EQ(t0.substr(0xFE * 2, 4), "4B4E");
-  EXPECT_EQ(t2.substr(0xFE * 2, 4), "4B3A");
+  EXPECT_EQ(t0.substr(size_t{0x74} * 2, 32), "67452301AB89EFCD0123456789ABCDEF");
+  EXPECT_EQ(t0.substr(size_t{0x8C} * 2, 2), "AF");
+  EXPECT_EQ(t0.substr(size_t{0xFE} * 2, 4), "4B4E");
+  EXPECT_EQ(t2.substr(size_t{0xFE} * 2, 4), "4B3A");
 
   // Without --fw the tables are type 0; the text form shows 16 rows per table.
   r = stRunConfigTable({"--devices", "1", "--ini", ini}, false);

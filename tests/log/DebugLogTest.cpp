@@ -99,6 +99,7 @@ TEST(DebugLog, LongTextIsCutToTheBuffer) {
 TEST(DebugLog, ConcurrentEntriesComeOutWhole) {
   LogCapture cap(3);
   std::vector<std::thread> threads;
+  threads.reserve(4);
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([t] {
       for (int i = 0; i < 200; ++i) vDEBUG_MSG_printf("T::F", "thread %d entry %d end", t, i);

@@ -80,7 +80,8 @@ void vDownload(Raw& r, uint8_t req, const std::vector<uint8_t>& data) {
   uint16_t total = static_cast<uint16_t>((data.size() + 31) / 32 * 32);
   for (size_t off = 0; off < data.size(); off += 32) {
     std::vector<uint8_t> chunk(32, 0);
-    std::copy(data.begin() + off, data.begin() + std::min(data.size(), off + 32), chunk.begin());
+    std::copy(data.begin() + static_cast<std::ptrdiff_t>(off),
+              data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), off + 32)), chunk.begin());
     ASSERT_EQ(r.eWrite(req, 0, total, chunk), EFilterResult::kSuccess);
   }
 }
@@ -217,7 +218,7 @@ TEST_F(SimChip, DownloadsProgramAtARunningOffsetFromTheirAreaStart) {
 TEST_F(SimChip, ResetLeavesTheBusAndReturnsWithTheConfiguredIdentity) {
   vLoad();
   std::vector<std::pair<int, bool>> events;
-  m_bench->vSetHubEventHandler([&](int h, bool p) { events.push_back({h, p}); });
+  m_bench->vSetHubEventHandler([&](int h, bool p) { events.emplace_back(h, p); });
   auto h = pOpen();
   Raw r{*h};
   vDownload(r, 0x51, vecConfig(0x1234, 0x5678, "SERIAL42"));
@@ -591,6 +592,7 @@ TEST(SimBenchThreads, WorkersOnDifferentHubsRunAtOnce) {
   CSimFilterDevicePlatform platform(*bench);
   std::atomic<int> nFailed{0};
   std::vector<std::jthread> workers;
+  workers.reserve(2);
   for (int w = 0; w < 2; ++w)
     workers.emplace_back([&, w] {
       auto h = platform.pOpen(bench->strDeviceName(w, true));
@@ -598,7 +600,7 @@ TEST(SimBenchThreads, WorkersOnDifferentHubsRunAtOnce) {
       Raw r{*h};
       std::vector<uint8_t> data(256, static_cast<uint8_t>(0x10 + w));
       for (int i = 0; i < 8; ++i)
-        if (r.eWrite(0x51, 0, 256, std::vector<uint8_t>(data.begin() + i * 32, data.begin() + i * 32 + 32)) !=
+        if (r.eWrite(0x51, 0, 256, std::vector<uint8_t>(data.begin() + i * 32L, data.begin() + i * 32L + 32)) !=
             EFilterResult::kSuccess)
           ++nFailed;
       std::vector<uint8_t> v;

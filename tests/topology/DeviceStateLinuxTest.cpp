@@ -42,7 +42,7 @@ TEST(DeviceStateSysfs, SuspendSettingIsTurnedOffAndTheFirstValueRestored) {
   EXPECT_EQ(s.tmp.read(s.dev("2-2/power/control")), "auto");
 
   // a hub the system kept awake from the start stays awake when power management returns
-  s.tmp.write(s.dev("1-2/power/control"), "on\n");
+  s.tmp.write(SysfsCopy::dev("1-2/power/control"), "on\n");
   ASSERT_EQ(st.nSetSuspendSetting("1-2", 0), 0);
   ASSERT_EQ(st.nSetSuspendSetting("1-2", 1), 0);
   EXPECT_EQ(s.tmp.read(s.dev("1-2/power/control")), "on");
@@ -54,7 +54,7 @@ TEST(DeviceStateSysfs, BadOrMissingSettingAndMissingHub) {
   CScaledClock clock(0);
   CDeviceStateSysfs st(clock, s.str(), nullptr);
   int n = -1;
-  s.tmp.write(s.dev("2-2/power/control"), "sometimes\n");
+  s.tmp.write(SysfsCopy::dev("2-2/power/control"), "sometimes\n");
   EXPECT_EQ(st.nGetSuspendSetting("2-2", n), EINVAL);
   // nonsense is not remembered as the value to restore
   ASSERT_EQ(st.nSetSuspendSetting("2-2", 0), 0);

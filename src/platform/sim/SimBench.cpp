@@ -179,10 +179,10 @@ uint64_t CSimBench::ullReconcile() {
     // Removals from the deepest up, then arrivals from the top down, each in port order.
     std::function<void(int)> vRemovals = [&](int h) {
       for (int c : m_vecChildren[h]) vRemovals(c);
-      if (bGone(h)) m_queEvents.push_back({h, false});
+      if (bGone(h)) m_queEvents.emplace_back(h, false);
     };
     std::function<void(int)> vArrivals = [&](int h) {
-      if (bCome(h)) m_queEvents.push_back({h, true});
+      if (bCome(h)) m_queEvents.emplace_back(h, true);
       for (int c : m_vecChildren[h]) vArrivals(c);
     };
     const size_t ulQueued = m_queEvents.size();

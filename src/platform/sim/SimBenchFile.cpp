@@ -86,7 +86,7 @@ std::array<uint8_t, 6> ucVersionField(const json& o, const std::string& what) {
   if (v.size() != 12) vThrow(what + ".version must be 12 hexadecimal digits");
   std::array<uint8_t, 6> r{};
   for (int k = 0; k < 6; ++k)
-    r[k] = static_cast<uint8_t>(ullHex(json(v.substr(k * 2, 2)), what + ".version", 0xFF));
+    r[k] = static_cast<uint8_t>(ullHex(json(v.substr(static_cast<size_t>(k) * 2, 2)), what + ".version", 0xFF));
   return r;
 }
 
@@ -226,7 +226,7 @@ void vParse(const std::string& strText_, const std::string& strBaseDir, SimBench
     }
     if (hs.nPort > nMaxPort) vThrow(what + " sits on port " + std::to_string(hs.nPort) + ", but its upstream has " + std::to_string(nMaxPort) + " ports");
     std::string up = hs.strController.empty() ? hs.strParent : hs.strController;
-    if (!used.insert({up, hs.nPort}).second) vThrow(what + " sits on port " + std::to_string(hs.nPort) + " of \"" + up + "\", which is taken");
+    if (!used.insert({up, hs.nPort}).second) vThrow(what + " sits on port " + std::to_string(hs.nPort) + " of \"" += up + "\", which is taken");
   }
   for (auto& hs : r.vecHubs) {
     int n = static_cast<int>(&hs - &r.vecHubs[0]);

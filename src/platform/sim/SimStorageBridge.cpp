@@ -345,7 +345,7 @@ class CSimScsiHandle : public IScsiDriveHandle {
 
 CSimScsiPlatform::CSimScsiPlatform(std::vector<SimStorageSpec> vecSpecs, IClock& clock,
                                    std::function<std::string(const std::string&)> fnHubOf,
-                                   std::function<bool(const std::string&)> fnHubPresent)
+                                   const std::function<bool(const std::string&)>& fnHubPresent)
     : m_fnHubOf(std::move(fnHubOf)) {
   for (auto& s : vecSpecs) {
     std::function<bool()> fnPresent;

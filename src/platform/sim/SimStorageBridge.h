@@ -136,7 +136,7 @@ class CSimScsiPlatform : public IScsiPassThroughPlatform, public IStorageDriveFi
   // fnHubPresent: whether a bench hub is on the bus now.
   CSimScsiPlatform(std::vector<SimStorageSpec> vecSpecs, IClock& clock,
                    std::function<std::string(const std::string&)> fnHubOf,
-                   std::function<bool(const std::string&)> fnHubPresent);
+                   const std::function<bool(const std::string&)>& fnHubPresent);
   // The bridges of a loaded bench, read from its bench file (no file, no bridges). Null with
   // a one-line error when a "storage" object is wrong or names a drive twice.
   static std::unique_ptr<CSimScsiPlatform> pFromBench(CSimBench& bench, std::string& strError);

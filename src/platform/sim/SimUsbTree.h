@@ -45,7 +45,7 @@ class CSimUsbTree : public IUsbTree {
   int nGetRootHubName(const std::string& strController, std::string& strHub) override;
   int nGetHubPortCount(const std::string& strHub, uint32_t& ulPorts) override;
   int nGetConnectionInfo(const std::string& strHub, uint32_t ulPort, UsbConnectionInfo& info) override;
-  int nGetConnectionName(const std::string& strHub, uint32_t ulPort, std::string& strName) override;
+  int nGetConnectionName(const std::string& strHub, uint32_t ulPort, std::string& strOut) override;
   int nGetConnectionDriverKeyName(const std::string& strHub, uint32_t ulPort, std::string& strKey) override;
   int nGetStringDescriptor(const std::string& strHub, uint32_t ulPort, uint8_t ucIndex, uint16_t usLangId,
                            uint16_t usLength, std::vector<uint8_t>& vecOut) override;
@@ -74,7 +74,7 @@ class CSimUsbTree : public IUsbTree {
     int nDevice = -1;     // >= 0: a plain device
     bool bSuperSpeed = false;
   };
-  bool bResolve(const std::string& strName, Node& n);
+  bool bResolve(const std::string& strNodeName, Node& n);
   int nChildOnPort(const Node& hub, uint32_t ulPort, Node& child);  // 0 / ENOENT / EINVAL
   bool bPortCount(const Node& hub, uint32_t& ulPorts);
   UsbDeviceDescriptor stDescriptor(const Node& n);

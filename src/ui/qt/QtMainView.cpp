@@ -27,7 +27,7 @@ static void vInitResources() { Q_INIT_RESOURCE(mptool); }
 
 namespace {
 
-QColor colour(uint32_t rgb) { return QColor(rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF); }
+QColor colour(uint32_t rgb) { return QColor(static_cast<int>(rgb & 0xFF), static_cast<int>((rgb >> 8) & 0xFF), static_cast<int>((rgb >> 16) & 0xFF)); }
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 // "Text (*.ini)|*.ini|Other|*.x||" as Qt's "Text (*.ini);;Other (*.x)".

@@ -56,10 +56,8 @@ bool CSerialNumberDialog::eventFilter(QObject* pWatched, QEvent* pEvent) {
     case QEvent::KeyPress:
       break;
     case QEvent::WindowActivate:
+    case QEvent::WindowDeactivate:  // after one, another window may take it: the next event asks again
       m_bActivating = false;
-      return QDialog::eventFilter(pWatched, pEvent);
-    case QEvent::WindowDeactivate:
-      m_bActivating = false;  // another window took it: the next event asks again
       return QDialog::eventFilter(pWatched, pEvent);
     default:
       return QDialog::eventFilter(pWatched, pEvent);

@@ -43,6 +43,7 @@ struct WindowRunTest : WindowFixture {
 
   WindowRunTest() {
     std::vector<E2EHub> hubs;
+    hubs.reserve(HUBS);
     for (int i = 0; i < HUBS; ++i)
       hubs.push_back(stE2EHub("hub" + std::to_string(i), i < 4 ? "xhci0" : "xhci1", i % 4 + 1));
     dir.write("bench.json", strE2EBenchJson({"xhci0", "xhci1"}, hubs));
