@@ -41,7 +41,7 @@
 
 namespace {
 
-constexpr int HANG_LIMIT_S = 30;  // real seconds; a healthy run takes well under one
+constexpr int HANG_LIMIT_S = 30;                      // real seconds; a healthy run takes well under one
 constexpr const char* FIRST_SERIAL = "0000000000A0";  // every bench starts its serials here
 
 const char* const g_kinds[] = {"fail", "stall",       "timeout",   "gone",
@@ -284,7 +284,8 @@ bool bOneRun(uint32_t uRunSeed, const std::string& strKind, const std::string& s
   // along): a window-less run then waits for a hub to arrive, and Start never came, so the
   // serial number is still the first one. Not a finding.
   if (o.bHang && strKind == "gone" && entries.empty() &&
-      strRead(strDir + "/vlnhub.ini").find(std::string("serial_number=") + FIRST_SERIAL) != std::string::npos) {
+      strRead(strDir + "/vlnhub.ini").find(std::string("serial_number=") + FIRST_SERIAL) !=
+          std::string::npos) {
     if (bVerbose) std::printf("seed %u: every hub left before a scan found one\n", uRunSeed);
     ++fig.nRefused;
     return true;
@@ -325,8 +326,7 @@ bool bOneRun(uint32_t uRunSeed, const std::string& strKind, const std::string& s
   }
   // the next serial number is saved at Start, whatever the run's result
   const std::string strIni = strRead(strDir + "/vlnhub.ini");
-  if (!o.bHang &&
-      strIni.find("serial_number=" + strSerialAfter(FIRST_SERIAL, nHubs)) == std::string::npos) {
+  if (!o.bHang && strIni.find("serial_number=" + strSerialAfter(FIRST_SERIAL, nHubs)) == std::string::npos) {
     f.nWrongSettings = 1;
     why << " settings not moved on by " << nHubs;
   }

@@ -24,7 +24,8 @@ struct Bench {
       "hubs": [{"name": "hubA", "controller": "xhci0", "port": 1, "flash": "hubA.flash"}]})";
     std::vector<char> img(0x6000 + 8, 0x11);
     img[0] = 0x00, img[1] = 0x60;
-    std::ofstream(dir / "VLNFW_Temp" / "TempBinData.bin", std::ios::binary).write(img.data(), static_cast<std::streamsize>(img.size()));
+    std::ofstream(dir / "VLNFW_Temp" / "TempBinData.bin", std::ios::binary)
+        .write(img.data(), static_cast<std::streamsize>(img.size()));
     std::string err;
     bench = CSimBench::pLoad((dir / "bench.json").string(), err);
     platform = std::make_unique<CSimFilterDevicePlatform>(*bench);

@@ -6,9 +6,8 @@
 #include <cstdlib>
 #include <map>
 
-#include "ui/CmdLine.h"
-#include "app/MPToolApp.h"
 #include "app/HubAccess.h"
+#include "app/MPToolApp.h"
 #include "app/PlatformSet.h"
 #include "device/VLNTFILTER0.h"
 #include "device/VlntUSBDev.h"
@@ -20,6 +19,7 @@
 #include "run/RunDevices.h"
 #include "run/RunEngine.h"
 #include "run/SafeRemoval.h"
+#include "ui/CmdLine.h"
 #include "ui/ControlIds.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/QtMainView.h"
@@ -30,7 +30,9 @@ const char* L = "CMPToolApp::nRunWindow";
 constexpr uint64_t SAFE_REMOVAL_FINISH_MS = 120000;
 
 void vSayNoDisplay(const std::string& strWhy) {
-  std::fprintf(stderr, "MPTool: the operator window cannot open: %s (exit code %d; the command-line modes need no display, see /?)\n",
+  std::fprintf(stderr,
+               "MPTool: the operator window cannot open: %s (exit code %d; the command-line modes need no "
+               "display, see /?)\n",
                strWhy.c_str(), EXIT_NO_DISPLAY);
 }
 
@@ -50,14 +52,14 @@ bool bCmdLineOpensWindow(const std::string& strNormalisedCmdLine) {
   return strNormalisedCmdLine.empty() || strUpper(strNormalisedCmdLine).find("/DBG") != std::string::npos;
 }
 
-std::string strMissingDisplay(const char* pszPlatform, const char* pszDisplay, const char* pszWaylandDisplay) {
+std::string strMissingDisplay(const char* pszPlatform, const char* pszDisplay,
+                              const char* pszWaylandDisplay) {
   auto set = [](const char* p) { return p && *p; };
   std::string strPlatform = set(pszPlatform) ? pszPlatform : "";
   // The platforms that draw without a display server (offscreen, vnc, linuxfb, eglfs...)
   // need no display variable; xcb needs DISPLAY, wayland WAYLAND_DISPLAY.
   const std::string strFirst = strPlatform.substr(0, strPlatform.find_first_of(";:"));
-  if (strFirst == "xcb")
-    return set(pszDisplay) ? "" : "no X display: DISPLAY is not set";
+  if (strFirst == "xcb") return set(pszDisplay) ? "" : "no X display: DISPLAY is not set";
   if (strFirst.rfind("wayland", 0) == 0)
     return set(pszWaylandDisplay) ? "" : "no Wayland display: WAYLAND_DISPLAY is not set";
   if (!strFirst.empty()) return "";
@@ -66,8 +68,8 @@ std::string strMissingDisplay(const char* pszPlatform, const char* pszDisplay, c
 }
 
 int nRunWindowProcess(CMPToolApp& app, CMPToolDlg& dlg, int argc, char** argv) {
-  const std::string strWhy =
-      strMissingDisplay(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
+  const std::string strWhy = strMissingDisplay(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"),
+                                               std::getenv("WAYLAND_DISPLAY"));
   if (!strWhy.empty()) {
     vSayNoDisplay(strWhy);
     return EXIT_NO_DISPLAY;
@@ -166,7 +168,8 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
     // Closing stops every thread before the window goes; the event loop then ends.
     view.window().vSetCloseHandler([&dlg] {
       dlg.bDeleteAllThread();
-      QMetaObject::invokeMethod(qApp, [] { QApplication::exit(EXIT_OK); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          qApp, [] { QApplication::exit(EXIT_OK); }, Qt::QueuedConnection);
       return true;
     });
     window.vPost([&engine] { engine.TriggerScanThread(); });

@@ -1,13 +1,13 @@
 // Creates the process-wide objects once and hands them by reference.
-#include "ui/CmdLine.h"
 #include "app/MPToolApp.h"
 #include "app/WindowMode.h"
 #include "host/USBUtility.h"
+#include "host/WindowThread.h"
 #include "platform/Clock.h"
 #include "settings/Ini.h"
+#include "ui/CmdLine.h"
 #include "ui/HeadlessMainView.h"
 #include "ui/MPToolDlg.h"
-#include "host/WindowThread.h"
 
 int main(int argc, char** argv) {
   CScaledClock clock(1.0);

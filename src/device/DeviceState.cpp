@@ -1,11 +1,12 @@
 // Device state and hub power: the hardware rescan, the restart of a hub found among the
 // present hub interfaces, and the hub's selective-suspend setting.
+#include "platform/DeviceState.h"
+
 #include <cerrno>
 
 #include "device/VlntUSBDev.h"
 #include "host/USBUtility.h"
 #include "log/DebugLog.h"
-#include "platform/DeviceState.h"
 #include "platform/Text.h"
 #include "platform/UsbTree.h"
 

@@ -15,7 +15,9 @@ unsigned uHandleText(const IScsiDriveHandle* h) {
   return static_cast<unsigned>(reinterpret_cast<uintptr_t>(h));
 }
 
-bool bBadHandle(const IScsiDriveHandle* h) { return h == nullptr || h == SCSI_INVALID_HANDLE; }
+bool bBadHandle(const IScsiDriveHandle* h) {
+  return h == nullptr || h == SCSI_INVALID_HANDLE;
+}
 
 ScsiRequest stRequest(std::initializer_list<uint8_t> cdb, EScsiDirection eDir, uint32_t ulTimeoutSec) {
   ScsiRequest r;
@@ -39,28 +41,33 @@ ScsiRequest stBridgeRegisterRead(uint16_t usAddr, uint8_t* pData, uint32_t dwLen
 }
 
 ScsiRequest stBridgeRegisterWrite(uint16_t usAddr, uint8_t ucValue) {
-  return stRequest({0xE5, ucValue, 0x00, static_cast<uint8_t>(usAddr >> 8), static_cast<uint8_t>(usAddr), 0x00},
-                   EScsiDirection::kOut, BRIDGE_WRITE_TIMEOUT_SEC);
+  return stRequest(
+      {0xE5, ucValue, 0x00, static_cast<uint8_t>(usAddr >> 8), static_cast<uint8_t>(usAddr), 0x00},
+      EScsiDirection::kOut, BRIDGE_WRITE_TIMEOUT_SEC);
 }
 
 ScsiRequest stBridgeDisconnect() {
-  return stRequest({0xE8, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, EScsiDirection::kIn, BRIDGE_DISCONNECT_TIMEOUT_SEC);
+  return stRequest({0xE8, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, EScsiDirection::kIn,
+                   BRIDGE_DISCONNECT_TIMEOUT_SEC);
 }
 
 ScsiRequest stBridgeFlushCache() {
-  return stRequest({0xA1, 0x06, 0, 0, 0, 0, 0, 0, 0, 0xE7, 0, 0}, EScsiDirection::kOut, BRIDGE_ATA_TIMEOUT_SEC);
+  return stRequest({0xA1, 0x06, 0, 0, 0, 0, 0, 0, 0, 0xE7, 0, 0}, EScsiDirection::kOut,
+                   BRIDGE_ATA_TIMEOUT_SEC);
 }
 
 ScsiRequest stBridgeStandbyImmediate() {
-  return stRequest({0xA1, 0x06, 0, 0, 0, 0, 0, 0, 0, 0xE0, 0, 0}, EScsiDirection::kOut, BRIDGE_ATA_TIMEOUT_SEC);
+  return stRequest({0xA1, 0x06, 0, 0, 0, 0, 0, 0, 0, 0xE0, 0, 0}, EScsiDirection::kOut,
+                   BRIDGE_ATA_TIMEOUT_SEC);
 }
 
 std::string strRecordDriveName(const DevRecord& rec) {
-  return rec.ucIsCDROM ? strMakeScsiDriveName(true, rec.ucCDROMNumber) : strMakeScsiDriveName(false, rec.ucPhysicalDrive);
+  return rec.ucIsCDROM ? strMakeScsiDriveName(true, rec.ucCDROMNumber)
+                       : strMakeScsiDriveName(false, rec.ucPhysicalDrive);
 }
 
-int CScsiBridge::SCSI5872_AccessRegister(IScsiDriveHandle* hDev, uint8_t ucWrite, uint16_t usAddr, uint8_t* pBuf,
-                                         uint32_t dwLen, std::stop_token st) {
+int CScsiBridge::SCSI5872_AccessRegister(IScsiDriveHandle* hDev, uint8_t ucWrite, uint16_t usAddr,
+                                         uint8_t* pBuf, uint32_t dwLen, std::stop_token st) {
   const char* L = "CScsiBridge::SCSI5872_AccessRegister";
   // A length of 0 would send a read CDB asking for 256 bytes into no buffer, and a write has
   // no first byte to send: both are refused like an over-long one.
@@ -174,8 +181,12 @@ bool CScsiBridge::bSendAta(int nDrive, bool bFlush) {
   }
 }
 
-bool CScsiBridge::bSendFlushCache(int nDrive) { return bSendAta(nDrive, true); }
-bool CScsiBridge::bSendStandbyImmediate(int nDrive) { return bSendAta(nDrive, false); }
+bool CScsiBridge::bSendFlushCache(int nDrive) {
+  return bSendAta(nDrive, true);
+}
+bool CScsiBridge::bSendStandbyImmediate(int nDrive) {
+  return bSendAta(nDrive, false);
+}
 
 std::unique_ptr<IScsiDriveHandle> CScsiBridge::pOpenRecordDrive(int n, int* pnError) {
   if (m_pDevList == nullptr || n < 0 || n >= MAX_DEV_RECORDS) {

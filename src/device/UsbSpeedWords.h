@@ -59,7 +59,9 @@ bool bUsbTextIsSuperSpeed(const std::string& strUSBText);
 uint8_t ucProtocolCodeFromUsbText(const std::string& strUSBText);
 // The chip code "/IC" reads: the chip variant, bits 6..4 of chip register 0x5820 as
 // identification reads it (preset 0xFF, so a failed read gives 7, which "/IC" reports as 255).
-inline uint8_t ucChipCodeFromChipRegister(uint8_t ucReg5820) { return static_cast<uint8_t>((ucReg5820 >> 4) & 0x07); }
+inline uint8_t ucChipCodeFromChipRegister(uint8_t ucReg5820) {
+  return static_cast<uint8_t>((ucReg5820 >> 4) & 0x07);
+}
 
 // Sets the record's chip code from the chip register byte read by identification (0xFF when
 // the read failed) and its protocol code from its USB text. Call once the USB text is final
