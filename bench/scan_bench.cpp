@@ -37,8 +37,10 @@ struct ScanBench {
     auto add = [&](const std::string& n, int c, int parent, int port, bool usb3) {
       SimHubSpec h;
       h.strName = n;
-      if (parent < 0) h.strController = def.vecControllers[c].strName;
-      else h.strParent = def.vecHubs[parent].strName;
+      if (parent < 0)
+        h.strController = def.vecControllers[c].strName;
+      else
+        h.strParent = def.vecHubs[parent].strName;
       h.nPort = port;
       h.bUsb3 = usb3;
       h.strManufacturer = "Velnor";

@@ -23,7 +23,8 @@ class CPlatformSet {
   // one-line error when the bench cannot be loaded.
   static std::unique_ptr<CPlatformSet> pCreate(IClock& machineClock, std::string& strError);
   // The bench of one file (tests).
-  static std::unique_ptr<CPlatformSet> pCreateSimulated(const std::string& strBenchPath, std::string& strError);
+  static std::unique_ptr<CPlatformSet> pCreateSimulated(const std::string& strBenchPath,
+                                                        std::string& strError);
   static std::unique_ptr<CPlatformSet> pCreateLinux(IClock& machineClock);
   virtual ~CPlatformSet() = default;
 

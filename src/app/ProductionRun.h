@@ -4,4 +4,6 @@
 
 #include "app/WindowlessRun.h"
 
-inline int nRunProductionWithoutWindow(CMPToolDlg& dlg) { return nRunWithoutWindow(dlg); }
+inline int nRunProductionWithoutWindow(CMPToolDlg& dlg) {
+  return nRunWithoutWindow(dlg);
+}

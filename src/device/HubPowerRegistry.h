@@ -17,6 +17,7 @@ struct HubPowerRegistryTarget {
 // strDriverName: the hub entry's DriverName; strInstanceId: the path's instance id;
 // strDriverInstance: the text after the USB class key for the driver-instance rows.
 HubPowerRegistryTarget stHubPowerRegistryTarget(uint8_t ucWinVersion, const std::string& strDevicePath,
-                                                const std::string& strHubText, const std::string& strDriverName,
-                                                const std::string& strVID, const std::string& strPID,
-                                                const std::string& strInstanceId, const std::string& strDriverInstance);
+                                                const std::string& strHubText,
+                                                const std::string& strDriverName, const std::string& strVID,
+                                                const std::string& strPID, const std::string& strInstanceId,
+                                                const std::string& strDriverInstance);

@@ -6,13 +6,16 @@ namespace {
 
 const char* const kWords[] = {"FULL", "HIGH", "SUPER", "SUPER x1", "PLUS", "PLUS x1", "PLUS x2"};
 
-bool bEq(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+bool bEq(const std::string& a, const char* b) {
+  return strcasecmp(a.c_str(), b) == 0;
+}
 
 // "U<major>.<minor>" and what follows; false when the text does not start that way.
 bool bSplitUsbText(const std::string& s, char& cMajor, std::string& strSuffix) {
   if (s.size() < 4 || (s[0] != 'U' && s[0] != 'u') || s[2] != '.') return false;
   if (s[1] < '0' || s[1] > '9') return false;
-  if (!((s[3] >= '0' && s[3] <= '9') || (s[3] >= 'a' && s[3] <= 'f') || (s[3] >= 'A' && s[3] <= 'F'))) return false;
+  if (!((s[3] >= '0' && s[3] <= '9') || (s[3] >= 'a' && s[3] <= 'f') || (s[3] >= 'A' && s[3] <= 'F')))
+    return false;
   cMajor = s[1];
   strSuffix = s.substr(4);
   return true;
@@ -50,7 +53,9 @@ int nSpeedWordExitCode(const std::string& strWord) {
   return -1;
 }
 
-int nUsbTextSpeedExitCode(const std::string& strUSBText) { return nSpeedWordExitCode(strUsbSpeedWord(strUSBText)); }
+int nUsbTextSpeedExitCode(const std::string& strUSBText) {
+  return nSpeedWordExitCode(strUsbSpeedWord(strUSBText));
+}
 
 const char* pszUsbStatusDemand(const std::string& strSelection) {
   if (bEq(strSelection, "USB 2.0")) return "HIGH";

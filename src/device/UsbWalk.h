@@ -29,7 +29,7 @@ struct SerialCacheSlot {
 struct HubPowerRecord {
   std::string strDriverName;  // the hub's node name (entry DriverName)
   std::string strVID, strPID;
-  std::string strHubText;     // the name of the hub being walked, when the walk fills it
+  std::string strHubText;  // the name of the hub being walked, when the walk fills it
   std::string strUSBRelease, strSerialNumber;
   std::string strDevicePath;  // as found by ucGet6420HWId
   std::string strInstanceId;  // the part of the device path between its last two '#'

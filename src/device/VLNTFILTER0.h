@@ -37,8 +37,8 @@ class CVLNTFILTER0 {
   explicit CVLNTFILTER0(IClock& clock) : m_clock(clock) {}
 
   // One request: 0, -1 failed, -3 the hub left the bus. *pdwTransferred = data bytes moved.
-  int IO_Sync(FilterHandle h, uint32_t dwCode, const uint8_t* pIn, uint32_t dwInLen, uint8_t* pOut, uint32_t dwOutLen,
-              uint32_t* pdwTransferred);
+  int IO_Sync(FilterHandle h, uint32_t dwCode, const uint8_t* pIn, uint32_t dwInLen, uint8_t* pOut,
+              uint32_t dwOutLen, uint32_t* pdwTransferred);
   // Reads or writes 1..32 bytes at a register; ucTimeout in ms, 0 = 2500.
   int RegisterReadWriteCmd(FilterHandle h, uint8_t* pBuf, uint32_t dwLen, uint16_t usAddr, bool bWrite,
                            uint8_t ucTimeout = 0);
@@ -49,13 +49,14 @@ class CVLNTFILTER0 {
   // Mode 0: request 0x54. Other modes: the register sequence, waiting 200 ms and 2000 ms.
   int SendCpuResetByFilterDriver(FilterHandle h, uint8_t ucMode, std::stop_token st = {});
   // Reads flash bytes of the CPU A (0x55) or CPU B (0x65) image at a flash offset.
-  int ReadConfigFWCmd(FilterHandle h, uint8_t* pBuf, uint8_t ucLen, uint16_t usOffset, uint8_t ucValue, bool bCPUA);
+  int ReadConfigFWCmd(FilterHandle h, uint8_t* pBuf, uint8_t ucLen, uint16_t usOffset, uint8_t ucValue,
+                      bool bCPUA);
   int SPIBlockEraseCmd(FilterHandle h, uint8_t ucBlock, uint8_t ucPhase);
   // Waits until a register reads as expected: 1 matched, 0 failed, timed out or stopped.
-  int PollingRegStatus(FilterHandle h, uint16_t usAddr, const uint8_t* pExpected, uint8_t ucLen, int nTimeoutSec,
-                       std::stop_token st = {});
-  uint8_t bIsSignatureMarked(FilterHandle h);     // 1 marked, 0 not, 0xF6 / 0xFF on error
-  uint8_t ucGetSignatureMarked(FilterHandle h);   // identity byte, 0xF6 / 0xFF on error
+  int PollingRegStatus(FilterHandle h, uint16_t usAddr, const uint8_t* pExpected, uint8_t ucLen,
+                       int nTimeoutSec, std::stop_token st = {});
+  uint8_t bIsSignatureMarked(FilterHandle h);    // 1 marked, 0 not, 0xF6 / 0xFF on error
+  uint8_t ucGetSignatureMarked(FilterHandle h);  // identity byte, 0xF6 / 0xFF on error
   int WriteSignatureWORD(FilterHandle h, uint16_t usWord);
   int MarkSignatureforIdentify(FilterHandle h, uint8_t ucIdentity);
   int Get_Version(FilterHandle h, uint8_t* pBuf, uint8_t ucLen, bool bClear);

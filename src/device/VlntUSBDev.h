@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "host/DeviceList.h"
 #include "device/UsbWalk.h"  // USB walk and identification
 #include "device/VLNTFILTER0.h"
+#include "host/DeviceList.h"
 #include "images/FlashImage.h"
 #include "platform/Clock.h"
 #include "platform/FilterDevice.h"

@@ -21,7 +21,9 @@ std::string strTrim(const std::string& s) {
   return s.substr(b, e - b + 1);
 }
 
-bool bEqualNoCase(const std::string& a, const std::string& b) { return strUpper(a) == strUpper(b); }
+bool bEqualNoCase(const std::string& a, const std::string& b) {
+  return strUpper(a) == strUpper(b);
+}
 
 }  // namespace
 
@@ -62,8 +64,10 @@ void CVlntUSBDev::Enum() {
   try {
     if (!m_pDevList || !m_walk.pTree) return;
     if (m_walk.pUtility) m_walk.pUtility->m_bScanInterrupt = false;
-    if (m_walk.bOpened) vClearPrivateData();
-    else m_walk.ucTargetNumber = 0;
+    if (m_walk.bOpened)
+      vClearPrivateData();
+    else
+      m_walk.ucTargetNumber = 0;
     if (m_walk.pUtility && m_walk.pUtility->m_bScanInterrupt) {
       vDEBUG_WRN_printf(L, "Scan Interrupt after GetDeviceList()");
       return;
@@ -209,7 +213,8 @@ std::string CVlntUSBDev::GetStringDescriptor(const std::string& strHub, uint32_t
   return s;
 }
 
-uint16_t CVlntUSBDev::GetDeviceDescriptor(const std::string& strHub, uint32_t ulPort, const UsbDeviceDescriptor& d) {
+uint16_t CVlntUSBDev::GetDeviceDescriptor(const std::string& strHub, uint32_t ulPort,
+                                          const UsbDeviceDescriptor& d) {
   static const char* L = "CVlntUSBDev::GetDeviceDescriptor";
   UsbWalkState& w = m_walk;
   w.strVID = strHex4(d.idVendor);
@@ -234,7 +239,8 @@ uint16_t CVlntUSBDev::GetDeviceDescriptor(const std::string& strHub, uint32_t ul
   add(std::snprintf(sz, sizeof sz, "bMaxEP0Size %2.2x\r\n", d.bMaxPacketSize0));
   add(std::snprintf(sz, sizeof sz, "wVendorID %s [%2.2x]\r\n", w.strVID.c_str(), d.idVendor & 0xFF));
   add(std::snprintf(sz, sizeof sz, "wProductID %s [%2.2x]\r\n", w.strPID.c_str(), d.idProduct & 0xFF));
-  add(std::snprintf(sz, sizeof sz, "wDeviceID %s [%2.2x]\r\n", w.strDeviceRelease.c_str(), d.bcdDevice & 0xFF));
+  add(std::snprintf(sz, sizeof sz, "wDeviceID %s [%2.2x]\r\n", w.strDeviceRelease.c_str(),
+                    d.bcdDevice & 0xFF));
   add(std::snprintf(sz, sizeof sz, "Tmp %2.2x\r\n", d.iManufacturer));
   add(std::snprintf(sz, sizeof sz, "iManufacturer %s\r\n", w.strIManufacture.c_str()));
   add(std::snprintf(sz, sizeof sz, "Tmp %2.2x\r\n", d.iProduct));
@@ -249,7 +255,8 @@ uint16_t CVlntUSBDev::GetDeviceDescriptor(const std::string& strHub, uint32_t ul
            s.strProduct == w.strIProduct;
   };
   if (!w.strSerialNumber.empty()) {
-    bool bAllFive = !w.strPID.empty() && !w.strVID.empty() && !w.strIManufacture.empty() && !w.strIProduct.empty();
+    bool bAllFive =
+        !w.strPID.empty() && !w.strVID.empty() && !w.strIManufacture.empty() && !w.strIProduct.empty();
     bool bKnown = std::any_of(w.serialCache.begin(), w.serialCache.end(), [&](const SerialCacheSlot& s) {
       return s.bUsed && bSameKeys(s) && s.strSerialNumber == w.strSerialNumber;
     });
@@ -398,7 +405,8 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
     // e. a target hub without strings is asleep: keep it awake and restart it
     std::string strIdlePath;  // the interface path the power step found for this hub
     dl.drv[dl.m_DriverNum].strDevicePath.clear();
-    if ((bEqualNoCase(w.strVID, "2F7B") || (!dl.strTargetVID.empty() && bEqualNoCase(w.strVID, dl.strTargetVID))) &&
+    if ((bEqualNoCase(w.strVID, "2F7B") ||
+         (!dl.strTargetVID.empty() && bEqualNoCase(w.strVID, dl.strTargetVID))) &&
         w.strIManufacture.empty() && w.strIProduct.empty()) {
       vDEBUG_MSG_printf(L,
                         "VLN6420 is Idle ?? strVID:%s , strPID:%s , strIManufacture:%s , strIProduct:%s , "

@@ -2,9 +2,8 @@
 // standard error. Commands return it instead of printing, so tests run them directly.
 #pragma once
 
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 struct CommandOutput {
   int nExitCode = 0;

@@ -146,7 +146,6 @@ class CUSBUtility {
   const USBUtilityOptions& options() const { return m_options; }
 
  private:
-
   IClock& m_clock;
   USBUtilityOptions m_options;
   CHeadlessMessageView m_headlessView;

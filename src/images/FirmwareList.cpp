@@ -17,7 +17,8 @@ void CFirmwareList::vInsertNewest(const std::string& strPath) {
 }
 
 void CFirmwareList::vSetEntries(const std::vector<std::string>& vecPaths) {
-  m_vecEntries.assign(vecPaths.begin(), vecPaths.begin() + static_cast<std::ptrdiff_t>(std::min(vecPaths.size(), MAX_ENTRIES)));
+  m_vecEntries.assign(vecPaths.begin(),
+                      vecPaths.begin() + static_cast<std::ptrdiff_t>(std::min(vecPaths.size(), MAX_ENTRIES)));
 }
 
 std::string CFirmwareList::strBrowseListText() const {

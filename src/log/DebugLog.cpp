@@ -1,8 +1,8 @@
 #include "log/DebugLog.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -47,7 +47,9 @@ void vWriteEntry(const char* pszPrefix, const LogSite& site, const char* pszForm
 
 }  // namespace
 
-void vDEBUG_Initial_printf() { (void)printLock(); }
+void vDEBUG_Initial_printf() {
+  (void)printLock();
+}
 
 int vDEBUG_SetLevel(int nLevel) {
   g_nDebugLevel.store(nLevel, std::memory_order_relaxed);
@@ -59,13 +61,19 @@ void vDEBUG_SetSink(DebugSink s) {
   sink() = std::move(s);
 }
 
-#define MPTOOL_LOG_ENTRY(threshold, prefix)                                    \
-  if (g_nDebugLevel.load(std::memory_order_relaxed) < (threshold)) return;     \
-  va_list args;                                                                \
-  va_start(args, pszFormat);                                                   \
-  vWriteEntry(prefix, site, pszFormat, args);                                        \
+#define MPTOOL_LOG_ENTRY(threshold, prefix)                                \
+  if (g_nDebugLevel.load(std::memory_order_relaxed) < (threshold)) return; \
+  va_list args;                                                            \
+  va_start(args, pszFormat);                                               \
+  vWriteEntry(prefix, site, pszFormat, args);                              \
   va_end(args)
 
-void vDEBUG_MSG_printf(LogSite site, const char* pszFormat, ...) { MPTOOL_LOG_ENTRY(3, "\r\nMSG::"); }
-void vDEBUG_WRN_printf(LogSite site, const char* pszFormat, ...) { MPTOOL_LOG_ENTRY(2, "\r\nWRN::"); }
-void vDEBUG_ERR_printf(LogSite site, const char* pszFormat, ...) { MPTOOL_LOG_ENTRY(1, "\r\nERR::"); }
+void vDEBUG_MSG_printf(LogSite site, const char* pszFormat, ...) {
+  MPTOOL_LOG_ENTRY(3, "\r\nMSG::");
+}
+void vDEBUG_WRN_printf(LogSite site, const char* pszFormat, ...) {
+  MPTOOL_LOG_ENTRY(2, "\r\nWRN::");
+}
+void vDEBUG_ERR_printf(LogSite site, const char* pszFormat, ...) {
+  MPTOOL_LOG_ENTRY(1, "\r\nERR::");
+}

@@ -13,8 +13,7 @@ int64_t llSteadyNs() {
 }
 }  // namespace
 
-CScaledClock::CScaledClock(double dScale)
-    : m_dScale(dScale >= 0 ? dScale : 1.0), m_llStartNs(llSteadyNs()) {}
+CScaledClock::CScaledClock(double dScale) : m_dScale(dScale >= 0 ? dScale : 1.0), m_llStartNs(llSteadyNs()) {}
 
 uint64_t CScaledClock::ullNowMs() const {
   if (m_dScale == 0) return m_ullWaitedMs.load();

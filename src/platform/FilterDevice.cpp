@@ -18,8 +18,12 @@ bool bReadNumber(const std::string& s, size_t& pos, uint8_t& out) {
 }
 }  // namespace
 
-int nFilterLastError() { return t_nLastError; }
-void vSetFilterLastError(int nError) { t_nLastError = nError; }
+int nFilterLastError() {
+  return t_nLastError;
+}
+void vSetFilterLastError(int nError) {
+  t_nLastError = nError;
+}
 
 EFilterResult eFinishInTransfer(uint32_t dwCode, EFilterResult eResult, uint8_t* pOut, size_t ulOutLen,
                                 size_t& ulTransferred, int nShortError) {
@@ -54,8 +58,10 @@ bool bParseFilterDeviceName(const std::string& strName, FilterDeviceName& out) {
   return true;
 }
 
-bool bBuildControlSetup(uint32_t dwCode, const uint8_t* pIn, size_t ulInLen, size_t ulOutLen, UsbControlSetup& setup) {
-  if (!pIn || ulInLen < FILTER_RECORD_SIZE || ulInLen > FILTER_MAX_INPUT || ulOutLen > FILTER_MAX_OUTPUT) return false;
+bool bBuildControlSetup(uint32_t dwCode, const uint8_t* pIn, size_t ulInLen, size_t ulOutLen,
+                        UsbControlSetup& setup) {
+  if (!pIn || ulInLen < FILTER_RECORD_SIZE || ulInLen > FILTER_MAX_INPUT || ulOutLen > FILTER_MAX_OUTPUT)
+    return false;
   FilterRequestRecord rec = FilterRequestRecord::stDecode(pIn);
   UsbControlSetup s;
   s.uTimeoutMs = rec.dwTimeout;

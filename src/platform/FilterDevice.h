@@ -14,12 +14,12 @@
 #include <string>
 
 // Request codes.
-constexpr uint32_t VLNTFILTER0_IOCTL_VENDOR_WRITE = 0x222010;   // record + N data bytes, out
-constexpr uint32_t VLNTFILTER0_IOCTL_VENDOR_READ = 0x222014;    // record, L bytes in
-constexpr uint32_t VLNTFILTER0_IOCTL_GET_DESCRIPTOR = 0x22200C; // standard GET_DESCRIPTOR
+constexpr uint32_t VLNTFILTER0_IOCTL_VENDOR_WRITE = 0x222010;    // record + N data bytes, out
+constexpr uint32_t VLNTFILTER0_IOCTL_VENDOR_READ = 0x222014;     // record, L bytes in
+constexpr uint32_t VLNTFILTER0_IOCTL_GET_DESCRIPTOR = 0x22200C;  // standard GET_DESCRIPTOR
 
 constexpr size_t FILTER_RECORD_SIZE = 24;
-constexpr size_t FILTER_MAX_INPUT = 65536;   // record included
+constexpr size_t FILTER_MAX_INPUT = 65536;  // record included
 constexpr size_t FILTER_MAX_OUTPUT = 65536;
 constexpr uint32_t FILTER_DEFAULT_TIMEOUT_MS = 2500;
 constexpr uint32_t FILTER_TYPE_VENDOR = 2;
@@ -43,7 +43,8 @@ struct FilterRequestRecord {
   static FilterRequestRecord stDecode(const uint8_t* p) {
     uint32_t f[6];
     for (size_t i = 0; i < 6; ++i)
-      f[i] = p[i * 4] | (p[i * 4 + 1] << 8) | (p[i * 4 + 2] << 16) | (static_cast<uint32_t>(p[i * 4 + 3]) << 24);
+      f[i] =
+          p[i * 4] | (p[i * 4 + 1] << 8) | (p[i * 4 + 2] << 16) | (static_cast<uint32_t>(p[i * 4 + 3]) << 24);
     return {f[0], f[1], f[2], f[3], f[4], f[5]};
   }
 };
@@ -88,8 +89,8 @@ class IFilterDeviceHandle {
 
 // The def-era "invalid handle" value, distinct from a null handle: some callers are handed
 // the result of a failed open unchecked. It must never be dereferenced.
-inline IFilterDeviceHandle* const FILTER_INVALID_HANDLE =
-    reinterpret_cast<IFilterDeviceHandle*>(~static_cast<uintptr_t>(0));  // NOLINT(performance-no-int-to-ptr): a marker, never dereferenced
+inline IFilterDeviceHandle* const FILTER_INVALID_HANDLE = reinterpret_cast<IFilterDeviceHandle*>(
+    ~static_cast<uintptr_t>(0));  // NOLINT(performance-no-int-to-ptr): a marker, never dereferenced
 
 class IFilterDevicePlatform {
  public:
@@ -99,7 +100,8 @@ class IFilterDevicePlatform {
   // given) says why, and nFilterLastError() holds the system's error code: EACCES on every
   // platform when the user may not open the device. Thread-safe: several workers open
   // different hubs at once.
-  virtual std::unique_ptr<IFilterDeviceHandle> pOpen(const std::string& strName, std::string* pstrError = nullptr) = 0;
+  virtual std::unique_ptr<IFilterDeviceHandle> pOpen(const std::string& strName,
+                                                     std::string* pstrError = nullptr) = 0;
 };
 
 // The last system error code of the calling thread's most recent filter operation
@@ -124,7 +126,8 @@ constexpr uint8_t USB_REQUEST_GET_DESCRIPTOR = 6;
 // use the record's type, recipient, request, value and index; GET_DESCRIPTOR sends the
 // standard request. False for a malformed request: unknown code, input under 24 or over
 // 65536 bytes, output over 65536, or a data stage over 65535 bytes (wLength is 16-bit).
-bool bBuildControlSetup(uint32_t dwCode, const uint8_t* pIn, size_t ulInLen, size_t ulOutLen, UsbControlSetup& setup);
+bool bBuildControlSetup(uint32_t dwCode, const uint8_t* pIn, size_t ulInLen, size_t ulOutLen,
+                        UsbControlSetup& setup);
 
 // How every backend ends an IN transfer (VENDOR_READ, GET_DESCRIPTOR), so that no byte of
 // the output that the device did not answer reaches a caller: the output beyond the bytes
@@ -137,7 +140,7 @@ EFilterResult eFinishInTransfer(uint32_t dwCode, EFilterResult eResult, uint8_t*
 // Parses "usb:<bus>-<port>[.<port>...]" (bus 1..255, 1..7 ports of 1..255 each).
 struct FilterDeviceName {
   uint8_t ucBus = 0;
-  uint8_t ucDepth = 0;         // number of ports in the path
+  uint8_t ucDepth = 0;  // number of ports in the path
   uint8_t ucPorts[7] = {};
 };
 bool bParseFilterDeviceName(const std::string& strName, FilterDeviceName& out);

@@ -21,12 +21,12 @@
 #include <string>
 
 constexpr size_t SCSI_MAX_CDB = 16;
-constexpr size_t SCSI_SENSE_SIZE = 24;        // sense bytes kept per request
-constexpr size_t SCSI_MAX_DATA = 65536;       // largest data phase a request may carry
+constexpr size_t SCSI_SENSE_SIZE = 24;   // sense bytes kept per request
+constexpr size_t SCSI_MAX_DATA = 65536;  // largest data phase a request may carry
 constexpr uint8_t SCSI_STATUS_GOOD = 0x00;
 constexpr uint8_t SCSI_STATUS_CHECK_CONDITION = 0x02;
 constexpr uint8_t SCSI_STATUS_BUSY = 0x08;
-constexpr uint8_t STORAGE_DRIVE_NONE = 127;   // the record's free drive number
+constexpr uint8_t STORAGE_DRIVE_NONE = 127;  // the record's free drive number
 
 enum class EScsiDirection : uint8_t {
   kNone,  // no data phase
@@ -36,7 +36,7 @@ enum class EScsiDirection : uint8_t {
 
 struct ScsiRequest {
   std::array<uint8_t, SCSI_MAX_CDB> ucCdb{};
-  uint8_t ucCdbLen = 0;       // 6, 10, 12 or 16
+  uint8_t ucCdbLen = 0;  // 6, 10, 12 or 16
   EScsiDirection eDir = EScsiDirection::kNone;
   uint8_t* pData = nullptr;   // data phase: filled for kIn, sent for kOut
   size_t ulDataLen = 0;       // 0 = no data phase whatever eDir says
@@ -44,10 +44,10 @@ struct ScsiRequest {
 };
 
 struct ScsiResult {
-  bool bRequestOk = false;    // the command reached the drive and it answered
-  uint8_t ucScsiStatus = 0;   // the SCSI status byte; meaningful only when bRequestOk
-  size_t ulTransferred = 0;   // data bytes moved
-  int nError = 0;             // errno when !bRequestOk (ETIMEDOUT, ENODEV, EPERM, EIO, EINVAL...)
+  bool bRequestOk = false;   // the command reached the drive and it answered
+  uint8_t ucScsiStatus = 0;  // the SCSI status byte; meaningful only when bRequestOk
+  size_t ulTransferred = 0;  // data bytes moved
+  int nError = 0;            // errno when !bRequestOk (ETIMEDOUT, ENODEV, EPERM, EIO, EINVAL...)
   uint8_t ucSenseLen = 0;
   std::array<uint8_t, SCSI_SENSE_SIZE> ucSense{};
   // The outcome every caller tests: the request went through and the status is GOOD.
@@ -73,8 +73,8 @@ class IScsiDriveHandle {
 
 // An "invalid handle" value distinct from null, for callers handed a failed open unchecked.
 // It must never be dereferenced.
-inline IScsiDriveHandle* const SCSI_INVALID_HANDLE =
-    reinterpret_cast<IScsiDriveHandle*>(~static_cast<uintptr_t>(0));  // NOLINT(performance-no-int-to-ptr): a marker, never dereferenced
+inline IScsiDriveHandle* const SCSI_INVALID_HANDLE = reinterpret_cast<IScsiDriveHandle*>(
+    ~static_cast<uintptr_t>(0));  // NOLINT(performance-no-int-to-ptr): a marker, never dereferenced
 
 class IScsiPassThroughPlatform {
  public:
@@ -125,11 +125,11 @@ inline bool bParseScsiDriveName(const std::string& strName, bool& bCDROM, int& n
 
 // The storage drive found behind one hub.
 struct StorageDriveInfo {
-  bool bHasDisk = false;                       // a disk (physical drive) was found
-  bool bHasCDROM = false;                      // a CD-ROM drive was found
+  bool bHasDisk = false;   // a disk (physical drive) was found
+  bool bHasCDROM = false;  // a CD-ROM drive was found
   uint8_t ucPhysicalDrive = STORAGE_DRIVE_NONE;
   uint8_t ucCDROMNumber = STORAGE_DRIVE_NONE;
-  std::string strDiskDevice;                   // what the platform calls them ("sdb", "sr0", a bench name)
+  std::string strDiskDevice;  // what the platform calls them ("sdb", "sr0", a bench name)
   std::string strCDROMDevice;
   // The record's CD-ROM flag: commands go to the CD-ROM drive only when the bridge shows no
   // disk, because flush and standby are sent to the physical drive in any case.

@@ -34,8 +34,10 @@ std::vector<uint32_t> vecDecodeUtf8(const std::string& s) {
     uint32_t cp = nMore == 0 ? c : (nMore <= 3 ? c & (0x3Fu >> nMore) : 0);
     bool bOk = nMore <= 3;
     for (size_t k = 1; bOk && k <= nMore; ++k) {
-      if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) bOk = false;
-      else cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+      if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+        bOk = false;
+      else
+        cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
     }
     if (!bOk) {
       out.push_back(0xFFFD);
@@ -73,8 +75,7 @@ std::vector<uint8_t> vecMakeStringDescriptor(const std::string& strUtf8, uint16_
 }
 
 std::vector<uint8_t> vecMakeLanguageDescriptor(uint16_t usLangId, uint16_t usLength) {
-  std::vector<uint8_t> v{4, 3, static_cast<uint8_t>(usLangId & 0xFF),
-                         static_cast<uint8_t>(usLangId >> 8)};
+  std::vector<uint8_t> v{4, 3, static_cast<uint8_t>(usLangId & 0xFF), static_cast<uint8_t>(usLangId >> 8)};
   if (v.size() > usLength) v.resize(usLength);
   return v;
 }

@@ -98,13 +98,11 @@ class IUsbTree {
   // is attached but has no device folder) is 0 with DeviceFailedEnumeration. Does not block.
   // Errors: ENOENT the hub is gone; EINVAL a port outside 1..port count; Linux the errors of
   // reading the port count; the bench ENOTTY when strHub is not a hub.
-  virtual int nGetConnectionInfo(const std::string& strHub, uint32_t ulPort,
-                                 UsbConnectionInfo& info) = 0;
+  virtual int nGetConnectionInfo(const std::string& strHub, uint32_t ulPort, UsbConnectionInfo& info) = 0;
   // Node name of the hub on a port. Does not block. Errors: ENOENT the hub is gone or nothing
   // is on the port; EINVAL a port outside 1..port count; ENOTTY the device there is not a hub;
   // Linux EINVAL or a read's errno when the device's descriptor cannot be read.
-  virtual int nGetConnectionName(const std::string& strHub, uint32_t ulPort,
-                                 std::string& strName) = 0;
+  virtual int nGetConnectionName(const std::string& strHub, uint32_t ulPort, std::string& strName) = 0;
   // Driver key of the device on a port (also of one whose enumeration failed): its node name.
   // For an empty port Linux gives the port's own name ("usb1-port2", "1-3-port2"), the bench
   // ENOENT. Does not block. Errors: ENOENT the hub or (Linux) the port folder is gone;
@@ -123,8 +121,7 @@ class IUsbTree {
   // (no udev rule); Linux ENODEV the device left during the request, ETIMEDOUT it did not
   // answer, EBUSY, ENOMEM or EIO from libusb.
   virtual int nGetStringDescriptor(const std::string& strHub, uint32_t ulPort, uint8_t ucIndex,
-                                   uint16_t usLangId, uint16_t usLength,
-                                   std::vector<uint8_t>& vecOut) = 0;
+                                   uint16_t usLangId, uint16_t usLength, std::vector<uint8_t>& vecOut) = 0;
   // Device description of the device with that driver key (Linux: its "product"; a
   // controller's is "xHCI Host Controller"). Does not block. Errors: ENOENT no device or port
   // has that key; ENODATA it has no description (an empty port, a device without a product

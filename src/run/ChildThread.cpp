@@ -93,10 +93,8 @@ CRunEngine::EStep CRunEngine::eDescriptorCheck(std::stop_token st, int nSlot) {
   // Each hub's table got the run's serial number counted on by its index.
   std::string strSN = strSerialNumberAfter(m_ini.m_pINI, m_strRunSN, static_cast<uint8_t>(nSlot));
   const std::pair<const std::string*, const std::string*> items[] = {
-      {&id.strVID, &m_screen.strVID},
-      {&id.strPID, &strPID},
-      {&id.strSerialNumber, &strSN},
-      {&id.strManufacturer, &m_screen.strManufacturer},
+      {&id.strVID, &m_screen.strVID},         {&id.strPID, &strPID},
+      {&id.strSerialNumber, &strSN},          {&id.strManufacturer, &m_screen.strManufacturer},
       {&id.strProduct, &m_screen.strProduct},
   };
   for (const auto& [pHub, pScreen] : items) {

@@ -1,7 +1,7 @@
 #include "run/CmdLineHandler.h"
 
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 
 #include "device/UsbSpeedWords.h"
 #include "log/DebugLog.h"
@@ -12,7 +12,8 @@ const char* L = "CMPToolDlg::vCmdLineHandler";
 bool bEqualNoCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
+    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+      return false;
   return true;
 }
 }  // namespace

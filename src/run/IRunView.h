@@ -7,12 +7,12 @@
 // IWindowThread), so implementations need no locking of their own.
 #pragma once
 
-#include "host/WindowThread.h"
-
 #include <cstdint>
 #include <functional>
 #include <stop_token>
 #include <string>
+
+#include "host/WindowThread.h"
 
 // Colours as 0x00BBGGRR, the classic COLORREF layout.
 constexpr uint32_t RunRGB(uint8_t r, uint8_t g, uint8_t b) {
@@ -39,17 +39,17 @@ enum class ERunPicture { Pass, Fail };  // controls 1103 and 1102
 // keeps them; vReadScreen copies the controls into them, like reading all controls into
 // their fields before a run.
 struct RunScreen {
-  std::string strVID;           // m_strEditDeviceConfigurationVendorID
-  std::string strPID;           // m_strEditDeviceConfigurationProductID
-  std::string strPIDU2;         // second product id (USB 2.0 half)
-  std::string strRevision;      // m_strEditDeviceConfigurationDeviceRevision
-  std::string strSerialNumber;  // m_strEditDeviceConfigurationSerialNumber and its box
-  std::string strManufacturer;  // m_strEditDeviceConfigurationManufacturerString
-  std::string strProduct;       // m_strEditDeviceConfigurationProductString
-  std::string strContainerID;   // m_strEditDeviceConfigurationContainerID
-  std::string strFWPath;        // m_strComboBoxDeviceFirmwareFWBrowse
-  std::string strUSBStatus;     // selected text of the USB status list ("USB 3.0", ...)
-  bool bIdleTimerFirst = false; // the "Idle Timer" list has its first entry selected
+  std::string strVID;            // m_strEditDeviceConfigurationVendorID
+  std::string strPID;            // m_strEditDeviceConfigurationProductID
+  std::string strPIDU2;          // second product id (USB 2.0 half)
+  std::string strRevision;       // m_strEditDeviceConfigurationDeviceRevision
+  std::string strSerialNumber;   // m_strEditDeviceConfigurationSerialNumber and its box
+  std::string strManufacturer;   // m_strEditDeviceConfigurationManufacturerString
+  std::string strProduct;        // m_strEditDeviceConfigurationProductString
+  std::string strContainerID;    // m_strEditDeviceConfigurationContainerID
+  std::string strFWPath;         // m_strComboBoxDeviceFirmwareFWBrowse
+  std::string strUSBStatus;      // selected text of the USB status list ("USB 3.0", ...)
+  bool bIdleTimerFirst = false;  // the "Idle Timer" list has its first entry selected
 };
 
 class IRunView {
@@ -79,11 +79,8 @@ class IRunView {
   virtual bool bScreenAtDefaults(const RunScreen& screen) = 0;
   virtual bool bRDMode() = 0;
   // A message box; returns IDOK, IDCANCEL, IDYES, IDNO...
-  virtual int nMessageBox(const std::string& strText, const std::string& strCaption,
-                          uint32_t uFlags) = 0;
+  virtual int nMessageBox(const std::string& strText, const std::string& strCaption, uint32_t uFlags) = 0;
   // The serial-number entry dialog, modal. strSN receives the dialog's serial number
   // whatever the answer; true when closed with OK.
   virtual bool bRunSNDialog(std::string& strSN) = 0;
 };
-
-

@@ -24,7 +24,9 @@ const std::array<ResultColumn, RESULT_COLUMNS> g_ResultColumns = {{
 }};
 
 namespace {
-bool bEqualNoCase(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+bool bEqualNoCase(const std::string& a, const char* b) {
+  return strcasecmp(a.c_str(), b) == 0;
+}
 }  // namespace
 
 void vCellColours(const std::string& strText, uint8_t ucColour, uint32_t& rgbBack, uint32_t& rgbText) {
@@ -58,7 +60,8 @@ void CResultTable::vSetMainResultItemTable() {
   }
 }
 
-void CResultTable::vUpdateMainResultItemTable(int nRow, int nColumn, const std::string& strText, uint8_t ucColour) {
+void CResultTable::vUpdateMainResultItemTable(int nRow, int nColumn, const std::string& strText,
+                                              uint8_t ucColour) {
   try {
     if (nRow < 0 || nRow >= RESULT_ROWS || nColumn < 0 || nColumn >= RESULT_COLUMNS) return;
     ResultCell& c = m_cells[nRow][nColumn];
@@ -125,7 +128,8 @@ void CResultTable::vUpdatePortMap(const DeviceList& devList) {
   }
   for (int pass = 0; pass < 16; ++pass)
     for (int i = 1; i < RESULT_ROWS; ++i)
-      if (m_dwPortMap[i] != 0 && m_dwPortMap[i] < m_dwPortMap[i - 1]) std::swap(m_dwPortMap[i], m_dwPortMap[i - 1]);
+      if (m_dwPortMap[i] != 0 && m_dwPortMap[i] < m_dwPortMap[i - 1])
+        std::swap(m_dwPortMap[i], m_dwPortMap[i - 1]);
 }
 
 int CResultTable::nRowOfSlot(const DeviceList& devList, const INISettings& ini, int nSlot) const {
@@ -160,9 +164,11 @@ void CResultTable::vUpdateMainResultSubItemTable(bool bClear, DeviceList& devLis
     const DevRecord& d = devList.dev[nSlot];
     if (!d.bOccupied()) return;
     int nRow = nRowOfSlot(devList, ini, nSlot);
-    if (ini.ucPort_mapping_enable == 1) vUpdateMainResultItemTable(nRow, COL_PORT, std::to_string(d.nPortId), CELL_PLAIN);
-    uint8_t ucColour =
-        (d.strUSBText.size() >= 2 && strncasecmp(d.strUSBText.c_str(), "U3", 2) == 0) ? CELL_BLUE : CELL_ORANGE;
+    if (ini.ucPort_mapping_enable == 1)
+      vUpdateMainResultItemTable(nRow, COL_PORT, std::to_string(d.nPortId), CELL_PLAIN);
+    uint8_t ucColour = (d.strUSBText.size() >= 2 && strncasecmp(d.strUSBText.c_str(), "U3", 2) == 0)
+                           ? CELL_BLUE
+                           : CELL_ORANGE;
     vUpdateMainResultItemTable(nRow, COL_STATUS, d.strUSBText, ucColour);
     vUpdateMainResultItemTable(nRow, COL_VID, d.strVID, ucColour);
     vUpdateMainResultItemTable(nRow, COL_PID, d.strPID, ucColour);
@@ -225,8 +231,10 @@ void CResultTable::vRepaintSavedResults(const SavedResults& saved, const DeviceL
     uint8_t ucIdx = devList.dev[s].ucIndex;
     if (ucIdx >= RESULT_ROWS) continue;
     const auto& e = saved[ucIdx];
-    if (ini.ucCheck_USBStatus_enable == 1) vUpdateMainResultItemTable(s, COL_STATUS, word(e[COL_STATUS]), CELL_PLAIN);
-    if (ini.ucHDDCapacityCheck_enable == 1) vUpdateMainResultItemTable(s, COL_PACKAGE, word(e[COL_PACKAGE]), CELL_PLAIN);
+    if (ini.ucCheck_USBStatus_enable == 1)
+      vUpdateMainResultItemTable(s, COL_STATUS, word(e[COL_STATUS]), CELL_PLAIN);
+    if (ini.ucHDDCapacityCheck_enable == 1)
+      vUpdateMainResultItemTable(s, COL_PACKAGE, word(e[COL_PACKAGE]), CELL_PLAIN);
     if (ini.ucFw_enablel == 1) vUpdateMainResultItemTable(s, COL_UPDATE, word(e[COL_UPDATE]), CELL_PLAIN);
     if (ini.ucFw_reload == 1) vUpdateMainResultItemTable(s, COL_RELINK, word(e[COL_RELINK]), CELL_PLAIN);
     // The descriptor check's own outcome, not the update's: a hub whose check failed must not

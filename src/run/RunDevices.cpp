@@ -12,13 +12,17 @@ bool CRunDevices::bAccessHubConfig(int n, int nMode, uint8_t* pBuf, std::stop_to
   return m_dev.bAccessHubConfig(n, nMode, pBuf, 0, true, st);
 }
 
-int CRunDevices::vUpdateHubFirmware(int n, std::stop_token st) { return m_dev.vUpdateHubFirmware(n, 0, true, st); }
+int CRunDevices::vUpdateHubFirmware(int n, std::stop_token st) {
+  return m_dev.vUpdateHubFirmware(n, 0, true, st);
+}
 
 bool CRunDevices::bReadHubSPIROM(int n, uint8_t* pBuf, std::stop_token st) {
   return m_dev.bReadHubSPIROM(n, pBuf, 0, true, st);
 }
 
-int CRunDevices::VLN318xReset(int n, std::stop_token st) { return m_dev.VLN318xReset(n, 0, st); }
+int CRunDevices::VLN318xReset(int n, std::stop_token st) {
+  return m_dev.VLN318xReset(n, 0, st);
+}
 
 int CRunDevices::nReadHubIdentity(int n, HubIdentity& id) {
   if (n < 0 || n >= MAX_DEV_RECORDS) return -10;
@@ -56,8 +60,8 @@ bool CRunDevices::bSetHubConfigFromRom() {
 namespace {
 constexpr uint16_t LANG_EN_US = 0x0409;
 
-EFilterResult eGetDescriptor(IFilterDeviceHandle& h, uint8_t ucType, uint8_t ucIndex, uint16_t usLang, uint8_t* pOut,
-                             size_t ulLen, size_t& ulGot) {
+EFilterResult eGetDescriptor(IFilterDeviceHandle& h, uint8_t ucType, uint8_t ucIndex, uint16_t usLang,
+                             uint8_t* pOut, size_t ulLen, size_t& ulGot) {
   FilterRequestRecord rec;
   rec.dwTimeout = FILTER_DEFAULT_TIMEOUT_MS;
   rec.dwType = ucType;        // descriptor type
@@ -78,7 +82,8 @@ std::string strHex4(uint16_t v) {
 }
 }  // namespace
 
-int nReadIdentityByFilterDevice(IFilterDevicePlatform& platform, const std::string& strName, HubIdentity& id) {
+int nReadIdentityByFilterDevice(IFilterDevicePlatform& platform, const std::string& strName,
+                                HubIdentity& id) {
   if (strName.empty()) return -4;
   auto h = platform.pOpen(strName);
   if (!h) return -4;

@@ -47,13 +47,16 @@ bool CRunEngine::bConfigure(RunEngineConfig config) {
   return true;
 }
 
-bool CRunEngine::bOnWindow(std::function<void()> fn, std::stop_token st) { return m_window.bSend(std::move(fn), st); }
+bool CRunEngine::bOnWindow(std::function<void()> fn, std::stop_token st) {
+  return m_window.bSend(std::move(fn), st);
+}
 
-void CRunEngine::vCell(int nSlot, int nColumn, const std::string& strText, uint8_t ucColour, std::stop_token st) {
+void CRunEngine::vCell(int nSlot, int nColumn, const std::string& strText, uint8_t ucColour,
+                       std::stop_token st) {
   bOnWindow(
       [this, nSlot, nColumn, strText, ucColour] {
-        m_table.vUpdateMainResultItemTable(m_table.nRowOfSlot(m_devList, m_ini.m_pINI, nSlot), nColumn, strText,
-                                           ucColour);
+        m_table.vUpdateMainResultItemTable(m_table.nRowOfSlot(m_devList, m_ini.m_pINI, nSlot), nColumn,
+                                           strText, ucColour);
       },
       st);
 }
@@ -66,7 +69,9 @@ void CRunEngine::vExit(int nCode) {
     m_window.vRequestExit(nCode);
 }
 
-void CRunEngine::OnBnClickedButtonClearcount() { m_table.OnBnClickedButtonClearcount(m_devList); }
+void CRunEngine::OnBnClickedButtonClearcount() {
+  m_table.OnBnClickedButtonClearcount(m_devList);
+}
 
 void CRunEngine::vStopThread(std::jthread& t) {
   if (!t.joinable()) return;

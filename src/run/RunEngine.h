@@ -71,20 +71,20 @@ constexpr int EXIT_HUB_COUNT = -4;
 // What a Start came to.
 enum class EStartResult {
   Started,
-  Refused,         // the run did not start (window mode, or nothing to exit for)
-  ExitRequested,   // command-line mode: the reason went to "ProgramMSG.txt", exit -3 asked
+  Refused,        // the run did not start (window mode, or nothing to exit for)
+  ExitRequested,  // command-line mode: the reason went to "ProgramMSG.txt", exit -3 asked
 };
 
 // Timings of the engine, in tool milliseconds (scaled by the clock).
 struct RunTimings {
-  uint32_t uMainPollMs = 500;         // run thread's pass
-  uint32_t uMainMaxPasses = 65536;    // run thread's overall time-out, in passes
-  uint32_t uResetPollMs = 500;        // worker: wait before looking at the others
-  uint32_t uResetRetryMs = 300;       // worker: wait before looking again
+  uint32_t uMainPollMs = 500;             // run thread's pass
+  uint32_t uMainMaxPasses = 65536;        // run thread's overall time-out, in passes
+  uint32_t uResetPollMs = 500;            // worker: wait before looking at the others
+  uint32_t uResetRetryMs = 300;           // worker: wait before looking again
   uint32_t uResetReadyTimeoutMs = 40000;  // worker: no progress of the others for this long
-  uint32_t uResetHoldMs = 2000;       // reset lock held after the reset request
-  uint32_t uDepthWaitMs = 250;        // per depth after the reset
-  uint32_t uReturnTimeoutMs = 20000;  // hub back on its port after the reset
+  uint32_t uResetHoldMs = 2000;           // reset lock held after the reset request
+  uint32_t uDepthWaitMs = 250;            // per depth after the reset
+  uint32_t uReturnTimeoutMs = 20000;      // hub back on its port after the reset
   uint32_t uReturnPollMs = 100;
   uint32_t uRescanWaitMs = 500;
   uint32_t uScanRetryMs = 500;  // pause before a scan that could not identify a hub looks again

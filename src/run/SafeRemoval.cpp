@@ -7,7 +7,11 @@
 
 CSafeRemoval::CSafeRemoval(CUSBUtility& utility, DeviceList& devList, IRunView& view, IWindowThread& window,
                            IScsiPassThroughPlatform& scsi, IClock& clock)
-    : m_utility(utility), m_devList(devList), m_view(view), m_window(window), m_bridge(scsi, clock, &m_list) {}
+    : m_utility(utility),
+      m_devList(devList),
+      m_view(view),
+      m_window(window),
+      m_bridge(scsi, clock, &m_list) {}
 
 CSafeRemoval::~CSafeRemoval() {
   std::jthread t;

@@ -233,8 +233,11 @@ bool CRunEngine::vScanUSBPort(std::stop_token st, bool bRunRescan) {
       vDEBUG_MSG_printf(LS, "Run vTriggetAutoThread");
       bOnWindow([this] { vTriggetAutoThread(); }, st);
     } else {
-      bOnWindow([this, ucAuto] { m_view.vSetControls(ucAuto == 1 ? ERunControls::AutoMode : ERunControls::Normal); },
-                st);
+      bOnWindow(
+          [this, ucAuto] {
+            m_view.vSetControls(ucAuto == 1 ? ERunControls::AutoMode : ERunControls::Normal);
+          },
+          st);
     }
     return true;
   } catch (...) {
@@ -373,7 +376,9 @@ void CRunEngine::vRegisterDeviceNotification() {
   }
 }
 
-void CRunEngine::vUnRegisterDeviceNotification() { m_bDevNotify = false; }
+void CRunEngine::vUnRegisterDeviceNotification() {
+  m_bDevNotify = false;
+}
 
 int CRunEngine::OnUSBDeviceChange(const DeviceEvent& ev) {
   const char* LD = "CMPToolDlg::OnUSBDeviceChange";

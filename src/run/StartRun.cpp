@@ -100,7 +100,8 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
     // 1. Default values on the screen (window mode only).
     if (!bWindowless() && ini.ucConfig_format != 0 && ini.ucFw_enablel == 1 &&
         m_view.bScreenAtDefaults(m_screen)) {
-      if (m_view.nMessageBox("Update config with default value ?", "warning", MB_YESNO | MB_ICONQUESTION) == IDNO)
+      if (m_view.nMessageBox("Update config with default value ?", "warning", MB_YESNO | MB_ICONQUESTION) ==
+          IDNO)
         return EStartResult::Refused;
     }
     // 2. Fixed serial length; 3. serial digits.
@@ -117,13 +118,15 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
       return EStartResult::Refused;
     }
     // 4. Bar colour of the run.
-    m_view.vSetRunProgressColour(bUsbTextIsSuperSpeed(m_devList.dev[0].strUSBText) ? RUN_RGB_BLUE : RUN_RGB_ORANGE);
+    m_view.vSetRunProgressColour(bUsbTextIsSuperSpeed(m_devList.dev[0].strUSBText) ? RUN_RGB_BLUE
+                                                                                   : RUN_RGB_ORANGE);
     // 5. Descriptor field formats.
     bool bPreCheck = true;
     std::string strError;
     if (m_screen.strVID.size() != 4) bPreCheck = false, strError += "VID Format not valid \r\n";
     if (m_screen.strPID.size() != 4) bPreCheck = false, strError += "PID Format not valid \r\n";
-    if (m_screen.strRevision.size() != 4) bPreCheck = false, strError += "Device Revision Format not valid \r\n";
+    if (m_screen.strRevision.size() != 4)
+      bPreCheck = false, strError += "Device Revision Format not valid \r\n";
     // 6. / 7. Serial length and padding.
     SNStartLength sn = stCheckStartSNLength(ini, m_screen.strSerialNumber, m_config.cmdLine.m_strCmdLineSN);
     if (sn.bScreenChanged) {
@@ -163,9 +166,12 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
           ucTestItemCount, ini.ucFw_enablel, m_screen.strFWPath.c_str());
       vDEBUG_MSG_printf(L, "No Thread [%d/%d] To Run ", 0, m_devList.DevNums);
       std::string strWhy;
-      if (!bFileOk) strWhy = "File/Path Not Exist : " + m_screen.strFWPath;
-      else if (ucTestItemCount == 0) strWhy = "No test item is enabled";
-      else strWhy = strError;
+      if (!bFileOk)
+        strWhy = "File/Path Not Exist : " + m_screen.strFWPath;
+      else if (ucTestItemCount == 0)
+        strWhy = "No test item is enabled";
+      else
+        strWhy = strError;
       return eRefuse(strWhy);
     }
     // 11. Firmware type against every hub.
@@ -185,8 +191,8 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
       for (int i = 0; i < m_devList.DevNums && i < MAX_DEV_RECORDS; ++i) {
         if (m_devList.dev[i].ucFWType == ucFwType) continue;
         char sz[600];
-        snprintf(sz, sizeof sz, "!! MISMATCH !!\nFWfile[%s], bFwType=%d.\nBut Dev[%d] is[%d]", m_screen.strFWPath.c_str(),
-                 ucFwType, i, m_devList.dev[i].ucFWType);
+        snprintf(sz, sizeof sz, "!! MISMATCH !!\nFWfile[%s], bFwType=%d.\nBut Dev[%d] is[%d]",
+                 m_screen.strFWPath.c_str(), ucFwType, i, m_devList.dev[i].ucFWType);
         vDEBUG_ERR_printf(L, "%s", sz);
         if (m_view.nMessageBox(sz, "Warning", MB_OKCANCEL | MB_ICONWARNING) == IDCANCEL) return eRefuse(sz);
       }

@@ -7,7 +7,6 @@
 
 #include "host/CommandOutput.h"
 
-
 // check-ini FILE: loads FILE as MPTool does and reports every operator message, every field
 // and whether the load succeeded (exit 0) or failed (exit 1). Bad arguments: exit 2.
 CommandOutput stRunCheckIni(const std::vector<std::string>& vecArgs, bool bJson);

@@ -34,8 +34,12 @@ void CDeviceCfgDlg::vToSettings(INISettings& s) const {
   s.ucCrc32 = m_bCRC32;
 }
 
-void CDeviceCfgDlg::OnBnClickedCheckDeviceConfigurationU1U2(bool bChecked) { m_bU1U2Mode = bChecked ? 1 : 0; }
+void CDeviceCfgDlg::OnBnClickedCheckDeviceConfigurationU1U2(bool bChecked) {
+  m_bU1U2Mode = bChecked ? 1 : 0;
+}
 void CDeviceCfgDlg::OnBnClickedCheckDeviceConfigurationLowerPowerMode(bool bChecked) {
   m_bLowPowerMode = bChecked ? 1 : 0;
 }
-void CDeviceCfgDlg::OnBnClickedPmu(bool bChecked) { m_bPMU = bChecked ? 1 : 0; }
+void CDeviceCfgDlg::OnBnClickedPmu(bool bChecked) {
+  m_bPMU = bChecked ? 1 : 0;
+}

@@ -16,14 +16,14 @@
 
 #include "host/DeviceList.h"
 #include "host/USBUtility.h"
+#include "host/WindowThread.h"
 #include "run/CmdLineOptions.h"
 #include "settings/Ini.h"
-#include "ui/IMainView.h"
 #include "settings/SerialNumber.h"
 #include "ui/DebugDlg.h"
 #include "ui/DeviceCfgDlg.h"
+#include "ui/IMainView.h"
 #include "ui/LoginDlg.h"
-#include "host/WindowThread.h"
 
 class IClock;
 class CRunEngine;

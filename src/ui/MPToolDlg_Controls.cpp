@@ -10,8 +10,8 @@
 namespace {
 
 // Always enabled outside a run.
-constexpr int kToolButtons[] = {IDC_BUTTON_LOAD_INI, IDC_BUTTON_EXIT, IDC_BUTTON_MIN, IDC_BUTTON_SAFELY_REMOVE,
-                                IDC_BUTTON_UNLOCK_MPTOOL};
+constexpr int kToolButtons[] = {IDC_BUTTON_LOAD_INI, IDC_BUTTON_EXIT, IDC_BUTTON_MIN,
+                                IDC_BUTTON_SAFELY_REMOVE, IDC_BUTTON_UNLOCK_MPTOOL};
 constexpr int kReadOnlyBoxes[] = {IDC_EDIT_PASS, IDC_EDIT_FAIL, IDC_EDIT_TOTAL, IDC_EDIT_PROGRESS_TEXT};
 // The descriptor fields, and the firmware choice, follow "Update F/W" in R&D mode.
 constexpr int kDescriptorFields[] = {IDC_COMBO_CONFIG_FORMAT, IDC_EDIT_VID,          IDC_EDIT_PID,
@@ -20,13 +20,12 @@ constexpr int kDescriptorFields[] = {IDC_COMBO_CONFIG_FORMAT, IDC_EDIT_VID,     
                                      IDC_COMBO_IDLE_TIMER,    IDC_COMBO_SN_EDIT_TYPE};
 constexpr int kFirmwareChoice[] = {IDC_BUTTON_BROWSE_FW, IDC_COMBO_FW_BROWSE};
 // The test options that are enabled in R&D mode without a box above them.
-constexpr int kTestOptions[] = {IDC_CHECK_UPDATE_CONFIG, IDC_CHECK_RELOAD_FW,    IDC_CHECK_EXT_UPDATE_FW,
-                                IDC_CHECK_USB_STATUS,    IDC_COMBO_USB_STATUS,   IDC_CHECK_CONFIG_CHECK,
-                                IDC_CHECK_SN_CHK_HEX,    IDC_CHECK_SN_INCREASE,  IDC_RADIO_SN_HEX,
-                                IDC_RADIO_SN_DEC,        IDC_COMBO_SN_INCREASE,  IDC_CHECK_INPUT_BARCODE,
-                                IDC_CHECK_INPUT_HDDSN,   IDC_CHECK_AUTO_SAFE_REMOVE, IDC_CHECK_FORMAT,
-                                IDC_CHECK_WR_TEST,       IDC_CHECK_PRELOAD,      IDC_CHECK_CAPACITY,
-                                IDC_EDIT_CAPACITY,       IDC_CHECK_SLT};
+constexpr int kTestOptions[] = {
+    IDC_CHECK_UPDATE_CONFIG, IDC_CHECK_RELOAD_FW,        IDC_CHECK_EXT_UPDATE_FW, IDC_CHECK_USB_STATUS,
+    IDC_COMBO_USB_STATUS,    IDC_CHECK_CONFIG_CHECK,     IDC_CHECK_SN_CHK_HEX,    IDC_CHECK_SN_INCREASE,
+    IDC_RADIO_SN_HEX,        IDC_RADIO_SN_DEC,           IDC_COMBO_SN_INCREASE,   IDC_CHECK_INPUT_BARCODE,
+    IDC_CHECK_INPUT_HDDSN,   IDC_CHECK_AUTO_SAFE_REMOVE, IDC_CHECK_FORMAT,        IDC_CHECK_WR_TEST,
+    IDC_CHECK_PRELOAD,       IDC_CHECK_CAPACITY,         IDC_EDIT_CAPACITY,       IDC_CHECK_SLT};
 constexpr int kFormatGroup[] = {IDC_COMBO_FORMAT_TYPE, IDC_COMBO_PARTITION_TYPE, IDC_EDIT_DRIVE_LABEL};
 
 }  // namespace
@@ -138,7 +137,8 @@ void CMPToolDlg::OnBnClickedButtonUnlockMptool() {
       m_bRDMode = false;
     } else {
       CLoginDlg login;
-      if (view().nRunModal(EModalDialog::Login) == IDOK) login.OnBnClickedOk(view().strGetText(IDC_EDIT_LOGIN_PASSWORD));
+      if (view().nRunModal(EModalDialog::Login) == IDOK)
+        login.OnBnClickedOk(view().strGetText(IDC_EDIT_LOGIN_PASSWORD));
       m_bRDMode = login.m_bRDMode;
     }
     view().vSetToolTip(IDC_BUTTON_UNLOCK_MPTOOL, m_bRDMode ? "Unlock" : "Lock");

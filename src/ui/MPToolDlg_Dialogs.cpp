@@ -5,7 +5,9 @@
 #include "ui/ControlIds.h"
 #include "ui/MPToolDlg.h"
 
-void CMPToolDlg::vSetMoreConfigGUIByINIFile() { m_moreConfigDlg.vFromSettings(m_ini.m_pINI); }
+void CMPToolDlg::vSetMoreConfigGUIByINIFile() {
+  m_moreConfigDlg.vFromSettings(m_ini.m_pINI);
+}
 
 void CMPToolDlg::OnBnClickedMoreConfig() {
   try {

@@ -53,9 +53,9 @@ void CMPToolDlg::vRefreshAllFields() {
     v.vSetCheck(IDC_CHECK_CAPACITY, s.ucHDDCapacityCheck_enable == 1);
     v.vSetText(IDC_EDIT_CAPACITY, s.ucHDDCapacity_Threshold);
     v.vSetCheck(IDC_CHECK_SLT, s.ucRunSlt_enable == 1);
-    const uint8_t slt[] = {s.ucSlt_up_port_10gx2_en,   s.ucSlt_up_port_10gx1_en,   s.ucSlt_up_port_5gx2_en,
-                           s.ucSlt_up_port_5gx1_en,    s.ucSlt_up_port_20_en,      s.ucSlt_down_port_10gx2_en,
-                           s.ucSlt_down_port_10gx1_en, s.ucSlt_down_port_5gx2_en,  s.ucSlt_down_port_5gx1_en,
+    const uint8_t slt[] = {s.ucSlt_up_port_10gx2_en,   s.ucSlt_up_port_10gx1_en,  s.ucSlt_up_port_5gx2_en,
+                           s.ucSlt_up_port_5gx1_en,    s.ucSlt_up_port_20_en,     s.ucSlt_down_port_10gx2_en,
+                           s.ucSlt_down_port_10gx1_en, s.ucSlt_down_port_5gx2_en, s.ucSlt_down_port_5gx1_en,
                            s.ucSlt_down_port_20_en};
     for (int i = 0; i < 10; ++i) v.vSetCheck(IDC_CHECK_SLT_FIRST + i, slt[i] == 1);
     vSetDeviceFirmwareGUIByINIFile();
@@ -145,4 +145,6 @@ class CWindowConfigForm : public IConfigForm {
 };
 }  // namespace
 
-std::unique_ptr<IConfigForm> CMPToolDlg::pNewConfigForm() { return std::make_unique<CWindowConfigForm>(*this); }
+std::unique_ptr<IConfigForm> CMPToolDlg::pNewConfigForm() {
+  return std::make_unique<CWindowConfigForm>(*this);
+}

@@ -6,8 +6,8 @@
 #include <fstream>
 
 #include "log/DebugLog.h"
-#include "ui/CmdLine.h"
 #include "platform/Text.h"
+#include "ui/CmdLine.h"
 #include "ui/ControlIds.h"
 #include "ui/MPToolDlg.h"
 #include "ui/Resources.h"

@@ -14,15 +14,20 @@ namespace {
 class CMainRunView : public IRunView {
  public:
   explicit CMainRunView(CMPToolDlg& dlg) : m_dlg(dlg) {}
-  void vSetCell(int nRow, int nColumn, const std::string& strText, uint32_t rgbBack, uint32_t rgbText) override {
+  void vSetCell(int nRow, int nColumn, const std::string& strText, uint32_t rgbBack,
+                uint32_t rgbText) override {
     m_dlg.view().vSetTableCell(IDC_LIST_RESULT, nRow, nColumn, strText, rgbText, rgbBack);
   }
   void vSetRunProgress(int nPos) override {
     m_dlg.view().vSetProgressRange(IDC_PROGRESS_RUN, 0, 100);
     m_dlg.view().vSetProgressPos(IDC_PROGRESS_RUN, nPos);
   }
-  void vSetRunProgressColour(uint32_t rgb) override { m_dlg.view().vSetProgressColour(IDC_PROGRESS_RUN, rgb); }
-  void vSetRunProgressText(const std::string& s) override { m_dlg.view().vSetText(IDC_EDIT_PROGRESS_TEXT, s); }
+  void vSetRunProgressColour(uint32_t rgb) override {
+    m_dlg.view().vSetProgressColour(IDC_PROGRESS_RUN, rgb);
+  }
+  void vSetRunProgressText(const std::string& s) override {
+    m_dlg.view().vSetText(IDC_EDIT_PROGRESS_TEXT, s);
+  }
   void vSetScanProgress(int nPos) override { m_dlg.view().vSetProgressPos(IDC_PROGRESS_SEARCH, nPos); }
   void vShowPicture(ERunPicture e, bool bShow) override {
     m_dlg.view().vShowControl(e == ERunPicture::Pass ? IDC_PICTURE_PASS : IDC_PICTURE_FAIL, bShow);
@@ -41,7 +46,9 @@ class CMainRunView : public IRunView {
       m_dlg.vSetNormalControls();
   }
   void vEnableStart(bool b) override { m_dlg.view().vEnableControl(IDC_BUTTON_START, b); }
-  void vSetSerialNumberBox(const std::string& s) override { m_dlg.view().vSetText(IDC_EDIT_SERIAL_NUMBER, s); }
+  void vSetSerialNumberBox(const std::string& s) override {
+    m_dlg.view().vSetText(IDC_EDIT_SERIAL_NUMBER, s);
+  }
   void vReadScreen(RunScreen& s) override {
     IMainView& v = m_dlg.view();
     s.strVID = v.strGetText(IDC_EDIT_VID);
@@ -59,7 +66,8 @@ class CMainRunView : public IRunView {
     s.bIdleTimerFirst = v.nGetListSelection(IDC_COMBO_IDLE_TIMER) == 0;
   }
   bool bScreenAtDefaults(const RunScreen& s) override {
-    return s.strVID == "2F7B" && s.strPID == "55AA" && s.strManufacturer == "VLNT" && s.strProduct == "VLNT725x";
+    return s.strVID == "2F7B" && s.strPID == "55AA" && s.strManufacturer == "VLNT" &&
+           s.strProduct == "VLNT725x";
   }
   bool bRDMode() override { return m_dlg.m_bRDMode; }
   int nMessageBox(const std::string& t, const std::string& c, uint32_t f) override {
@@ -77,7 +85,9 @@ class CMainRunView : public IRunView {
 
 }  // namespace
 
-std::unique_ptr<IRunView> CMPToolDlg::pNewRunView() { return std::make_unique<CMainRunView>(*this); }
+std::unique_ptr<IRunView> CMPToolDlg::pNewRunView() {
+  return std::make_unique<CMainRunView>(*this);
+}
 
 void CMPToolDlg::OnBnClickedButtonStart() {
   if (!m_pRunEngine) return;
@@ -89,4 +99,6 @@ void CMPToolDlg::OnBnClickedButtonClearcount() {
   if (m_pRunEngine) m_pRunEngine->OnBnClickedButtonClearcount();
 }
 
-bool CMPToolDlg::bDeleteAllThread() { return m_pRunEngine ? m_pRunEngine->bDeleteAllThread() : true; }
+bool CMPToolDlg::bDeleteAllThread() {
+  return m_pRunEngine ? m_pRunEngine->bDeleteAllThread() : true;
+}

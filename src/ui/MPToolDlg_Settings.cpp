@@ -13,15 +13,25 @@
 namespace {
 
 const char* L = "CMPToolDlg";
-constexpr size_t FIELD_READ_MAX = 127;   // characters of a field looked at
+constexpr size_t FIELD_READ_MAX = 127;    // characters of a field looked at
 constexpr size_t SETTING_TEXT_MAX = 254;  // characters a settings text takes
 constexpr const char* INI_FILE_FILTER = "Config .ini File (*.ini)|*.ini||";
 
-bool bHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-bool bAlnum(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool bDigit(char c) { return c >= '0' && c <= '9'; }
-bool bPrintable(char c) { return static_cast<unsigned char>(c) >= 32 && static_cast<unsigned char>(c) <= 127; }
-bool bAny(char) { return true; }
+bool bHex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+bool bAlnum(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool bDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool bPrintable(char c) {
+  return static_cast<unsigned char>(c) >= 32 && static_cast<unsigned char>(c) <= 127;
+}
+bool bAny(char) {
+  return true;
+}
 
 // The allowed characters of the text, in order, up to the limit.
 std::string strKeepFieldText(const std::string& strText, bool (*fnAllowed)(char), size_t nLimit) {
@@ -43,7 +53,9 @@ bool CMPToolDlg::OnEnChangeField(int nId) {
     size_t nLimit;
     std::function<void(const std::string&)> fnStore;
   };
-  auto text = [](std::string& strField) { return [&strField](const std::string& t) { strField = t.substr(0, SETTING_TEXT_MAX); }; };
+  auto text = [](std::string& strField) {
+    return [&strField](const std::string& t) { strField = t.substr(0, SETTING_TEXT_MAX); };
+  };
   Editor e;
   switch (nId) {
     case IDC_EDIT_VID:
@@ -53,14 +65,16 @@ bool CMPToolDlg::OnEnChangeField(int nId) {
       e = {"OnEnChangeEditDevicedescriptorProductid", bHex, lim.m_ucConfig_PID_Len, text(s.ucProduct_id)};
       break;
     case IDC_EDIT_REVISION:
-      e = {"OnEnChangeEditDevicedescriptorDevicerevision", bAlnum, lim.m_ucConfig_Rev_Len, text(s.ucDevice_revision)};
+      e = {"OnEnChangeEditDevicedescriptorDevicerevision", bAlnum, lim.m_ucConfig_Rev_Len,
+           text(s.ucDevice_revision)};
       break;
     case IDC_EDIT_SERIAL_NUMBER:
       if (s.ucCheck_SerialNumber)
         e = {"OnEnChangeEditDevicedescriptorSerialnumber", bHex,
              static_cast<size_t>(std::max<int32_t>(s.uiSN_Numbers, 1)), text(s.ucSerial_number)};
       else
-        e = {"OnEnChangeEditDevicedescriptorSerialnumber", bAny, lim.m_ucConfig_SN_Len, text(s.ucSerial_number)};
+        e = {"OnEnChangeEditDevicedescriptorSerialnumber", bAny, lim.m_ucConfig_SN_Len,
+             text(s.ucSerial_number)};
       break;
     case IDC_EDIT_MANUFACTURER:
       e = {"OnEnChangeEditDevicedescriptorManufacturerstring", bPrintable, lim.m_ucConfig_Manufacturer_Len,
@@ -130,20 +144,48 @@ bool CMPToolDlg::OnSettingsControl(int nId) {
   auto flag = [&](uint8_t& uc) { uc = v.bGetCheck(nId) ? 1 : 0; };
   try {
     switch (nId) {
-      case IDC_CHECK_UPDATE_FW: flag(s.ucFw_enablel); break;
-      case IDC_CHECK_RELOAD_FW: flag(s.ucFw_reload); break;
-      case IDC_CHECK_EXT_UPDATE_FW: s.uiExt_fw_enable = v.bGetCheck(nId) ? 1 : 0; break;
-      case IDC_CHECK_USB_STATUS: flag(s.ucCheck_USBStatus_enable); break;
-      case IDC_CHECK_CONFIG_CHECK: flag(s.ucConfig_Check); break;
-      case IDC_CHECK_SN_CHK_HEX: flag(s.ucCheck_SerialNumber); break;
-      case IDC_CHECK_AUTO_SAFE_REMOVE: flag(s.ucAuto_Safe_Remove); break;
-      case IDC_CHECK_FORMAT: flag(s.ucFormat_enable); break;
-      case IDC_CHECK_WR_TEST: flag(s.ucWr_test_enable); break;
-      case IDC_CHECK_SPEED_TEST: flag(s.ucSpeed_test_enable); break;
-      case IDC_CHECK_PRELOAD: flag(s.ucPreload_enable); break;
-      case IDC_CHECK_CAPACITY: flag(s.ucHDDCapacityCheck_enable); break;
-      case IDC_CHECK_SLT: flag(s.ucRunSlt_enable); break;
-      case IDC_CHECK_INPUT_BARCODE: flag(s.ucScan_BarCode); break;
+      case IDC_CHECK_UPDATE_FW:
+        flag(s.ucFw_enablel);
+        break;
+      case IDC_CHECK_RELOAD_FW:
+        flag(s.ucFw_reload);
+        break;
+      case IDC_CHECK_EXT_UPDATE_FW:
+        s.uiExt_fw_enable = v.bGetCheck(nId) ? 1 : 0;
+        break;
+      case IDC_CHECK_USB_STATUS:
+        flag(s.ucCheck_USBStatus_enable);
+        break;
+      case IDC_CHECK_CONFIG_CHECK:
+        flag(s.ucConfig_Check);
+        break;
+      case IDC_CHECK_SN_CHK_HEX:
+        flag(s.ucCheck_SerialNumber);
+        break;
+      case IDC_CHECK_AUTO_SAFE_REMOVE:
+        flag(s.ucAuto_Safe_Remove);
+        break;
+      case IDC_CHECK_FORMAT:
+        flag(s.ucFormat_enable);
+        break;
+      case IDC_CHECK_WR_TEST:
+        flag(s.ucWr_test_enable);
+        break;
+      case IDC_CHECK_SPEED_TEST:
+        flag(s.ucSpeed_test_enable);
+        break;
+      case IDC_CHECK_PRELOAD:
+        flag(s.ucPreload_enable);
+        break;
+      case IDC_CHECK_CAPACITY:
+        flag(s.ucHDDCapacityCheck_enable);
+        break;
+      case IDC_CHECK_SLT:
+        flag(s.ucRunSlt_enable);
+        break;
+      case IDC_CHECK_INPUT_BARCODE:
+        flag(s.ucScan_BarCode);
+        break;
       case IDC_CHECK_INPUT_HDDSN:
         // the serial number then comes from the drive: its box is locked, the barcode is off
         flag(s.ucScan_HDDSN);
@@ -157,9 +199,15 @@ bool CMPToolDlg::OnSettingsControl(int nId) {
         v.vEnableControl(IDC_COMBO_AUTO_MP_DEVNUM, s.ucAuto_mp == 1);
         v.vEnableControl(IDC_BUTTON_START, s.ucAuto_mp == 0);
         return true;
-      case IDC_COMBO_CONFIG_FORMAT: s.ucConfig_format = static_cast<uint8_t>(std::max(0, v.nGetListSelection(nId))); return true;
-      case IDC_COMBO_IDLE_TIMER: s.ucIdle_timer = static_cast<uint8_t>(std::max(0, v.nGetListSelection(nId))); return true;
-      case IDC_COMBO_USB_STATUS: s.ucCheck_USBStatus = static_cast<uint8_t>(std::max(0, v.nGetListSelection(nId))); return true;
+      case IDC_COMBO_CONFIG_FORMAT:
+        s.ucConfig_format = static_cast<uint8_t>(std::max(0, v.nGetListSelection(nId)));
+        return true;
+      case IDC_COMBO_IDLE_TIMER:
+        s.ucIdle_timer = static_cast<uint8_t>(std::max(0, v.nGetListSelection(nId)));
+        return true;
+      case IDC_COMBO_USB_STATUS:
+        s.ucCheck_USBStatus = static_cast<uint8_t>(std::max(0, v.nGetListSelection(nId)));
+        return true;
       case IDC_COMBO_AUTO_MP_DEVNUM:
         s.ucAuto_mp_DevNum = static_cast<uint8_t>(std::max(0, v.nGetListSelection(nId)) + 1);
         return true;
@@ -182,10 +230,11 @@ bool CMPToolDlg::OnSettingsControl(int nId) {
         return true;
       default:
         if (nId >= IDC_CHECK_SLT_FIRST && nId <= IDC_CHECK_SLT_LAST) {
-          uint8_t* slt[] = {&s.ucSlt_up_port_10gx2_en,   &s.ucSlt_up_port_10gx1_en,   &s.ucSlt_up_port_5gx2_en,
-                            &s.ucSlt_up_port_5gx1_en,    &s.ucSlt_up_port_20_en,      &s.ucSlt_down_port_10gx2_en,
-                            &s.ucSlt_down_port_10gx1_en, &s.ucSlt_down_port_5gx2_en,  &s.ucSlt_down_port_5gx1_en,
-                            &s.ucSlt_down_port_20_en};
+          uint8_t* slt[] = {&s.ucSlt_up_port_10gx2_en,   &s.ucSlt_up_port_10gx1_en,
+                            &s.ucSlt_up_port_5gx2_en,    &s.ucSlt_up_port_5gx1_en,
+                            &s.ucSlt_up_port_20_en,      &s.ucSlt_down_port_10gx2_en,
+                            &s.ucSlt_down_port_10gx1_en, &s.ucSlt_down_port_5gx2_en,
+                            &s.ucSlt_down_port_5gx1_en,  &s.ucSlt_down_port_20_en};
           flag(*slt[nId - IDC_CHECK_SLT_FIRST]);
           return true;
         }
@@ -264,9 +313,9 @@ void CMPToolDlg::vReadAllFields(INISettings& s) {
   s.ucHDDCapacityCheck_enable = check(IDC_CHECK_CAPACITY);
   s.ucHDDCapacity_Threshold = v.strGetText(IDC_EDIT_CAPACITY);
   s.ucRunSlt_enable = check(IDC_CHECK_SLT);
-  uint8_t* slt[] = {&s.ucSlt_up_port_10gx2_en,   &s.ucSlt_up_port_10gx1_en,   &s.ucSlt_up_port_5gx2_en,
-                    &s.ucSlt_up_port_5gx1_en,    &s.ucSlt_up_port_20_en,      &s.ucSlt_down_port_10gx2_en,
-                    &s.ucSlt_down_port_10gx1_en, &s.ucSlt_down_port_5gx2_en,  &s.ucSlt_down_port_5gx1_en,
+  uint8_t* slt[] = {&s.ucSlt_up_port_10gx2_en,   &s.ucSlt_up_port_10gx1_en,  &s.ucSlt_up_port_5gx2_en,
+                    &s.ucSlt_up_port_5gx1_en,    &s.ucSlt_up_port_20_en,     &s.ucSlt_down_port_10gx2_en,
+                    &s.ucSlt_down_port_10gx1_en, &s.ucSlt_down_port_5gx2_en, &s.ucSlt_down_port_5gx1_en,
                     &s.ucSlt_down_port_20_en};
   for (int i = 0; i < 10; ++i) *slt[i] = check(IDC_CHECK_SLT_FIRST + i);
   s.ucIdle_timer = sel(IDC_COMBO_IDLE_TIMER);

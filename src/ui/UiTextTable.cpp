@@ -22,15 +22,16 @@ CUiTextTable::CUiTextTable() : m_wLocaleId(wDefaultLocaleId()) {
   };
   add({"Port#", "VID", "PID3.0", "PID2.0", "Serial Number", "M. String", "P. String", "FW Version", "Update",
        "Update_B", "ReLink", "Verify F/W", "SLT U3", "SLT U2", "", ""});
-  add({"DENY", "LOAD", "MISMATCH", "Port0", "Port1", "Port2", "Port3", "Port4", "Velnor VLN318 MP Tool", "Load INI",
-       "Save INI", "Unlock", "Lock", "Unlock Register Tool", "", ""});
-  add({"Device Configuration", "Format", "Vendor ID", "Product ID", "Device Revision", "Serial Number", "S/N Increase",
-       "EP0 M.String", "EP0 P.String", "SN Edit Type", "0.User define", "1.Increase HEX", "2.Increase DEC",
-       "3.From Barcode", "4.From HDDSN"});
-  add({"3 Min", "5 Min", "10 Min", "15 Min", "20 Min", "30 Min", "1 Hr", "2 Hr", "3 Hr", "4 Hr", "5 Hr", "Never"});
+  add({"DENY", "LOAD", "MISMATCH", "Port0", "Port1", "Port2", "Port3", "Port4", "Velnor VLN318 MP Tool",
+       "Load INI", "Save INI", "Unlock", "Lock", "Unlock Register Tool", "", ""});
+  add({"Device Configuration", "Format", "Vendor ID", "Product ID", "Device Revision", "Serial Number",
+       "S/N Increase", "EP0 M.String", "EP0 P.String", "SN Edit Type", "0.User define", "1.Increase HEX",
+       "2.Increase DEC", "3.From Barcode", "4.From HDDSN"});
+  add({"3 Min", "5 Min", "10 Min", "15 Min", "20 Min", "30 Min", "1 Hr", "2 Hr", "3 Hr", "4 Hr", "5 Hr",
+       "Never"});
   add({"Removable Device", "Default by FW", "Device Function", "MP Auto Mode", "Update Config", "Update FW",
-       "Update Ext FW", "USB Status", "Partition / Format", "Reload FW", "W/R Test", "Format Type", "Drive Label",
-       "Device Firmware"});
+       "Update Ext FW", "USB Status", "Partition / Format", "Reload FW", "W/R Test", "Format Type",
+       "Drive Label", "Device Firmware"});
   for (const ResultColumn& c : g_ResultColumns) m_texts.emplace_back(c.pszTitle);
   add({"Config Update", "SLT", "Format", "R/W Test", "Preload", "QC", "ExtFWUpg", "ExtFWVer", "Part/Fmt",
        "Device Config Chk", "LED Check", "Safely Remove", "FW WD", "FW/C", "Lab", "H/FW", "CFC"});
@@ -41,10 +42,11 @@ CUiTextTable::CUiTextTable() : m_wLocaleId(wDefaultLocaleId()) {
   add({"Login", "Password", "Ok", "Cancel"});
   m_nAboutTexts = m_texts.size();
   add({"About MPTool", "0.0.0.0", "Ok"});
-  add({"Unknown Error", "Invalid Config Type", "Invalid SN Size", "Invalid Manufacturer Size", "Invalid Product Size",
-       "Invalid SN String", "Invalid DiskLabel Size", "File/Path Not Exist", "File/Path Not Read/Write",
-       "Line of Configuration String in INI file is invalid !", "VID Format not valid", "PID Format not valid",
-       "Device Revision Format not valid", "Device Revision Format not valid", "WrRdTest file size too large",
+  add({"Unknown Error", "Invalid Config Type", "Invalid SN Size", "Invalid Manufacturer Size",
+       "Invalid Product Size", "Invalid SN String", "Invalid DiskLabel Size", "File/Path Not Exist",
+       "File/Path Not Read/Write", "Line of Configuration String in INI file is invalid !",
+       "VID Format not valid", "PID Format not valid", "Device Revision Format not valid",
+       "Device Revision Format not valid", "WrRdTest file size too large",
        "Serial Number Invalid, at least 12 digits"});
 }
 

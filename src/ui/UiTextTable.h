@@ -9,7 +9,7 @@
 class CUiTextTable {
  public:
   CUiTextTable();
-  uint16_t m_wLocaleId = 0;           // the system's default locale (0: the C locale)
+  uint16_t m_wLocaleId = 0;          // the system's default locale (0: the C locale)
   std::vector<std::string> m_texts;  // in table order
 
   // Where the blocks the dialogs use begin.

@@ -68,11 +68,15 @@ int nBenchShow(const UtilArgs& args) {
 }
 
 int nHubRead(const UtilArgs& args) {
-  if (args.vecArgs.size() < 2 || args.vecArgs.size() > 4) return nFail(args, "usage: hub-read BENCH HUB [OFFSET [LENGTH]]");
+  if (args.vecArgs.size() < 2 || args.vecArgs.size() > 4)
+    return nFail(args, "usage: hub-read BENCH HUB [OFFSET [LENGTH]]");
   long long off = 0, len = 256;
-  if (args.vecArgs.size() > 2 && !bNumber(args.vecArgs[2], off)) return nFail(args, "OFFSET must be a number");
-  if (args.vecArgs.size() > 3 && !bNumber(args.vecArgs[3], len)) return nFail(args, "LENGTH must be a number");
-  if (off >= static_cast<long long>(SIM_FLASH_SIZE)) return nFail(args, "OFFSET is past the flash (131072 bytes)");
+  if (args.vecArgs.size() > 2 && !bNumber(args.vecArgs[2], off))
+    return nFail(args, "OFFSET must be a number");
+  if (args.vecArgs.size() > 3 && !bNumber(args.vecArgs[3], len))
+    return nFail(args, "LENGTH must be a number");
+  if (off >= static_cast<long long>(SIM_FLASH_SIZE))
+    return nFail(args, "OFFSET is past the flash (131072 bytes)");
   std::string err;
   auto bench = CSimBench::pLoad(args.vecArgs[0], err);
   if (!bench) return nFail(args, err);
@@ -83,12 +87,13 @@ int nHubRead(const UtilArgs& args) {
   return 0;
 }
 
-CUtilCommandRegistration regNew("bench-new", "DIR --hubs N [--usb2]  a bench file with N blank hubs on one controller",
+CUtilCommandRegistration regNew("bench-new",
+                                "DIR --hubs N [--usb2]  a bench file with N blank hubs on one controller",
                                 nBenchNew);
-CUtilCommandRegistration regShow("bench-show",
-                                 "BENCH [HUB]  the hubs of a bench; for one hub its configuration block and firmware area",
-                                 nBenchShow);
-CUtilCommandRegistration regRead("hub-read", "BENCH HUB [OFFSET [LENGTH]]  flash bytes of a simulated hub (CPU B from 65536)",
-                                 nHubRead);
+CUtilCommandRegistration regShow(
+    "bench-show", "BENCH [HUB]  the hubs of a bench; for one hub its configuration block and firmware area",
+    nBenchShow);
+CUtilCommandRegistration regRead(
+    "hub-read", "BENCH HUB [OFFSET [LENGTH]]  flash bytes of a simulated hub (CPU B from 65536)", nHubRead);
 
 }  // namespace

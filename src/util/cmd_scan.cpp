@@ -98,7 +98,8 @@ int nScan(const UtilArgs& args) {
     nlohmann::json j;
     j["platform"] = pPlatform->pBench() ? "bench" : "linux";
     j["hub_entries"] = nlohmann::json::array();
-    for (int i = 0; i < dl.m_DriverNum && i < MAX_DRIVER_USED; ++i) j["hub_entries"].push_back(jEntry(i, dl.drv[i]));
+    for (int i = 0; i < dl.m_DriverNum && i < MAX_DRIVER_USED; ++i)
+      j["hub_entries"].push_back(jEntry(i, dl.drv[i]));
     j["devices"] = nlohmann::json::array();
     for (const auto& r : dl.dev)
       if (r.bOccupied()) j["devices"].push_back(jRecord(r));
@@ -108,25 +109,31 @@ int nScan(const UtilArgs& args) {
     std::printf("hub entries: %d\n", dl.m_DriverNum);
     for (int i = 0; i < dl.m_DriverNum && i < MAX_DRIVER_USED; ++i) {
       const DriverInfo& e = dl.drv[i];
-      std::printf("  [%d] %s (%s) VID %s PID %s serial \"%s\" \"%s\" \"%s\" release %s USB %s fw %s port %d depth %d\n", i,
-                  e.DriverName.c_str(), e.ObjectName.c_str(), e.strVID.c_str(), e.strPID.c_str(),
-                  e.strSerialNumber.c_str(), e.strManufacturer.c_str(), e.strProduct.c_str(),
-                  e.strDeviceRelease.c_str(), e.strUSBRelease.c_str(), strHex(e.ucFWVersion, 6).c_str(), e.ucPort,
-                  e.ucDepth);
+      std::printf(
+          "  [%d] %s (%s) VID %s PID %s serial \"%s\" \"%s\" \"%s\" release %s USB %s fw %s port %d depth "
+          "%d\n",
+          i, e.DriverName.c_str(), e.ObjectName.c_str(), e.strVID.c_str(), e.strPID.c_str(),
+          e.strSerialNumber.c_str(), e.strManufacturer.c_str(), e.strProduct.c_str(),
+          e.strDeviceRelease.c_str(), e.strUSBRelease.c_str(), strHex(e.ucFWVersion, 6).c_str(), e.ucPort,
+          e.ucDepth);
     }
     std::printf("devices: %d\n", dl.DevNums);
     for (const auto& r : dl.dev) {
       if (!r.bOccupied()) continue;
-      std::printf("  [%d] %s VID %s PID %s serial \"%s\" \"%s\" \"%s\" release %s USB %s %s fw %s type %d package %d orientation %d port %d depth %d\n",
-                  r.ucIndex, r.m_strHubObjectName.c_str(), r.strVID.c_str(), r.strPID.c_str(), r.strSerialNumber.c_str(),
-                  r.strManufacturer.c_str(), r.strProduct.c_str(), r.strDeviceRelease.c_str(), r.strUSBRelease.c_str(),
-                  r.strUSBText.c_str(), r.strFWVersion.c_str(), r.ucFWType, r.m_ucHubBondingOption, r.ucCcOrientation,
-                  r.nPort, r.m_ucHubDepth);
+      std::printf(
+          "  [%d] %s VID %s PID %s serial \"%s\" \"%s\" \"%s\" release %s USB %s %s fw %s type %d package %d "
+          "orientation %d port %d depth %d\n",
+          r.ucIndex, r.m_strHubObjectName.c_str(), r.strVID.c_str(), r.strPID.c_str(),
+          r.strSerialNumber.c_str(), r.strManufacturer.c_str(), r.strProduct.c_str(),
+          r.strDeviceRelease.c_str(), r.strUSBRelease.c_str(), r.strUSBText.c_str(), r.strFWVersion.c_str(),
+          r.ucFWType, r.m_ucHubBondingOption, r.ucCcOrientation, r.nPort, r.m_ucHubDepth);
     }
   }
   return 0;
 }
 
-CUtilCommandRegistration reg("scan", "[--debug]: walk the USB tree (or the bench of MPTOOL_SIM), list hub entries and target hubs", nScan);
+CUtilCommandRegistration reg(
+    "scan", "[--debug]: walk the USB tree (or the bench of MPTOOL_SIM), list hub entries and target hubs",
+    nScan);
 
 }  // namespace

@@ -13,8 +13,10 @@ TEST(WindowModeTest, OnlyAnEmptyCommandLineOrTheDebugOptionOpensTheWindow) {
 }
 
 TEST(WindowModeTest, AMissingDisplayIsNamed) {
-  EXPECT_EQ(strMissingDisplay(nullptr, nullptr, nullptr), "no display: neither DISPLAY (X11) nor WAYLAND_DISPLAY is set");
-  EXPECT_EQ(strMissingDisplay(nullptr, "", ""), "no display: neither DISPLAY (X11) nor WAYLAND_DISPLAY is set");
+  EXPECT_EQ(strMissingDisplay(nullptr, nullptr, nullptr),
+            "no display: neither DISPLAY (X11) nor WAYLAND_DISPLAY is set");
+  EXPECT_EQ(strMissingDisplay(nullptr, "", ""),
+            "no display: neither DISPLAY (X11) nor WAYLAND_DISPLAY is set");
   EXPECT_EQ(strMissingDisplay(nullptr, ":0", nullptr), "");
   EXPECT_EQ(strMissingDisplay(nullptr, nullptr, "wayland-0"), "");
   EXPECT_EQ(strMissingDisplay("xcb", nullptr, "wayland-0"), "no X display: DISPLAY is not set");

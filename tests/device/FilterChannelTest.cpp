@@ -208,7 +208,7 @@ TEST_F(FilterChannel, IdentityMarkAndVersion) {
   EXPECT_EQ(m_filter->Get_Version(h(), ver, 16, true), 0);
   EXPECT_EQ(ver[0], 1);
   EXPECT_EQ(ver[5], 6);
-  EXPECT_EQ(ver[11], 0x5A);  // the marker sits inside the version area
+  EXPECT_EQ(ver[11], 0x5A);                        // the marker sits inside the version area
   EXPECT_EQ(m_bench->ucRegister(0, 0x7FB), 0xFF);  // cleared
   EXPECT_EQ(m_filter->bIsSignatureMarked(FILTER_INVALID_HANDLE), 0xF6);
   EXPECT_EQ(m_filter->ucGetSignatureMarked(FILTER_INVALID_HANDLE), 0xF6);

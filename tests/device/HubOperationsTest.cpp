@@ -28,7 +28,8 @@ std::vector<uint8_t> vecImage(uint16_t n) {
   unsigned s = 0;
   for (uint16_t i = 0; i < n; ++i) s += v[2 + i] = static_cast<uint8_t>((i * 31) ^ (i >> 8));
   const uint8_t ver[6] = {0x20, 0x24, 0x05, 0x10, 0x00, 0x07};
-  for (int i = 0; i < 6; ++i) s += (v[2 + 0x200 + i] = ver[i]) - static_cast<uint8_t>(((0x200 + i) * 31) ^ ((0x200 + i) >> 8));
+  for (int i = 0; i < 6; ++i)
+    s += (v[2 + 0x200 + i] = ver[i]) - static_cast<uint8_t>(((0x200 + i) * 31) ^ ((0x200 + i) >> 8));
   v[2 + n] = 0x4B;
   v[3 + n] = static_cast<uint8_t>(s);
   std::fill(v.begin() + 4 + n, v.end(), 0xFF);
@@ -85,7 +86,8 @@ TEST_F(HubOperations, ProductionSequenceWritesVerifiesAndResetsIntoTheNewIdentit
   EXPECT_EQ(rom[0x100 + img.size() + 32], 0xFF);
   // the clean read-back read the whole image three times
   auto reqs = m_rec->vecRequests();
-  EXPECT_EQ(std::count_if(reqs.begin(), reqs.end(), [](auto& r) { return r.rec().dwRequest == 0x55; }), 8 + 3 * (8 + 1 + 2040));  // mode 0, then three passes
+  EXPECT_EQ(std::count_if(reqs.begin(), reqs.end(), [](auto& r) { return r.rec().dwRequest == 0x55; }),
+            8 + 3 * (8 + 1 + 2040));  // mode 0, then three passes
   EXPECT_EQ(m_dev->VLN318xReset(0, 0), 0);
   EXPECT_FALSE(m_bench->bPresent(0));
   m_bench->clock().bSleepMs(1000);
@@ -268,7 +270,8 @@ TEST_F(HubOperations, HubGoneMidDownloadFailsTheUpdate) {
 }
 
 TEST_F(HubOperations, SpeedAndCableOrientationDecoding) {
-  const std::pair<uint8_t, uint8_t> speeds[] = {{0x00, 2}, {0x10, 2}, {0x20, 2}, {0x30, 3}, {0x24, 4}, {0x34, 5}, {0x2C, 0xFF}};
+  const std::pair<uint8_t, uint8_t> speeds[] = {{0x00, 2}, {0x10, 2}, {0x20, 2},   {0x30, 3},
+                                                {0x24, 4}, {0x34, 5}, {0x2C, 0xFF}};
   for (auto [reg, code] : speeds) {
     m_bench->vSetRegister(0, 0x3238, reg);
     EXPECT_EQ(m_dev->vGetHubSpeedRate(0, 2), code) << int(reg);

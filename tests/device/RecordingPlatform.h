@@ -17,7 +17,8 @@ struct RecordedRequest {
 class CRecordingPlatform : public IFilterDevicePlatform {
  public:
   explicit CRecordingPlatform(IFilterDevicePlatform& inner) : m_inner(inner) {}
-  std::unique_ptr<IFilterDeviceHandle> pOpen(const std::string& strName, std::string* pstrError = nullptr) override {
+  std::unique_ptr<IFilterDeviceHandle> pOpen(const std::string& strName,
+                                             std::string* pstrError = nullptr) override {
     ++m_nOpens;
     auto h = m_inner.pOpen(strName, pstrError);
     if (!h) return nullptr;
@@ -39,8 +40,8 @@ class CRecordingPlatform : public IFilterDevicePlatform {
  private:
   struct Handle : IFilterDeviceHandle {
     Handle(CRecordingPlatform& o, std::unique_ptr<IFilterDeviceHandle> h) : owner(o), inner(std::move(h)) {}
-    EFilterResult eIoControl(uint32_t dwCode, const uint8_t* pIn, size_t ulInLen, uint8_t* pOut, size_t ulOutLen,
-                             size_t* pulTransferred) override {
+    EFilterResult eIoControl(uint32_t dwCode, const uint8_t* pIn, size_t ulInLen, uint8_t* pOut,
+                             size_t ulOutLen, size_t* pulTransferred) override {
       {
         std::lock_guard<std::mutex> l(owner.m_mutex);
         owner.m_vec.push_back({dwCode, std::vector<uint8_t>(pIn, pIn + ulInLen), ulOutLen});

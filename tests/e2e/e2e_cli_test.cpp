@@ -1,8 +1,8 @@
 // The built MPTool in every window-less mode on simulated benches, as a production script
 // runs it: a fresh program folder per test (MPTOOL_HOME, also the working folder), the bench
 // in MPTOOL_SIM, the answer in the exit code as a shell sees it (8 bits: -2 is 254).
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -124,7 +124,8 @@ TEST(E2ECli, LedControlSetsTheBridgeRegisterAndFailsWhenTheBridgeRefuses) {
     b.hubs[0].jsonStorage = R"({"physical_drive": 1, "registers": {"0xCA30": "0x04"}})"_json;
     Outcome o = b.run("/LED:10");
     EXPECT_EQ(o.nExit, 0);
-    EXPECT_NE(o.strErr.find("LEDControl[0], ucGetLEDStatus=0x 6\tucSetLEDStatus =6"), std::string::npos) << o.strErr;
+    EXPECT_NE(o.strErr.find("LEDControl[0], ucGetLEDStatus=0x 6\tucSetLEDStatus =6"), std::string::npos)
+        << o.strErr;
     EXPECT_NE(o.strErr.find("LEDControl[0], ucGetLEDStatus=0x 2\tucSetLEDStatus =2"), std::string::npos);
   }
   {
@@ -172,18 +173,30 @@ TEST(E2ECli, SpeedProtocolOrientationAndChipQueries) {
     return h;
   };
   const Case cases[] = {
-      {"/SPD", u3, 11},         {"/SPD", u2, 7},         {"/SPD", super, 8},         {"/SPD", plus, 9},
-      {"/SPD", unknownLink, 255}, {"/PROT", u3, 3},      {"/PROT", u2, 2},           {"/CC", u3, 4},
-      {"/CC", cc2, 5},          {"/CC", ccNone, 255},    {"/IC", chip("0x01"), 0},   {"/IC", chip("0x11"), 1},
-      {"/IC", chip("0x21"), 2}, {"/IC", chip("0x31"), 3}, {"/IC", chip("0x41"), 4},  {"/IC", chip("0x51"), 5},
+      {"/SPD", u3, 11},
+      {"/SPD", u2, 7},
+      {"/SPD", super, 8},
+      {"/SPD", plus, 9},
+      {"/SPD", unknownLink, 255},
+      {"/PROT", u3, 3},
+      {"/PROT", u2, 2},
+      {"/CC", u3, 4},
+      {"/CC", cc2, 5},
+      {"/CC", ccNone, 255},
+      {"/IC", chip("0x01"), 0},
+      {"/IC", chip("0x11"), 1},
+      {"/IC", chip("0x21"), 2},
+      {"/IC", chip("0x31"), 3},
+      {"/IC", chip("0x41"), 4},
+      {"/IC", chip("0x51"), 5},
       {"/IC", chip("0x71"), 255},
   };
   for (const Case& c : cases) {
     CliBench b;
     b.hubs = {c.h};
     Outcome o = b.run(c.strArg);
-    EXPECT_EQ(o.nExit, c.nExit) << c.strArg << " link " << c.h.strLinkReg << " chip " << c.h.strChipReg << " cable "
-                                << c.h.strCableReg << " usb3 " << c.h.bUsb3;
+    EXPECT_EQ(o.nExit, c.nExit) << c.strArg << " link " << c.h.strLinkReg << " chip " << c.h.strChipReg
+                                << " cable " << c.h.strCableReg << " usb3 " << c.h.bUsb3;
   }
 }
 

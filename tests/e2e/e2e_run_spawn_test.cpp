@@ -74,7 +74,8 @@ class CSpawnedRun {
 std::vector<SpawnHub> vecFlat(int n, bool bUsb3) {
   std::vector<SpawnHub> v;
   v.reserve(n);
-  for (int i = 0; i < n; ++i) v.push_back(stE2EHub("hub" + std::to_string(i + 1), "xhci" + std::to_string(i / 4), i % 4 + 1, bUsb3));
+  for (int i = 0; i < n; ++i)
+    v.push_back(stE2EHub("hub" + std::to_string(i + 1), "xhci" + std::to_string(i / 4), i % 4 + 1, bUsb3));
   return v;
 }
 

@@ -134,7 +134,8 @@ class RunBench {
     std::string img = m_tmp.read("VLNFW_Temp/TempBinData.bin");
     if (h < 0 || img.empty()) return false;
     auto flash = b->vecFlash(h, 256, img.size());
-    return std::equal(flash.begin(), flash.end(), img.begin(), [](uint8_t a, char c) { return a == static_cast<uint8_t>(c); });
+    return std::equal(flash.begin(), flash.end(), img.begin(),
+                      [](uint8_t a, char c) { return a == static_cast<uint8_t>(c); });
   }
   uint32_t m_pass = 0, m_fail = 0;
   bool m_bSettingsLoaded = false;
@@ -162,7 +163,9 @@ std::string strConfigRom(uint8_t ucSignature = 0x4B) {
   return std::string(t.begin(), t.end()) + std::string(img.begin(), img.end());
 }
 
-int nResultLines(const RunBench& r) { return static_cast<int>(r.vecLogLines().size()) - 1; }
+int nResultLines(const RunBench& r) {
+  return static_cast<int>(r.vecLogLines().size()) - 1;
+}
 
 std::vector<std::string> vecFields(const std::string& s) {
   std::vector<std::string> v;
@@ -340,7 +343,8 @@ TEST(E2ERun, OneFailedReadDuringAScanNeitherRefusesNorMiscountsTheHub) {
 TEST(E2ERun, CascadedHubsAllPass) {
   // A chain of three and a sibling: the deepest resets first, then each shallower depth.
   RunBench r;
-  r.hubs = {hubAt("top", "xhci0", 1), hubAt("mid", "top", 2), hubAt("leaf", "mid", 3), hubAt("side", "xhci0", 2)};
+  r.hubs = {hubAt("top", "xhci0", 1), hubAt("mid", "top", 2), hubAt("leaf", "mid", 3),
+            hubAt("side", "xhci0", 2)};
   ASSERT_EQ(r.nRun(), 0) << r.strProgramMsg();
   EXPECT_EQ(r.m_pass, 4u);
   EXPECT_EQ(nResultLines(r), 4);
@@ -474,7 +478,8 @@ TEST(E2ERun, NoFaultInAnyPhaseYieldsPassForAWrongFlash) {
     const char* pszRequest;
     int nOccurrence;
   };
-  const Phase phases[] = {{"0x52", 1}, {"0x57", 1}, {"0x51", 3}, {"0x50", 100}, {"0x55", 2000}, {"0x54", 1}, {"0x06", 1}};
+  const Phase phases[] = {{"0x52", 1},    {"0x57", 1}, {"0x51", 3}, {"0x50", 100},
+                          {"0x55", 2000}, {"0x54", 1}, {"0x06", 1}};
   // Each entry is the hub's whole "faults" array: one fault.
   std::vector<nlohmann::json> faults;
   auto one = [&](nlohmann::json fault) { faults.push_back(nlohmann::json::array({std::move(fault)})); };

@@ -35,7 +35,8 @@ TEST(E2EUtil, VersionIsTheProjectVersionOnStandardOutput) {
   Outcome o = run("--version");
   EXPECT_EQ(o.nExit, 0);
   EXPECT_EQ(o.strOut, std::string("mptool-util ") + MPTOOL_VERSION_STRING + "\n");
-  EXPECT_TRUE(std::regex_match(MPTOOL_VERSION_STRING, std::regex("[0-9]+[.][0-9]+[.][0-9]+"))) << MPTOOL_VERSION_STRING;
+  EXPECT_TRUE(std::regex_match(MPTOOL_VERSION_STRING, std::regex("[0-9]+[.][0-9]+[.][0-9]+")))
+      << MPTOOL_VERSION_STRING;
 }
 
 TEST(E2EUtil, UsageNamesTheVersionOption) {

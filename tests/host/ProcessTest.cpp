@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
-
-#include <fstream>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "host/USBUtility.h"
 #include "platform/Clock.h"

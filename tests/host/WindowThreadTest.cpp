@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/LogCapture.h"
 #include "host/WindowThread.h"
+#include "support/LogCapture.h"
 
 using namespace std::chrono_literals;
 

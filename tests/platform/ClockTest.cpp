@@ -10,7 +10,8 @@ TEST(ScaledClock, WaitsAreScaledAndNowFollows) {
   auto t0 = std::chrono::steady_clock::now();
   uint64_t n0 = clock.ullNowMs();
   EXPECT_TRUE(clock.bSleepMs(20000));  // 20 tool seconds = 20 ms real
-  auto realMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  auto realMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
   EXPECT_GE(clock.ullNowMs() - n0, 20000u);
   EXPECT_LT(realMs, 2000);
 }

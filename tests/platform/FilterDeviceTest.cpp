@@ -20,13 +20,15 @@ TEST(FilterDeviceName, ParsesBusAndPortPath) {
 
 TEST(FilterDeviceName, RefusesMalformedNames) {
   FilterDeviceName n;
-  for (const char* s : {"", "usb:", "usb:2", "usb:2-", "usb:2-1.", "usb:2-.1", "usb:0-1", "usb:256-1", "usb:2-0",
-                        "usb:2-1.2.3.4.5.6.7.8", "usb:2-1x", "USB:2-1", "usb:2-1.4 ", "usb:0002-1", "\\\\.\\USBPDO_120001"})
+  for (const char* s :
+       {"", "usb:", "usb:2", "usb:2-", "usb:2-1.", "usb:2-.1", "usb:0-1", "usb:256-1", "usb:2-0",
+        "usb:2-1.2.3.4.5.6.7.8", "usb:2-1x", "USB:2-1", "usb:2-1.4 ", "usb:0002-1", "\\\\.\\USBPDO_120001"})
     EXPECT_FALSE(bParseFilterDeviceName(s, n)) << s;
 }
 
 namespace {
-std::vector<uint8_t> vecRecord(uint32_t t, uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t e, size_t extra = 0) {
+std::vector<uint8_t> vecRecord(uint32_t t, uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t e,
+                               size_t extra = 0) {
   std::vector<uint8_t> v(24 + extra, 0xEE);
   FilterRequestRecord{t, a, b, c, d, e}.vEncode(v.data());
   return v;
@@ -35,7 +37,8 @@ std::vector<uint8_t> vecRecord(uint32_t t, uint32_t a, uint32_t b, uint32_t c, u
 
 TEST(FilterRequestRecord, IsSixLittleEndianWords) {
   auto v = vecRecord(2500, 2, 0, 0x53, 0x1234, 0xABCD);
-  const uint8_t expect[24] = {0xC4, 0x09, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0x53, 0, 0, 0, 0x34, 0x12, 0, 0, 0xCD, 0xAB, 0, 0};
+  const uint8_t expect[24] = {0xC4, 0x09, 0, 0, 2,    0,    0, 0, 0,    0,    0, 0,
+                              0x53, 0,    0, 0, 0x34, 0x12, 0, 0, 0xCD, 0xAB, 0, 0};
   EXPECT_EQ(0, memcmp(v.data(), expect, 24));
   FilterRequestRecord r = FilterRequestRecord::stDecode(v.data());
   EXPECT_EQ(r.dwTimeout, 2500u);
@@ -79,11 +82,13 @@ TEST(ControlSetup, RefusesMalformedRequests) {
   auto r = vecRecord(2500, 2, 0, 0x52, 0, 0);
   EXPECT_FALSE(bBuildControlSetup(VLNTFILTER0_IOCTL_VENDOR_READ, r.data(), 23, 1, s));
   EXPECT_FALSE(bBuildControlSetup(0x222018, r.data(), 24, 1, s));
-  EXPECT_FALSE(bBuildControlSetup(VLNTFILTER0_IOCTL_VENDOR_READ, r.data(), 24, 65536, s));  // wLength is 16-bit
+  EXPECT_FALSE(
+      bBuildControlSetup(VLNTFILTER0_IOCTL_VENDOR_READ, r.data(), 24, 65536, s));  // wLength is 16-bit
   std::vector<uint8_t> big(65537, 0);
   FilterRequestRecord{}.vEncode(big.data());
   EXPECT_FALSE(bBuildControlSetup(VLNTFILTER0_IOCTL_VENDOR_WRITE, big.data(), big.size(), 0, s));
-  EXPECT_TRUE(bBuildControlSetup(VLNTFILTER0_IOCTL_VENDOR_WRITE, big.data(), 65536, 0, s));  // the largest input
+  EXPECT_TRUE(
+      bBuildControlSetup(VLNTFILTER0_IOCTL_VENDOR_WRITE, big.data(), 65536, 0, s));  // the largest input
 }
 
 TEST(LibusbLayer, MapsTransferResults) {

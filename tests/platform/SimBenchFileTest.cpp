@@ -42,7 +42,8 @@ TEST(SimBenchFile, ReadsTheDocumentedFormat) {
   EXPECT_EQ(def.vecHubs[1].nControllerIndex, 0);
   EXPECT_EQ(def.vecHubs[0].mapRegisters.at(0x5821), 3);
   EXPECT_EQ(def.vecHubs[0].usPIDU2, 0x55AB);
-  EXPECT_EQ(def.vecHubs[0].strFlash, (std::filesystem::absolute(dir.path() / "b" / "hubA.flash")).lexically_normal().string());
+  EXPECT_EQ(def.vecHubs[0].strFlash,
+            (std::filesystem::absolute(dir.path() / "b" / "hubA.flash")).lexically_normal().string());
   ASSERT_EQ(def.vecHubs[1].vecFaults.size(), 1u);
   EXPECT_EQ(def.vecHubs[1].vecFaults[0].nRequestCode, 0x52);
   EXPECT_EQ(def.vecHubs[1].vecFaults[0].uCount, 0u);

@@ -30,7 +30,8 @@ struct Raw {
     size_t n = 0;
     return h.eIoControl(VLNTFILTER0_IOCTL_VENDOR_READ, in, 24, out.data(), len, &n);
   }
-  EFilterResult eDescriptor(uint8_t type, uint8_t index, uint16_t lang, std::vector<uint8_t>& out, size_t len) {
+  EFilterResult eDescriptor(uint8_t type, uint8_t index, uint16_t lang, std::vector<uint8_t>& out,
+                            size_t len) {
     uint8_t in[24];
     FilterRequestRecord{2500, type, index, lang, 0, 0}.vEncode(in);
     out.assign(len, 0xEE);
@@ -575,7 +576,7 @@ TEST_F(SimChip, StuckEraseAndResetWithoutReturn) {
   ASSERT_EQ(r.eWrite(0x57, 0, 0), EFilterResult::kSuccess);
   m_bench->clock().bSleepMs(60000);
   EXPECT_EQ(r.ucReg(0x7FF), 0);
-  EXPECT_EQ(m_bench->vecFlash(0, 0, 1)[0], 0);  // nothing erased
+  EXPECT_EQ(m_bench->vecFlash(0, 0, 1)[0], 0);               // nothing erased
   ASSERT_EQ(r.eWrite(0x57, 0, 0), EFilterResult::kSuccess);  // the next erase works
   m_bench->clock().bSleepMs(200);
   EXPECT_EQ(r.ucReg(0x7FF), 1);
@@ -600,7 +601,8 @@ TEST(SimBenchThreads, WorkersOnDifferentHubsRunAtOnce) {
       Raw r{*h};
       std::vector<uint8_t> data(256, static_cast<uint8_t>(0x10 + w));
       for (int i = 0; i < 8; ++i)
-        if (r.eWrite(0x51, 0, 256, std::vector<uint8_t>(data.begin() + i * 32L, data.begin() + i * 32L + 32)) !=
+        if (r.eWrite(0x51, 0, 256,
+                     std::vector<uint8_t>(data.begin() + i * 32L, data.begin() + i * 32L + 32)) !=
             EFilterResult::kSuccess)
           ++nFailed;
       std::vector<uint8_t> v;

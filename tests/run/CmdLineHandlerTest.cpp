@@ -101,7 +101,8 @@ TEST(CmdLineLed, FirstReadFailingTwiceSucceedsOnItsRetry) {
   LogCapture log;
   EXPECT_EQ(hb.led(1, 0), EXIT_CMD_OK);
   EXPECT_EQ(hb.a().ucRegister(BRIDGE_LED_REGISTER), 0x02) << log.all();
-  EXPECT_EQ(hb.a().ullRequestCount(), 2u + 1 + 1 + 1 + 3);  // two failed reads, then read, write, read-back per LED
+  EXPECT_EQ(hb.a().ullRequestCount(),
+            2u + 1 + 1 + 1 + 3);  // two failed reads, then read, write, read-back per LED
 }
 
 TEST(CmdLineLed, FailuresAreReportedAndNothingHangs) {
@@ -113,11 +114,13 @@ TEST(CmdLineLed, FailuresAreReportedAndNothingHangs) {
   };
   const Case cases[] = {
       // The write never takes: three tries read the old value back. Reported as failure.
-      {"write refused", R"({"physical_drive": 1, "faults": [{"kind": "status", "opcode": "0xE5", "count": 0}]})",
+      {"write refused",
+       R"({"physical_drive": 1, "faults": [{"kind": "status", "opcode": "0xE5", "count": 0}]})",
        "############################bEnable=1", true},
       {"first read status", R"({"physical_drive": 1, "faults": [{"kind": "status", "opcode": "0xE4"}]})",
        "Get LED Status Fail , [0] SCSI5872_AccessRegister Failed ", true},
-      {"read back fails", R"({"physical_drive": 1, "faults": [{"kind": "status", "opcode": "0xE4", "occurrence": 2}]})",
+      {"read back fails",
+       R"({"physical_drive": 1, "faults": [{"kind": "status", "opcode": "0xE4", "occurrence": 2}]})",
        "Get LED Status Fail , [0] SCSI5872_AccessRegister Failed ", false},
       {"bridge vanishes", R"({"physical_drive": 1, "faults": [{"kind": "gone", "opcode": "0xE5"}]})",
        "Get LED Status Fail , [0] SCSI5872_AccessRegister Failed ", true},
@@ -145,9 +148,9 @@ TEST(CmdLineQueries, ExitCodesOfTheFirstHub) {
     hb.vRequest(nMode);
     return hb.handler->optHandle(hb.list);
   };
-  const std::pair<const char*, int> speeds[] = {{"super", 8},    {"SUPER x1", 8},  {"U3.2_5Gx1", 8}, {"U3.2_10Gx1", 9},
-                                                {"PLUS x1", 9},  {"U3.2_10Gx2", 11}, {"U2.1", 7},    {"FULL", 6},
-                                                {"U3.2_Unknown", -1}, {"", -1}};
+  const std::pair<const char*, int> speeds[] = {
+      {"super", 8},       {"SUPER x1", 8}, {"U3.2_5Gx1", 8}, {"U3.2_10Gx1", 9},    {"PLUS x1", 9},
+      {"U3.2_10Gx2", 11}, {"U2.1", 7},     {"FULL", 6},      {"U3.2_Unknown", -1}, {"", -1}};
   for (auto& [text, n] : speeds) {
     r.strUSBText = text;
     EXPECT_EQ(code(CMDLINE_SPEED), n) << text;

@@ -30,7 +30,6 @@ namespace {
 class RunEngineTest : public RunEngineRig {};
 }  // namespace
 
-
 TEST(ResultTableRule, ColourCodesAndWords) {
   uint32_t b, t;
   vCellColours("pass", CELL_ORANGE, b, t);  // the word comes before the code
@@ -141,7 +140,9 @@ TEST_F(RunEngineTest, StopEndsAHungResetAndKeepsTheResults) {
   loop.vPost([&e] { e.TriggerScanThread(); });
   std::thread t([&] {
     // Wait until the run is in its resets, then stop everything as the window's close does.
-    for (int i = 0; i < 20000 && !(e.bRunThreadRunning() && e.childInfo(0).ucThreadState.load() == CHILD_THREAD_RST_READY); ++i)
+    for (int i = 0; i < 20000 &&
+                    !(e.bRunThreadRunning() && e.childInfo(0).ucThreadState.load() == CHILD_THREAD_RST_READY);
+         ++i)
       std::this_thread::sleep_for(std::chrono::microseconds(100));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     loop.vPost([&] {

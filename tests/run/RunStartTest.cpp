@@ -47,7 +47,8 @@ TEST_F(RunStartTest, FormatTextsAreShownForHddSerialsAndEndACommandLineRun) {
                        s.strRevision = "";
                      }),
             EXIT_START_REFUSED);
-  EXPECT_NE(strMsg().find("VID Format not valid \r\nPID Format not valid \r\nDevice Revision Format not valid \r\n"),
+  EXPECT_NE(strMsg().find(
+                "VID Format not valid \r\nPID Format not valid \r\nDevice Revision Format not valid \r\n"),
             std::string::npos)
       << strMsg();
   EXPECT_EQ(dev->nImageBuilds, 0);
@@ -116,7 +117,8 @@ TEST_F(RunStartTest, NoCountedTestItemIsRefusedWithItsLogEntries) {
     vScanHere(e);
     LogCapture log;
     EXPECT_EQ(e.OnBnClickedButtonStart(), EStartResult::Refused);
-    EXPECT_TRUE(log.contains("OnBnClickedButtonStart: Pre-Check Fail , ucTestItemCount[0] , m_bUpdateFW[0]="));
+    EXPECT_TRUE(
+        log.contains("OnBnClickedButtonStart: Pre-Check Fail , ucTestItemCount[0] , m_bUpdateFW[0]="));
     EXPECT_TRUE(log.contains("No Thread [0/2] To Run"));
     EXPECT_FALSE(e.bRunThreadExists());
   }

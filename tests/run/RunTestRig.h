@@ -32,27 +32,28 @@ namespace runtest {
 // Hubs that do what they are told; every reset is recorded with the hub's depth.
 class CFakeDevices : public IRunDevices {
  public:
-  explicit CFakeDevices(DeviceList& list, std::string strAppPath) : m_list(list), m_strAppPath(std::move(strAppPath)) {}
+  explicit CFakeDevices(DeviceList& list, std::string strAppPath)
+      : m_list(list), m_strAppPath(std::move(strAppPath)) {}
   int nHubs = 2;
   std::vector<int> depths{0, 0};
-  int nFailRegisterOf = -1;   // slot whose register read fails
-  int nCorruptFlashOf = -1;   // slot whose flash reads back one byte off
-  int nBadIdentityOf = -1;    // slot that reports an old product after its reset
-  int nNoReturnOf = -1;       // slot whose hub never comes back after its reset
+  int nFailRegisterOf = -1;    // slot whose register read fails
+  int nCorruptFlashOf = -1;    // slot whose flash reads back one byte off
+  int nBadIdentityOf = -1;     // slot that reports an old product after its reset
+  int nNoReturnOf = -1;        // slot whose hub never comes back after its reset
   int nUnidentifiedScans = 0;  // the first scans see a hub entry they cannot identify, and no hub
   std::atomic<int> nScans{0};
   // Called at the end of every scan with its number (1 = the first): a test moves hubs there.
   std::function<void(DeviceList&, int)> fnScan;
   bool bImageFails = false;
-  size_t ulFirmwareBytes = 0x5000;  // firmware length of the images the fake builds
-  bool bConfigRomFails = false;     // the configuration ROM file is refused
-  bool bBlockReset = false;   // resets never return (until stopped)
-  std::atomic<int> nHungResets{0};  // resets hanging there now
-  bool bBlockConfigWrite = false;   // configuration writes never end (until stopped, then fail)
+  size_t ulFirmwareBytes = 0x5000;        // firmware length of the images the fake builds
+  bool bConfigRomFails = false;           // the configuration ROM file is refused
+  bool bBlockReset = false;               // resets never return (until stopped)
+  std::atomic<int> nHungResets{0};        // resets hanging there now
+  bool bBlockConfigWrite = false;         // configuration writes never end (until stopped, then fail)
   std::atomic<int> nHungConfigWrites{0};  // configuration writes hanging there now
-  int nSlowUpdateOf = -1;           // slot whose firmware write takes a while (real time)
-  std::vector<uint8_t> fwTypes;  // per slot; 1 when not given
-  uint8_t ucFileType = 1;        // what the firmware check gives for the file
+  int nSlowUpdateOf = -1;                 // slot whose firmware write takes a while (real time)
+  std::vector<uint8_t> fwTypes;           // per slot; 1 when not given
+  uint8_t ucFileType = 1;                 // what the firmware check gives for the file
   int nImageBuilds = 0;
   int nConfigRomReads = 0;
   int nConfigRomTables = 0;
@@ -173,7 +174,6 @@ class CFakeDevices : public IRunDevices {
   std::string m_strAppPath;
 };
 
-
 // Records what the run showed; message boxes answer from a script (OK when it is empty).
 class CRecordingView : public CHeadlessRunView, public IMessageView {
  public:
@@ -225,7 +225,8 @@ class CRecordingView : public CHeadlessRunView, public IMessageView {
 class RunEngineRig : public ::testing::Test {
  protected:
   TempDir tmp;
-  CScaledClock clock{0.01};  // 40 s of tool time is 400 ms: margins that survive the thread checker on a loaded machine
+  CScaledClock clock{
+      0.01};  // 40 s of tool time is 400 ms: margins that survive the thread checker on a loaded machine
   std::unique_ptr<CUSBUtility> util;
   Ini ini;
   DeviceList list;

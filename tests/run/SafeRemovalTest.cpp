@@ -65,7 +65,8 @@ struct RemovalBench {
 
 std::vector<uint8_t> vecOpcodes(CSimStorageBridge& b) {
   std::vector<uint8_t> v;
-  for (const SimScsiCommand& c : b.vecCommands()) v.push_back(c.vecCdb.empty() ? 0 : c.vecCdb[0] == 0xA1 ? c.vecCdb[9] : c.vecCdb[0]);
+  for (const SimScsiCommand& c : b.vecCommands())
+    v.push_back(c.vecCdb.empty() ? 0 : c.vecCdb[0] == 0xA1 ? c.vecCdb[9] : c.vecCdb[0]);
   return v;
 }
 

@@ -119,7 +119,7 @@ TEST(BridgeRegisters, LedValueTenSetsBitOneAndClearsBitTwo) {
     uint8_t ucNew = ucLedRegisterValue(uc, ucMask[i], ucLed[i]);
     ASSERT_EQ(b.bridge->SCSI5872_AccessRegister(h.get(), 1, BRIDGE_LED_REGISTER, &ucNew, 1), 0);
   }
-  EXPECT_EQ(b.a().ucRegister(0xCA30), 0xF2);  // bit 1 set, bit 2 clear, the rest untouched
+  EXPECT_EQ(b.a().ucRegister(0xCA30), 0xF2);           // bit 1 set, bit 2 clear, the rest untouched
   EXPECT_EQ(ucLedRegisterValue(0x00, 0x04, 2), 0x00);  // only 1 switches on
   EXPECT_EQ(ucLedRegisterValue(0x00, 0x04, 1), 0x04);
 }
@@ -197,7 +197,7 @@ TEST(BridgeVanishes, GoneFaultUnplugAndReplug) {
   EXPECT_EQ(b.bridge->SCSI5872_AccessRegister(h.get(), 0, 0xCA30, &uc, 1), 0);
   uint64_t t0 = b.now();
   EXPECT_EQ(b.bridge->SCSI5872_AccessRegister(h.get(), 0, 0xCA30, &uc, 1), -1);  // vanishes here
-  EXPECT_EQ(b.now() - t0, 600u);  // retried, then given up: nothing hangs
+  EXPECT_EQ(b.now() - t0, 600u);           // retried, then given up: nothing hangs
   EXPECT_EQ(b.a().ullRequestCount(), 2u);  // a vanished drive sees no more commands
   int nErr = 0;
   EXPECT_EQ(b.scsi->pOpen("\\\\.\\PHYSICALDRIVE1", &nErr), nullptr);

@@ -36,7 +36,8 @@ inline E2EHub stE2EHub(const std::string& strName, const std::string& strOn, int
 }
 
 // The bench file at time scale 0.01: margins of a tenth of a second of real time.
-inline std::string strE2EBenchJson(const std::vector<std::string>& controllers, const std::vector<E2EHub>& hubs) {
+inline std::string strE2EBenchJson(const std::vector<std::string>& controllers,
+                                   const std::vector<E2EHub>& hubs) {
   nlohmann::json jsonControllers = nlohmann::json::array();
   for (const auto& c : controllers) jsonControllers.push_back({{"name", c}, {"ports", 4}});
   nlohmann::json jsonHubs = nlohmann::json::array();

@@ -1,10 +1,11 @@
 #include "support/TempDir.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <unistd.h>
 
 TempDir::TempDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "mptool-test-XXXXXX").string();

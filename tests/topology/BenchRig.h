@@ -60,9 +60,11 @@ struct BenchRig {
     for (auto& h : def.vecHubs) {
       h.nControllerIndex = h.nParentIndex = -1;
       for (size_t c = 0; c < def.vecControllers.size(); ++c)
-        if (!h.strController.empty() && def.vecControllers[c].strName == h.strController) h.nControllerIndex = static_cast<int>(c);
+        if (!h.strController.empty() && def.vecControllers[c].strName == h.strController)
+          h.nControllerIndex = static_cast<int>(c);
       for (size_t p = 0; p < def.vecHubs.size(); ++p)
-        if (!h.strParent.empty() && def.vecHubs[p].strName == h.strParent) h.nParentIndex = static_cast<int>(p);
+        if (!h.strParent.empty() && def.vecHubs[p].strName == h.strParent)
+          h.nParentIndex = static_cast<int>(p);
     }
     for (auto& h : def.vecHubs) {
       const SimHubSpec* p = &h;

@@ -1,11 +1,10 @@
 // Suspend setting, restart and rescan over a sysfs copy; udev event classification.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <thread>
-
-#include <sys/stat.h>
 
 #include "platform/Clock.h"
 #include "platform/linux/DeviceEventsUdev.h"

@@ -78,7 +78,8 @@ TEST_F(ScanCommand, ListsTheBenchHubsAsText) {
 TEST_F(ScanCommand, BadBenchIsAnErrorNotACrash) {
   m_tmp.write("bad.json", "{ \"controllers\": 5 }");
   int nRc = -1;
-  std::string out = strRun("MPTOOL_SIM=" + m_tmp.str() + "/bad.json " + m_strTool + " scan --json 2>/dev/null", nRc);
+  std::string out =
+      strRun("MPTOOL_SIM=" + m_tmp.str() + "/bad.json " + m_strTool + " scan --json 2>/dev/null", nRc);
   EXPECT_NE(nRc, 0);
   EXPECT_TRUE(nlohmann::json::parse(out).contains("error")) << out;
 }

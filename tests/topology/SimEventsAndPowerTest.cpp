@@ -16,8 +16,8 @@ struct Recorder {
   DeviceEventCallback cb() {
     return [this](const DeviceEvent& e) {
       std::lock_guard<std::mutex> l(m);
-      seen.push_back(std::string(e.eAction == EDeviceAction::Arrival ? "+" : "-") + pszDeviceClassName(e.eClass) + ":" +
-                     e.strName);
+      seen.push_back(std::string(e.eAction == EDeviceAction::Arrival ? "+" : "-") +
+                     pszDeviceClassName(e.eClass) + ":" + e.strName);
     };
   }
 };
@@ -38,7 +38,8 @@ TEST(SimEvents, PlugUnplugAndRestartReachTheCallback) {
   r.events->vStop();
   r.events->vPlugHub(r.nHub("hubB"), false);  // stopped: nothing delivered
   r.events->vStop();
-  EXPECT_EQ(rec.seen, (std::vector<std::string>{"-hub:1-1", "-hub:2-1", "+hub:1-1", "+hub:2-1", "-hub:1-2", "+hub:1-2"}));
+  EXPECT_EQ(rec.seen, (std::vector<std::string>{"-hub:1-1", "-hub:2-1", "+hub:1-1", "+hub:2-1", "-hub:1-2",
+                                                "+hub:1-2"}));
 }
 
 TEST(SimEvents, UnpluggedHubLeavesTheTreeWithWhatHangsBelowIt) {
@@ -108,8 +109,10 @@ TEST(HubPower, ValueAlreadyRightIsNotRewrittenAndNoHubsMeansMinusFour) {
 }
 
 TEST(HubPowerRegistry, TargetsPerWindowsVersionAndDriverFamily) {
-  const std::string strCls = "SYSTEM\\CurrentControlSet\\Control\\Class\\{36FC9E60-C465-11CF-8056-444553540000}\\0012";
-  auto t = stHubPowerRegistryTarget(0x10, "\\\\?\\velnorusbd_hub#vid_2f7b", "", "", "2F7B", "55AA", "X", "0012");
+  const std::string strCls =
+      "SYSTEM\\CurrentControlSet\\Control\\Class\\{36FC9E60-C465-11CF-8056-444553540000}\\0012";
+  auto t =
+      stHubPowerRegistryTarget(0x10, "\\\\?\\velnorusbd_hub#vid_2f7b", "", "", "2F7B", "55AA", "X", "0012");
   EXPECT_EQ(t.strMessage, "%s:%d: MCCI driver USB 3.0 on Win 8");
   EXPECT_EQ(t.strKey, strCls);
   EXPECT_EQ(t.strValueName, "SelectiveSuspendEnabled");
@@ -118,17 +121,21 @@ TEST(HubPowerRegistry, TargetsPerWindowsVersionAndDriverFamily) {
   t = stHubPowerRegistryTarget(0x10, "USB#VID_2F7B", "xEnhanced Host", "", "2F7B", "55AA", "5&1&2", "");
   EXPECT_EQ(t.strKey, "System\\CurrentControlSet\\Enum\\USB\\VID_2F7B&PID_55AA\\5&1&2\\Device Parameters\\");
   EXPECT_EQ(t.strValueName, "EnableSelectiveSuspend");
-  t = stHubPowerRegistryTarget(0x10, "USB#VID_2F7B", "Enhanced", "", "2F7B", "55AA", "5&1&2", "");  // only at the start
-  EXPECT_EQ(t.strKey, "System\\CurrentControlSet\\Enum\\USB\\VID_2F7B&PID_55AA\\5&1&2\\Device Parameters\\WDF\\");
+  t = stHubPowerRegistryTarget(0x10, "USB#VID_2F7B", "Enhanced", "", "2F7B", "55AA", "5&1&2",
+                               "");  // only at the start
+  EXPECT_EQ(t.strKey,
+            "System\\CurrentControlSet\\Enum\\USB\\VID_2F7B&PID_55AA\\5&1&2\\Device Parameters\\WDF\\");
   EXPECT_EQ(t.strValueName, "IdleInWorkingState");
   t = stHubPowerRegistryTarget(0x0F, "USB#VELNORUSBD_HUB", "", "IUSB3", "2F7B", "55AA", "1", "0003");
   EXPECT_EQ(t.strMessage, "%s:%d: MCCI driver USB 3.0");
   t = stHubPowerRegistryTarget(0x0F, "USB#X", "", "\\\\?\\iusb3#root", "2F7B", "55AA", "1", "");
   EXPECT_EQ(t.strKey, "System\\CurrentControlSet\\Enum\\IUSB3\\VID_2F7B&PID_55AA\\1\\Device Parameters");
   t = stHubPowerRegistryTarget(0x0F, "USB#X", "", "AMDUSB30#1", "2F7B", "55AA", "5&2A3B&0&1", "");
-  EXPECT_EQ(t.strKey, "System\\CurrentControlSet\\Enum\\USB\\VID_2F7B&PID_55AA\\5&2A3B&0&1\\Device Parameters");
+  EXPECT_EQ(t.strKey,
+            "System\\CurrentControlSet\\Enum\\USB\\VID_2F7B&PID_55AA\\5&2A3B&0&1\\Device Parameters");
   t = stHubPowerRegistryTarget(0x0F, "USB#X", "", "AMDUSB30#1", "2F7B", "55AA", "&12345", "");
-  EXPECT_EQ(t.strKey, "System\\CurrentControlSet\\Enum\\AMDUSB30\\VID_2F7B&PID_55AA\\&12345\\Device Parameters");
+  EXPECT_EQ(t.strKey,
+            "System\\CurrentControlSet\\Enum\\AMDUSB30\\VID_2F7B&PID_55AA\\&12345\\Device Parameters");
   t = stHubPowerRegistryTarget(0x0F, "USB#X", "", "RENESAS_USB3#x", "2F7B", "55AA", "1", "");
   EXPECT_EQ(t.strMessage, "%s:%d: RENESAS driver USB 3.0 , HubName[%s]");
   t = stHubPowerRegistryTarget(0x0F, "USB#X", "", "NUSB3#x", "2F7B", "55AA", "1", "");

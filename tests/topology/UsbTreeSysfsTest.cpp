@@ -90,7 +90,9 @@ TEST(UsbTreeSysfs, Usb2HubAloneIsFoundWithItsDescriptorAndStrings) {
   std::vector<uint8_t> v;
   ASSERT_EQ(tree.nGetStringDescriptor(root, 1, 0, 0, 4, v), 0);
   EXPECT_EQ(v, (std::vector<uint8_t>{4, 3, 0x09, 0x04}));
-  ASSERT_EQ(tree.nGetStringDescriptor(root, 1, info.desc.iSerialNumber ? info.desc.iSerialNumber : 3, 0x409, 255, v), 0);
+  ASSERT_EQ(tree.nGetStringDescriptor(root, 1, info.desc.iSerialNumber ? info.desc.iSerialNumber : 3, 0x409,
+                                      255, v),
+            0);
   EXPECT_EQ(strText(v), "SN0001");
   EXPECT_EQ(v[0], v.size());
   // the chip-identification string is not in sysfs and there is no device reader
@@ -316,7 +318,10 @@ TEST(UsbTreeDescriptors, StringDescriptorsCarryUtf16AndRespectTheLength) {
   EXPECT_EQ(v, (std::vector<uint8_t>{14, 3, 'A', 0}));
   v = vecMakeStringDescriptor("\xF0\x9F\x98\x80", 255);  // outside the BMP: a surrogate pair
   EXPECT_EQ(v, (std::vector<uint8_t>{6, 3, 0x3D, 0xD8, 0x00, 0xDE}));
-  v = vecMakeStringDescriptor("a\xFF" "b", 255);  // broken UTF-8 does not stop the text
+  v = vecMakeStringDescriptor(
+      "a\xFF"
+      "b",
+      255);  // broken UTF-8 does not stop the text
   EXPECT_EQ(v, (std::vector<uint8_t>{8, 3, 'a', 0, 0xFD, 0xFF, 'b', 0}));
   v = vecMakeStringDescriptor(std::string(300, 'x'), 255);
   EXPECT_EQ(v[0], 254);

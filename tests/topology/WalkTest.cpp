@@ -14,7 +14,8 @@ namespace {
 
 int nCount(const LogCapture& log, const std::string& s) {
   auto e = log.entries();
-  return static_cast<int>(std::count_if(e.begin(), e.end(), [&](const std::string& x) { return x.find(s) != std::string::npos; }));
+  return static_cast<int>(std::count_if(
+      e.begin(), e.end(), [&](const std::string& x) { return x.find(s) != std::string::npos; }));
 }
 
 TEST(Walk, Usb3HubWithItsUsb2HalfFirstGivesOneRecordOnTheSuperSpeedHalf) {
@@ -41,8 +42,8 @@ TEST(Walk, Usb3HubWithItsUsb2HalfFirstGivesOneRecordOnTheSuperSpeedHalf) {
   EXPECT_EQ(d.ucIndex, 0);
   EXPECT_EQ(d.m_strHubObjectName, "usb:2-2");
   EXPECT_EQ(d.strDriverName, "2-2");
-  EXPECT_EQ(d.strPID, "55AA");                // the SuperSpeed half's
-  EXPECT_EQ(d.strUSBRelease, "0210");         // as the first half gave it
+  EXPECT_EQ(d.strPID, "55AA");         // the SuperSpeed half's
+  EXPECT_EQ(d.strUSBRelease, "0210");  // as the first half gave it
   EXPECT_EQ(d.strUSBText, "U3.2_10Gx2");
   EXPECT_EQ(d.ucPortSpeed[0], HUB_SPEED_10G_X2);
   EXPECT_EQ(d.nPort, 2);
@@ -250,7 +251,7 @@ TEST(Walk, HubThatCannotBeOpenedIsSkippedAndTakesNoNumber) {
   r.hub("hubC", "xhci0", 3, false);
   ASSERT_TRUE(r.bStart());
   ASSERT_EQ(r.dev->Open(&r.list, ""), 0);  // hub entries found
-  EXPECT_EQ(r.list.DevNums, 0);           // records come with the identification
+  EXPECT_EQ(r.list.DevNums, 0);            // records come with the identification
   ASSERT_EQ(r.list.m_DriverNum, 3);
   r.bench->vSetPlugged(r.nHub("hubB"), false);
   LogCapture log;
@@ -457,8 +458,11 @@ TEST(Walk, SuspendedHubIsWokenOnceAndTheNextScanFindsItAwake) {
   LogCapture log;
   ASSERT_EQ(r.nScan(), 0);
   EXPECT_TRUE(log.contains("VLN6420 is Idle ?? strVID:2F7B"));
-  EXPECT_TRUE(log.contains("Trigger Device!!!!!Get Hub ID Number, strDevConParam[Restart USB\\VID_2F7B&PID_55AB&REV_0100]"));
-  EXPECT_TRUE(log.contains("Hub's power management is enable, set it disable szSubKeyHub3=bench:1-1/power/control, szKeyName=control, szKeyValue=1"));
+  EXPECT_TRUE(log.contains(
+      "Trigger Device!!!!!Get Hub ID Number, strDevConParam[Restart USB\\VID_2F7B&PID_55AB&REV_0100]"));
+  EXPECT_TRUE(
+      log.contains("Hub's power management is enable, set it disable szSubKeyHub3=bench:1-1/power/control, "
+                   "szKeyName=control, szKeyValue=1"));
   int nSetting = -1;
   ASSERT_EQ(r.state->nGetSuspendSetting("1-1", nSetting), 0);
   EXPECT_EQ(nSetting, 0);

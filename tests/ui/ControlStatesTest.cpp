@@ -1,8 +1,8 @@
 // The window's control states and the R&D lock, through a recording view.
 #include <gtest/gtest.h>
 
-#include "support/DlgFixture.h"
 #include "run/IRunView.h"
+#include "support/DlgFixture.h"
 #include "support/LogCapture.h"
 #include "ui/ControlIds.h"
 #include "ui/LoginDlg.h"
@@ -25,11 +25,13 @@ TEST_F(ControlStateTest, NormalStateOutsideRDModeLocksTheSettingsButKeepsTheTool
   for (int id : {IDC_BUTTON_LOAD_INI, IDC_BUTTON_EXIT, IDC_BUTTON_MIN, IDC_BUTTON_SAFELY_REMOVE,
                  IDC_BUTTON_UNLOCK_MPTOOL, IDC_BUTTON_START, IDC_BUTTON_PD})
     EXPECT_TRUE(bOn(id)) << id;
-  for (int id : {IDC_BUTTON_SAVE_INI, IDC_BUTTON_CLEAR, IDC_EDIT_VID, IDC_EDIT_PID, IDC_EDIT_PID_U2,
-                 IDC_EDIT_REVISION, IDC_EDIT_SERIAL_NUMBER, IDC_EDIT_MANUFACTURER, IDC_EDIT_PRODUCT,
-                 IDC_EDIT_CONTAINER_ID, IDC_COMBO_CONFIG_FORMAT, IDC_COMBO_IDLE_TIMER, IDC_COMBO_SN_EDIT_TYPE,
-                 IDC_BUTTON_MORE_CONFIG, IDC_BUTTON_BROWSE_FW, IDC_COMBO_FW_BROWSE, IDC_CHECK_UPDATE_FW,
-                 IDC_CHECK_RELOAD_FW, IDC_CHECK_AUTO_MP, IDC_CHECK_WR_TEST, IDC_EDIT_SECONDS})
+  for (int id : {IDC_BUTTON_SAVE_INI,    IDC_BUTTON_CLEAR,        IDC_EDIT_VID,
+                 IDC_EDIT_PID,           IDC_EDIT_PID_U2,         IDC_EDIT_REVISION,
+                 IDC_EDIT_SERIAL_NUMBER, IDC_EDIT_MANUFACTURER,   IDC_EDIT_PRODUCT,
+                 IDC_EDIT_CONTAINER_ID,  IDC_COMBO_CONFIG_FORMAT, IDC_COMBO_IDLE_TIMER,
+                 IDC_COMBO_SN_EDIT_TYPE, IDC_BUTTON_MORE_CONFIG,  IDC_BUTTON_BROWSE_FW,
+                 IDC_COMBO_FW_BROWSE,    IDC_CHECK_UPDATE_FW,     IDC_CHECK_RELOAD_FW,
+                 IDC_CHECK_AUTO_MP,      IDC_CHECK_WR_TEST,       IDC_EDIT_SECONDS})
     EXPECT_TRUE(bOff(id)) << id;
   vExpectReadOnlyBoxes();
 }
@@ -40,9 +42,10 @@ TEST_F(ControlStateTest, RDModeOpensTheSettingsAsUpdateFirmwareAndTheOptionBoxes
   view.vSetCheck(IDC_CHECK_WR_TEST, true);
   view.vSetCheck(IDC_CHECK_PRELOAD, true);
   dlg.vSetNormalControls();
-  for (int id : {IDC_BUTTON_SAVE_INI, IDC_BUTTON_CLEAR, IDC_EDIT_VID, IDC_EDIT_SERIAL_NUMBER, IDC_COMBO_FW_BROWSE,
-                 IDC_BUTTON_BROWSE_FW, IDC_CHECK_UPDATE_FW, IDC_CHECK_RELOAD_FW, IDC_CHECK_AUTO_MP,
-                 IDC_BUTTON_START, IDC_CHECK_SPEED_TEST, IDC_COMBO_PRELOAD, IDC_BUTTON_BROWSE_PRELOAD})
+  for (int id :
+       {IDC_BUTTON_SAVE_INI, IDC_BUTTON_CLEAR, IDC_EDIT_VID, IDC_EDIT_SERIAL_NUMBER, IDC_COMBO_FW_BROWSE,
+        IDC_BUTTON_BROWSE_FW, IDC_CHECK_UPDATE_FW, IDC_CHECK_RELOAD_FW, IDC_CHECK_AUTO_MP, IDC_BUTTON_START,
+        IDC_CHECK_SPEED_TEST, IDC_COMBO_PRELOAD, IDC_BUTTON_BROWSE_PRELOAD})
     EXPECT_TRUE(bOn(id)) << id;
   // dependants whose boxes are clear, and More Config without "Update Config"
   for (int id : {IDC_EDIT_READ_SPEED, IDC_EDIT_WRITE_SPEED, IDC_EDIT_SECONDS, IDC_COMBO_FORMAT_TYPE,
@@ -56,7 +59,8 @@ TEST_F(ControlStateTest, RDModeOpensTheSettingsAsUpdateFirmwareAndTheOptionBoxes
   // Without "Update F/W" the descriptors, the firmware choice and More Config close again.
   view.vSetCheck(IDC_CHECK_UPDATE_FW, false);
   dlg.vSetNormalControls();
-  for (int id : {IDC_EDIT_VID, IDC_EDIT_PRODUCT, IDC_COMBO_FW_BROWSE, IDC_BUTTON_BROWSE_FW, IDC_BUTTON_MORE_CONFIG})
+  for (int id :
+       {IDC_EDIT_VID, IDC_EDIT_PRODUCT, IDC_COMBO_FW_BROWSE, IDC_BUTTON_BROWSE_FW, IDC_BUTTON_MORE_CONFIG})
     EXPECT_TRUE(bOff(id)) << id;
   EXPECT_TRUE(bOn(IDC_CHECK_UPDATE_FW));
   EXPECT_TRUE(bOn(IDC_BUTTON_SAVE_INI));
@@ -78,8 +82,8 @@ TEST_F(ControlStateTest, AutoModeAndRunStates) {
   ini.m_pINI.uiExt_fw_enable = 0;
   dlg.vSetRunControls();
   for (int id : {IDC_BUTTON_LOAD_INI, IDC_BUTTON_EXIT, IDC_BUTTON_MIN, IDC_BUTTON_SAFELY_REMOVE,
-                 IDC_BUTTON_UNLOCK_MPTOOL, IDC_BUTTON_START, IDC_BUTTON_SAVE_INI, IDC_BUTTON_CLEAR, IDC_EDIT_VID,
-                 IDC_CHECK_AUTO_MP, IDC_CHECK_UPDATE_FW})
+                 IDC_BUTTON_UNLOCK_MPTOOL, IDC_BUTTON_START, IDC_BUTTON_SAVE_INI, IDC_BUTTON_CLEAR,
+                 IDC_EDIT_VID, IDC_CHECK_AUTO_MP, IDC_CHECK_UPDATE_FW})
     EXPECT_TRUE(bOff(id)) << id;
   EXPECT_TRUE(bOn(IDC_BUTTON_PD));  // a run leaves it as it was
   vExpectReadOnlyBoxes();

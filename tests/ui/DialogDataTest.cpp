@@ -44,8 +44,7 @@ TEST(DebugDlgTest, TheDumpShowsTheTableWithThePackageCodeInFront) {
 
   uint8_t bytes[20];
   for (int i = 0; i < 20; ++i) bytes[i] = static_cast<uint8_t>(i * 17);
-  EXPECT_EQ(CDebugDlg::strDump(bytes, 17),
-            "00 11 22 33 44 55 66 77   88 99 AA BB CC DD EE FF \n10 ");
+  EXPECT_EQ(CDebugDlg::strDump(bytes, 17), "00 11 22 33 44 55 66 77   88 99 AA BB CC DD EE FF \n10 ");
 
   d.m_nSelectedImage = 1;  // the image choice reads the same table
   EXPECT_EQ(d.strReadConfigTable(list, [](int, uint8_t*, uint32_t) { return -1; }), "Read Reg FAIL: -1");
@@ -54,9 +53,10 @@ TEST(DebugDlgTest, TheDumpShowsTheTableWithThePackageCodeInFront) {
 using MoreConfigTest = DlgFixture;
 
 TEST_F(MoreConfigTest, TheFlagSetIsTheWorkingCopyBetweenLoadAndSave) {
-  dir.write("a.ini",
-            "[usb_config]\nvendor_id=2F7B\nproduct_id=5A01\ndevice_revision=0100\nU1U2=1\nLPM=0\nPMU=1\nimage0=1\n"
-            "image1=0\ncrc32=1\nbc_enable_port1=1\nTL=1\n");
+  dir.write(
+      "a.ini",
+      "[usb_config]\nvendor_id=2F7B\nproduct_id=5A01\ndevice_revision=0100\nU1U2=1\nLPM=0\nPMU=1\nimage0=1\n"
+      "image1=0\ncrc32=1\nbc_enable_port1=1\nTL=1\n");
   view.vQueueFile(dir.str() + "/a.ini");
   dlg.OnBnClickedButtonLoadini();
   EXPECT_EQ(dlg.m_moreConfigDlg.m_bU1U2Mode, 1);
@@ -89,7 +89,7 @@ TEST_F(MoreConfigTest, OnlyOkCopiesTheFlagsIntoTheSettings) {
   view.vQueueModal(IDOK);
   ini.m_pINI.ucLPM = 1;
   dlg.OnBnClickedMoreConfig();
-  EXPECT_EQ(ini.m_pINI.ucLPM, 1);                // taken into the flags at opening, back at OK
+  EXPECT_EQ(ini.m_pINI.ucLPM, 1);              // taken into the flags at opening, back at OK
   EXPECT_EQ(ini.m_pINI.ucBc_enable_port2, 1);  // the battery-charge flags keep the last copy
   EXPECT_EQ(view.modals(), (std::vector<EModalDialog>{EModalDialog::MoreConfig, EModalDialog::MoreConfig}));
 }

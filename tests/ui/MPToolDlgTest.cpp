@@ -3,9 +3,9 @@
 #include <filesystem>
 
 #include "platform/Clock.h"
+#include "support/DlgFixture.h"
 #include "support/RecordingView.h"
 #include "support/TempDir.h"
-#include "support/DlgFixture.h"
 #include "ui/ControlIds.h"
 #include "ui/HeadlessMainView.h"
 #include "ui/MPToolDlg.h"

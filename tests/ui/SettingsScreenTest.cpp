@@ -75,7 +75,8 @@ TEST_F(SettingsScreenTest, SaveIniRefusesAShortVidWithoutAFileDialog) {
 }
 
 TEST_F(SettingsScreenTest, SaveIniCancelledLeavesTheRecordAndSavedWritesTheScreen) {
-  dir.write("a.ini", "[usb_config]\nvendor_id=2F7B\nproduct_id=5A01\ndevice_revision=0100\nSN_fix_length=14\n");
+  dir.write("a.ini",
+            "[usb_config]\nvendor_id=2F7B\nproduct_id=5A01\ndevice_revision=0100\nSN_fix_length=14\n");
   ASSERT_TRUE(ini.vLoadINIFile(dir.str() + "/a.ini"));
   view.vSetText(IDC_EDIT_VID, "1234");
   view.vSetText(IDC_EDIT_PID, "5678");
@@ -98,8 +99,9 @@ TEST_F(SettingsScreenTest, SaveIniCancelledLeavesTheRecordAndSavedWritesTheScree
 }
 
 TEST_F(SettingsScreenTest, LoadIniRefreshesEveryFieldEvenWhenTheLoadFails) {
-  dir.write("good.ini", "[usb_config]\nvendor_id=2F7B\nproduct_id=5A01\nproduct_id_hub2=5A02\nmanufacturer_string=Maker\n"
-                        "[usb_fw]\nfw_enable=1\nfw_binary_name=fw.bin\n[usb_func]\nauto_mp=1\n");
+  dir.write("good.ini",
+            "[usb_config]\nvendor_id=2F7B\nproduct_id=5A01\nproduct_id_hub2=5A02\nmanufacturer_string=Maker\n"
+            "[usb_fw]\nfw_enable=1\nfw_binary_name=fw.bin\n[usb_func]\nauto_mp=1\n");
   view.vQueueFile(dir.str() + "/good.ini");
   dlg.OnBnClickedButtonLoadini();
   EXPECT_EQ(view.text(IDC_EDIT_VID), "2F7B");

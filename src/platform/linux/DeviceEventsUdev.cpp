@@ -12,9 +12,12 @@
 bool bClassifyUdevEvent(const std::string& strAction, const std::string& strSubsystem,
                         const std::string& strDevType, const std::string& strSysName,
                         const std::string& strType, DeviceEvent& ev) {
-  if (strAction == "add") ev.eAction = EDeviceAction::Arrival;
-  else if (strAction == "remove") ev.eAction = EDeviceAction::Removal;
-  else return false;
+  if (strAction == "add")
+    ev.eAction = EDeviceAction::Arrival;
+  else if (strAction == "remove")
+    ev.eAction = EDeviceAction::Removal;
+  else
+    return false;
   ev.strName = strSysName;
   if (strSubsystem == "usb") {
     if (strDevType != "usb_device") return false;
@@ -44,7 +47,9 @@ bool bClassifyUdevEvent(const std::string& strAction, const std::string& strSubs
   return false;
 }
 
-CDeviceEventsUdev::~CDeviceEventsUdev() { vStop(); }
+CDeviceEventsUdev::~CDeviceEventsUdev() {
+  vStop();
+}
 
 bool CDeviceEventsUdev::bStart(DeviceEventCallback cb) {
   std::lock_guard<std::mutex> l(m_mutex);

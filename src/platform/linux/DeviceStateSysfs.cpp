@@ -21,8 +21,9 @@ CDeviceStateSysfs::CDeviceStateSysfs(IClock& clock, std::string strRoot, UdevSet
     : m_clock(clock), m_strRoot(std::move(strRoot)), m_settled(std::move(settled)) {}
 
 bool CDeviceStateSysfs::bValidHub(const std::string& strHub) const {
-  if (strHub.empty() || strHub.find('/') != std::string::npos || strHub == "." || strHub == "..") return false;
-  struct stat st{};
+  if (strHub.empty() || strHub.find('/') != std::string::npos || strHub == "." || strHub == "..")
+    return false;
+  struct stat st {};
   return ::stat((m_strRoot + "/" + strHub).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -85,11 +86,13 @@ int CDeviceStateSysfs::nSetSuspendSetting(const std::string& strHub, int nValue)
 }
 
 bool CFilterDriverStatusLinux::bIsRegistered() {
-  struct stat st{};
+  struct stat st {};
   return ::stat(m_strRulesFile.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-int CFilterDriverStatusLinux::nInstall() { return ENOSYS; }
+int CFilterDriverStatusLinux::nInstall() {
+  return ENOSYS;
+}
 
 std::string CFilterDriverStatusLinux::strInstalledVersion() {
   std::string s;
@@ -98,7 +101,8 @@ std::string CFilterDriverStatusLinux::strInstalledVersion() {
   size_t p = s.find(strTag);
   if (p == std::string::npos) return {};
   size_t e = s.find('\n', p);
-  std::string v = s.substr(p + strTag.size(), e == std::string::npos ? std::string::npos : e - p - strTag.size());
+  std::string v =
+      s.substr(p + strTag.size(), e == std::string::npos ? std::string::npos : e - p - strTag.size());
   while (!v.empty() && (v.back() == ' ' || v.back() == '\r')) v.pop_back();
   while (!v.empty() && v.front() == ' ') v.erase(v.begin());
   return v;

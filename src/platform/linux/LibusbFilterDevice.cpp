@@ -15,7 +15,8 @@ std::string strLibusbOpenError(const std::string& strName, int nResult) {
   switch (nResult) {
     case LIBUSB_ERROR_ACCESS:
       return "no permission to open " + strName +
-             ": install the udev rule that grants the operator group access to target hubs, then replug the hub";
+             ": install the udev rule that grants the operator group access to target hubs, then replug the "
+             "hub";
     case LIBUSB_ERROR_NO_DEVICE:
     case LIBUSB_ERROR_NOT_FOUND:
       return "no device at " + strName;
@@ -27,11 +28,12 @@ std::string strLibusbOpenError(const std::string& strName, int nResult) {
 namespace {
 class CLibusbFilterDeviceHandle : public IFilterDeviceHandle {
  public:
-  CLibusbFilterDeviceHandle(libusb_device_handle* p, std::string strName) : m_pHandle(p), m_strName(std::move(strName)) {}
+  CLibusbFilterDeviceHandle(libusb_device_handle* p, std::string strName)
+      : m_pHandle(p), m_strName(std::move(strName)) {}
   ~CLibusbFilterDeviceHandle() override { libusb_close(m_pHandle); }
 
-  EFilterResult eIoControl(uint32_t dwCode, const uint8_t* pIn, size_t ulInLen, uint8_t* pOut, size_t ulOutLen,
-                           size_t* pulTransferred) override {
+  EFilterResult eIoControl(uint32_t dwCode, const uint8_t* pIn, size_t ulInLen, uint8_t* pOut,
+                           size_t ulOutLen, size_t* pulTransferred) override {
     if (pulTransferred) *pulTransferred = 0;
     UsbControlSetup s;
     if (!bBuildControlSetup(dwCode, pIn, ulInLen, ulOutLen, s) || (s.bIn && s.wLength && !pOut)) {
@@ -74,14 +76,16 @@ CLibusbFilterDevicePlatform::~CLibusbFilterDevicePlatform() {
   if (m_pContext) libusb_exit(m_pContext);
 }
 
-std::unique_ptr<IFilterDeviceHandle> CLibusbFilterDevicePlatform::pOpen(const std::string& strName, std::string* pstrError) {
+std::unique_ptr<IFilterDeviceHandle> CLibusbFilterDevicePlatform::pOpen(const std::string& strName,
+                                                                        std::string* pstrError) {
   auto vFail = [&](int rc, std::string text) {
     vSetFilterLastError(rc);
     if (pstrError) *pstrError = std::move(text);
     return std::unique_ptr<IFilterDeviceHandle>();
   };
   FilterDeviceName want;
-  if (!bParseFilterDeviceName(strName, want)) return vFail(LIBUSB_ERROR_INVALID_PARAM, "not a filter device name: " + strName);
+  if (!bParseFilterDeviceName(strName, want))
+    return vFail(LIBUSB_ERROR_INVALID_PARAM, "not a filter device name: " + strName);
   if (!m_pContext) return vFail(LIBUSB_ERROR_OTHER, "libusb could not be started");
   libusb_device** list = nullptr;
   ssize_t n = libusb_get_device_list(m_pContext, &list);

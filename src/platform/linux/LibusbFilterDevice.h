@@ -33,7 +33,8 @@ class CLibusbFilterDevicePlatform : public IFilterDevicePlatform {
 
   // False when libusb could not be started; every open then fails.
   bool bReady() const { return m_pContext != nullptr; }
-  std::unique_ptr<IFilterDeviceHandle> pOpen(const std::string& strName, std::string* pstrError = nullptr) override;
+  std::unique_ptr<IFilterDeviceHandle> pOpen(const std::string& strName,
+                                             std::string* pstrError = nullptr) override;
 
  private:
   libusb_context* m_pContext = nullptr;

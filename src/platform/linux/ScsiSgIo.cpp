@@ -81,7 +81,8 @@ int nBuildSgIoHeader(const ScsiRequest& req, sg_io_hdr_t& hdr, uint8_t* pSense) 
   return 0;
 }
 
-void vMapSgIoOutcome(int nIoctlResult, int nErrno, const sg_io_hdr_t& hdr, const uint8_t* pSense, ScsiResult& res) {
+void vMapSgIoOutcome(int nIoctlResult, int nErrno, const sg_io_hdr_t& hdr, const uint8_t* pSense,
+                     ScsiResult& res) {
   res = ScsiResult{};
   if (nIoctlResult < 0) {
     res.nError = nErrno ? nErrno : EIO;
@@ -116,22 +117,31 @@ void vMapSgIoOutcome(int nIoctlResult, int nErrno, const sg_io_hdr_t& hdr, const
 
 std::string strScsiErrorText(int nErrno) {
   switch (nErrno) {
-    case 0: return "no error";
+    case 0:
+      return "no error";
     case EPERM:
       return "the kernel refused the SCSI command (EPERM): vendor SCSI commands need CAP_SYS_RAWIO; "
              "run MPTool as root or give it the capability (setcap cap_sys_rawio+ep)";
     case EACCES:
       return "no permission to open the drive for reading and writing (EACCES): install the driver "
              "package's udev rules or add the operator to the disk group";
-    case ENOENT: return "no such drive (ENOENT)";
+    case ENOENT:
+      return "no such drive (ENOENT)";
     case ENXIO:
-    case ENODEV: return "the drive is no longer there (ENODEV)";
-    case ENOTBLK: return "not a block device (ENOTBLK)";
-    case ETIMEDOUT: return "the drive did not answer in time (ETIMEDOUT)";
-    case EBUSY: return "the drive or its bus is busy (EBUSY)";
-    case EINVAL: return "malformed drive name or request (EINVAL)";
-    case ENOTTY: return "the device does not take SCSI commands (ENOTTY)";
-    default: return std::string(std::strerror(nErrno)) + " (errno " + std::to_string(nErrno) + ")";
+    case ENODEV:
+      return "the drive is no longer there (ENODEV)";
+    case ENOTBLK:
+      return "not a block device (ENOTBLK)";
+    case ETIMEDOUT:
+      return "the drive did not answer in time (ETIMEDOUT)";
+    case EBUSY:
+      return "the drive or its bus is busy (EBUSY)";
+    case EINVAL:
+      return "malformed drive name or request (EINVAL)";
+    case ENOTTY:
+      return "the device does not take SCSI commands (ENOTTY)";
+    default:
+      return std::string(std::strerror(nErrno)) + " (errno " + std::to_string(nErrno) + ")";
   }
 }
 

@@ -31,9 +31,9 @@ constexpr uint16_t SGIO_DRIVER_SENSE = 0x08;
 
 // Kernel disk names and drive numbers: -1 when the name is not a whole disk / CD-ROM drive
 // or its number is above 126; "" for a number outside 0..126.
-int nDiskNumberFromName(const std::string& strKernelName);    // "sdb" -> 1 (partitions "sdb1" -> -1)
-int nCDROMNumberFromName(const std::string& strKernelName);   // "sr0" -> 0
-std::string strDiskNameFromNumber(int nNumber);               // 26 -> "sdaa"
+int nDiskNumberFromName(const std::string& strKernelName);   // "sdb" -> 1 (partitions "sdb1" -> -1)
+int nCDROMNumberFromName(const std::string& strKernelName);  // "sr0" -> 0
+std::string strDiskNameFromNumber(int nNumber);              // 26 -> "sdaa"
 
 // The device node behind a drive name: "\\.\PHYSICALDRIVE2" -> strDevRoot + "/sdc",
 // "\\.\CDROM1" -> strDevRoot + "/sr1". "" for a malformed name or a number above 126.
@@ -49,7 +49,8 @@ int nBuildSgIoHeader(const ScsiRequest& req, sg_io_hdr_t& hdr, uint8_t* pSense);
 // request (nError: the call's errno, ETIMEDOUT, ENODEV for a target no longer there, EBUSY,
 // EIO); otherwise the request went through and the SCSI status is the drive's (a CHECK
 // CONDITION comes back as status 2 with its sense bytes).
-void vMapSgIoOutcome(int nIoctlResult, int nErrno, const sg_io_hdr_t& hdr, const uint8_t* pSense, ScsiResult& res);
+void vMapSgIoOutcome(int nIoctlResult, int nErrno, const sg_io_hdr_t& hdr, const uint8_t* pSense,
+                     ScsiResult& res);
 
 // One line for an errno met opening a drive or sending to it, naming the remedy where there is
 // one (EPERM: CAP_SYS_RAWIO; EACCES: device node permissions).

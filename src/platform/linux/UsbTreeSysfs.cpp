@@ -1,11 +1,11 @@
 #include "platform/linux/UsbTreeSysfs.h"
 
 #include <dirent.h>
+#include <libusb.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <libusb.h>
 
 #include "platform/linux/SysfsRead.h"
 
@@ -42,21 +42,28 @@ EUsbSpeed eParseSpeed(const std::string& s) {
 
 int nMapLibusbError(int r) {
   switch (r) {
-    case LIBUSB_ERROR_ACCESS: return EACCES;
+    case LIBUSB_ERROR_ACCESS:
+      return EACCES;
     case LIBUSB_ERROR_NO_DEVICE:
-    case LIBUSB_ERROR_NOT_FOUND: return ENODEV;
-    case LIBUSB_ERROR_PIPE: return EPIPE;
-    case LIBUSB_ERROR_TIMEOUT: return ETIMEDOUT;
-    case LIBUSB_ERROR_BUSY: return EBUSY;
-    case LIBUSB_ERROR_NO_MEM: return ENOMEM;
-    default: return EIO;
+    case LIBUSB_ERROR_NOT_FOUND:
+      return ENODEV;
+    case LIBUSB_ERROR_PIPE:
+      return EPIPE;
+    case LIBUSB_ERROR_TIMEOUT:
+      return ETIMEDOUT;
+    case LIBUSB_ERROR_BUSY:
+      return EBUSY;
+    case LIBUSB_ERROR_NO_MEM:
+      return ENOMEM;
+    default:
+      return EIO;
   }
 }
 
 }  // namespace
 
-int nLibusbReadStringDescriptor(int nBus, int nDevNum, uint8_t ucIndex, uint16_t usLangId,
-                                uint16_t usLength, std::vector<uint8_t>& vecOut) {
+int nLibusbReadStringDescriptor(int nBus, int nDevNum, uint8_t ucIndex, uint16_t usLangId, uint16_t usLength,
+                                std::vector<uint8_t>& vecOut) {
   vecOut.clear();
   libusb_context* ctx = nullptr;
   if (libusb_init(&ctx) != 0) return EIO;
@@ -64,8 +71,7 @@ int nLibusbReadStringDescriptor(int nBus, int nDevNum, uint8_t ucIndex, uint16_t
   ssize_t n = libusb_get_device_list(ctx, &list);
   int nErr = ENODEV;
   for (ssize_t i = 0; i < n; ++i) {
-    if (libusb_get_bus_number(list[i]) != nBus || libusb_get_device_address(list[i]) != nDevNum)
-      continue;
+    if (libusb_get_bus_number(list[i]) != nBus || libusb_get_device_address(list[i]) != nDevNum) continue;
     libusb_device_handle* h = nullptr;
     int r = libusb_open(list[i], &h);
     if (r != 0) {
@@ -102,7 +108,7 @@ bool CUsbTreeSysfs::bExists(const std::string& strDev) const {
   // A node name never holds a path separator or a parent reference.
   if (strDev.empty() || strDev.find('/') != std::string::npos || strDev == "." || strDev == "..")
     return false;
-  struct stat st{};
+  struct stat st {};
   return ::stat(strPath(strDev).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -202,20 +208,23 @@ int CUsbTreeSysfs::nReadDeviceDescriptor(const std::string& strDev, UsbDeviceDes
   d.bcdDevice = static_cast<uint16_t>(ulRev);
   d.bDeviceClass = static_cast<uint8_t>(ulClass);
   uint32_t v = 0;
-  if (sysfs::nReadHex(strPath(strDev, "bDeviceSubClass"), 0xFF, v) == 0) d.bDeviceSubClass = static_cast<uint8_t>(v);
-  if (sysfs::nReadHex(strPath(strDev, "bDeviceProtocol"), 0xFF, v) == 0) d.bDeviceProtocol = static_cast<uint8_t>(v);
-  if (sysfs::nReadDec(strPath(strDev, "bMaxPacketSize0"), 0xFF, v) == 0) d.bMaxPacketSize0 = static_cast<uint8_t>(v);
-  if (sysfs::nReadDec(strPath(strDev, "bNumConfigurations"), 0xFF, v) == 0) d.bNumConfigurations = static_cast<uint8_t>(v);
+  if (sysfs::nReadHex(strPath(strDev, "bDeviceSubClass"), 0xFF, v) == 0)
+    d.bDeviceSubClass = static_cast<uint8_t>(v);
+  if (sysfs::nReadHex(strPath(strDev, "bDeviceProtocol"), 0xFF, v) == 0)
+    d.bDeviceProtocol = static_cast<uint8_t>(v);
+  if (sysfs::nReadDec(strPath(strDev, "bMaxPacketSize0"), 0xFF, v) == 0)
+    d.bMaxPacketSize0 = static_cast<uint8_t>(v);
+  if (sysfs::nReadDec(strPath(strDev, "bNumConfigurations"), 0xFF, v) == 0)
+    d.bNumConfigurations = static_cast<uint8_t>(v);
   // The string indexes are not exported; number the strings the kernel read.
-  struct stat st{};
+  struct stat st {};
   if (::stat(strPath(strDev, "manufacturer").c_str(), &st) == 0) d.iManufacturer = 1;
   if (::stat(strPath(strDev, "product").c_str(), &st) == 0) d.iProduct = 2;
   if (::stat(strPath(strDev, "serial").c_str(), &st) == 0) d.iSerialNumber = 3;
   return 0;
 }
 
-int CUsbTreeSysfs::nGetConnectionInfo(const std::string& strHub, uint32_t ulPort,
-                                      UsbConnectionInfo& info) {
+int CUsbTreeSysfs::nGetConnectionInfo(const std::string& strHub, uint32_t ulPort, UsbConnectionInfo& info) {
   info = UsbConnectionInfo{};
   int nErr = nCheckPort(strHub, ulPort);
   if (nErr != 0) return nErr;
@@ -270,8 +279,7 @@ int CUsbTreeSysfs::nGetConnectionDriverKeyName(const std::string& strHub, uint32
 }
 
 int CUsbTreeSysfs::nGetStringDescriptor(const std::string& strHub, uint32_t ulPort, uint8_t ucIndex,
-                                        uint16_t usLangId, uint16_t usLength,
-                                        std::vector<uint8_t>& vecOut) {
+                                        uint16_t usLangId, uint16_t usLength, std::vector<uint8_t>& vecOut) {
   vecOut.clear();
   int nErr = nCheckPort(strHub, ulPort);
   if (nErr != 0) return nErr;
@@ -279,15 +287,18 @@ int CUsbTreeSysfs::nGetStringDescriptor(const std::string& strHub, uint32_t ulPo
   UsbDeviceDescriptor d;
   nErr = nReadDeviceDescriptor(strChild, d);
   if (nErr != 0) return nErr;
-  struct stat st{};
+  struct stat st {};
   bool bKernelStrings = ::stat(strPath(strChild, "manufacturer").c_str(), &st) == 0 ||
                         ::stat(strPath(strChild, "product").c_str(), &st) == 0 ||
                         ::stat(strPath(strChild, "serial").c_str(), &st) == 0;
   const char* pszFile = nullptr;
   if (ucIndex != 0) {
-    if (ucIndex == d.iManufacturer) pszFile = "manufacturer";
-    else if (ucIndex == d.iProduct) pszFile = "product";
-    else if (ucIndex == d.iSerialNumber) pszFile = "serial";
+    if (ucIndex == d.iManufacturer)
+      pszFile = "manufacturer";
+    else if (ucIndex == d.iProduct)
+      pszFile = "product";
+    else if (ucIndex == d.iSerialNumber)
+      pszFile = "serial";
   }
   if (pszFile) {
     std::string s;

@@ -31,8 +31,8 @@ using RawStringReader = std::function<int(int nBus, int nDevNum, uint8_t ucIndex
                                           uint16_t usLength, std::vector<uint8_t>& vecOut)>;
 
 // The libusb reader: opens the device, one GET_DESCRIPTOR, closes it. Blocks up to 1 s.
-int nLibusbReadStringDescriptor(int nBus, int nDevNum, uint8_t ucIndex, uint16_t usLangId,
-                                uint16_t usLength, std::vector<uint8_t>& vecOut);
+int nLibusbReadStringDescriptor(int nBus, int nDevNum, uint8_t ucIndex, uint16_t usLangId, uint16_t usLength,
+                                std::vector<uint8_t>& vecOut);
 
 class CUsbTreeSysfs : public IUsbTree {
  public:
@@ -43,15 +43,11 @@ class CUsbTreeSysfs : public IUsbTree {
   int nGetHCDDriverKeyName(const std::string& strController, std::string& strKey) override;
   int nGetRootHubName(const std::string& strController, std::string& strHub) override;
   int nGetHubPortCount(const std::string& strHub, uint32_t& ulPorts) override;
-  int nGetConnectionInfo(const std::string& strHub, uint32_t ulPort,
-                         UsbConnectionInfo& info) override;
-  int nGetConnectionName(const std::string& strHub, uint32_t ulPort,
-                         std::string& strName) override;
-  int nGetConnectionDriverKeyName(const std::string& strHub, uint32_t ulPort,
-                                  std::string& strKey) override;
-  int nGetStringDescriptor(const std::string& strHub, uint32_t ulPort, uint8_t ucIndex,
-                           uint16_t usLangId, uint16_t usLength,
-                           std::vector<uint8_t>& vecOut) override;
+  int nGetConnectionInfo(const std::string& strHub, uint32_t ulPort, UsbConnectionInfo& info) override;
+  int nGetConnectionName(const std::string& strHub, uint32_t ulPort, std::string& strName) override;
+  int nGetConnectionDriverKeyName(const std::string& strHub, uint32_t ulPort, std::string& strKey) override;
+  int nGetStringDescriptor(const std::string& strHub, uint32_t ulPort, uint8_t ucIndex, uint16_t usLangId,
+                           uint16_t usLength, std::vector<uint8_t>& vecOut) override;
   int nGetDeviceDescFromDriverKey(const std::string& strKey, std::string& strDesc) override;
   int nGetHardwareIdFromDriverKey(const std::string& strKey, std::string& strHwId) override;
   int nGetHubInterfaces(std::vector<UsbHubInterface>& vecHubs) override;

@@ -4,7 +4,9 @@
 
 using json = nlohmann::json;
 
-void vBenchJsonThrow(const std::string& s) { throw BenchJsonError{s}; }
+void vBenchJsonThrow(const std::string& s) {
+  throw BenchJsonError{s};
+}
 
 uint64_t ullBenchHex(const json& j, const std::string& what, uint64_t ullMax) {
   uint64_t v = 0;

@@ -3,9 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 struct BenchJsonError {
   std::string strText;

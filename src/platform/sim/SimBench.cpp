@@ -18,7 +18,8 @@ std::unique_ptr<CSimBench> CSimBench::pFromSpec(const SimBenchSpec& def, std::st
   std::unique_ptr<CSimBench> p(new CSimBench());
   p->m_def = def;
   p->m_pClock = pMakeBenchClock(def.dTimeScale);
-  for (size_t c = 0; c < def.vecControllers.size(); ++c) p->m_vecControllerLocks.push_back(std::make_unique<std::mutex>());
+  for (size_t c = 0; c < def.vecControllers.size(); ++c)
+    p->m_vecControllerLocks.push_back(std::make_unique<std::mutex>());
   for (const auto& h : def.vecHubs) {
     auto chip = std::make_unique<CSimHubChip>(h, *p->m_pClock);
     if (!chip->bOpenFlash(strError)) return nullptr;
@@ -66,7 +67,8 @@ int CSimBench::nHubDepth(int h) const {
 
 std::vector<uint8_t> CSimBench::vecPortPath(int h) const {
   std::vector<uint8_t> v;
-  for (; h >= 0; h = m_def.vecHubs[h].nParentIndex) v.insert(v.begin(), static_cast<uint8_t>(m_def.vecHubs[h].nPort));
+  for (; h >= 0; h = m_def.vecHubs[h].nParentIndex)
+    v.insert(v.begin(), static_cast<uint8_t>(m_def.vecHubs[h].nPort));
   return v;
 }
 
@@ -78,7 +80,8 @@ bool CSimBench::bHasSuperSpeedHalf(int h) const {
 
 std::string CSimBench::strDeviceName(int h, bool bSuperSpeed) const {
   auto path = vecPortPath(h);
-  return strMakeFilterDeviceName(ucBus(nHubController(h), bSuperSpeed), path.data(), static_cast<int>(path.size()));
+  return strMakeFilterDeviceName(ucBus(nHubController(h), bSuperSpeed), path.data(),
+                                 static_cast<int>(path.size()));
 }
 
 int CSimBench::nResolveName(const std::string& strName, bool& bSuperSpeed) const {
@@ -259,7 +262,8 @@ void CSimBench::vTimerThread(std::stop_token st) {
 // waits spin: a sleep's own overhead would be far longer than a scaled transfer.
 void CSimBench::vLatency() {
   if (m_def.uTransferLatencyUs == 0 || m_pClock->dScale() <= 0) return;
-  auto real = std::chrono::nanoseconds(static_cast<int64_t>(m_def.uTransferLatencyUs * 1000.0 * m_pClock->dScale()));
+  auto real =
+      std::chrono::nanoseconds(static_cast<int64_t>(m_def.uTransferLatencyUs * 1000.0 * m_pClock->dScale()));
   if (real.count() <= 0) return;
   if (real >= std::chrono::microseconds(200)) {
     std::this_thread::sleep_for(real);
@@ -287,8 +291,8 @@ bool CSimBench::bDeviceIdentity(int h, uint64_t ullSession, bool bSuperSpeed, Fi
   return true;
 }
 
-EFilterResult CSimBench::eTransfer(int h, uint64_t ullSession, bool bSuperSpeed, const UsbControlSetup& s, uint8_t* pOut,
-                                   size_t* pulTransferred) {
+EFilterResult CSimBench::eTransfer(int h, uint64_t ullSession, bool bSuperSpeed, const UsbControlSetup& s,
+                                   uint8_t* pOut, size_t* pulTransferred) {
   SimChipEvents ev;
   uint32_t ulWaitMs = 0;
   EFilterResult e;

@@ -51,11 +51,11 @@ class CSimBench {
   const SimControllerSpec& controller(int c) const { return m_def.vecControllers[c]; }
   int nHubs() const { return static_cast<int>(m_def.vecHubs.size()); }
   const SimHubSpec& hubSpec(int h) const { return m_def.vecHubs[h]; }
-  int nFindHub(const std::string& strName) const;   // -1 when unknown
+  int nFindHub(const std::string& strName) const;                        // -1 when unknown
   int nHubParent(int h) const { return m_def.vecHubs[h].nParentIndex; }  // -1: on a controller port
   int nHubController(int h) const { return m_def.vecHubs[h].nControllerIndex; }
-  int nHubDepth(int h) const;                        // 0 on a root hub port
-  std::vector<uint8_t> vecPortPath(int h) const;     // ports from the root hub down
+  int nHubDepth(int h) const;                     // 0 on a root hub port
+  std::vector<uint8_t> vecPortPath(int h) const;  // ports from the root hub down
   bool bHasSuperSpeedHalf(int h) const;
   static uint8_t ucBus(int nController, bool bSuperSpeed) {
     return static_cast<uint8_t>(2 * nController + (bSuperSpeed ? 2 : 1));
@@ -73,8 +73,12 @@ class CSimBench {
   // and is back at once, without a reset of its chip; the hubs below it come back after it.
   // False when it is not on the bus.
   bool bRestartHub(int h);
-  std::vector<uint8_t> vecFlash(int h, size_t ulOffset, size_t ulLen) { return m_vecChips[h]->vecFlash(ulOffset, ulLen); }
-  void vSetFlash(int h, size_t ulOffset, const std::vector<uint8_t>& d) { m_vecChips[h]->vSetFlash(ulOffset, d); }
+  std::vector<uint8_t> vecFlash(int h, size_t ulOffset, size_t ulLen) {
+    return m_vecChips[h]->vecFlash(ulOffset, ulLen);
+  }
+  void vSetFlash(int h, size_t ulOffset, const std::vector<uint8_t>& d) {
+    m_vecChips[h]->vSetFlash(ulOffset, d);
+  }
   uint8_t ucRegister(int h, uint16_t usAddr) { return m_vecChips[h]->ucRegister(usAddr); }
   void vSetRegister(int h, uint16_t usAddr, uint8_t v) { m_vecChips[h]->vSetRegister(usAddr, v); }
   uint64_t ullRequestCount(int h) { return m_vecChips[h]->ullRequestCount(); }
@@ -95,8 +99,8 @@ class CSimBench {
   bool bOpenSession(int h, uint64_t& ullSession);
   // The device descriptor's class, VID and PID of one half, false once the session is over.
   bool bDeviceIdentity(int h, uint64_t ullSession, bool bSuperSpeed, FilterDeviceIdentity& id);
-  EFilterResult eTransfer(int h, uint64_t ullSession, bool bSuperSpeed, const UsbControlSetup& s, uint8_t* pOut,
-                          size_t* pulTransferred);
+  EFilterResult eTransfer(int h, uint64_t ullSession, bool bSuperSpeed, const UsbControlSetup& s,
+                          uint8_t* pOut, size_t* pulTransferred);
 
  private:
   // A hub's place on the bus with the hubs above it.

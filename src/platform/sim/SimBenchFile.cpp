@@ -13,13 +13,20 @@ using nlohmann::json;
 
 const char* pszSimFaultKindName(ESimFaultKind e) {
   switch (e) {
-    case ESimFaultKind::kFail: return "fail";
-    case ESimFaultKind::kStall: return "stall";
-    case ESimFaultKind::kTimeout: return "timeout";
-    case ESimFaultKind::kGone: return "gone";
-    case ESimFaultKind::kFlip: return "flip";
-    case ESimFaultKind::kEraseStuck: return "erase_stuck";
-    case ESimFaultKind::kNoReturn: return "no_return";
+    case ESimFaultKind::kFail:
+      return "fail";
+    case ESimFaultKind::kStall:
+      return "stall";
+    case ESimFaultKind::kTimeout:
+      return "timeout";
+    case ESimFaultKind::kGone:
+      return "gone";
+    case ESimFaultKind::kFlip:
+      return "flip";
+    case ESimFaultKind::kEraseStuck:
+      return "erase_stuck";
+    case ESimFaultKind::kNoReturn:
+      return "no_return";
     case ESimFaultKind::kErasePartial:
       return "erase_partial";
   }
@@ -53,7 +60,8 @@ SimFaultSpec stFault(const json& f, const std::string& what) {
   if (!bKnown)
     vThrow(what + ".kind \"" + kind +
            "\" is unknown (fail, stall, timeout, gone, flip, erase_stuck, no_return, erase_partial)");
-  if (f.contains("at_request")) r.ullAtRequest = ullNumber(f["at_request"], what + ".at_request", 1, UINT64_MAX >> 1);
+  if (f.contains("at_request"))
+    r.ullAtRequest = ullNumber(f["at_request"], what + ".at_request", 1, UINT64_MAX >> 1);
   if (f.contains("request")) r.nRequestCode = static_cast<int>(ullHex(f["request"], what + ".request", 0xFF));
   if (f.contains("probability")) {
     const json& p = f["probability"];
@@ -68,9 +76,12 @@ SimFaultSpec stFault(const json& f, const std::string& what) {
   }
   if (r.ullAtRequest == 0 && r.nRequestCode < 0 && r.dProbability == 0)
     vThrow(what + " needs \"at_request\", \"request\" or \"probability\" to say when it strikes");
-  if (f.contains("occurrence")) r.uOccurrence = static_cast<uint32_t>(ullNumber(f["occurrence"], what + ".occurrence", 1, UINT32_MAX));
-  if (f.contains("count")) r.uCount = static_cast<uint32_t>(ullNumber(f["count"], what + ".count", 0, UINT32_MAX));
-  if (f.contains("seed")) r.uSeed = static_cast<uint32_t>(ullNumber(f["seed"], what + ".seed", 0, UINT32_MAX));
+  if (f.contains("occurrence"))
+    r.uOccurrence = static_cast<uint32_t>(ullNumber(f["occurrence"], what + ".occurrence", 1, UINT32_MAX));
+  if (f.contains("count"))
+    r.uCount = static_cast<uint32_t>(ullNumber(f["count"], what + ".count", 0, UINT32_MAX));
+  if (f.contains("seed"))
+    r.uSeed = static_cast<uint32_t>(ullNumber(f["seed"], what + ".seed", 0, UINT32_MAX));
   if (f.contains("bits")) r.uBits = static_cast<uint32_t>(ullNumber(f["bits"], what + ".bits", 1, 256));
   if (r.eKind == ESimFaultKind::kErasePartial) {
     if (!f.contains("offset") || !f.contains("length"))
@@ -86,7 +97,8 @@ std::array<uint8_t, 6> ucVersionField(const json& o, const std::string& what) {
   if (v.size() != 12) vThrow(what + ".version must be 12 hexadecimal digits");
   std::array<uint8_t, 6> r{};
   for (int k = 0; k < 6; ++k)
-    r[k] = static_cast<uint8_t>(ullHex(json(v.substr(static_cast<size_t>(k) * 2, 2)), what + ".version", 0xFF));
+    r[k] =
+        static_cast<uint8_t>(ullHex(json(v.substr(static_cast<size_t>(k) * 2, 2)), what + ".version", 0xFF));
   return r;
 }
 
@@ -125,7 +137,8 @@ void vParse(const std::string& strText_, const std::string& strBaseDir, SimBench
     r.dTimeScale = j["time_scale"].get<double>();
   }
   if (j.contains("transfer_latency_us"))
-    r.uTransferLatencyUs = static_cast<uint32_t>(ullNumber(j["transfer_latency_us"], "transfer_latency_us", 0, 10000000));
+    r.uTransferLatencyUs =
+        static_cast<uint32_t>(ullNumber(j["transfer_latency_us"], "transfer_latency_us", 0, 10000000));
   if (!j.contains("controllers") || !j["controllers"].is_array() || j["controllers"].empty())
     vThrow("\"controllers\" must be a non-empty array");
   std::set<std::string> names;
@@ -164,17 +177,21 @@ void vParse(const std::string& strText_, const std::string& strBaseDir, SimBench
     if (h.contains("ports")) hs.nPorts = static_cast<int>(ullNumber(h["ports"], what + ".ports", 1, 15));
     if (h.contains("vid")) hs.usVID = static_cast<uint16_t>(ullHex(h["vid"], what + ".vid", 0xFFFF));
     if (h.contains("pid")) hs.usPID = static_cast<uint16_t>(ullHex(h["pid"], what + ".pid", 0xFFFF));
-    hs.usPIDU2 = h.contains("pid_u2") ? static_cast<uint16_t>(ullHex(h["pid_u2"], what + ".pid_u2", 0xFFFF)) : hs.usPID;
-    if (h.contains("bcdDevice")) hs.usBcdDevice = static_cast<uint16_t>(ullHex(h["bcdDevice"], what + ".bcdDevice", 0xFFFF));
+    hs.usPIDU2 = h.contains("pid_u2") ? static_cast<uint16_t>(ullHex(h["pid_u2"], what + ".pid_u2", 0xFFFF))
+                                      : hs.usPID;
+    if (h.contains("bcdDevice"))
+      hs.usBcdDevice = static_cast<uint16_t>(ullHex(h["bcdDevice"], what + ".bcdDevice", 0xFFFF));
     hs.strManufacturer = strText(h, "manufacturer", what);
     hs.strProduct = strText(h, "product", what);
     hs.strSerial = strText(h, "serial", what);
-    if (h.contains("chip_id")) hs.usChipId = static_cast<uint16_t>(ullHex(h["chip_id"], what + ".chip_id", 0xFFFF));
+    if (h.contains("chip_id"))
+      hs.usChipId = static_cast<uint16_t>(ullHex(h["chip_id"], what + ".chip_id", 0xFFFF));
     if (h.contains("registers")) {
       if (!h["registers"].is_object()) vThrow(what + ".registers must be an object");
       for (auto it = h["registers"].begin(); it != h["registers"].end(); ++it) {
         uint16_t a = static_cast<uint16_t>(ullHex(json(it.key()), what + ".registers key", 0xFFFF));
-        hs.mapRegisters[a] = static_cast<uint8_t>(ullHex(it.value(), what + ".registers[" + it.key() + "]", 0xFF));
+        hs.mapRegisters[a] =
+            static_cast<uint8_t>(ullHex(it.value(), what + ".registers[" + it.key() + "]", 0xFF));
       }
     }
     if (h.contains("version")) hs.ucVersion = ucVersionField(h, what);
@@ -197,10 +214,12 @@ void vParse(const std::string& strText_, const std::string& strBaseDir, SimBench
     }
     if (h.contains("plug_at_ms"))
       hs.uPlugAtMs = static_cast<uint32_t>(ullNumber(h["plug_at_ms"], what + ".plug_at_ms", 0, 86400000));
-    if (h.contains("reset_ms")) hs.uResetMs = static_cast<uint32_t>(ullNumber(h["reset_ms"], what + ".reset_ms", 0, 600000));
+    if (h.contains("reset_ms"))
+      hs.uResetMs = static_cast<uint32_t>(ullNumber(h["reset_ms"], what + ".reset_ms", 0, 600000));
     if (h.contains("attach_ms"))
       hs.uAttachMs = static_cast<uint32_t>(ullNumber(h["attach_ms"], what + ".attach_ms", 0, 600000));
-    if (h.contains("erase_ms")) hs.uEraseMs = static_cast<uint32_t>(ullNumber(h["erase_ms"], what + ".erase_ms", 0, 600000));
+    if (h.contains("erase_ms"))
+      hs.uEraseMs = static_cast<uint32_t>(ullNumber(h["erase_ms"], what + ".erase_ms", 0, 600000));
     if (h.contains("faults")) {
       if (!h["faults"].is_array()) vThrow(what + ".faults must be an array");
       for (size_t k = 0; k < h["faults"].size(); ++k)
@@ -224,9 +243,12 @@ void vParse(const std::string& strText_, const std::string& strBaseDir, SimBench
       if (hs.nParentIndex < 0) vThrow(what + " names an unknown parent \"" + hs.strParent + "\"");
       nMaxPort = r.vecHubs[hs.nParentIndex].nPorts;
     }
-    if (hs.nPort > nMaxPort) vThrow(what + " sits on port " + std::to_string(hs.nPort) + ", but its upstream has " + std::to_string(nMaxPort) + " ports");
+    if (hs.nPort > nMaxPort)
+      vThrow(what + " sits on port " + std::to_string(hs.nPort) + ", but its upstream has " +
+             std::to_string(nMaxPort) + " ports");
     std::string up = hs.strController.empty() ? hs.strParent : hs.strController;
-    if (!used.insert({up, hs.nPort}).second) vThrow(what + " sits on port " + std::to_string(hs.nPort) + " of \"" += up + "\", which is taken");
+    if (!used.insert({up, hs.nPort}).second)
+      vThrow(what + " sits on port " + std::to_string(hs.nPort) + " of \"" += up + "\", which is taken");
   }
   for (auto& hs : r.vecHubs) {
     int n = static_cast<int>(&hs - &r.vecHubs[0]);
@@ -244,7 +266,8 @@ void vParse(const std::string& strText_, const std::string& strBaseDir, SimBench
 }
 }  // namespace
 
-bool bParseSimBench(const std::string& strText_, const std::string& strBaseDir, SimBenchSpec& def, std::string& strError) {
+bool bParseSimBench(const std::string& strText_, const std::string& strBaseDir, SimBenchSpec& def,
+                    std::string& strError) {
   try {
     vParse(strText_, strBaseDir, def);
     return true;

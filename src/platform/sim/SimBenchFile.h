@@ -36,10 +36,10 @@ struct SimFaultSpec {
   uint32_t uOccurrence = 1;
   double dProbability = 0;  // 0 = not by chance; otherwise the chance per request
   uint32_t uCount = 1;
-  uint32_t uSeed = 1;         // strikes by chance and flip positions drawn from this seed
-  uint32_t uBits = 1;         // flip: number of bits
-  uint32_t uOffset = 0;       // erase_partial: the range left unerased, offsets within the
-  uint32_t uLength = 0;       // erased image
+  uint32_t uSeed = 1;    // strikes by chance and flip positions drawn from this seed
+  uint32_t uBits = 1;    // flip: number of bits
+  uint32_t uOffset = 0;  // erase_partial: the range left unerased, offsets within the
+  uint32_t uLength = 0;  // erased image
 };
 
 // What a hub reports while its flash holds no valid, complete image: what a blank chip's
@@ -65,16 +65,16 @@ struct SimHubSpec {
   uint16_t usVID = 0x2F7B, usPID = 0x55AA, usPIDU2 = 0x55AA, usBcdDevice = 0x0100;
   std::string strManufacturer, strProduct, strSerial;
   uint16_t usChipId = 0x6420;
-  std::map<uint16_t, uint8_t> mapRegisters;   // start values, over the defaults
-  std::array<uint8_t, 6> ucVersion{};         // version area when the flash holds no firmware
+  std::map<uint16_t, uint8_t> mapRegisters;    // start values, over the defaults
+  std::array<uint8_t, 6> ucVersion{};          // version area when the flash holds no firmware
   std::optional<SimBootIdentitySpec> optBoot;  // "boot", its missing fields from the ones above
-  std::string strFlash;                       // absolute path
+  std::string strFlash;                        // absolute path
   bool bSuspended = false;
-  bool bPermissionDenied = false;             // opening the hub is refused (no udev rule)
-  uint32_t uResetMs = 1000;                   // time off the bus after a CPU reset
-  uint32_t uAttachMs = 100;                   // back after the hub above it is back
-  uint32_t uEraseMs = 200;                    // time of one erase phase
-  uint32_t uPlugAtMs = 0;                     // > 0: absent at load, plugged in at this tool time
+  bool bPermissionDenied = false;  // opening the hub is refused (no udev rule)
+  uint32_t uResetMs = 1000;        // time off the bus after a CPU reset
+  uint32_t uAttachMs = 100;        // back after the hub above it is back
+  uint32_t uEraseMs = 200;         // time of one erase phase
+  uint32_t uPlugAtMs = 0;          // > 0: absent at load, plugged in at this tool time
   std::vector<SimFaultSpec> vecFaults;
   SimBootIdentitySpec stBootIdentity() const {
     return optBoot ? *optBoot : SimBootIdentitySpec{usVID,           usPID,      usPIDU2,   usBcdDevice,
@@ -86,15 +86,16 @@ struct SimHubSpec {
 };
 
 struct SimBenchSpec {
-  double dTimeScale = 1.0;    // 0: waits pass at once
+  double dTimeScale = 1.0;  // 0: waits pass at once
   uint32_t uTransferLatencyUs = 0;
   std::vector<SimControllerSpec> vecControllers;
   std::vector<SimHubSpec> vecHubs;
-  std::string strPath;        // the bench file, when read from one
+  std::string strPath;  // the bench file, when read from one
 };
 
 // Reads and checks a bench. On failure returns false and sets strError to one line naming
 // the file and the problem. Flash files are not opened here.
 bool bReadSimBenchFile(const std::string& strPath, SimBenchSpec& def, std::string& strError);
 // The same from text; relative flash paths are taken relative to strBaseDir.
-bool bParseSimBench(const std::string& strText, const std::string& strBaseDir, SimBenchSpec& def, std::string& strError);
+bool bParseSimBench(const std::string& strText, const std::string& strBaseDir, SimBenchSpec& def,
+                    std::string& strError);

@@ -18,7 +18,8 @@ std::string strContainer(const std::array<uint8_t, 16>& c) {
 }
 }  // namespace
 
-bool bWriteNewSimBench(const std::string& strDir, int nHubs, bool bUsb2, json& result, std::string& strError) {
+bool bWriteNewSimBench(const std::string& strDir, int nHubs, bool bUsb2, json& result,
+                       std::string& strError) {
   namespace fs = std::filesystem;
   if (nHubs < 1 || nHubs > 15) {
     strError = "--hubs must be between 1 and 15";
@@ -38,11 +39,24 @@ bool bWriteNewSimBench(const std::string& strDir, int nHubs, bool bUsb2, json& r
   result = {{"bench", bench.string()}, {"hubs", json::array()}};
   for (int i = 1; i <= nHubs; ++i) {
     std::string name = "hub" + std::to_string(i), flash = name + ".flash";
-    j["hubs"].push_back({{"name", name}, {"controller", "xhci0"}, {"port", i}, {"usb3", !bUsb2}, {"ports", 4},
-                         {"vid", "2F7B"}, {"pid", "55AA"}, {"pid_u2", "55AB"}, {"bcdDevice", "0100"},
-                         {"manufacturer", ""}, {"product", ""}, {"serial", ""}, {"chip_id", "0x6420"},
-                         {"registers", {{"0x5820", "0x11"}, {"0x5821", "0x02"}, {"0x6802", "0x40"}, {"0x3038", bUsb2 ? "0x00" : "0x34"}}},
-                         {"version", "000000000000"}, {"flash", flash}});
+    j["hubs"].push_back(
+        {{"name", name},
+         {"controller", "xhci0"},
+         {"port", i},
+         {"usb3", !bUsb2},
+         {"ports", 4},
+         {"vid", "2F7B"},
+         {"pid", "55AA"},
+         {"pid_u2", "55AB"},
+         {"bcdDevice", "0100"},
+         {"manufacturer", ""},
+         {"product", ""},
+         {"serial", ""},
+         {"chip_id", "0x6420"},
+         {"registers",
+          {{"0x5820", "0x11"}, {"0x5821", "0x02"}, {"0x6802", "0x40"}, {"0x3038", bUsb2 ? "0x00" : "0x34"}}},
+         {"version", "000000000000"},
+         {"flash", flash}});
     std::ofstream f(fs::path(strDir) / flash, std::ios::binary | std::ios::trunc);
     if (!f.write(reinterpret_cast<const char*>(blank.data()), static_cast<std::streamsize>(blank.size()))) {
       strError = (fs::path(strDir) / flash).string() + ": cannot be written";
@@ -134,32 +148,39 @@ std::string strSimBenchShowText(const json& j) {
     const auto& id = h["identity"];
     std::string names;
     for (const auto& n : h["device_names"]) names += (names.empty() ? "" : " ") + n.get<std::string>();
-    s += h["name"].get<std::string>() + ": " + h["upstream"].get<std::string>() + " port " + h["port"].dump() + ", " +
-         (h["usb3"].get<bool>() ? "USB 3" : "USB 2") + ", " + names + (h["present"].get<bool>() ? "" : ", OFF THE BUS") +
-         "\n";
-    s += "  reports  VID " + id["vid"].get<std::string>() + " PID " + id["pid"].get<std::string>() + " PID_U2 " +
-         id["pid_u2"].get<std::string>() + " bcdDevice " + id["bcdDevice"].get<std::string>() + " serial \"" +
-         id["serial"].get<std::string>() + "\" manufacturer \"" + id["manufacturer"].get<std::string>() + "\" product \"" +
-         id["product"].get<std::string>() + "\" (" + (id["from_config_block"].get<bool>() ? "configuration block" : "bench file") +
-         ")\n";
+    s += h["name"].get<std::string>() + ": " + h["upstream"].get<std::string>() + " port " +
+         h["port"].dump() + ", " + (h["usb3"].get<bool>() ? "USB 3" : "USB 2") + ", " + names +
+         (h["present"].get<bool>() ? "" : ", OFF THE BUS") + "\n";
+    s += "  reports  VID " + id["vid"].get<std::string>() + " PID " + id["pid"].get<std::string>() +
+         " PID_U2 " + id["pid_u2"].get<std::string>() + " bcdDevice " + id["bcdDevice"].get<std::string>() +
+         " serial \"" + id["serial"].get<std::string>() + "\" manufacturer \"" +
+         id["manufacturer"].get<std::string>() + "\" product \"" + id["product"].get<std::string>() + "\" (" +
+         (id["from_config_block"].get<bool>() ? "configuration block" : "bench file") + ")\n";
     s += "  version  " + h["version"].get<std::string>() + "\n";
     s += std::string("  config   ") + (h["config_valid"].get<bool>() ? "valid" : "not valid") + "\n";
-    s += "  firmware " + (h["firmware_length"].is_null() ? std::string("none") : "length " + h["firmware_length"].dump()) + "\n";
+    s += "  firmware " +
+         (h["firmware_length"].is_null() ? std::string("none") : "length " + h["firmware_length"].dump()) +
+         "\n";
     if (h.contains("config")) {
       const auto& c = h["config"];
       s += "  configuration block:\n";
-      for (const char* k : {"serial", "manufacturer", "product"}) s += std::string("    ") + k + " \"" + c[k].get<std::string>() + "\"\n";
+      for (const char* k : {"serial", "manufacturer", "product"})
+        s += std::string("    ") + k + " \"" + c[k].get<std::string>() + "\"\n";
       for (const char* k : {"vid", "pid", "pid_u2", "revision", "container_id", "flags"})
         s += std::string("    ") + k + " " + c[k].get<std::string>() + "\n";
-      s += "    signature " + c["signature"].get<std::string>() + (c["signature_valid"].get<bool>() ? " valid" : " not valid") + "\n";
-      s += "    checksum " + c["checksum"].get<std::string>() + " (computed " + c["checksum_computed"].get<std::string>() + ") " +
+      s += "    signature " + c["signature"].get<std::string>() +
+           (c["signature_valid"].get<bool>() ? " valid" : " not valid") + "\n";
+      s += "    checksum " + c["checksum"].get<std::string>() + " (computed " +
+           c["checksum_computed"].get<std::string>() + ") " +
            (c["checksum_valid"].get<bool>() ? "valid" : "not valid") + "\n";
       const auto& f = h["firmware"];
-      s += "  firmware area:\n    length " + f["length"].dump() + (f["length_valid"].get<bool>() ? " valid" : " not valid") + "\n";
+      s += "  firmware area:\n    length " + f["length"].dump() +
+           (f["length_valid"].get<bool>() ? " valid" : " not valid") + "\n";
       if (f.contains("version")) {
-        s += "    version " + f["version"].get<std::string>() + "\n    signature " + f["signature"].get<std::string>() + "\n";
-        s += "    sum " + f["sum"].get<std::string>() + " (computed " + f["sum_computed"].get<std::string>() + ") " +
-             (f["sum_valid"].get<bool>() ? "valid" : "not valid") + "\n";
+        s += "    version " + f["version"].get<std::string>() + "\n    signature " +
+             f["signature"].get<std::string>() + "\n";
+        s += "    sum " + f["sum"].get<std::string>() + " (computed " + f["sum_computed"].get<std::string>() +
+             ") " + (f["sum_valid"].get<bool>() ? "valid" : "not valid") + "\n";
       }
     }
   }

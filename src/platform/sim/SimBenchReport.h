@@ -10,7 +10,8 @@
 
 // Writes DIR/bench.json with N hubs (hub1..hubN) on the ports of one controller, USB 3
 // unless bUsb2, and their blank flash files. Refuses to overwrite an existing bench file.
-bool bWriteNewSimBench(const std::string& strDir, int nHubs, bool bUsb2, nlohmann::json& result, std::string& strError);
+bool bWriteNewSimBench(const std::string& strDir, int nHubs, bool bUsb2, nlohmann::json& result,
+                       std::string& strError);
 
 // All hubs (nHub < 0) in brief, or one hub with its configuration block and firmware area.
 nlohmann::json jsonSimBenchShow(CSimBench& bench, int nHub);

@@ -2,7 +2,9 @@
 
 #include "log/DebugLog.h"
 
-CSimDeviceEvents::~CSimDeviceEvents() { vStop(); }
+CSimDeviceEvents::~CSimDeviceEvents() {
+  vStop();
+}
 
 bool CSimDeviceEvents::bStart(DeviceEventCallback cb) {
   std::lock_guard<std::mutex> l(m_startMutex);

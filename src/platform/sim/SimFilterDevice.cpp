@@ -5,11 +5,16 @@
 namespace {
 class CSimFilterDeviceHandle : public IFilterDeviceHandle {
  public:
-  CSimFilterDeviceHandle(CSimBench& bench, int nHub, bool bSuperSpeed, uint64_t ullSession, std::string strName)
-      : m_bench(bench), m_nHub(nHub), m_bSuperSpeed(bSuperSpeed), m_ullSession(ullSession), m_strName(std::move(strName)) {}
+  CSimFilterDeviceHandle(CSimBench& bench, int nHub, bool bSuperSpeed, uint64_t ullSession,
+                         std::string strName)
+      : m_bench(bench),
+        m_nHub(nHub),
+        m_bSuperSpeed(bSuperSpeed),
+        m_ullSession(ullSession),
+        m_strName(std::move(strName)) {}
 
-  EFilterResult eIoControl(uint32_t dwCode, const uint8_t* pIn, size_t ulInLen, uint8_t* pOut, size_t ulOutLen,
-                           size_t* pulTransferred) override {
+  EFilterResult eIoControl(uint32_t dwCode, const uint8_t* pIn, size_t ulInLen, uint8_t* pOut,
+                           size_t ulOutLen, size_t* pulTransferred) override {
     if (pulTransferred) *pulTransferred = 0;
     UsbControlSetup s;
     if (!bBuildControlSetup(dwCode, pIn, ulInLen, ulOutLen, s) || (s.bIn && s.wLength && !pOut)) {
@@ -37,7 +42,8 @@ class CSimFilterDeviceHandle : public IFilterDeviceHandle {
 };
 }  // namespace
 
-std::unique_ptr<IFilterDeviceHandle> CSimFilterDevicePlatform::pOpen(const std::string& strName, std::string* pstrError) {
+std::unique_ptr<IFilterDeviceHandle> CSimFilterDevicePlatform::pOpen(const std::string& strName,
+                                                                     std::string* pstrError) {
   bool bSS = false;
   int h = m_bench.nResolveName(strName, bSS);
   if (h >= 0 && m_bench.hubSpec(h).bPermissionDenied) {

@@ -16,7 +16,8 @@
 class CSimFilterDevicePlatform : public IFilterDevicePlatform {
  public:
   explicit CSimFilterDevicePlatform(CSimBench& bench) : m_bench(bench) {}
-  std::unique_ptr<IFilterDeviceHandle> pOpen(const std::string& strName, std::string* pstrError = nullptr) override;
+  std::unique_ptr<IFilterDeviceHandle> pOpen(const std::string& strName,
+                                             std::string* pstrError = nullptr) override;
 
  private:
   CSimBench& m_bench;

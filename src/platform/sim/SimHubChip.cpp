@@ -22,7 +22,9 @@ std::string strField(const uint8_t* p, size_t n) {
   for (size_t i = 0; i < n && p[i] != 0xFF; ++i) s += static_cast<char>(p[i]);
   return s;
 }
-uint16_t usLE(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t usLE(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t ulLE(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
@@ -152,13 +154,15 @@ bool CSimHubChip::bOpenFlash(std::string& strError) {
   }
   CFileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
   if (!fd.bValid()) {
-    strError = "flash file " + path + " of hub \"" + m_def.strName + "\" cannot be opened for writing: " + std::strerror(errno);
+    strError = "flash file " + path + " of hub \"" + m_def.strName +
+               "\" cannot be opened for writing: " + std::strerror(errno);
     return false;
   }
   if (!bExists) {
     std::vector<uint8_t> blank(SIM_FLASH_SIZE, 0xFF);
     if (::write(fd.get(), blank.data(), blank.size()) != static_cast<ssize_t>(blank.size())) {
-      strError = "flash file " + path + " of hub \"" + m_def.strName + "\" cannot be written: " + std::strerror(errno);
+      strError = "flash file " + path + " of hub \"" + m_def.strName +
+                 "\" cannot be written: " + std::strerror(errno);
       fd.reset();
       ::unlink(path.c_str());
       return false;
@@ -279,7 +283,8 @@ void CSimHubChip::vFlip(FaultState& st, const SimFaultSpec& f, uint8_t* p, size_
   }
 }
 
-bool CSimHubChip::bStrings_locked(uint8_t ucIndex, bool bSuperSpeed, uint8_t* pOut, size_t ulLen, size_t* pulDone) {
+bool CSimHubChip::bStrings_locked(uint8_t ucIndex, bool bSuperSpeed, uint8_t* pOut, size_t ulLen,
+                                  size_t* pulDone) {
   std::vector<uint8_t> d;
   if (ucIndex == 0) {
     d = {4, 3, 0x09, 0x04};
@@ -289,7 +294,7 @@ bool CSimHubChip::bStrings_locked(uint8_t ucIndex, bool bSuperSpeed, uint8_t* pO
     d[0] = static_cast<uint8_t>(m_identity.usChipId);
     d[1] = static_cast<uint8_t>(m_identity.usChipId >> 8);
   } else {
-    const std::string* s = ucIndex == 1 ? &m_identity.strManufacturer
+    const std::string* s = ucIndex == 1   ? &m_identity.strManufacturer
                            : ucIndex == 2 ? &m_identity.strProduct
                            : ucIndex == 3 ? &m_identity.strSerial
                                           : nullptr;
@@ -309,12 +314,14 @@ bool CSimHubChip::bStrings_locked(uint8_t ucIndex, bool bSuperSpeed, uint8_t* pO
   return true;
 }
 
-EFilterResult CSimHubChip::eDispatch_locked(bool bSuperSpeed, const UsbControlSetup& s, uint8_t* pOut, size_t* pulDone,
-                                            SimChipEvents& ev, bool& bResetAfter, size_t& ulProgFrom, size_t& ulProgLen) {
+EFilterResult CSimHubChip::eDispatch_locked(bool bSuperSpeed, const UsbControlSetup& s, uint8_t* pOut,
+                                            size_t* pulDone, SimChipEvents& ev, bool& bResetAfter,
+                                            size_t& ulProgFrom, size_t& ulProgLen) {
   (void)ev;
   const uint8_t ucType = (s.bmRequestType >> 5) & 3;
-  const bool bDownload = ucType == 2 && !s.bIn &&
-                         (s.bRequest == 0x50 || s.bRequest == 0x51 || s.bRequest == 0x60 || s.bRequest == 0x61);
+  const bool bDownload =
+      ucType == 2 && !s.bIn &&
+      (s.bRequest == 0x50 || s.bRequest == 0x51 || s.bRequest == 0x60 || s.bRequest == 0x61);
   if (!bDownload) m_nDlRequest = -1;  // any other request ends a running download
   // 0x6400 takes 16 bits and is reached only through its own request
   auto bIs6400 = [](uint16_t usAddr) { return usAddr == REG_6400 || usAddr == REG_6400 + 1; };
@@ -346,14 +353,24 @@ EFilterResult CSimHubChip::eDispatch_locked(bool bSuperSpeed, const UsbControlSe
       case 1: {
         uint16_t bcdUSB = bSuperSpeed ? 0x0320 : 0x0210;
         uint16_t pid = bSuperSpeed ? m_identity.usPID : m_identity.usPIDU2;
-        uint8_t d[18] = {18, 1, static_cast<uint8_t>(bcdUSB), static_cast<uint8_t>(bcdUSB >> 8), 9, 0,
-                         static_cast<uint8_t>(bSuperSpeed ? 3 : 2), static_cast<uint8_t>(bSuperSpeed ? 9 : 64),
-                         static_cast<uint8_t>(m_identity.usVID), static_cast<uint8_t>(m_identity.usVID >> 8),
-                         static_cast<uint8_t>(pid), static_cast<uint8_t>(pid >> 8),
-                         static_cast<uint8_t>(m_identity.usBcdDevice), static_cast<uint8_t>(m_identity.usBcdDevice >> 8),
+        uint8_t d[18] = {18,
+                         1,
+                         static_cast<uint8_t>(bcdUSB),
+                         static_cast<uint8_t>(bcdUSB >> 8),
+                         9,
+                         0,
+                         static_cast<uint8_t>(bSuperSpeed ? 3 : 2),
+                         static_cast<uint8_t>(bSuperSpeed ? 9 : 64),
+                         static_cast<uint8_t>(m_identity.usVID),
+                         static_cast<uint8_t>(m_identity.usVID >> 8),
+                         static_cast<uint8_t>(pid),
+                         static_cast<uint8_t>(pid >> 8),
+                         static_cast<uint8_t>(m_identity.usBcdDevice),
+                         static_cast<uint8_t>(m_identity.usBcdDevice >> 8),
                          static_cast<uint8_t>(m_identity.strManufacturer.empty() ? 0 : 1),
                          static_cast<uint8_t>(m_identity.strProduct.empty() ? 0 : 2),
-                         static_cast<uint8_t>(m_identity.strSerial.empty() ? 0 : 3), 1};
+                         static_cast<uint8_t>(m_identity.strSerial.empty() ? 0 : 3),
+                         1};
         size_t n = std::min<size_t>(s.wLength, sizeof d);
         if (n) std::memcpy(pOut, d, n);
         *pulDone = n;
@@ -361,7 +378,7 @@ EFilterResult CSimHubChip::eDispatch_locked(bool bSuperSpeed, const UsbControlSe
       }
       case 3:
         return bStrings_locked(ucIdx, bSuperSpeed, pOut, s.wLength, pulDone) ? EFilterResult::kSuccess
-                                                                              : EFilterResult::kFailed;
+                                                                             : EFilterResult::kFailed;
       default:
         return EFilterResult::kFailed;
     }
@@ -458,8 +475,9 @@ EFilterResult CSimHubChip::eDispatch_locked(bool bSuperSpeed, const UsbControlSe
   return EFilterResult::kSuccess;
 }
 
-EFilterResult CSimHubChip::eControl(uint64_t ullSession, bool bSuperSpeed, const UsbControlSetup& s, uint8_t* pOut,
-                                    size_t* pulTransferred, uint32_t& ulWaitMs, SimChipEvents& ev) {
+EFilterResult CSimHubChip::eControl(uint64_t ullSession, bool bSuperSpeed, const UsbControlSetup& s,
+                                    uint8_t* pOut, size_t* pulTransferred, uint32_t& ulWaitMs,
+                                    SimChipEvents& ev) {
   size_t ulDone = 0;
   if (pulTransferred) *pulTransferred = 0;
   ulWaitMs = 0;
@@ -504,7 +522,9 @@ EFilterResult CSimHubChip::eControl(uint64_t ullSession, bool bSuperSpeed, const
         }
         m_nDlRequest = -1;
         if (f.eKind == ESimFaultKind::kTimeout) ulWaitMs = s.uTimeoutMs;
-        vSetFilterLastError(f.eKind == ESimFaultKind::kFail ? SIM_EIO : f.eKind == ESimFaultKind::kStall ? SIM_EPIPE : SIM_ETIMEDOUT);
+        vSetFilterLastError(f.eKind == ESimFaultKind::kFail    ? SIM_EIO
+                            : f.eKind == ESimFaultKind::kStall ? SIM_EPIPE
+                                                               : SIM_ETIMEDOUT);
         return EFilterResult::kFailed;
       case ESimFaultKind::kGone:
         if (!bTrigger) continue;

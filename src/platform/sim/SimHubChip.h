@@ -56,7 +56,7 @@ SimConfigBlockInfo stDecodeSimConfigBlock(const uint8_t* p);
 // The firmware area (image offset 0x100): 16-bit length, firmware, signature, sum, CRC-32.
 struct SimFirmwareAreaInfo {
   uint16_t usLength = 0;
-  bool bLengthValid = false;  // 0x5000..0xFEF8
+  bool bLengthValid = false;           // 0x5000..0xFEF8
   std::array<uint8_t, 6> ucVersion{};  // firmware bytes 0x200..0x205
   uint8_t ucSignature = 0, ucSum = 0, ucSumComputed = 0;
   bool bSumValid = false;
@@ -108,7 +108,7 @@ class CSimHubChip {
                          size_t* pulTransferred, uint32_t& ulWaitMs, SimChipEvents& ev);
 
   SimHubIdentity stIdentity();
-  std::vector<uint8_t> vecFlash(size_t ulOffset, size_t ulLen);  // whole-flash offsets
+  std::vector<uint8_t> vecFlash(size_t ulOffset, size_t ulLen);       // whole-flash offsets
   void vSetFlash(size_t ulOffset, const std::vector<uint8_t>& data);  // raw write (tests, tools)
   uint8_t ucRegister(uint16_t usAddr);
   void vSetRegister(uint16_t usAddr, uint8_t ucValue);

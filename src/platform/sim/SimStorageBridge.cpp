@@ -2,13 +2,12 @@
 
 #include <cerrno>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
-#include <nlohmann/json.hpp>
-
-#include "platform/sim/SimBench.h"
 #include "platform/sim/BenchJson.h"
+#include "platform/sim/SimBench.h"
 
 using json = nlohmann::json;
 
@@ -24,18 +23,28 @@ SimScsiFaultSpec stFault(const json& f, const std::string& what) {
   if (!f.contains("kind") || !f["kind"].is_string()) vThrow(what + " needs a kind");
   std::string kind = f["kind"].get<std::string>();
   SimScsiFaultSpec r;
-  if (kind == "fail") r.eKind = ESimScsiFaultKind::kFail;
-  else if (kind == "status") r.eKind = ESimScsiFaultKind::kStatus;
-  else if (kind == "timeout") r.eKind = ESimScsiFaultKind::kTimeout;
-  else if (kind == "gone") r.eKind = ESimScsiFaultKind::kGone;
-  else vThrow(what + ".kind \"" + kind + "\" is unknown (fail, status, timeout, gone)");
-  if (f.contains("at_request")) r.ullAtRequest = ullNumber(f["at_request"], what + ".at_request", 1, UINT64_MAX >> 1);
+  if (kind == "fail")
+    r.eKind = ESimScsiFaultKind::kFail;
+  else if (kind == "status")
+    r.eKind = ESimScsiFaultKind::kStatus;
+  else if (kind == "timeout")
+    r.eKind = ESimScsiFaultKind::kTimeout;
+  else if (kind == "gone")
+    r.eKind = ESimScsiFaultKind::kGone;
+  else
+    vThrow(what + ".kind \"" + kind + "\" is unknown (fail, status, timeout, gone)");
+  if (f.contains("at_request"))
+    r.ullAtRequest = ullNumber(f["at_request"], what + ".at_request", 1, UINT64_MAX >> 1);
   if (f.contains("opcode")) r.nOpcode = static_cast<int>(ullHex(f["opcode"], what + ".opcode", 0xFF));
-  if (r.ullAtRequest == 0 && r.nOpcode < 0) vThrow(what + " needs \"at_request\" or \"opcode\" to say when it strikes");
-  if (f.contains("occurrence")) r.uOccurrence = static_cast<uint32_t>(ullNumber(f["occurrence"], what + ".occurrence", 1, UINT32_MAX));
-  if (f.contains("count")) r.uCount = static_cast<uint32_t>(ullNumber(f["count"], what + ".count", 0, UINT32_MAX));
+  if (r.ullAtRequest == 0 && r.nOpcode < 0)
+    vThrow(what + " needs \"at_request\" or \"opcode\" to say when it strikes");
+  if (f.contains("occurrence"))
+    r.uOccurrence = static_cast<uint32_t>(ullNumber(f["occurrence"], what + ".occurrence", 1, UINT32_MAX));
+  if (f.contains("count"))
+    r.uCount = static_cast<uint32_t>(ullNumber(f["count"], what + ".count", 0, UINT32_MAX));
   if (f.contains("status")) r.ucStatus = static_cast<uint8_t>(ullHex(f["status"], what + ".status", 0xFF));
-  if (r.eKind == ESimScsiFaultKind::kStatus && r.ucStatus == SCSI_STATUS_GOOD) vThrow(what + ".status must not be 0");
+  if (r.eKind == ESimScsiFaultKind::kStatus && r.ucStatus == SCSI_STATUS_GOOD)
+    vThrow(what + ".status must not be 0");
   return r;
 }
 
@@ -53,7 +62,8 @@ constexpr uint8_t SENSE_ILLEGAL_REQUEST = 0x05, SENSE_ABORTED_COMMAND = 0x0B;
 
 }  // namespace
 
-bool bParseSimStorage(const std::string& strBenchText, std::vector<SimStorageSpec>& vecOut, std::string& strError) {
+bool bParseSimStorage(const std::string& strBenchText, std::vector<SimStorageSpec>& vecOut,
+                      std::string& strError) {
   try {
     json j;
     try {
@@ -72,14 +82,17 @@ bool bParseSimStorage(const std::string& strBenchText, std::vector<SimStorageSpe
         const json& st = h["storage"];
         if (!st.is_object()) vThrow(what + " must be an object");
         if (st.contains("physical_drive"))
-          s.nPhysicalDrive = static_cast<int>(ullNumber(st["physical_drive"], what + ".physical_drive", 0, 126));
-        if (st.contains("cdrom")) s.nCDROM = static_cast<int>(ullNumber(st["cdrom"], what + ".cdrom", 0, 126));
+          s.nPhysicalDrive =
+              static_cast<int>(ullNumber(st["physical_drive"], what + ".physical_drive", 0, 126));
+        if (st.contains("cdrom"))
+          s.nCDROM = static_cast<int>(ullNumber(st["cdrom"], what + ".cdrom", 0, 126));
         if (s.nPhysicalDrive < 0 && s.nCDROM < 0) vThrow(what + " needs \"physical_drive\" or \"cdrom\"");
         if (st.contains("registers")) {
           if (!st["registers"].is_object()) vThrow(what + ".registers must be an object");
           for (auto it = st["registers"].begin(); it != st["registers"].end(); ++it) {
             auto a = static_cast<uint16_t>(ullHex(json(it.key()), what + ".registers key", 0xFFFF));
-            s.mapRegisters[a] = static_cast<uint8_t>(ullHex(it.value(), what + ".registers[" + it.key() + "]", 0xFF));
+            s.mapRegisters[a] =
+                static_cast<uint8_t>(ullHex(it.value(), what + ".registers[" + it.key() + "]", 0xFF));
           }
         }
         if (st.contains("faults")) {
@@ -110,7 +123,8 @@ bool bCheckSimStorageDrives(const std::vector<SimStorageSpec>& vec, std::string&
       return false;
     }
     if (s.nCDROM >= 0 && !used.insert({true, s.nCDROM}).second) {
-      strError = "hub \"" + s.strHub + "\".storage: CD-ROM " + std::to_string(s.nCDROM) + " is already another bridge's";
+      strError = "hub \"" + s.strHub + "\".storage: CD-ROM " + std::to_string(s.nCDROM) +
+                 " is already another bridge's";
       return false;
     }
   }
@@ -235,7 +249,8 @@ void CSimStorageBridge::vExecute_locked(const ScsiRequest& req, ScsiResult& res)
   switch (c[0]) {
     case 0xE4: {
       size_t n = c[1] == 0 ? 256 : c[1];
-      if (req.ucCdbLen != 6 || req.eDir != EScsiDirection::kIn || req.ulDataLen != n || usAddr + n > 0x10000) {
+      if (req.ucCdbLen != 6 || req.eDir != EScsiDirection::kIn || req.ulDataLen != n ||
+          usAddr + n > 0x10000) {
         vSetSense(res, SENSE_ILLEGAL_REQUEST, 0x24, 0);  // invalid field in CDB
         return;
       }
@@ -332,7 +347,9 @@ class CSimScsiHandle : public IScsiDriveHandle {
  public:
   CSimScsiHandle(CSimStorageBridge& bridge, uint64_t ullSession, std::string strName)
       : m_bridge(bridge), m_ullSession(ullSession), m_strName(std::move(strName)) {}
-  bool bSend(const ScsiRequest& req, ScsiResult& res) override { return m_bridge.bCommand(m_ullSession, req, res); }
+  bool bSend(const ScsiRequest& req, ScsiResult& res) override {
+    return m_bridge.bCommand(m_ullSession, req, res);
+  }
   const std::string& strName() const override { return m_strName; }
 
  private:
@@ -354,7 +371,8 @@ CSimScsiPlatform::CSimScsiPlatform(std::vector<SimStorageSpec> vecSpecs, IClock&
   }
 }
 
-std::unique_ptr<CSimScsiPlatform> CSimScsiPlatform::pFromBenchText(CSimBench& bench, const std::string& strText,
+std::unique_ptr<CSimScsiPlatform> CSimScsiPlatform::pFromBenchText(CSimBench& bench,
+                                                                   const std::string& strText,
                                                                    std::string& strError) {
   std::vector<SimStorageSpec> vec;
   if (!strText.empty() && !bParseSimStorage(strText, vec, strError)) return nullptr;

@@ -56,21 +56,22 @@ struct SimScsiFaultSpec {
   uint64_t ullAtRequest = 0;  // 0 = not by count
   int nOpcode = -1;           // -1 = not by opcode
   uint32_t uOccurrence = 1;
-  uint32_t uCount = 1;        // 0 = every command from then on
+  uint32_t uCount = 1;  // 0 = every command from then on
   uint8_t ucStatus = SCSI_STATUS_CHECK_CONDITION;
 };
 
 struct SimStorageSpec {
-  std::string strHub;         // the bench hub carrying the bridge
-  int nPhysicalDrive = -1;    // -1 = no disk
-  int nCDROM = -1;            // -1 = no CD-ROM drive
+  std::string strHub;       // the bench hub carrying the bridge
+  int nPhysicalDrive = -1;  // -1 = no disk
+  int nCDROM = -1;          // -1 = no CD-ROM drive
   std::map<uint16_t, uint8_t> mapRegisters;
   std::vector<SimScsiFaultSpec> vecFaults;
 };
 
 // Reads the "storage" objects of every hub of a bench file's text. Hubs without one are left
 // out. False with a one-line error naming the hub and the problem.
-bool bParseSimStorage(const std::string& strBenchText, std::vector<SimStorageSpec>& vecOut, std::string& strError);
+bool bParseSimStorage(const std::string& strBenchText, std::vector<SimStorageSpec>& vecOut,
+                      std::string& strError);
 
 // One command as the bridge received it, for tests and the bench report.
 struct SimScsiCommand {
@@ -104,8 +105,8 @@ class CSimStorageBridge {
   bool bStandby();
   bool bDisconnected();
   bool bGone();
-  bool bPresent();  // a drive open would succeed now
-  void vReconnect();  // after a disconnect, as a replug of the bridge would
+  bool bPresent();                            // a drive open would succeed now
+  void vReconnect();                          // after a disconnect, as a replug of the bridge would
   std::vector<SimScsiCommand> vecCommands();  // the last 256 commands, oldest first
 
  private:
@@ -121,7 +122,7 @@ class CSimStorageBridge {
   uint64_t m_ullSession = 1;
   uint64_t m_ullRequests = 0;
   std::array<uint32_t, 256> m_ulOpcodeCount{};
-  std::vector<uint32_t> m_vecFaultLeft;   // commands still to strike per fault
+  std::vector<uint32_t> m_vecFaultLeft;  // commands still to strike per fault
   std::vector<bool> m_vecFaultArmed;
   bool m_bGone = false, m_bDisconnected = false, m_bStandby = false, m_bHubAway = false;
   int m_nFlushes = 0;

@@ -22,7 +22,8 @@ bool bHex16(const nlohmann::json& j, uint16_t& us) {
 }
 }  // namespace
 
-bool bReadSimPlainDevices(const std::string& strBenchPath, std::vector<SimPlainDevice>& vec, std::string& strError) {
+bool bReadSimPlainDevices(const std::string& strBenchPath, std::vector<SimPlainDevice>& vec,
+                          std::string& strError) {
   vec.clear();
   std::ifstream f(strBenchPath);
   if (!f) {
@@ -48,19 +49,22 @@ bool bReadSimPlainDevices(const std::string& strBenchPath, std::vector<SimPlainD
     }
     SimPlainDevice p;
     p.strName = d.value("name", what);
-    if (d.contains("controller") && d["controller"].is_string()) p.strController = d["controller"].get<std::string>();
+    if (d.contains("controller") && d["controller"].is_string())
+      p.strController = d["controller"].get<std::string>();
     if (d.contains("parent") && d["parent"].is_string()) p.strParent = d["parent"].get<std::string>();
     if (p.strController.empty() == p.strParent.empty()) {
       strError = what + " needs a controller or a parent";
       return false;
     }
-    if (!d.contains("port") || !d["port"].is_number_integer() || d["port"].get<int>() < 1 || d["port"].get<int>() > 255) {
+    if (!d.contains("port") || !d["port"].is_number_integer() || d["port"].get<int>() < 1 ||
+        d["port"].get<int>() > 255) {
       strError = what + ".port must be 1..255";
       return false;
     }
     p.nPort = d["port"].get<int>();
     p.bUsb3 = d.value("usb3", false);
-    if ((d.contains("vid") && !bHex16(d["vid"], p.usVID)) || (d.contains("pid") && !bHex16(d["pid"], p.usPID))) {
+    if ((d.contains("vid") && !bHex16(d["vid"], p.usVID)) ||
+        (d.contains("pid") && !bHex16(d["pid"], p.usPID))) {
       strError = what + ": vid and pid must be four hexadecimal digits";
       return false;
     }
@@ -202,7 +206,8 @@ int CSimUsbTree::nChildOnPort(const Node& hub, uint32_t ulPort, Node& child) {
     const SimPlainDevice& d = m_vecDevices[i];
     if (d.nPort != static_cast<int>(ulPort)) continue;
     if (hub.nRootBus > 0) {
-      if (!d.strParent.empty() || d.bUsb3 != bSS || d.strController != m_bench.controller(c).strName) continue;
+      if (!d.strParent.empty() || d.bUsb3 != bSS || d.strController != m_bench.controller(c).strName)
+        continue;
     } else {
       if (d.strParent != m_bench.hubSpec(hub.nHub).strName) continue;
       // on a hub with both halves a device shows on the half of its own speed
@@ -299,7 +304,8 @@ int CSimUsbTree::nGetConnectionInfo(const std::string& strHub, uint32_t ulPort, 
   info.eStatus = DeviceConnected;
   info.desc = stDescriptor(child);
   info.bDeviceIsHub = child.nHub >= 0;
-  info.eSpeed = child.bSuperSpeed ? (child.nHub >= 0 ? EUsbSpeed::SuperPlus : EUsbSpeed::Super) : EUsbSpeed::High;
+  info.eSpeed =
+      child.bSuperSpeed ? (child.nHub >= 0 ? EUsbSpeed::SuperPlus : EUsbSpeed::Super) : EUsbSpeed::High;
   return 0;
 }
 
@@ -314,7 +320,8 @@ int CSimUsbTree::nGetConnectionName(const std::string& strHub, uint32_t ulPort, 
   return 0;
 }
 
-int CSimUsbTree::nGetConnectionDriverKeyName(const std::string& strHub, uint32_t ulPort, std::string& strKey) {
+int CSimUsbTree::nGetConnectionDriverKeyName(const std::string& strHub, uint32_t ulPort,
+                                             std::string& strKey) {
   strKey.clear();
   Node hub, child;
   if (!bResolve(strHub, hub)) return ENOENT;
@@ -325,8 +332,8 @@ int CSimUsbTree::nGetConnectionDriverKeyName(const std::string& strHub, uint32_t
   return 0;
 }
 
-int CSimUsbTree::nGetStringDescriptor(const std::string& strHub, uint32_t ulPort, uint8_t ucIndex, uint16_t usLangId,
-                                      uint16_t usLength, std::vector<uint8_t>& vecOut) {
+int CSimUsbTree::nGetStringDescriptor(const std::string& strHub, uint32_t ulPort, uint8_t ucIndex,
+                                      uint16_t usLangId, uint16_t usLength, std::vector<uint8_t>& vecOut) {
   (void)usLangId;
   vecOut.clear();
   StringRequestHook hook;
@@ -343,9 +350,12 @@ int CSimUsbTree::nGetStringDescriptor(const std::string& strHub, uint32_t ulPort
     std::lock_guard<std::mutex> l(m_mutex);
     const SimPlainDevice& p = m_vecDevices[child.nDevice];
     if (p.strProduct.empty()) return EPIPE;
-    if (ucIndex == 0) vecOut = vecMakeLanguageDescriptor(0x0409, usLength);
-    else if (ucIndex == 2) vecOut = vecMakeStringDescriptor(p.strProduct, usLength);
-    else return EPIPE;
+    if (ucIndex == 0)
+      vecOut = vecMakeLanguageDescriptor(0x0409, usLength);
+    else if (ucIndex == 2)
+      vecOut = vecMakeStringDescriptor(p.strProduct, usLength);
+    else
+      return EPIPE;
     return 0;
   }
   SimHubIdentity id = m_bench.stIdentity(child.nHub);
@@ -371,8 +381,10 @@ int CSimUsbTree::nGetStringDescriptor(const std::string& strHub, uint32_t ulPort
     vecOut[1] = static_cast<uint8_t>(id.usChipId >> 8);
     if (vecOut.size() > usLength) vecOut.resize(usLength);
   } else {
-    const std::string* s = ucIndex == 1 ? &id.strManufacturer : ucIndex == 2 ? &id.strProduct
-                         : ucIndex == 3 && !q.bHideSerial ? &id.strSerial : nullptr;
+    const std::string* s = ucIndex == 1                     ? &id.strManufacturer
+                           : ucIndex == 2                   ? &id.strProduct
+                           : ucIndex == 3 && !q.bHideSerial ? &id.strSerial
+                                                            : nullptr;
     if (!s || s->empty()) return EPIPE;
     vecOut = vecMakeStringDescriptor(*s, usLength);
   }

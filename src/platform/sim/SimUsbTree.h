@@ -23,7 +23,7 @@ struct SimPlainDevice {
   std::string strController;  // on a root hub port of this controller, or
   std::string strParent;      // on a port of this hub
   int nPort = 1;
-  bool bUsb3 = false;         // on the SuperSpeed root hub (controller ports only)
+  bool bUsb3 = false;  // on the SuperSpeed root hub (controller ports only)
   uint16_t usVID = 0, usPID = 0, usBcdDevice = 0x0100;
   uint8_t ucClass = 0;
   std::string strProduct;
@@ -31,7 +31,8 @@ struct SimPlainDevice {
 
 // Reads the "devices" list of a bench file: [{ "name", "controller" | "parent", "port",
 // "usb3", "vid", "pid", "class", "product" }]. A file without the list gives none.
-bool bReadSimPlainDevices(const std::string& strBenchPath, std::vector<SimPlainDevice>& vec, std::string& strError);
+bool bReadSimPlainDevices(const std::string& strBenchPath, std::vector<SimPlainDevice>& vec,
+                          std::string& strError);
 
 class CSimUsbTree : public IUsbTree {
  public:
@@ -68,10 +69,10 @@ class CSimUsbTree : public IUsbTree {
   void vSetStringRequestHook(StringRequestHook fn);
 
  private:
-  struct Node {           // what a node name stands for
-    int nRootBus = 0;     // > 0: the root hub of that bus
-    int nHub = -1;        // >= 0: a bench hub
-    int nDevice = -1;     // >= 0: a plain device
+  struct Node {        // what a node name stands for
+    int nRootBus = 0;  // > 0: the root hub of that bus
+    int nHub = -1;     // >= 0: a bench hub
+    int nDevice = -1;  // >= 0: a plain device
     bool bSuperSpeed = false;
   };
   bool bResolve(const std::string& strNodeName, Node& n);

@@ -16,6 +16,10 @@ CLoginDialog::CLoginDialog(QWidget* pParent) : QDialog(pParent), m_pUi(new Ui::L
   m_pUi->IDC_EDIT_LOGIN_PASSWORD->setFocus();
 }
 
-CLoginDialog::~CLoginDialog() { delete m_pUi; }
+CLoginDialog::~CLoginDialog() {
+  delete m_pUi;
+}
 
-std::string CLoginDialog::strPassword() const { return m_pUi->IDC_EDIT_LOGIN_PASSWORD->text().toStdString(); }
+std::string CLoginDialog::strPassword() const {
+  return m_pUi->IDC_EDIT_LOGIN_PASSWORD->text().toStdString();
+}

@@ -17,7 +17,8 @@ CMoreConfigDialog::CMoreConfigDialog(CDeviceCfgDlg& flags, bool bUpdateFW, QWidg
   for (QCheckBox* p : {m_pUi->checkTwoLeds, m_pUi->checkBcPort1, m_pUi->checkBcPort2, m_pUi->checkBcPort3,
                        m_pUi->checkBcPort4})
     p->setChecked(false);
-  for (QCheckBox* p : {m_pUi->checkU1U2, m_pUi->checkLpm, m_pUi->checkImage0, m_pUi->checkImage1, m_pUi->checkCrc32})
+  for (QCheckBox* p :
+       {m_pUi->checkU1U2, m_pUi->checkLpm, m_pUi->checkImage0, m_pUi->checkImage1, m_pUi->checkCrc32})
     p->setEnabled(bUpdateFW);
   CDeviceCfgDlg* pFlags = &flags;
   connect(m_pUi->checkU1U2, &QCheckBox::clicked, this,
@@ -27,4 +28,6 @@ CMoreConfigDialog::CMoreConfigDialog(CDeviceCfgDlg& flags, bool bUpdateFW, QWidg
   connect(m_pUi->checkPmu, &QCheckBox::clicked, this, [pFlags](bool b) { pFlags->OnBnClickedPmu(b); });
 }
 
-CMoreConfigDialog::~CMoreConfigDialog() { delete m_pUi; }
+CMoreConfigDialog::~CMoreConfigDialog() {
+  delete m_pUi;
+}

@@ -14,21 +14,28 @@
 #include <QTableWidget>
 
 #include "log/DebugLog.h"
-#include "ui/LoginDlg.h"
 #include "ui/ControlIds.h"
+#include "ui/LoginDlg.h"
 #include "ui/MPToolDlg.h"
 #include "ui/qt/CheckConfigDialog.h"
 #include "ui/qt/LoginDialog.h"
+#include "ui/qt/MainWindow.h"
 #include "ui/qt/MoreConfigDialog.h"
 #include "ui/qt/SerialNumberDialog.h"
-#include "ui/qt/MainWindow.h"
 
-static void vInitResources() { Q_INIT_RESOURCE(mptool); }
+static void vInitResources() {
+  Q_INIT_RESOURCE(mptool);
+}
 
 namespace {
 
-QColor colour(uint32_t rgb) { return QColor(static_cast<int>(rgb & 0xFF), static_cast<int>((rgb >> 8) & 0xFF), static_cast<int>((rgb >> 16) & 0xFF)); }
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+QColor colour(uint32_t rgb) {
+  return QColor(static_cast<int>(rgb & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
+                static_cast<int>((rgb >> 16) & 0xFF));
+}
+QString qs(const std::string& s) {
+  return QString::fromStdString(s);
+}
 
 // "Text (*.ini)|*.ini|Other|*.x||" as Qt's "Text (*.ini);;Other (*.x)".
 QString strQtFilter(const std::string& strFilter) {
@@ -60,10 +67,12 @@ CQtMainView::CQtMainView(CWindowThread& windowThread) : m_windowThread(windowThr
   CWindowThread* pThread = &m_windowThread;
   CMainWindow* pWindow = m_pWindow;
   m_windowThread.vSetWakeup([pThread, pWindow] {
-    QMetaObject::invokeMethod(pWindow, [pThread] { pThread->nRunPending(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        pWindow, [pThread] { pThread->nRunPending(); }, Qt::QueuedConnection);
   });
   // Calls queued before this view existed run now.
-  QMetaObject::invokeMethod(pWindow, [pThread] { pThread->nRunPending(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      pWindow, [pThread] { pThread->nRunPending(); }, Qt::QueuedConnection);
 }
 
 CQtMainView::~CQtMainView() {
@@ -71,7 +80,9 @@ CQtMainView::~CQtMainView() {
   delete m_pWindow;
 }
 
-QWidget* CQtMainView::pControl(int nId) const { return m_pWindow->pControl(nId); }
+QWidget* CQtMainView::pControl(int nId) const {
+  return m_pWindow->pControl(nId);
+}
 
 void CQtMainView::vOnWindow(std::function<void()> fn) {
   if (m_windowThread.bIsWindowThread())
@@ -114,7 +125,8 @@ int CQtMainView::nMessageBox(const std::string& strText, const std::string& strC
       return n;
     }
   }
-  return onWindowResult<int>([&] { return nShowMessageBox(strText, strCaption, uFlags); }, nSafeAnswer(uFlags));
+  return onWindowResult<int>([&] { return nShowMessageBox(strText, strCaption, uFlags); },
+                             nSafeAnswer(uFlags));
 }
 
 int CQtMainView::nShowMessageBox(const std::string& strText, const std::string& strCaption, uint32_t uFlags) {
@@ -122,24 +134,42 @@ int CQtMainView::nShowMessageBox(const std::string& strText, const std::string& 
   box.setWindowTitle(qs(strCaption));
   box.setText(qs(strText));
   switch (uFlags & MB_ICONMASK) {
-    case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
-    case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
-    case MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
-    case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
-    default: break;
+    case MB_ICONERROR:
+      box.setIcon(QMessageBox::Critical);
+      break;
+    case MB_ICONQUESTION:
+      box.setIcon(QMessageBox::Question);
+      break;
+    case MB_ICONWARNING:
+      box.setIcon(QMessageBox::Warning);
+      break;
+    case MB_ICONINFORMATION:
+      box.setIcon(QMessageBox::Information);
+      break;
+    default:
+      break;
   }
   std::vector<std::pair<QMessageBox::StandardButton, int>> buttons;
   switch (uFlags & MB_TYPEMASK) {
-    case MB_OKCANCEL: buttons = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}}; break;
+    case MB_OKCANCEL:
+      buttons = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
+      break;
     case MB_ABORTRETRYIGNORE:
-      buttons = {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
+      buttons = {
+          {QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
       break;
     case MB_YESNOCANCEL:
       buttons = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
       break;
-    case MB_YESNO: buttons = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}}; break;
-    case MB_RETRYCANCEL: buttons = {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}}; break;
-    default: buttons = {{QMessageBox::Ok, IDOK}}; break;
+    case MB_YESNO:
+      buttons = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
+      break;
+    case MB_RETRYCANCEL:
+      buttons = {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}};
+      break;
+    default:
+      buttons = {{QMessageBox::Ok, IDOK}};
+      break;
   }
   QMessageBox::StandardButtons all;
   for (auto& b : buttons) all |= b.first;
@@ -166,8 +196,10 @@ std::string CQtMainView::strPickFile(const FilePick& pick) {
 
 std::string CQtMainView::strShowFileDialog(const FilePick& pick) {
   const QString filter = strQtFilter(pick.strFilter);
-  QString path = pick.bSave ? QFileDialog::getSaveFileName(m_pWindow, qs(pick.strTitle), qs(pick.strInitialPath), filter)
-                            : QFileDialog::getOpenFileName(m_pWindow, qs(pick.strTitle), qs(pick.strInitialPath), filter);
+  QString path =
+      pick.bSave
+          ? QFileDialog::getSaveFileName(m_pWindow, qs(pick.strTitle), qs(pick.strInitialPath), filter)
+          : QFileDialog::getOpenFileName(m_pWindow, qs(pick.strTitle), qs(pick.strInitialPath), filter);
   return path.toStdString();
 }
 
@@ -190,12 +222,14 @@ int CQtMainView::nRunDialog(EModalDialog eDialog) {
   }
   if (m_pDlg && eDialog == EModalDialog::SerialNumber) {
     CMPToolDlg* pDlg = m_pDlg;
-    CSerialNumberDialog dlg(pDlg->snDlg(), [pDlg] { return pDlg->bDevicePresent(); }, m_pWindow);
+    CSerialNumberDialog dlg(
+        pDlg->snDlg(), [pDlg] { return pDlg->bDevicePresent(); }, m_pWindow);
     return result(dlg.exec());
   }
   if (m_pDlg && eDialog == EModalDialog::CheckConfig) {
-    CCheckConfigDialog dlg(m_pDlg->m_debugDlg, m_pDlg->m_ToolsDevList, m_pDlg->m_fnConfigRead,
-                           [this](const std::string& s) { nMessageBox(s, "", MB_OK); }, m_pWindow);
+    CCheckConfigDialog dlg(
+        m_pDlg->m_debugDlg, m_pDlg->m_ToolsDevList, m_pDlg->m_fnConfigRead,
+        [this](const std::string& s) { nMessageBox(s, "", MB_OK); }, m_pWindow);
     return result(dlg.exec());
   }
   vDEBUG_WRN_printf("CQtMainView::nRunModal", "dialog %d is not part of this window yet",
@@ -222,8 +256,7 @@ void CQtMainView::vSetText(int nId, const std::string& strText) {
         if (n < 0) pCombo->addItem(s), n = pCombo->count() - 1;
         pCombo->setCurrentIndex(n);
       }
-    }
-    else if (auto* pLabel = qobject_cast<QLabel*>(p))
+    } else if (auto* pLabel = qobject_cast<QLabel*>(p))
       pLabel->setText(s);
     else if (auto* pButton = qobject_cast<QAbstractButton*>(p))
       pButton->setText(s);
@@ -359,7 +392,8 @@ void CQtMainView::vSetTitle(const std::string& strTitle) {
 
 // ---- result table ----
 
-void CQtMainView::vSetTableColumns(int nId, const std::vector<std::string>& titles, const std::vector<int>& widths) {
+void CQtMainView::vSetTableColumns(int nId, const std::vector<std::string>& titles,
+                                   const std::vector<int>& widths) {
   vOnWindow([this, nId, titles, widths] {
     auto* p = qobject_cast<QTableWidget*>(pControl(nId));
     if (!p) return;
@@ -413,8 +447,9 @@ void CQtMainView::vSetProgressPos(int nId, int nPos) {
 void CQtMainView::vSetProgressColour(int nId, uint32_t rgb) {
   vOnWindow([this, nId, rgb] {
     if (auto* p = qobject_cast<QProgressBar*>(pControl(nId)))
-      p->setStyleSheet(QString("QProgressBar { text-align: center; } QProgressBar::chunk { background-color: %1; }")
-                           .arg(colour(rgb).name()));
+      p->setStyleSheet(
+          QString("QProgressBar { text-align: center; } QProgressBar::chunk { background-color: %1; }")
+              .arg(colour(rgb).name()));
   });
 }
 

@@ -66,7 +66,8 @@ class CQtMainView : public IMainView {
   void vSetFocus(int nId) override;
   void vShowWindow(bool bShow) override;
   void vSetTitle(const std::string& strTitle) override;
-  void vSetTableColumns(int nId, const std::vector<std::string>& titles, const std::vector<int>& widths) override;
+  void vSetTableColumns(int nId, const std::vector<std::string>& titles,
+                        const std::vector<int>& widths) override;
   void vSetTableCell(int nId, int nRow, int nColumn, const std::string& strText, uint32_t rgbText,
                      uint32_t rgbBackground) override;
   void vClearTable(int nId) override;

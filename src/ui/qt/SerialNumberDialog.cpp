@@ -6,8 +6,12 @@
 #include "settings/SerialNumber.h"
 #include "ui_SerialNumberDialog.h"
 
-CSerialNumberDialog::CSerialNumberDialog(CSNDlgData& data, std::function<bool()> fnDevicePresent, QWidget* pParent)
-    : QDialog(pParent), m_pUi(new Ui::SerialNumberDialog), m_data(data), m_fnDevicePresent(std::move(fnDevicePresent)) {
+CSerialNumberDialog::CSerialNumberDialog(CSNDlgData& data, std::function<bool()> fnDevicePresent,
+                                         QWidget* pParent)
+    : QDialog(pParent),
+      m_pUi(new Ui::SerialNumberDialog),
+      m_data(data),
+      m_fnDevicePresent(std::move(fnDevicePresent)) {
   m_pUi->setupUi(this);
   m_data.OnInitDialog();
   m_data.m_strSNandPStringDlgPCBSN.clear();
@@ -16,7 +20,8 @@ CSerialNumberDialog::CSerialNumberDialog(CSNDlgData& data, std::function<bool()>
   pField->setMaxLength(static_cast<int>(m_data.nFieldLimit()));
   connect(pField, &QLineEdit::textEdited, this, [this, pField](const QString& s) {
     const bool bPresent = m_fnDevicePresent && m_fnDevicePresent();
-    const QString kept = QString::fromStdString(m_data.OnEnChangeEditSNandPStringDlgPCBSN(s.toStdString(), bPresent));
+    const QString kept =
+        QString::fromStdString(m_data.OnEnChangeEditSNandPStringDlgPCBSN(s.toStdString(), bPresent));
     if (kept != s) {
       const int nCaret = pField->cursorPosition();
       pField->setText(kept);
@@ -28,9 +33,13 @@ CSerialNumberDialog::CSerialNumberDialog(CSNDlgData& data, std::function<bool()>
   pField->setFocus();
 }
 
-CSerialNumberDialog::~CSerialNumberDialog() { delete m_pUi; }
+CSerialNumberDialog::~CSerialNumberDialog() {
+  delete m_pUi;
+}
 
-QLineEdit* CSerialNumberDialog::field() const { return m_pUi->IDC_EDIT_PCB_SN; }
+QLineEdit* CSerialNumberDialog::field() const {
+  return m_pUi->IDC_EDIT_PCB_SN;
+}
 
 void CSerialNumberDialog::vTakeKeyboard() {
   // Activation arrives later as its own event; until then it is not asked for again.

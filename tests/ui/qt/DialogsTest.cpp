@@ -7,10 +7,10 @@
 #include <QToolButton>
 #include <algorithm>
 
+#include "WindowFixture.h"
 #include "ui/qt/CheckConfigDialog.h"
 #include "ui/qt/MoreConfigDialog.h"
 #include "ui/qt/SerialNumberDialog.h"
-#include "WindowFixture.h"
 
 namespace {
 
@@ -32,7 +32,8 @@ TEST_F(DialogsTest, MoreConfigShowsThreeBoxesAndLocksTwoWithoutUpdateFirmware) {
   EXPECT_TRUE(pPmu->isChecked());
   EXPECT_EQ(pPmu->toolTip(), "Low Power Mode");
   EXPECT_EQ(pLpm->toolTip(), "LP");
-  for (const char* pszHidden : {"checkTwoLeds", "checkBcPort1", "checkBcPort4", "checkImage0", "checkImage1", "checkCrc32"})
+  for (const char* pszHidden :
+       {"checkTwoLeds", "checkBcPort1", "checkBcPort4", "checkImage0", "checkImage1", "checkCrc32"})
     EXPECT_FALSE(d.findChild<QCheckBox*>(pszHidden)->isVisible()) << pszHidden;
   EXPECT_FALSE(d.findChild<QCheckBox*>("checkTwoLeds")->isChecked());
   EXPECT_EQ(flags.m_bTwoLEDSMode, 1);  // the hidden box leaves its flag alone

@@ -10,8 +10,8 @@
 #include <atomic>
 #include <thread>
 
-#include "ui/qt/LoginDialog.h"
 #include "WindowFixture.h"
+#include "ui/qt/LoginDialog.h"
 
 namespace {
 
@@ -41,39 +41,56 @@ TEST_F(MainWindowTest, EveryControlIsThereByIdWithItsCaptionAndToolTip) {
     int nId;
     const char* pszTip;
   };
-  for (Tip t : {Tip{IDC_BUTTON_EXIT, "Close"}, {IDC_BUTTON_MIN, "Min"}, {IDC_BUTTON_BROWSE_FW, "Browse FW"},
-                {IDC_BUTTON_BROWSE_PRELOAD, "Browse Preload File"}, {IDC_BUTTON_UNLOCK_MPTOOL, "Lock"},
-                {IDC_BUTTON_LOAD_INI, "Load INI"}, {IDC_BUTTON_SAVE_INI, "Save INI"},
-                {IDC_BUTTON_CHECK_CONFIG, "Check_Config"}, {IDC_BUTTON_PD, " Power Delivery Key"},
-                {IDC_BUTTON_MORE_CONFIG, "MoreConfig"}, {IDC_BUTTON_START, "Start"},
-                {IDC_BUTTON_SAFELY_REMOVE, "Safely Remove"}, {IDC_BUTTON_CLEAR, "Clear Count"}}) {
+  for (Tip t : {Tip{IDC_BUTTON_EXIT, "Close"},
+                {IDC_BUTTON_MIN, "Min"},
+                {IDC_BUTTON_BROWSE_FW, "Browse FW"},
+                {IDC_BUTTON_BROWSE_PRELOAD, "Browse Preload File"},
+                {IDC_BUTTON_UNLOCK_MPTOOL, "Lock"},
+                {IDC_BUTTON_LOAD_INI, "Load INI"},
+                {IDC_BUTTON_SAVE_INI, "Save INI"},
+                {IDC_BUTTON_CHECK_CONFIG, "Check_Config"},
+                {IDC_BUTTON_PD, " Power Delivery Key"},
+                {IDC_BUTTON_MORE_CONFIG, "MoreConfig"},
+                {IDC_BUTTON_START, "Start"},
+                {IDC_BUTTON_SAFELY_REMOVE, "Safely Remove"},
+                {IDC_BUTTON_CLEAR, "Clear Count"}}) {
     ASSERT_NE(w(t.nId), nullptr) << t.nId;
     EXPECT_EQ(w(t.nId)->toolTip().toStdString(), t.pszTip) << t.nId;
   }
   for (int id : {IDC_BUTTON_START, IDC_BUTTON_SAFELY_REMOVE, IDC_BUTTON_CLEAR, IDC_CHECK_UPDATE_FW,
-                 IDC_BUTTON_CREATE_CONFIG, IDC_STATIC_PASS, IDC_STATIC_FAIL, IDC_STATIC_TOTAL, IDC_STATIC_PROGRESS,
-                 IDC_STATIC_SEARCH, IDC_GROUP_DEVICE_CONFIG, IDC_GROUP_SERIAL_NUMBER, IDC_GROUP_DEVICE_FUNCTION,
-                 IDC_GROUP_FW_BROWSER, IDC_STATIC_SN_EDIT_TYPE})
+                 IDC_BUTTON_CREATE_CONFIG, IDC_STATIC_PASS, IDC_STATIC_FAIL, IDC_STATIC_TOTAL,
+                 IDC_STATIC_PROGRESS, IDC_STATIC_SEARCH, IDC_GROUP_DEVICE_CONFIG, IDC_GROUP_SERIAL_NUMBER,
+                 IDC_GROUP_DEVICE_FUNCTION, IDC_GROUP_FW_BROWSER, IDC_STATIC_SN_EDIT_TYPE})
     EXPECT_FALSE(view.strGetText(id).empty()) << id;
   EXPECT_EQ(view.strGetText(IDC_BUTTON_START), "Start");
   EXPECT_EQ(view.strGetText(IDC_GROUP_DEVICE_CONFIG), "Device Configuration");
   EXPECT_EQ(view.strGetText(IDC_CHECK_UPDATE_FW), "Update F/W");
 
   // Shown: the table's controls; present but never shown: the test options.
-  for (int id : {IDC_EDIT_VID, IDC_EDIT_PID, IDC_EDIT_PID_U2, IDC_EDIT_REVISION, IDC_EDIT_SERIAL_NUMBER,
-                 IDC_EDIT_MANUFACTURER, IDC_EDIT_PRODUCT, IDC_EDIT_CONTAINER_ID, IDC_COMBO_CONFIG_FORMAT,
-                 IDC_COMBO_SN_EDIT_TYPE, IDC_COMBO_FW_BROWSE, IDC_LIST_RESULT, IDC_PROGRESS_SEARCH, IDC_PROGRESS_RUN,
-                 IDC_EDIT_PASS, IDC_EDIT_FAIL, IDC_EDIT_TOTAL, IDC_PICTURE_LOGO, IDC_STATIC_VERSION})
+  for (int id :
+       {IDC_EDIT_VID, IDC_EDIT_PID, IDC_EDIT_PID_U2, IDC_EDIT_REVISION, IDC_EDIT_SERIAL_NUMBER,
+        IDC_EDIT_MANUFACTURER, IDC_EDIT_PRODUCT, IDC_EDIT_CONTAINER_ID, IDC_COMBO_CONFIG_FORMAT,
+        IDC_COMBO_SN_EDIT_TYPE, IDC_COMBO_FW_BROWSE, IDC_LIST_RESULT, IDC_PROGRESS_SEARCH, IDC_PROGRESS_RUN,
+        IDC_EDIT_PASS, IDC_EDIT_FAIL, IDC_EDIT_TOTAL, IDC_PICTURE_LOGO, IDC_STATIC_VERSION})
     EXPECT_TRUE(w(id)->isVisibleTo(&win)) << id;
-  for (int id : {IDC_CHECK_UPDATE_CONFIG, IDC_CHECK_RELOAD_FW, IDC_CHECK_EXT_UPDATE_FW, IDC_BUTTON_PD,
-                 IDC_CHECK_AUTO_MP, IDC_COMBO_AUTO_MP_DEVNUM, IDC_CHECK_USB_STATUS, IDC_COMBO_USB_STATUS,
-                 IDC_CHECK_CONFIG_CHECK, IDC_BUTTON_MORE_CONFIG, IDC_CHECK_SN_CHK_HEX, IDC_CHECK_SN_INCREASE,
-                 IDC_RADIO_SN_HEX, IDC_RADIO_SN_DEC, IDC_COMBO_SN_INCREASE, IDC_CHECK_INPUT_BARCODE,
-                 IDC_CHECK_INPUT_HDDSN, IDC_CHECK_AUTO_SAFE_REMOVE, IDC_EDIT_SECONDS, IDC_COMBO_IDLE_TIMER,
-                 IDC_CHECK_FORMAT, IDC_COMBO_FORMAT_TYPE, IDC_COMBO_PARTITION_TYPE, IDC_EDIT_DRIVE_LABEL,
-                 IDC_CHECK_WR_TEST, IDC_CHECK_SPEED_TEST, IDC_EDIT_READ_SPEED, IDC_EDIT_WRITE_SPEED, IDC_CHECK_PRELOAD,
-                 IDC_COMBO_PRELOAD, IDC_BUTTON_BROWSE_PRELOAD, IDC_CHECK_CAPACITY, IDC_EDIT_CAPACITY, IDC_CHECK_SLT,
-                 IDC_CHECK_SLT_FIRST, IDC_CHECK_SLT_LAST}) {
+  for (int id : {IDC_CHECK_UPDATE_CONFIG,   IDC_CHECK_RELOAD_FW,
+                 IDC_CHECK_EXT_UPDATE_FW,   IDC_BUTTON_PD,
+                 IDC_CHECK_AUTO_MP,         IDC_COMBO_AUTO_MP_DEVNUM,
+                 IDC_CHECK_USB_STATUS,      IDC_COMBO_USB_STATUS,
+                 IDC_CHECK_CONFIG_CHECK,    IDC_BUTTON_MORE_CONFIG,
+                 IDC_CHECK_SN_CHK_HEX,      IDC_CHECK_SN_INCREASE,
+                 IDC_RADIO_SN_HEX,          IDC_RADIO_SN_DEC,
+                 IDC_COMBO_SN_INCREASE,     IDC_CHECK_INPUT_BARCODE,
+                 IDC_CHECK_INPUT_HDDSN,     IDC_CHECK_AUTO_SAFE_REMOVE,
+                 IDC_EDIT_SECONDS,          IDC_COMBO_IDLE_TIMER,
+                 IDC_CHECK_FORMAT,          IDC_COMBO_FORMAT_TYPE,
+                 IDC_COMBO_PARTITION_TYPE,  IDC_EDIT_DRIVE_LABEL,
+                 IDC_CHECK_WR_TEST,         IDC_CHECK_SPEED_TEST,
+                 IDC_EDIT_READ_SPEED,       IDC_EDIT_WRITE_SPEED,
+                 IDC_CHECK_PRELOAD,         IDC_COMBO_PRELOAD,
+                 IDC_BUTTON_BROWSE_PRELOAD, IDC_CHECK_CAPACITY,
+                 IDC_EDIT_CAPACITY,         IDC_CHECK_SLT,
+                 IDC_CHECK_SLT_FIRST,       IDC_CHECK_SLT_LAST}) {
     ASSERT_NE(w(id), nullptr) << id;
     EXPECT_FALSE(w(id)->isVisibleTo(&win)) << id;
     view.vShowControl(id, true);  // still not on the screen: they are never shown
@@ -178,8 +195,10 @@ TEST_F(MainWindowTest, TheLoginDialogOnlyUnlocksWithThePassword) {
     int nKey;
     bool bRD;
   };
-  for (Case c : {Case{"", Qt::Key_Return, false}, {"wrong", Qt::Key_Return, false},
-                 {"quillon", Qt::Key_Escape, false}, {"QUILLONX", Qt::Key_Return, true}}) {
+  for (Case c : {Case{"", Qt::Key_Return, false},
+                 {"wrong", Qt::Key_Return, false},
+                 {"quillon", Qt::Key_Escape, false},
+                 {"QUILLONX", Qt::Key_Return, true}}) {
     // (the edit takes 7 characters: the eighth is never typed in)
     dlg.m_bRDMode = false;
     vAnswerLogin(c.pszTyped, c.nKey);
@@ -190,7 +209,8 @@ TEST_F(MainWindowTest, TheLoginDialogOnlyUnlocksWithThePassword) {
 
 TEST_F(MainWindowTest, EnterAndEscapeSendStartAndSafelyRemoveOnlyWhileStartIsEnabled) {
   std::vector<int> commands, edits;
-  view.window().vSetCommandHandler([&](int nId) { (nId == IDC_EDIT_SERIAL_NUMBER ? edits : commands).push_back(nId); });
+  view.window().vSetCommandHandler(
+      [&](int nId) { (nId == IDC_EDIT_SERIAL_NUMBER ? edits : commands).push_back(nId); });
   view.window().show();
   QApplication::setActiveWindow(&view.window());
   auto* pEdit = qobject_cast<QLineEdit*>(w(IDC_EDIT_SERIAL_NUMBER));
@@ -209,7 +229,7 @@ TEST_F(MainWindowTest, EnterAndEscapeSendStartAndSafelyRemoveOnlyWhileStartIsEna
   QTest::keyClicks(pEdit, "AB");  // other keys go on to the field as ever
   EXPECT_TRUE(commands.empty());
   EXPECT_EQ(pEdit->text(), "AB");
-  EXPECT_EQ(edits.size(), 2u);  // each typed key is a change of the field
+  EXPECT_EQ(edits.size(), 2u);             // each typed key is a change of the field
   EXPECT_TRUE(view.window().isVisible());  // Escape did not close anything
 }
 
@@ -223,16 +243,16 @@ TEST_F(MainWindowTest, PressingAnywhereDragsTheWindowAndMinMinimises) {
   const QPoint global = win.mapToGlobal(inside);
   QMouseEvent press(QEvent::MouseButtonPress, inside, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(&win, &press);
-  QMouseEvent move(QEvent::MouseMove, inside + QPoint(30, 20), global + QPoint(30, 20), Qt::NoButton, Qt::LeftButton,
-                   Qt::NoModifier);
+  QMouseEvent move(QEvent::MouseMove, inside + QPoint(30, 20), global + QPoint(30, 20), Qt::NoButton,
+                   Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(&win, &move);
-  QMouseEvent release(QEvent::MouseButtonRelease, inside + QPoint(30, 20), global + QPoint(30, 20), Qt::LeftButton,
-                      Qt::NoButton, Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, inside + QPoint(30, 20), global + QPoint(30, 20),
+                      Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
   QApplication::sendEvent(&win, &release);
   EXPECT_EQ(win.pos(), start + QPoint(30, 20));
   // Moving without the button held moves nothing.
-  QMouseEvent loose(QEvent::MouseMove, inside + QPoint(90, 90), global + QPoint(90, 90), Qt::NoButton, Qt::NoButton,
-                    Qt::NoModifier);
+  QMouseEvent loose(QEvent::MouseMove, inside + QPoint(90, 90), global + QPoint(90, 90), Qt::NoButton,
+                    Qt::NoButton, Qt::NoModifier);
   QApplication::sendEvent(&win, &loose);
   EXPECT_EQ(win.pos(), start + QPoint(30, 20));
 

@@ -35,7 +35,8 @@ class ScopedEnv {
 };
 
 int nRunWithout(const TempDir& dir, const std::string& strArg, const char* pszDisplay) {
-  ScopedEnv platform("QT_QPA_PLATFORM", nullptr), display("DISPLAY", pszDisplay), wayland("WAYLAND_DISPLAY", nullptr);
+  ScopedEnv platform("QT_QPA_PLATFORM", nullptr), display("DISPLAY", pszDisplay),
+      wayland("WAYLAND_DISPLAY", nullptr);
   E2ESpawn s;
   s.strHome = dir.str();
   s.strArg = strArg;

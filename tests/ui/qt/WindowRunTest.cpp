@@ -1,7 +1,7 @@
 // A whole production run from the window on a simulated bench of eight hubs: the rows show the
-// hubs, Start is pressed, their update and relink cells turn to PASS, the counters count, the PASS picture shows
-// and the serial-number field moves on. Screenshots of the window before and after the run
-// are written into the build folder.
+// hubs, Start is pressed, their update and relink cells turn to PASS, the counters count, the PASS picture
+// shows and the serial-number field moves on. Screenshots of the window before and after the run are written
+// into the build folder.
 #include <QAbstractButton>
 #include <QLabel>
 #include <QMessageBox>
@@ -11,12 +11,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include "WindowFixture.h"
 #include "app/WindowMode.h"
 #include "log/DebugLog.h"
 #include "run/ResultTable.h"
 #include "run/RunEngine.h"
 #include "support/E2EBench.h"
-#include "WindowFixture.h"
 
 namespace fs = std::filesystem;
 
@@ -79,7 +79,8 @@ struct WindowRunTest : WindowFixture {
   void vRunFromTheWindow(EStart eStart);
   void vScreenshot(const char* pszName) {
     fs::create_directories(fs::path(MPTOOL_BIN_DIR) / ".." / "screenshots");
-    view.window().grab().save(QString::fromStdString((fs::path(MPTOOL_BIN_DIR) / ".." / "screenshots" / pszName).string()));
+    view.window().grab().save(
+        QString::fromStdString((fs::path(MPTOOL_BIN_DIR) / ".." / "screenshots" / pszName).string()));
   }
 };
 
@@ -116,7 +117,8 @@ void WindowRunTest::vRunFromTheWindow(EStart eStart) {
       view.window().close();
       return;
     }
-    if (eStep == EStep::WaitHubs && eStart == EStart::EnterKey && QApplication::activeWindow() != &view.window()) {
+    if (eStep == EStep::WaitHubs && eStart == EStart::EnterKey &&
+        QApplication::activeWindow() != &view.window()) {
       view.window().activateWindow();  // the keyboard goes to the active window
       return;
     }
@@ -139,8 +141,8 @@ void WindowRunTest::vRunFromTheWindow(EStart eStart) {
       }
       std::printf("GUI thread: the Start handler took %lld ms\n", static_cast<long long>(start.elapsed()));
     } else if (eStep == EStep::WaitPass && dlg.m_pRunEngine && !dlg.m_pRunEngine->bRunThreadRunning() &&
-               nRowsWith(COL_UPDATE, "PASS") == HUBS && nRowsWith(COL_RELINK, "PASS") == HUBS && view.strGetText(IDC_EDIT_TOTAL) == std::to_string(HUBS) &&
-               bEnabled(IDC_BUTTON_START)) {
+               nRowsWith(COL_UPDATE, "PASS") == HUBS && nRowsWith(COL_RELINK, "PASS") == HUBS &&
+               view.strGetText(IDC_EDIT_TOTAL) == std::to_string(HUBS) && bEnabled(IDC_BUTTON_START)) {
       eStep = EStep::Done;
       vScreenshot(eStart == EStart::StartButton ? "window_after_run.png" : "window_after_run_keyboard.png");
       view.window().close();
@@ -178,6 +180,8 @@ TEST_F(WindowRunTest, StartPressedTurnsTheHubsRowsToPassAndMovesTheSerialNumberO
   vRunFromTheWindow(EStart::StartButton);
 }
 
-TEST_F(WindowRunTest, EnterStartsTheRunFromTheKeyboard) { vRunFromTheWindow(EStart::EnterKey); }
+TEST_F(WindowRunTest, EnterStartsTheRunFromTheKeyboard) {
+  vRunFromTheWindow(EStart::EnterKey);
+}
 
 }  // namespace
