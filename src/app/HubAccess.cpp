@@ -4,8 +4,12 @@
 #include "host/DeviceList.h"
 #include "host/USBUtility.h"
 
-void vWireHubAccess(CVlntUSBDev& dev, CPlatformSet& platform, CUSBUtility& utility, DeviceList& devList,
-                    CVlntUSBDev::EOperatorMessages eMessages) {
+CHubStack::CHubStack(CPlatformSet& platform, CUSBUtility& utility, INISettings& settings, DeviceList& devList,
+                     IConfigForm& form, CVlntUSBDev::EOperatorMessages eMessages)
+    : filter(platform.clock()),
+      dev(platform.filterDevices(), filter, platform.clock()),
+      images(utility, settings, devList, form),
+      devices(dev, images, platform.filterDevices(), devList) {
   dev.vSetWalkPlatform(&platform.tree(), &platform.state(), &platform.driver(), &utility);
   dev.vSetAppPath(utility.m_szAppPath);
   dev.vSetDevList(&devList);
@@ -13,4 +17,5 @@ void vWireHubAccess(CVlntUSBDev& dev, CPlatformSet& platform, CUSBUtility& utili
   dev.vSetOperatorMessages(eMessages);
   IDeviceState& state = platform.state();
   dev.vSetRescanHandler([&state] { state.nRescan(); });
+  images.m_bShowGUI = eMessages == CVlntUSBDev::EOperatorMessages::Box;
 }

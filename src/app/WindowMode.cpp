@@ -9,14 +9,10 @@
 #include "app/HubAccess.h"
 #include "app/MPToolApp.h"
 #include "app/PlatformSet.h"
-#include "device/VLNTFILTER0.h"
-#include "device/VlntUSBDev.h"
 #include "images/ConfigForm.h"
-#include "images/HubImages.h"
 #include "log/DebugLog.h"
 #include "platform/Text.h"
 #include "run/IRunView.h"
-#include "run/RunDevices.h"
 #include "run/RunEngine.h"
 #include "run/SafeRemoval.h"
 #include "ui/CmdLine.h"
@@ -102,21 +98,17 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
   CUSBUtility& utility = dlg.utility();
   Ini& ini = dlg.ini();
 
-  CVLNTFILTER0 filter(clock);
-  CVlntUSBDev dev(platform.filterDevices(), filter, clock);
-  vWireHubAccess(dev, platform, utility, dlg.m_ToolsDevList, CVlntUSBDev::EOperatorMessages::Box);
-
   std::unique_ptr<IConfigForm> pForm = dlg.pNewConfigForm();
-  CHubImages images(utility, ini.m_pINI, dlg.m_ToolsDevList, *pForm);
-  images.m_bShowGUI = true;
-  CRunDevices devices(dev, images, platform.filterDevices(), dlg.m_ToolsDevList);
+  CHubStack hubs(platform, utility, ini.m_pINI, dlg.m_ToolsDevList, *pForm,
+                 CVlntUSBDev::EOperatorMessages::Box);
+  CVlntUSBDev& dev = hubs.dev;
 
   std::unique_ptr<IRunView> pRunView = dlg.pNewRunView();
   CWindowThread& window = dlg.windowThread();
   CSafeRemoval removal(utility, dlg.m_ToolsDevList, *pRunView, window, platform.scsi(), clock);
   int nExit = EXIT_OK;
   {
-    CRunEngine engine(utility, ini, dlg.m_ToolsDevList, devices, *pRunView, window, clock);
+    CRunEngine engine(utility, ini, dlg.m_ToolsDevList, hubs.devices, *pRunView, window, clock);
     RunEngineConfig config;
     config.cmdLine = dlg.cmdLine();
     config.cmdLine.m_bShowGUI = 1;

@@ -7,15 +7,11 @@
 
 #include "app/HubAccess.h"
 #include "app/PlatformSet.h"
-#include "device/VLNTFILTER0.h"
-#include "device/VlntUSBDev.h"
 #include "host/WindowThread.h"
 #include "images/ConfigForm.h"
-#include "images/HubImages.h"
 #include "log/DebugLog.h"
 #include "run/CmdLineHandler.h"
 #include "run/HeadlessRunView.h"
-#include "run/RunDevices.h"
 #include "run/RunEngine.h"
 #include "run/SafeRemoval.h"
 
@@ -70,15 +66,10 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
   CUSBUtility& utility = dlg.utility();
   Ini& ini = dlg.ini();
 
-  CVLNTFILTER0 filter(clock);
-  CVlntUSBDev dev(platform.filterDevices(), filter, clock);
-  vWireHubAccess(dev, platform, utility, dlg.m_ToolsDevList, CVlntUSBDev::EOperatorMessages::FileAndStderr);
-
   CRunScreenForm form;
-  CHubImages images(utility, ini.m_pINI, dlg.m_ToolsDevList, form);
-  images.m_bShowGUI = false;
-  images.m_strCmdLineSN = dlg.m_strCmdLineSN;
-  CRunDevices devices(dev, images, platform.filterDevices(), dlg.m_ToolsDevList);
+  CHubStack hubs(platform, utility, ini.m_pINI, dlg.m_ToolsDevList, form,
+                 CVlntUSBDev::EOperatorMessages::FileAndStderr);
+  hubs.images.m_strCmdLineSN = dlg.m_strCmdLineSN;
 
   CWindowThread loop;  // this thread is the window thread of the run
   CHeadlessRunView view;
@@ -89,7 +80,7 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
   CSafeRemoval removal(utility, dlg.m_ToolsDevList, view, loop, platform.scsi(), clock);
   int nExit = EXIT_RUN_FAILED;
   {
-    CRunEngine engine(utility, ini, dlg.m_ToolsDevList, devices, view, loop, clock);
+    CRunEngine engine(utility, ini, dlg.m_ToolsDevList, hubs.devices, view, loop, clock);
     RunEngineConfig config;
     config.cmdLine = dlg.cmdLine();
     config.fnExitProcess = fnExitProcess;
@@ -110,7 +101,7 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
       vDEBUG_ERR_printf(L, "safe removal still running at the end");
     platform.events().vStop();
   }  // the engine stops and joins its threads here
-  dev.vSetDevList(&dlg.m_ToolsDevList);
+  hubs.dev.vSetDevList(&dlg.m_ToolsDevList);
   if (bProduction) {
     // A short summary for the production script's log.
     const DeviceList& list = dlg.m_ToolsDevList;

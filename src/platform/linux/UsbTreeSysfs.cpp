@@ -173,12 +173,22 @@ int CUsbTreeSysfs::nGetHubPortCount(const std::string& strHub, uint32_t& ulPorts
   return sysfs::nReadDec(strPath(strHub, "maxchild"), 255, ulPorts);
 }
 
-int CUsbTreeSysfs::nCheckPort(const std::string& strHub, uint32_t ulPort) const {
+int CUsbTreeSysfs::nCheckPort(const std::string& strHub, uint32_t ulPort, std::string& strChild) const {
+  strChild.clear();
   if (!bExists(strHub)) return ENOENT;
   uint32_t ulPorts = 0;
   int nErr = sysfs::nReadDec(strPath(strHub, "maxchild"), 255, ulPorts);
   if (nErr != 0) return nErr;
-  return ulPort >= 1 && ulPort <= ulPorts ? 0 : EINVAL;
+  if (ulPort < 1 || ulPort > ulPorts) return EINVAL;
+  strChild = strChildName(strHub, ulPort);
+  return 0;
+}
+
+int CUsbTreeSysfs::nReadPortDevice(const std::string& strHub, uint32_t ulPort, std::string& strChild,
+                                   UsbDeviceDescriptor& d) const {
+  d = UsbDeviceDescriptor{};
+  int nErr = nCheckPort(strHub, ulPort, strChild);
+  return nErr != 0 ? nErr : nReadDeviceDescriptor(strChild, d);
 }
 
 int CUsbTreeSysfs::nReadDeviceDescriptor(const std::string& strDev, UsbDeviceDescriptor& d) const {
@@ -226,9 +236,9 @@ int CUsbTreeSysfs::nReadDeviceDescriptor(const std::string& strDev, UsbDeviceDes
 
 int CUsbTreeSysfs::nGetConnectionInfo(const std::string& strHub, uint32_t ulPort, UsbConnectionInfo& info) {
   info = UsbConnectionInfo{};
-  int nErr = nCheckPort(strHub, ulPort);
+  std::string strChild;
+  int nErr = nCheckPort(strHub, ulPort, strChild);
   if (nErr != 0) return nErr;
-  std::string strChild = strChildName(strHub, ulPort);
   if (!bExists(strChild)) {
     // No device directory: the port itself tells whether something sits there.
     std::string strState;
@@ -251,11 +261,9 @@ int CUsbTreeSysfs::nGetConnectionInfo(const std::string& strHub, uint32_t ulPort
 
 int CUsbTreeSysfs::nGetConnectionName(const std::string& strHub, uint32_t ulPort, std::string& strName) {
   strName.clear();
-  int nErr = nCheckPort(strHub, ulPort);
-  if (nErr != 0) return nErr;
-  std::string strChild = strChildName(strHub, ulPort);
+  std::string strChild;
   UsbDeviceDescriptor d;
-  nErr = nReadDeviceDescriptor(strChild, d);
+  int nErr = nReadPortDevice(strHub, ulPort, strChild, d);
   if (nErr != 0) return nErr;
   if (d.bDeviceClass != 0x09) return ENOTTY;
   strName = strChild;
@@ -265,9 +273,9 @@ int CUsbTreeSysfs::nGetConnectionName(const std::string& strHub, uint32_t ulPort
 int CUsbTreeSysfs::nGetConnectionDriverKeyName(const std::string& strHub, uint32_t ulPort,
                                                std::string& strKey) {
   strKey.clear();
-  int nErr = nCheckPort(strHub, ulPort);
+  std::string strChild;
+  int nErr = nCheckPort(strHub, ulPort, strChild);
   if (nErr != 0) return nErr;
-  std::string strChild = strChildName(strHub, ulPort);
   if (bExists(strChild)) {
     strKey = strChild;
     return 0;
@@ -281,11 +289,9 @@ int CUsbTreeSysfs::nGetConnectionDriverKeyName(const std::string& strHub, uint32
 int CUsbTreeSysfs::nGetStringDescriptor(const std::string& strHub, uint32_t ulPort, uint8_t ucIndex,
                                         uint16_t usLangId, uint16_t usLength, std::vector<uint8_t>& vecOut) {
   vecOut.clear();
-  int nErr = nCheckPort(strHub, ulPort);
-  if (nErr != 0) return nErr;
-  std::string strChild = strChildName(strHub, ulPort);
+  std::string strChild;
   UsbDeviceDescriptor d;
-  nErr = nReadDeviceDescriptor(strChild, d);
+  int nErr = nReadPortDevice(strHub, ulPort, strChild, d);
   if (nErr != 0) return nErr;
   struct stat st {};
   bool bKernelStrings = ::stat(strPath(strChild, "manufacturer").c_str(), &st) == 0 ||

@@ -66,7 +66,12 @@ class CUsbTreeSysfs : public IUsbTree {
   std::string strPath(const std::string& strDev, const char* pszFile = nullptr) const;
   bool bExists(const std::string& strDev) const;
   bool bPortExists(const std::string& strHub, uint32_t ulPort) const;
-  int nCheckPort(const std::string& strHub, uint32_t ulPort) const;
+  // The device directory name of a port of strHub; 0, or ENOENT / EINVAL for a hub or port
+  // that does not exist.
+  int nCheckPort(const std::string& strHub, uint32_t ulPort, std::string& strChild) const;
+  // nCheckPort, then the device descriptor of what sits on the port.
+  int nReadPortDevice(const std::string& strHub, uint32_t ulPort, std::string& strChild,
+                      UsbDeviceDescriptor& d) const;
 
   std::string m_strRoot;
   RawStringReader m_reader;
