@@ -87,10 +87,13 @@ class IFilterDeviceHandle {
   virtual bool bGetDeviceIdentity(FilterDeviceIdentity& id) = 0;
 };
 
-// The def-era "invalid handle" value, distinct from a null handle: some callers are handed
+// An "invalid handle" value distinct from a null handle: some callers are handed
 // the result of a failed open unchecked. It must never be dereferenced.
-inline IFilterDeviceHandle* const FILTER_INVALID_HANDLE = reinterpret_cast<IFilterDeviceHandle*>(
-    ~static_cast<uintptr_t>(0));  // NOLINT(performance-no-int-to-ptr): a marker, never dereferenced
+// The integer-to-pointer cast is meant.
+// NOLINTBEGIN(performance-no-int-to-ptr)
+inline IFilterDeviceHandle* const FILTER_INVALID_HANDLE =
+    reinterpret_cast<IFilterDeviceHandle*>(~static_cast<uintptr_t>(0));
+// NOLINTEND(performance-no-int-to-ptr)
 
 class IFilterDevicePlatform {
  public:

@@ -73,8 +73,11 @@ class IScsiDriveHandle {
 
 // An "invalid handle" value distinct from null, for callers handed a failed open unchecked.
 // It must never be dereferenced.
-inline IScsiDriveHandle* const SCSI_INVALID_HANDLE = reinterpret_cast<IScsiDriveHandle*>(
-    ~static_cast<uintptr_t>(0));  // NOLINT(performance-no-int-to-ptr): a marker, never dereferenced
+// The integer-to-pointer cast is meant.
+// NOLINTBEGIN(performance-no-int-to-ptr)
+inline IScsiDriveHandle* const SCSI_INVALID_HANDLE =
+    reinterpret_cast<IScsiDriveHandle*>(~static_cast<uintptr_t>(0));
+// NOLINTEND(performance-no-int-to-ptr)
 
 class IScsiPassThroughPlatform {
  public:
