@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <source_location>
 #include <string>
 #include <thread>
 
@@ -16,11 +15,11 @@ struct WrittenLines {
 
 WrittenLines stWriteAll() {
   WrittenLines l;
-  l.uMsg = std::source_location::current().line() + 1;
+  l.uMsg = __LINE__ + 1;
   vDEBUG_MSG_printf("T::F", "m");
-  l.uWrn = std::source_location::current().line() + 1;
+  l.uWrn = __LINE__ + 1;
   vDEBUG_WRN_printf("T::F", "w");
-  l.uErr = std::source_location::current().line() + 1;
+  l.uErr = __LINE__ + 1;
   vDEBUG_ERR_printf("T::F", "e");
   return l;
 }
@@ -56,16 +55,16 @@ TEST(DebugLog, ThresholdsByLevel) {
 
 TEST(DebugLog, LineIsTheCallersLine) {
   LogCapture cap(3);
-  const unsigned uOneLine = std::source_location::current().line() + 1;
+  const unsigned uOneLine = __LINE__ + 1;
   vDEBUG_MSG_printf("T::F", "one line %d", 1);
   // A call spread over lines counts from the line it starts on.
-  const unsigned uSpread = std::source_location::current().line() + 1;
+  const unsigned uSpread = __LINE__ + 1;
   vDEBUG_MSG_printf("T::F", "spread over lines: %s, %s, %d", "a first argument long enough",
                     "and a second one that goes on to the next line", 3);
-  const unsigned uHelper = std::source_location::current().line() + 1;
+  const unsigned uHelper = __LINE__ + 1;
   vLogFor("T::G", 7);
   const char* pszLabel = "T::H";
-  const unsigned uVariable = std::source_location::current().line() + 1;
+  const unsigned uVariable = __LINE__ + 1;
   vDEBUG_WRN_printf(pszLabel, "label from a variable");
   EXPECT_EQ(cap.entries(), (std::vector<std::string>{
                                "\r\nMSG::T::F:" + std::to_string(uOneLine) + ": one line 1",

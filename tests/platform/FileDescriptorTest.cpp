@@ -30,7 +30,7 @@ TEST(FileDescriptor, OwnerClosesOnceAndHandsOver) {
     nRaw = fd.get();
     EXPECT_TRUE(bIsOpen(nRaw));
     CFileDescriptor moved(std::move(fd));
-    EXPECT_FALSE(fd.bValid());
+    EXPECT_FALSE(fd.bValid());  // NOLINT(bugprone-use-after-move): the moved-from state is the point
     EXPECT_EQ(moved.get(), nRaw);
     EXPECT_TRUE(bIsOpen(nRaw));
   }

@@ -213,6 +213,7 @@ class CRecordingView : public CHeadlessRunView, public IMessageView {
     return it == cells.end() ? ResultCell{} : it->second;
   }
   bool bShown(ERunPicture p) const {
+    // NOLINTNEXTLINE(modernize-loop-convert): newest first
     for (auto it = pictures.rbegin(); it != pictures.rend(); ++it)
       if (it->first == p) return it->second;
     return false;
