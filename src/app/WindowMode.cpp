@@ -10,6 +10,7 @@
 #include "app/MPToolApp.h"
 #include "app/PlatformSet.h"
 #include "images/ConfigForm.h"
+#include "images/FirmwareList.h"
 #include "log/DebugLog.h"
 #include "platform/Text.h"
 #include "run/IRunView.h"
@@ -102,6 +103,9 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
   CHubStack hubs(platform, utility, ini.m_pINI, dlg.m_ToolsDevList, *pForm,
                  CVlntUSBDev::EOperatorMessages::Box);
   CVlntUSBDev& dev = hubs.dev;
+  CFirmwareSelection firmware(hubs.images, *pForm);
+  dlg.m_pHubImages = &hubs.images;
+  dlg.m_pFirmwareSelection = &firmware;
 
   std::unique_ptr<IRunView> pRunView = dlg.pNewRunView();
   CWindowThread& window = dlg.windowThread();
@@ -120,13 +124,7 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
       return dev.VLN318xConfigRead(n, pBuf, dwSize, 0, true);
     };
 
-    std::vector<std::string> titles;
-    std::vector<int> widths;
-    for (const ResultColumn& c : g_ResultColumns) {
-      titles.emplace_back(c.pszTitle);
-      widths.push_back(c.nWidth);
-    }
-    view.vSetTableColumns(IDC_LIST_RESULT, titles, widths);
+    dlg.vSetTextsFromTextTable();
     dlg.vRefreshAllFields();
     pRunView->vReadScreen(engine.screen());
     engine.vSetMainResultItemTable();
@@ -143,6 +141,10 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
         {IDC_BUTTON_SAVE_INI, [&dlg] { dlg.OnBnClickedButtonSaveIni(); }},
         {IDC_BUTTON_MORE_CONFIG, [&dlg] { dlg.OnBnClickedMoreConfig(); }},
         {IDC_BUTTON_CHECK_CONFIG, [&dlg] { dlg.OnBnClickedDEBUG(); }},
+        {IDC_BUTTON_BROWSE_FW, [&dlg] { dlg.OnBnClickedButtonDevicwfirmwareFwbrowse(); }},
+        {IDC_BUTTON_BROWSE_PRELOAD, [&dlg] { dlg.OnBnClickedButtonBrowsePreload(); }},
+        {IDC_BUTTON_CREATE_CONFIG, [&dlg] { dlg.OnBnClickedCreateConfig(); }},
+        {IDM_ABOUTBOX, [&dlg] { dlg.OnAboutBox(); }},
     };
     view.window().vSetCommandHandler([&commands, &dlg](int nId) {
       auto it = commands.find(nId);
@@ -157,9 +159,10 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
         vDEBUG_ERR_printf(L, "command %d failed", nId);
       }
     });
-    // Closing stops every thread before the window goes; the event loop then ends.
+    // Closing stops every thread and runs the exit sequence before the window goes; the
+    // event loop then ends.
     view.window().vSetCloseHandler([&dlg] {
-      dlg.bDeleteAllThread();
+      dlg.OnClose();
       QMetaObject::invokeMethod(
           qApp, [] { QApplication::exit(EXIT_OK); }, Qt::QueuedConnection);
       return true;
@@ -171,6 +174,8 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
     view.window().vSetCloseHandler({});
     dlg.m_pRunEngine = nullptr;
     dlg.m_fnConfigRead = nullptr;
+    dlg.m_pFirmwareSelection = nullptr;
+    dlg.m_pHubImages = nullptr;
     // No window loop runs any more: calls the threads still hand over are dropped at once.
     window.vQuit(nExit);
     if (!removal.bWaitDone(SAFE_REMOVAL_FINISH_MS))

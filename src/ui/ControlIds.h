@@ -37,6 +37,8 @@ constexpr int IDC_PICTURE_FAIL = 1102;
 constexpr int IDC_PICTURE_PASS = 1103;
 constexpr int IDC_BUTTON_PD = 1117;
 constexpr int IDC_EDIT_CONTAINER_ID = 1201;
+// The system-menu item of the about box.
+constexpr int IDM_ABOUTBOX = 16;
 // The warning-message label has no number of its own in the resource; this one is ours.
 constexpr int IDC_STATIC_WARNING_MSG = 1299;
 

@@ -25,6 +25,7 @@ enum class EModalDialog { Login, About, MoreConfig, SerialNumber, CheckConfig, P
 
 struct FilePick {
   bool bSave = false;
+  bool bFolder = false;  // a folder is chosen, not a file (no filter)
   std::string strTitle;
   std::string strFilter;  // for example "INI Files (*.ini)|*.ini"
   std::string strInitialPath;
@@ -68,6 +69,6 @@ class IMainView : public IMessageView {
 
   // Runs a dialog modally; IDOK or IDCANCEL.
   virtual int nRunModal(EModalDialog eDialog) = 0;
-  // Chooses a file; empty when the operator cancels.
+  // Chooses a file (or a folder); empty when the operator cancels.
   virtual std::string strPickFile(const FilePick& pick) = 0;
 };

@@ -28,6 +28,8 @@
 class IClock;
 class CRunEngine;
 class IRunView;
+class CFirmwareSelection;
+class CHubImages;
 
 // Version string shown as the window's title, on the version label and in the usage text.
 constexpr const char* MPTOOL_VERSION_TEXT = "VLN6420 series 2, 0, 1, 3 ( 1.1.2.19)";
@@ -80,6 +82,12 @@ class CMPToolDlg : public CmdLineOptions {
   void OnBnClickedButtonStart();
   void OnBnClickedButtonClearcount();
   bool bDeleteAllThread();
+  // The window's close request (Exit and the window manager's close): every thread is
+  // stopped, then the exit sequence runs; the caller ends the window's event loop after it.
+  void OnClose();
+  // The tool's own exit steps at a close (written driver files removed, hub power management
+  // switched back on, the operator told to replug); an entry in the log until they exist.
+  void vRunExitSequence();
   // The engine's view of this window (its window thread is m_windowThread itself).
   std::unique_ptr<IRunView> pNewRunView();
 
@@ -91,6 +99,10 @@ class CMPToolDlg : public CmdLineOptions {
   void vApplyIdleControls();
   void OnBnClickedButtonUnlockMptool();
   // <<< control states <<<
+
+  // The captions, list entries and result-table titles from the UI text table
+  // (ui/MPToolDlg_Texts.cpp); before the fields are refreshed, as the lists are refilled.
+  void vSetTextsFromTextTable();
 
   // >>> fields from the settings (ui/MPToolDlg_Fields.cpp) >>>
   void vRefreshAllFields();
@@ -125,7 +137,25 @@ class CMPToolDlg : public CmdLineOptions {
   void OnBnClickedDEBUG();
   // At least one device slot holds a found hub.
   bool bDevicePresent() const;
+  // The about box (the window's context menu).
+  void OnAboutBox();
   // <<< dialogs <<<
+
+  // >>> file choices and "Create Config" (ui/MPToolDlg_Files.cpp) >>>
+  // The firmware choice and the image builder behind the window's file actions; the
+  // application's wiring sets them (without them the actions do nothing).
+  CFirmwareSelection* m_pFirmwareSelection = nullptr;
+  CHubImages* m_pHubImages = nullptr;
+  // The folder every file dialog of the window opens in: the folder of the last file (or
+  // the last folder) chosen in one of them, else the program folder.
+  std::string strDialogFolder() const;
+  // Shows a file dialog in that folder; a choice moves the folder, a cancel changes nothing.
+  std::string strPickPath(FilePick pick);
+  void OnBnClickedButtonDevicwfirmwareFwbrowse();
+  void OnCbnSelchangeComboDevicwfirmwareFwbrowse();
+  void OnBnClickedButtonBrowsePreload();
+  void OnBnClickedCreateConfig();
+  // <<< file choices <<<
 
   // ---- helpers for every handler ----
   // An operator message as the mode wants it: a box in window mode, a line of
@@ -155,6 +185,10 @@ class CMPToolDlg : public CmdLineOptions {
   std::function<void(int)> m_fnExit;
   std::optional<int> m_nExitCode;
   CSNDlgData m_SNDlg{m_ini.m_pINI};
+  std::string m_strLastDialogFolder;  // empty: none chosen yet
+
+  // The newest entry first; at most five are kept.
+  static void vInsertNewest(std::vector<std::string>& list, const std::string& strEntry);
 
   void vSetLockedControls(bool bStart, bool bAutoMode);
   void vEnableDependentTestOptions(bool bRD);

@@ -31,3 +31,11 @@ bool CMPToolDlg::bDevicePresent() const {
     if (d.ucIndex <= 16) return true;
   return false;
 }
+
+void CMPToolDlg::OnAboutBox() {
+  try {
+    view().nRunModal(EModalDialog::About);
+  } catch (...) {
+    vDEBUG_ERR_printf("CMPToolDlg::OnAboutBox", "OnAboutBox: dwErrorCode %d", errno);
+  }
+}

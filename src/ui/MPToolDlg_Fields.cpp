@@ -66,20 +66,17 @@ void CMPToolDlg::vRefreshAllFields() {
   }
 }
 
-namespace {
-// The newest entry first; at most five are kept.
-void vInsertFirst(std::vector<std::string>& list, const std::string& strEntry) {
+void CMPToolDlg::vInsertNewest(std::vector<std::string>& list, const std::string& strEntry) {
   list.insert(list.begin(), strEntry);
   if (list.size() > 5) list.resize(5);
 }
-}  // namespace
 
 void CMPToolDlg::vSetDeviceFirmwareGUIByINIFile() {
   try {
     std::string strPath = m_ini.m_pINI.ucFw_binary_name;
     // A name without a folder is one in the program folder, as the run takes it.
     if (!strPath.empty() && strPath[0] != '/') strPath = m_utility.m_szAppPath + "/" + strPath;
-    vInsertFirst(m_vecFWBrowse, strPath);
+    vInsertNewest(m_vecFWBrowse, strPath);
     view().vSetList(IDC_COMBO_FW_BROWSE, m_vecFWBrowse);
     view().vSetListSelection(IDC_COMBO_FW_BROWSE, 0);
   } catch (...) {
@@ -90,7 +87,7 @@ void CMPToolDlg::vSetDeviceFirmwareGUIByINIFile() {
 
 void CMPToolDlg::vSetPreloadPathGUIByINIFile() {
   try {
-    vInsertFirst(m_vecPreloadPaths, m_ini.m_pINI.ucPreload_folder_path);
+    vInsertNewest(m_vecPreloadPaths, m_ini.m_pINI.ucPreload_folder_path);
     view().vSetList(IDC_COMBO_PRELOAD, m_vecPreloadPaths);
     view().vSetListSelection(IDC_COMBO_PRELOAD, 0);
   } catch (...) {

@@ -102,3 +102,16 @@ void CMPToolDlg::OnBnClickedButtonClearcount() {
 bool CMPToolDlg::bDeleteAllThread() {
   return m_pRunEngine ? m_pRunEngine->bDeleteAllThread() : true;
 }
+
+void CMPToolDlg::OnClose() {
+  try {
+    bDeleteAllThread();
+    vRunExitSequence();
+  } catch (...) {
+    vDEBUG_ERR_printf("CMPToolDlg::OnClose", "OnClose: dwErrorCode %d", errno);
+  }
+}
+
+void CMPToolDlg::vRunExitSequence() {
+  vDEBUG_MSG_printf("CMPToolDlg::vRunExitSequence", "vRunExitSequence: no exit steps in this build");
+}

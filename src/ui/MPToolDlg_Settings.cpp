@@ -141,47 +141,70 @@ bool CMPToolDlg::OnEnChangeEditDevicefunctionDrivelabel() {
 bool CMPToolDlg::OnSettingsControl(int nId) {
   INISettings& s = m_ini.m_pINI;
   IMainView& v = view();
-  auto flag = [&](uint8_t& uc) { uc = v.bGetCheck(nId) ? 1 : 0; };
+  DevListRunFlags& run = m_ToolsDevList.flags;
+  // The box's state into its setting, and into the device list's run flag where it has one.
+  auto flag = [&](uint8_t& uc, uint8_t* pRunFlag = nullptr) {
+    uc = v.bGetCheck(nId) ? 1 : 0;
+    if (pRunFlag) *pRunFlag = uc;
+  };
   try {
     switch (nId) {
       case IDC_CHECK_UPDATE_FW:
-        flag(s.ucFw_enablel);
+        flag(s.ucFw_enablel, &run.ucFw_enablel);
+        run.ucFw_enablel2 = s.ucFw_enablel;
         break;
       case IDC_CHECK_RELOAD_FW:
-        flag(s.ucFw_reload);
+        flag(s.ucFw_reload, &run.ucFw_reload);
         break;
       case IDC_CHECK_EXT_UPDATE_FW:
         s.uiExt_fw_enable = v.bGetCheck(nId) ? 1 : 0;
         break;
       case IDC_CHECK_USB_STATUS:
-        flag(s.ucCheck_USBStatus_enable);
+        flag(s.ucCheck_USBStatus_enable, &run.ucCheck_USBStatus_enable);
         break;
       case IDC_CHECK_CONFIG_CHECK:
-        flag(s.ucConfig_Check);
+        flag(s.ucConfig_Check, &run.ucConfig_Check);
         break;
       case IDC_CHECK_SN_CHK_HEX:
         flag(s.ucCheck_SerialNumber);
         break;
+      case IDC_CHECK_UPDATE_CONFIG:
+        // no setting of its own: More Config follows it
+        break;
+      case IDC_CHECK_SN_INCREASE:
+        // the box and the "DISABLE" / "INCREASE" list are one choice
+        flag(s.ucSerial_number_increase);
+        v.vSetListSelection(IDC_COMBO_SN_INCREASE, s.ucSerial_number_increase);
+        return true;
+      case IDC_RADIO_SN_HEX:
+      case IDC_RADIO_SN_DEC:
+        s.ucSerial_number_increase_Hex = v.bGetCheck(IDC_RADIO_SN_HEX) ? 1 : 0;
+        s.ucSerial_number_increase_Dec = v.bGetCheck(IDC_RADIO_SN_DEC) ? 1 : 0;
+        return true;
+      case IDC_COMBO_SN_INCREASE:
+        s.ucSerial_number_increase = static_cast<uint8_t>(std::max(0, v.nGetListSelection(nId)));
+        v.vSetCheck(IDC_CHECK_SN_INCREASE, s.ucSerial_number_increase != 0);
+        return true;
       case IDC_CHECK_AUTO_SAFE_REMOVE:
-        flag(s.ucAuto_Safe_Remove);
+        flag(s.ucAuto_Safe_Remove, &run.ucAuto_Safe_Remove);
         break;
       case IDC_CHECK_FORMAT:
-        flag(s.ucFormat_enable);
+        flag(s.ucFormat_enable, &run.ucFormat_enable);
         break;
       case IDC_CHECK_WR_TEST:
-        flag(s.ucWr_test_enable);
+        flag(s.ucWr_test_enable, &run.ucWr_test_enable);
         break;
       case IDC_CHECK_SPEED_TEST:
-        flag(s.ucSpeed_test_enable);
+        flag(s.ucSpeed_test_enable, &run.ucSpeed_test_enable);
         break;
       case IDC_CHECK_PRELOAD:
-        flag(s.ucPreload_enable);
+        flag(s.ucPreload_enable, &run.ucPreload_enable);
         break;
       case IDC_CHECK_CAPACITY:
-        flag(s.ucHDDCapacityCheck_enable);
+        flag(s.ucHDDCapacityCheck_enable, &run.ucHDDCapacityCheck_enable);
         break;
       case IDC_CHECK_SLT:
-        flag(s.ucRunSlt_enable);
+        flag(s.ucRunSlt_enable, &m_ToolsDevList.ucSLT);
         break;
       case IDC_CHECK_INPUT_BARCODE:
         flag(s.ucScan_BarCode);
@@ -214,6 +237,12 @@ bool CMPToolDlg::OnSettingsControl(int nId) {
       case IDC_COMBO_FORMAT_TYPE:
         s.ucFormat_drive_type = static_cast<uint8_t>(std::max(0, v.nGetListSelection(nId)));
         m_ini.m_ConfigLimits.m_ucDevice_DiskLabel_Len = s.ucFormat_drive_type == 0 ? 32 : 11;
+        return true;
+      case IDC_COMBO_FW_BROWSE:
+        OnCbnSelchangeComboDevicwfirmwareFwbrowse();
+        return true;
+      case IDC_COMBO_PRELOAD:
+        s.ucPreload_folder_path = v.strGetText(nId).substr(0, INI_TEXT_MAX);
         return true;
       case IDC_COMBO_PARTITION_TYPE:
         s.ucPartition_drive_type = static_cast<uint8_t>(std::max(0, v.nGetListSelection(nId)));
@@ -329,8 +358,7 @@ void CMPToolDlg::OnBnClickedButtonSaveIni() {
     pick.bSave = true;
     pick.strTitle = "Save INI";
     pick.strFilter = INI_FILE_FILTER;
-    pick.strInitialPath = m_utility.m_szAppPath;
-    std::string strPath = view().strPickFile(pick);
+    std::string strPath = strPickPath(pick);
     if (strPath.empty()) {
       m_ini.m_pINI = kept;
       return;
@@ -368,8 +396,7 @@ void CMPToolDlg::OnBnClickedButtonLoadini() {
     FilePick pick;
     pick.strTitle = "Load INI";
     pick.strFilter = INI_FILE_FILTER;
-    pick.strInitialPath = m_utility.m_szAppPath;
-    const std::string strPath = view().strPickFile(pick);
+    const std::string strPath = strPickPath(pick);
     if (strPath.empty()) return;
     bool bLoaded = false;
     if (m_utility.vCheckFilePathExists(strPath, true)) {

@@ -24,18 +24,24 @@ CUiTextTable::CUiTextTable() : m_wLocaleId(wDefaultLocaleId()) {
        "Update_B", "ReLink", "Verify F/W", "SLT U3", "SLT U2", "", ""});
   add({"DENY", "LOAD", "MISMATCH", "Port0", "Port1", "Port2", "Port3", "Port4", "Velnor VLN318 MP Tool",
        "Load INI", "Save INI", "Unlock", "Lock", "Unlock Register Tool", "", ""});
+  m_nCaptionTexts = m_texts.size();
   add({"Device Configuration", "Format", "Vendor ID", "Product ID", "Device Revision", "Serial Number",
        "S/N Increase", "EP0 M.String", "EP0 P.String", "SN Edit Type", "0.User define", "1.Increase HEX",
        "2.Increase DEC", "3.From Barcode", "4.From HDDSN"});
+  m_nIdleTimerTexts = m_texts.size();
   add({"3 Min", "5 Min", "10 Min", "15 Min", "20 Min", "30 Min", "1 Hr", "2 Hr", "3 Hr", "4 Hr", "5 Hr",
        "Never"});
+  m_nFunctionTexts = m_texts.size();
   add({"Removable Device", "Default by FW", "Device Function", "MP Auto Mode", "Update Config", "Update FW",
        "Update Ext FW", "USB Status", "Partition / Format", "Reload FW", "W/R Test", "Format Type",
        "Drive Label", "Device Firmware"});
+  m_nColumnTitles = m_texts.size();
   for (const ResultColumn& c : g_ResultColumns) m_texts.emplace_back(c.pszTitle);
   add({"Config Update", "SLT", "Format", "R/W Test", "Preload", "QC", "ExtFWUpg", "ExtFWVer", "Part/Fmt",
        "Device Config Chk", "LED Check", "Safely Remove", "FW WD", "FW/C", "Lab", "H/FW", "CFC"});
+  m_nResultWords = m_texts.size();
   add({"PASS", "FAIL", "-----", "", "", "", "Pass", "Fail", "Total", "Progress Bar", "Progress"});
+  m_nChoiceTexts = m_texts.size();
   add({"DISABLE", "INCREASE", "RANDOM", "DECREASE", "UNICQUE", "UnChanged", "TYPE1", "TYPE2", "NTFS", "FAT32",
        "exFAT", "USB 2.0", "USB 3.0", "USB 3.1", "MBR", "GPT"});
   m_nLoginTexts = m_texts.size();
@@ -48,6 +54,18 @@ CUiTextTable::CUiTextTable() : m_wLocaleId(wDefaultLocaleId()) {
        "VID Format not valid", "PID Format not valid", "Device Revision Format not valid",
        "Device Revision Format not valid", "WrRdTest file size too large",
        "Serial Number Invalid, at least 12 digits"});
+}
+
+const std::string& CUiTextTable::str(size_t nBlock, size_t n) const {
+  static const std::string strNone;
+  return nBlock + n < m_texts.size() ? m_texts[nBlock + n] : strNone;
+}
+
+std::vector<std::string> CUiTextTable::vecRange(size_t nBlock, size_t n, size_t nCount) const {
+  std::vector<std::string> v;
+  v.reserve(nCount);
+  for (size_t i = 0; i < nCount; ++i) v.push_back(str(nBlock, n + i));
+  return v;
 }
 
 const CUiTextTable& uiTexts() {

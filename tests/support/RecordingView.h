@@ -74,6 +74,11 @@ class RecordingView : public IMainView {
     std::lock_guard l(m_mutex);
     return m_strTitle;
   }
+  // Every file dialog asked for, in order.
+  std::vector<FilePick> picks() const {
+    std::lock_guard l(m_mutex);
+    return m_picks;
+  }
   std::vector<EModalDialog> modals() const {
     std::lock_guard l(m_mutex);
     return m_modals;
@@ -149,6 +154,7 @@ class RecordingView : public IMainView {
   std::string strPickFile(const FilePick& pick) override {
     std::lock_guard l(m_mutex);
     m_calls.push_back("pickfile " + pick.strTitle);
+    m_picks.push_back(pick);
     if (m_files.empty()) return {};
     std::string s = m_files.front();
     m_files.pop_front();
@@ -177,6 +183,7 @@ class RecordingView : public IMainView {
   std::deque<int> m_answers, m_modalAnswers;
   std::deque<std::string> m_files;
   std::vector<Box> m_boxes;
+  std::vector<FilePick> m_picks;
   std::vector<std::string> m_calls;
   std::map<int, std::string> m_texts, m_toolTips, m_pictures;
   std::map<int, int> m_shown, m_enabled, m_readOnly, m_checks, m_selections, m_positions;

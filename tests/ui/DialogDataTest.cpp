@@ -111,3 +111,23 @@ TEST(UiTextTableTest, TheTextsStandInTheirOrder) {
   EXPECT_EQ(t.m_texts.back(), "Serial Number Invalid, at least 12 digits");
   EXPECT_EQ(&t, &uiTexts());  // one table for the process
 }
+
+TEST(UiTextTableTest, EachBlockBeginsAtItsFirstTextAndReadsPastTheEndAsEmpty) {
+  const CUiTextTable& t = uiTexts();
+  EXPECT_EQ(t.str(t.m_nCaptionTexts, 0), "Device Configuration");
+  EXPECT_EQ(t.str(t.m_nCaptionTexts, 14), "4.From HDDSN");
+  EXPECT_EQ(t.str(t.m_nIdleTimerTexts, 0), "3 Min");
+  EXPECT_EQ(t.str(t.m_nIdleTimerTexts, 11), "Never");
+  EXPECT_EQ(t.str(t.m_nFunctionTexts, 3), "MP Auto Mode");
+  EXPECT_EQ(t.str(t.m_nFunctionTexts, 13), "Device Firmware");
+  EXPECT_EQ(t.str(t.m_nColumnTitles, 0), "Port#");
+  EXPECT_EQ(t.str(t.m_nResultWords, 0), "PASS");
+  EXPECT_EQ(t.str(t.m_nResultWords, 9), "Progress Bar");
+  EXPECT_EQ(t.str(t.m_nChoiceTexts, 0), "DISABLE");
+  EXPECT_EQ(t.vecRange(t.m_nChoiceTexts, 14, 2), (std::vector<std::string>{"MBR", "GPT"}));
+  EXPECT_EQ(t.str(t.m_nAboutTexts, 2), "Ok");
+  EXPECT_EQ(t.str(t.m_nAboutTexts, 3), "Unknown Error");
+  EXPECT_EQ(t.str(t.m_texts.size(), 0), "");
+  EXPECT_EQ(t.vecRange(t.m_texts.size() - 1, 0, 2),
+            (std::vector<std::string>{"Serial Number Invalid, at least 12 digits", ""}));
+}

@@ -11,7 +11,7 @@
 
 namespace {
 constexpr uint16_t SIM_MAX_REGISTER_ACCESS = 32, SIM_DOWNLOAD_CHUNK = 32;
-constexpr uint16_t REG_CHIP_ID = 0x5820, REG_USB_STATUS = 0x5821, REG_CPU_START = 0x5846, REG_RESET = 0x5810;
+constexpr uint16_t REG_CHIP_ID = 0x5820, REG_USB_STATUS = 0x5821, REG_RESET = 0x5810;
 constexpr uint16_t REG_6400 = 0x6400, REG_CABLE = 0x6802, REG_VERSION = 0x7F0, REG_MARK = 0x7FB,
                    REG_ERASE_STATUS = 0x7FF;
 // Error codes the bench gives a failed request, as the Linux layer's errno would.

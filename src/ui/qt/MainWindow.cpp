@@ -10,6 +10,7 @@
 #include <QWindow>
 
 #include "ui/ControlIds.h"
+#include "ui/UiTextTable.h"
 #include "ui_MainWindow.h"
 
 CMainWindow::CMainWindow(QWidget* pParent) : QWidget(pParent), m_pUi(new Ui::MainWindow) {
@@ -33,6 +34,11 @@ CMainWindow::CMainWindow(QWidget* pParent) : QWidget(pParent), m_pUi(new Ui::Mai
       connect(pEdit, &QLineEdit::textEdited, this, [this, nCommand] { vSendCommand(nCommand); });
     }
   }
+  // The window has no title bar and so no system menu: its about box is in the context menu.
+  m_pAbout = new QAction(QString::fromStdString(uiTexts().str(uiTexts().m_nAboutTexts, 0)), this);
+  connect(m_pAbout, &QAction::triggered, this, [this] { vSendCommand(IDM_ABOUTBOX); });
+  addAction(m_pAbout);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
   // Enter and Escape are looked at before any control sees them, as a dialog's message
   // pre-translation would.
   qApp->installEventFilter(this);

@@ -4,6 +4,7 @@
 // logic's business: every command goes out by its control id.
 #pragma once
 
+#include <QAction>
 #include <QPoint>
 #include <QWidget>
 #include <functional>
@@ -27,6 +28,8 @@ class CMainWindow : public QWidget {
   void vSetCommandHandler(std::function<void(int)> fn) { m_fnCommand = std::move(fn); }
   // Receives the close request (the window closes when it returns true).
   void vSetCloseHandler(std::function<bool()> fn) { m_fnClose = std::move(fn); }
+  // The context menu's "About MPTool" entry; it sends IDM_ABOUTBOX.
+  QAction* pAboutAction() const { return m_pAbout; }
   // Commands a list sends when the operator picks another entry.
   void vSendCommand(int nId);
 
@@ -42,6 +45,7 @@ class CMainWindow : public QWidget {
   std::map<int, QWidget*> m_controls;
   std::function<void(int)> m_fnCommand;
   std::function<bool()> m_fnClose;
+  QAction* m_pAbout = nullptr;
   bool m_bDragging = false;
   QPoint m_dragOffset;  // press position relative to the window's top left
 };

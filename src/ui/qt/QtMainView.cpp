@@ -17,6 +17,7 @@
 #include "ui/ControlIds.h"
 #include "ui/LoginDlg.h"
 #include "ui/MPToolDlg.h"
+#include "ui/qt/AboutDialog.h"
 #include "ui/qt/CheckConfigDialog.h"
 #include "ui/qt/LoginDialog.h"
 #include "ui/qt/MainWindow.h"
@@ -196,10 +197,13 @@ std::string CQtMainView::strPickFile(const FilePick& pick) {
 
 std::string CQtMainView::strShowFileDialog(const FilePick& pick) {
   const QString filter = strQtFilter(pick.strFilter);
-  QString path =
-      pick.bSave
-          ? QFileDialog::getSaveFileName(m_pWindow, qs(pick.strTitle), qs(pick.strInitialPath), filter)
-          : QFileDialog::getOpenFileName(m_pWindow, qs(pick.strTitle), qs(pick.strInitialPath), filter);
+  QString path;
+  if (pick.bFolder)
+    path = QFileDialog::getExistingDirectory(m_pWindow, qs(pick.strTitle), qs(pick.strInitialPath));
+  else if (pick.bSave)
+    path = QFileDialog::getSaveFileName(m_pWindow, qs(pick.strTitle), qs(pick.strInitialPath), filter);
+  else
+    path = QFileDialog::getOpenFileName(m_pWindow, qs(pick.strTitle), qs(pick.strInitialPath), filter);
   return path.toStdString();
 }
 
@@ -215,6 +219,10 @@ int CQtMainView::nRunDialog(EModalDialog eDialog) {
     std::lock_guard l(m_mutex);
     m_strLoginPassword = nResult == IDOK ? dlg.strPassword() : std::string();
     return nResult;
+  }
+  if (eDialog == EModalDialog::About) {
+    CAboutDialog dlg(m_pWindow);
+    return result(dlg.exec());
   }
   if (m_pDlg && eDialog == EModalDialog::MoreConfig) {
     CMoreConfigDialog dlg(m_pDlg->m_moreConfigDlg, bGetCheck(IDC_CHECK_UPDATE_FW), m_pWindow);
