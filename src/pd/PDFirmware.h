@@ -1,0 +1,51 @@
+// The PD/MCU engine's firmware side: the choices the PD dialog makes (which updates, which
+// file types), the PD family the bridge reported, the loaded images, and the loader that
+// fills them from the chosen files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "pd/PDFirmwareImages.h"
+
+class CUSBUtility;
+
+// File type codes of the PD and MCU files.
+constexpr uint8_t PD_FILE_TYPE_NONE = 0;
+constexpr uint8_t PD_FILE_TYPE_RICHTEK = 1;  // ".bin"
+constexpr uint8_t PD_FILE_TYPE_CYACD = 2;    // ".cyacd"
+constexpr uint8_t MCU_FILE_TYPE_HEX = 20;    // ".hex"
+
+// PD controller families as the bridge reports them.
+constexpr uint8_t PD_VENDOR_RICHTEK = 1;
+constexpr uint8_t PD_VENDOR_CCG2 = 2;
+constexpr uint8_t PD_VENDOR_CCG3 = 4;
+constexpr uint8_t PD_VENDOR_CCG4 = 5;
+
+class CPDFirmware {
+ public:
+  explicit CPDFirmware(CUSBUtility& utility);
+
+  uint8_t m_bPDFWEnable = 0;
+  uint8_t m_bMCUFWEnable = 0;
+  uint8_t m_ucPDFWFileType = PD_FILE_TYPE_NONE;
+  uint8_t m_ucMCUFWFileType = PD_FILE_TYPE_NONE;
+  uint8_t m_nPDChipVendor = 0;
+  // The chosen MCU file; empty: the MCU image is read from the file given to the loader.
+  std::string m_strMCUFWFilePath;
+
+  CPDFirmwareImages m_images;
+
+  // Loads the PD image chosen by m_ucPDFWFileType from strPath and, with the MCU update
+  // chosen, the MCU image. 0, or -10 when the file is missing, of no or the wrong type,
+  // not a valid image of its kind, or of a kind the bridge's PD family does not take.
+  int nCreatePDSPIROMBuffer(const std::string& strPath);
+
+  CUSBUtility& utility() { return m_utility; }
+
+ private:
+  CUSBUtility& m_utility;
+};
+
+// Largest PD or MCU file read: a .cyacd of 65535 rows of 256 bytes takes about 35 MB.
+constexpr uint64_t PD_FILE_MAX_SIZE = 64ull << 20;
