@@ -295,7 +295,10 @@ int CPowerDelivery::nConfigMTPArea(uint8_t ucVendor, int nDrive, std::stop_token
           if (!m_clock.bSleepMs(PD_MTP_RETRY_MS, st)) break;
           continue;
         }
-        if (!m_clock.bSleepMs(PD_MCU_BOOT_WAIT_MS, st)) break;
+        if (!m_clock.bSleepMs(PD_MCU_BOOT_WAIT_MS, st)) {
+          nResult = -1;  // stopped before the target was switched
+          break;
+        }
       }
       nResult = SCSI5872_PDVendorCmd(h.get(), 1, ucSub, 0, usB, nullptr, 0);
       if (nResult == 0) break;

@@ -470,6 +470,21 @@ TEST(PDConfigMTPArea, RetriesAndTheirTexts) {
   }
 }
 
+// A stop request ends the waits at once; an operation cut short has not succeeded.
+TEST(PDConfigMTPArea, StopEndsTheWaits) {
+  Recorded r;
+  r.pd.m_nMCUChipVendor = 20;
+  std::stop_source ss;
+  ss.request_stop();
+  EXPECT_EQ(r.pd.nConfigMTPArea(1, 1, ss.get_token()), -1);
+  ASSERT_EQ(r.scsi.s.sent.size(), 1u);  // the MCU's first step, not the switch
+  EXPECT_EQ(r.scsi.s.sent[0].vecCdb[1], 0x32);
+  r.scsi.s.queue = {stFailed(), stFailed(), stFailed()};
+  EXPECT_EQ(r.pd.nGetCCG3DeviceMode(1, ss.get_token()), -1);
+  EXPECT_EQ(r.scsi.s.sent.size(), 2u);  // no retry after a stop
+  EXPECT_EQ(r.clock.ullNowMs(), 0u);
+}
+
 TEST(PDI2CBus, CloseByDeviceRecordAndFaults) {
   PDBench b(jsonPD("richtek",
                    {{"faults", json::array({{{"kind", "gone"}, {"opcode", "0xEC"}, {"occurrence", 3}}})}}));
