@@ -1,5 +1,6 @@
 #include "platform/sim/SimStorageBridge.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -31,12 +32,16 @@ SimScsiFaultSpec stFault(const json& f, const std::string& what) {
     r.eKind = ESimScsiFaultKind::kTimeout;
   else if (kind == "gone")
     r.eKind = ESimScsiFaultKind::kGone;
+  else if (kind == "no_relink")
+    r.eKind = ESimScsiFaultKind::kNoRelink;
   else
-    vThrow(what + ".kind \"" + kind + "\" is unknown (fail, status, timeout, gone)");
+    vThrow(what + ".kind \"" + kind + "\" is unknown (fail, status, timeout, gone, no_relink)");
   if (f.contains("at_request"))
     r.ullAtRequest = ullNumber(f["at_request"], what + ".at_request", 1, UINT64_MAX >> 1);
   if (f.contains("opcode")) r.nOpcode = static_cast<int>(ullHex(f["opcode"], what + ".opcode", 0xFF));
-  if (r.ullAtRequest == 0 && r.nOpcode < 0)
+  if (r.eKind == ESimScsiFaultKind::kNoRelink && (r.ullAtRequest != 0 || r.nOpcode >= 0))
+    vThrow(what + " strikes at a power cycle: \"occurrence\" only");
+  if (r.ullAtRequest == 0 && r.nOpcode < 0 && r.eKind != ESimScsiFaultKind::kNoRelink)
     vThrow(what + " needs \"at_request\" or \"opcode\" to say when it strikes");
   if (f.contains("occurrence"))
     r.uOccurrence = static_cast<uint32_t>(ullNumber(f["occurrence"], what + ".occurrence", 1, UINT32_MAX));
@@ -95,6 +100,30 @@ bool bParseSimStorage(const std::string& strBenchText, std::vector<SimStorageSpe
                 static_cast<uint8_t>(ullHex(it.value(), what + ".registers[" + it.key() + "]", 0xFF));
           }
         }
+        if (st.contains("pd")) {
+          if (!st["pd"].is_string() || !bParseSimPDFamily(st["pd"].get<std::string>(), s.pd.eFamily))
+            vThrow(what + ".pd must be \"richtek\", \"ccg2\", \"ccg3\" or \"ccg4\"");
+        }
+        bool bCCG34 = s.pd.eFamily == ESimPDFamily::kCCG3 || s.pd.eFamily == ESimPDFamily::kCCG4;
+        if (st.contains("device_mode")) {
+          if (!bCCG34) vThrow(what + ".device_mode is only for \"ccg3\" and \"ccg4\"");
+          s.pd.ucDeviceMode = static_cast<uint8_t>(ullNumber(st["device_mode"], what + ".device_mode", 1, 2));
+        }
+        if (st.contains("mcu")) {
+          if (!st["mcu"].is_boolean()) vThrow(what + ".mcu must be true or false");
+          if (s.pd.eFamily == ESimPDFamily::kNone) vThrow(what + ".mcu needs \"pd\"");
+          s.pd.bMCU = st["mcu"].get<bool>();
+        }
+        if (st.contains("pd_version")) {
+          const json& v = st["pd_version"];
+          std::string strV = v.is_string() ? v.get<std::string>() : std::string();
+          if (strV.size() != 16 || strV.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            vThrow(what + ".pd_version must be 16 hexadecimal digits");
+          for (size_t k = 0; k < 8; ++k)
+            s.pd.ucVersion[k] = static_cast<uint8_t>(std::stoul(strV.substr(2 * k, 2), nullptr, 16));
+        }
+        if (st.contains("relink_ms"))
+          s.ullRelinkMs = ullNumber(st["relink_ms"], what + ".relink_ms", 0, 3600000);
         if (st.contains("faults")) {
           if (!st["faults"].is_array()) vThrow(what + ".faults must be an array");
           for (size_t k = 0; k < st["faults"].size(); ++k)
@@ -138,10 +167,15 @@ CSimStorageBridge::CSimStorageBridge(SimStorageSpec def, IClock& clock, std::fun
   for (const auto& [a, v] : m_def.mapRegisters) m_vecRegs[a] = v;
   m_vecFaultLeft.assign(m_def.vecFaults.size(), 0);
   m_vecFaultArmed.assign(m_def.vecFaults.size(), false);
+  if (m_def.pd.eFamily != ESimPDFamily::kNone) m_pPD = std::make_unique<CSimPDController>(m_def.pd, clock);
 }
 
 bool CSimStorageBridge::bPresent_locked(bool bHub) {
   if (m_bGone) return false;
+  if (m_ullAwayUntilMs != 0) {
+    if (m_clock.ullNowMs() < m_ullAwayUntilMs) return false;
+    m_ullAwayUntilMs = 0;  // back after its power cycle
+  }
   if (!bHub) {
     m_bHubAway = true;
     return false;
@@ -230,6 +264,8 @@ bool CSimStorageBridge::bCommand(uint64_t ullSession, const ScsiRequest& req, Sc
           m_bGone = true;
           res.nError = ENODEV;
           break;
+        case ESimScsiFaultKind::kNoRelink:
+          break;  // strikes at a power cycle, never at a command
       }
       vLog();
     } else {
@@ -287,10 +323,54 @@ void CSimStorageBridge::vExecute_locked(const ScsiRequest& req, ScsiResult& res)
         vSetSense(res, SENSE_ABORTED_COMMAND, 0, 0);  // the ATA command was aborted
       }
       return;
-    default:
-      vSetSense(res, SENSE_ILLEGAL_REQUEST, 0x20, 0);  // invalid command operation code
+    case 0xEC: {
+      if (!m_pPD) break;
+      size_t ulMoved = 0;
+      uint8_t ucAsc = m_pPD->ucExecute(req, ulMoved);
+      if (ucAsc != 0) {
+        vSetSense(res, SENSE_ILLEGAL_REQUEST, ucAsc, 0);
+        return;
+      }
+      res.ulTransferred = ulMoved;
       return;
+    }
+    default:
+      break;
   }
+  vSetSense(res, SENSE_ILLEGAL_REQUEST, 0x20, 0);  // invalid command operation code
+}
+
+bool CSimStorageBridge::bPowerCycle() {
+  std::lock_guard<std::mutex> l(m_mutex);
+  if (m_bGone) return false;
+  ++m_uPowerCycles;
+  bool bNoRelink = false;
+  for (const auto& f : m_def.vecFaults)
+    if (f.eKind == ESimScsiFaultKind::kNoRelink && f.uOccurrence == m_uPowerCycles) bNoRelink = true;
+  m_ullAwayUntilMs = bNoRelink ? UINT64_MAX : m_clock.ullNowMs() + std::max<uint64_t>(m_def.ullRelinkMs, 1);
+  ++m_ullSession;
+  m_bDisconnected = false;
+  m_bStandby = false;
+  if (m_pPD) m_pPD->vPowerCycle();
+  return true;
+}
+
+uint32_t CSimStorageBridge::uPowerCycles() {
+  std::lock_guard<std::mutex> l(m_mutex);
+  return m_uPowerCycles;
+}
+
+CSimStorageBridge::PDState CSimStorageBridge::stPD() {
+  std::lock_guard<std::mutex> l(m_mutex);
+  PDState st;
+  if (!m_pPD) return st;
+  st.bPresent = true;
+  st.bI2COpen = m_pPD->bI2COpen();
+  st.bFlashMode = m_pPD->bFlashMode();
+  st.eMcu = m_pPD->eMcuState();
+  st.vecFlash = m_pPD->vecFlash();
+  st.vecMcuFlash = m_pPD->vecMcuFlash();
+  return st;
 }
 
 uint8_t CSimStorageBridge::ucRegister(uint16_t usAddr) {
@@ -451,6 +531,15 @@ int CSimScsiPlatform::nFindStorageDrive(const std::string& strHubObjectName, Sto
     info.strCDROMDevice = strHub + " CD-ROM";
   }
   return 0;
+}
+
+bool CSimScsiPlatform::bPowerCycle(const std::string& strDriveName) {
+  bool bCDROM = false;
+  int n = 0;
+  if (!bParseScsiDriveName(strDriveName, bCDROM, n)) return false;
+  for (auto& b : m_vecBridges)
+    if (b->bServes(bCDROM, n)) return b->bPowerCycle();
+  return false;
 }
 
 CSimStorageBridge* CSimScsiPlatform::pBridge(const std::string& strHub) {

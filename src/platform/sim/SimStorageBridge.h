@@ -6,7 +6,10 @@
 //       "physical_drive": 1,                  disk number 0..126 ("\\.\PHYSICALDRIVE1")
 //       "cdrom": 0,                           CD-ROM number 0..126 ("\\.\CDROM0")
 //       "registers": { "0xCA30": "0x06" },    bridge register start values (others 0)
-//       "faults": [ { "kind": "fail", "at_request": 2, "count": 3 } ] } }
+//       "faults": [ { "kind": "fail", "at_request": 2, "count": 3 } ],
+//       "pd": "ccg3", "device_mode": 2, "mcu": true,   a PD controller behind it (see
+//       "pd_version": "0102030405060708",              SimPDController.h), Cypress version
+//       "relink_ms": 1500 } }                          away this long after a power cycle
 //
 // At least one of "physical_drive" and "cdrom" is given; no two bridges share a drive.
 // What the bridge answers:
@@ -16,6 +19,7 @@
 //                      plugged again (or vReconnect)
 //   A1 06 .. E7 .. (12) ATA PASS-THROUGH (12), non-data FLUSH CACHE
 //   A1 06 .. E0 .. (12) ATA PASS-THROUGH (12), non-data STANDBY IMMEDIATE
+//   EC sub ... (8)      the PD controller's vendor command, when "pd" is given
 // anything else: CHECK CONDITION, ILLEGAL REQUEST. Register 0xCA30 holds the LEDs (bit 1 LED 1,
 // bit 2 LED 2).
 //
@@ -26,7 +30,8 @@
 // N (the bridge's Nth command since the bench was loaded, from 1) or "opcode" (the
 // "occurrence"-th command with that opcode, default the first); "count" commands in a row
 // (default 1, 0 = every command from then on; a fault named by opcode strikes only commands
-// with that opcode).
+// with that opcode). "no_relink": after the "occurrence"-th power cycle (default the first)
+// the drive never comes back.
 //
 // The bridge is on the bus only while its hub is. When the hub is seen off the bus and back,
 // the bridge has been powered again: it is connected, not in standby, and handles opened
@@ -45,18 +50,20 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/PowerCycle.h"
 #include "platform/ScsiPassThrough.h"
+#include "platform/sim/SimPDController.h"
 
 class CSimBench;
 
-enum class ESimScsiFaultKind { kFail, kStatus, kTimeout, kGone };
+enum class ESimScsiFaultKind { kFail, kStatus, kTimeout, kGone, kNoRelink };
 
 struct SimScsiFaultSpec {
   ESimScsiFaultKind eKind = ESimScsiFaultKind::kFail;
   uint64_t ullAtRequest = 0;  // 0 = not by count
   int nOpcode = -1;           // -1 = not by opcode
-  uint32_t uOccurrence = 1;
-  uint32_t uCount = 1;  // 0 = every command from then on
+  uint32_t uOccurrence = 1;   // kNoRelink: the power cycle it strikes, from 1
+  uint32_t uCount = 1;        // 0 = every command from then on
   uint8_t ucStatus = SCSI_STATUS_CHECK_CONDITION;
 };
 
@@ -66,6 +73,8 @@ struct SimStorageSpec {
   int nCDROM = -1;          // -1 = no CD-ROM drive
   std::map<uint16_t, uint8_t> mapRegisters;
   std::vector<SimScsiFaultSpec> vecFaults;
+  SimPDSpec pd;                 // eFamily kNone: no PD controller behind this bridge
+  uint64_t ullRelinkMs = 1500;  // how long the drive stays away after a power cycle
 };
 
 // Reads the "storage" objects of every hub of a bench file's text. Hubs without one are left
@@ -109,6 +118,19 @@ class CSimStorageBridge {
   void vReconnect();                          // after a disconnect, as a replug of the bridge would
   std::vector<SimScsiCommand> vecCommands();  // the last 256 commands, oldest first
 
+  // The board's power cut and restored: the drive leaves for ullRelinkMs (for good with a
+  // no_relink fault), handles opened before are dead, the PD controller starts afresh.
+  // False when the bridge is gone for good.
+  bool bPowerCycle();
+  uint32_t uPowerCycles();
+  struct PDState {
+    bool bPresent = false;  // a PD controller sits behind the bridge
+    bool bI2COpen = false, bFlashMode = false;
+    ESimMcuState eMcu = ESimMcuState::kApplication;
+    std::vector<uint8_t> vecFlash, vecMcuFlash;
+  };
+  PDState stPD();
+
  private:
   bool bHubNow() const { return !m_fnHubPresent || m_fnHubPresent(); }  // called outside the lock
   bool bPresent_locked(bool bHub);
@@ -127,11 +149,16 @@ class CSimStorageBridge {
   bool m_bGone = false, m_bDisconnected = false, m_bStandby = false, m_bHubAway = false;
   int m_nFlushes = 0;
   std::vector<SimScsiCommand> m_vecLog;
+  std::unique_ptr<CSimPDController> m_pPD;
+  uint32_t m_uPowerCycles = 0;
+  uint64_t m_ullAwayUntilMs = 0;  // off the bus after a power cycle until then
 };
 
 // The SCSI pass-through and the drive finder of a simulated bench: every drive name goes to
 // the bridge serving it; a hub's drives are its bridge's.
-class CSimScsiPlatform : public IScsiPassThroughPlatform, public IStorageDriveFinder {
+class CSimScsiPlatform : public IScsiPassThroughPlatform,
+                         public IStorageDriveFinder,
+                         public IPowerCyclePlatform {
  public:
   // fnHubOf: the bench hub name behind a filter device name ("" when none);
   // fnHubPresent: whether a bench hub is on the bus now.
@@ -148,6 +175,7 @@ class CSimScsiPlatform : public IScsiPassThroughPlatform, public IStorageDriveFi
   std::unique_ptr<IScsiDriveHandle> pOpen(const std::string& strDriveName, int* pnError = nullptr,
                                           std::string* pstrError = nullptr) override;
   int nFindStorageDrive(const std::string& strHubObjectName, StorageDriveInfo& info) override;
+  bool bPowerCycle(const std::string& strDriveName) override;
 
   CSimStorageBridge* pBridge(const std::string& strHub);  // null when the hub carries none
   int nBridges() const { return static_cast<int>(m_vecBridges.size()); }
