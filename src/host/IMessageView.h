@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <vector>
 
 // Box flags, with the values of the classic message-box style bits the callers pass.
 constexpr uint32_t MB_OK = 0x00;
@@ -54,4 +56,23 @@ int nSafeAnswer(uint32_t uFlags);
 class CHeadlessMessageView : public IMessageView {
  public:
   int nMessageBox(const std::string& strText, const std::string& strCaption, uint32_t uFlags) override;
+};
+
+// The view of the maintenance commands: boxes are collected, never shown, so that standard
+// output stays the command's; a question takes its safe answer. Thread-safe.
+class CCollectingMessageView : public IMessageView {
+ public:
+  int nMessageBox(const std::string& strText, const std::string&, uint32_t uFlags) override {
+    std::lock_guard<std::mutex> l(m_mutex);
+    m_vecTexts.push_back(strText);
+    return nSafeAnswer(uFlags);
+  }
+  std::vector<std::string> vecTexts() const {
+    std::lock_guard<std::mutex> l(m_mutex);
+    return m_vecTexts;
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::vector<std::string> m_vecTexts;
 };

@@ -18,24 +18,6 @@ using ordered_json = nlohmann::ordered_json;
 constexpr auto strDump = strDumpCommandJson;
 constexpr auto stUsageError = stCommandUsageError;
 
-// Boxes of the commands are collected, never shown: standard output stays the command's.
-class CCollectingView : public IMessageView {
- public:
-  int nMessageBox(const std::string& strText, const std::string&, uint32_t uFlags) override {
-    std::lock_guard<std::mutex> l(m_mutex);
-    m_vecTexts.push_back(strText);
-    return nSafeAnswer(uFlags);
-  }
-  std::vector<std::string> vecTexts() const {
-    std::lock_guard<std::mutex> l(m_mutex);
-    return m_vecTexts;
-  }
-
- private:
-  mutable std::mutex m_mutex;
-  std::vector<std::string> m_vecTexts;
-};
-
 // Options of the form "--name VALUE" and the remaining positional arguments.
 struct ParsedArgs {
   std::string strIni, strDevices, strFw;
@@ -168,7 +150,7 @@ CommandOutput stRunConfigTable(const std::vector<std::string>& vecArgs, bool bJs
   USBUtilityOptions opt;
   opt.strAppPath = "/nonexistent";  // nothing is written by this command
   CUSBUtility utility(clock, opt);
-  CCollectingView view;
+  CCollectingMessageView view;
   utility.vSetMessageView(&view);
   DeviceList devList;
   devList.DevNums = nDevices;
@@ -233,7 +215,7 @@ CommandOutput stRunMakeConfigRom(const std::vector<std::string>& vecArgs, bool b
 
   CScaledClock clock(0);
   CUSBUtility utility(clock, options);
-  CCollectingView view;
+  CCollectingMessageView view;
   utility.vSetMessageView(&view);
   DeviceList devList;
   CConfigFormFields form;

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 
+#include "host/IMessageView.h"
 #include "host/USBUtility.h"
 #include "log/DebugLog.h"
 #include "pd/PDFirmware.h"
@@ -14,29 +15,11 @@ namespace {
 
 using ordered_json = nlohmann::ordered_json;
 
-// Boxes of the commands are collected, never shown: standard output stays the command's.
-class CCollectingView : public IMessageView {
- public:
-  int nMessageBox(const std::string& strText, const std::string&, uint32_t uFlags) override {
-    std::lock_guard<std::mutex> l(m_mutex);
-    m_vecTexts.push_back(strText);
-    return nSafeAnswer(uFlags);
-  }
-  std::vector<std::string> vecTexts() const {
-    std::lock_guard<std::mutex> l(m_mutex);
-    return m_vecTexts;
-  }
-
- private:
-  mutable std::mutex m_mutex;
-  std::vector<std::string> m_vecTexts;
-};
-
 // The utility the commands run with: nothing is written under a program folder.
 struct CommandHost {
   CScaledClock clock{0};
   CUSBUtility utility{clock, options()};
-  CCollectingView view;
+  CCollectingMessageView view;
   CommandHost() { utility.vSetMessageView(&view); }
   static USBUtilityOptions options() {
     USBUtilityOptions opt;

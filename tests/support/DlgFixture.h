@@ -12,16 +12,20 @@
 #include "support/TempDir.h"
 #include "ui/MPToolDlg.h"
 
+// The utility's folders for a test: the program folder, the process list and the run mark,
+// all inside dir.
+inline USBUtilityOptions stTestUtilityOptions(const TempDir& dir) {
+  USBUtilityOptions o;
+  o.strAppPath = dir.str();
+  o.strProcRoot = dir.str() + "/proc";
+  o.strRunMarkerPath = dir.str() + "/run.lock";
+  return o;
+}
+
 struct DlgFixture : testing::Test {
   TempDir dir;
   CScaledClock clock{0.001};
-  CUSBUtility utility{clock, [&] {
-                        USBUtilityOptions o;
-                        o.strAppPath = dir.str();
-                        o.strProcRoot = dir.str() + "/proc";
-                        o.strRunMarkerPath = dir.str() + "/run.lock";
-                        return o;
-                      }()};
+  CUSBUtility utility{clock, stTestUtilityOptions(dir)};
   Ini ini;
   RecordingView view;
   CWindowThread wt;

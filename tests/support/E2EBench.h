@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDir.h"
+
 struct E2EHub {
   std::string strName;
   std::string strOn = "xhci0";  // a controller, or the parent hub
@@ -105,4 +107,21 @@ inline std::string strE2ESettings(const E2ESettings& s) {
     << s.strMaker << "\nproduct_string=" << s.strProduct << "\nserial_number=" << s.strSerial
     << "\nSN_fix_length=" << s.nSNFixLength << "\ncrc32=0\n";
   return o.str();
+}
+
+// The files of a run the operator starts from the window: nHubs hubs, four on each of two
+// controllers, the sample firmware, and settings with auto mode off (Start is pressed).
+inline void vLayOutWindowRun(const TempDir& dir, int nHubs) {
+  std::vector<E2EHub> hubs;
+  hubs.reserve(static_cast<size_t>(nHubs));
+  for (int i = 0; i < nHubs; ++i)
+    hubs.push_back(stE2EHub("hub" + std::to_string(i), i < 4 ? "xhci0" : "xhci1", i % 4 + 1));
+  dir.write("bench.json", strE2EBenchJson({"xhci0", "xhci1"}, hubs));
+  dir.write("VLN642_10_bench.bin", strE2EFirmware());
+  E2ESettings st;
+  st.nAutoDevNum = nHubs;
+  st.strFirmware = "VLN642_10_bench.bin";
+  std::string strIni = strE2ESettings(st);
+  strIni.replace(strIni.find("auto_mp=1"), 9, "auto_mp=0");
+  dir.write("vlnhub.ini", strIni);
 }

@@ -15,6 +15,7 @@
 #include "host/WindowThread.h"
 #include "platform/Clock.h"
 #include "settings/Ini.h"
+#include "support/DlgFixture.h"
 #include "support/TempDir.h"
 #include "ui/ControlIds.h"
 #include "ui/MPToolDlg.h"
@@ -24,13 +25,7 @@
 struct WindowFixture : testing::Test {
   TempDir dir;
   CScaledClock clock{0.0005};
-  CUSBUtility utility{clock, [&] {
-                        USBUtilityOptions o;
-                        o.strAppPath = dir.str();
-                        o.strProcRoot = dir.str() + "/proc";
-                        o.strRunMarkerPath = dir.str() + "/run.lock";
-                        return o;
-                      }()};
+  CUSBUtility utility{clock, stTestUtilityOptions(dir)};
   Ini ini;
   CWindowThread wt;
   CQtMainView view{wt};

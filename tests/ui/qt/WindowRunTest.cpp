@@ -42,18 +42,7 @@ struct WindowRunTest : WindowFixture {
   std::vector<std::string> unexpectedBoxes;
 
   WindowRunTest() {
-    std::vector<E2EHub> hubs;
-    hubs.reserve(HUBS);
-    for (int i = 0; i < HUBS; ++i)
-      hubs.push_back(stE2EHub("hub" + std::to_string(i), i < 4 ? "xhci0" : "xhci1", i % 4 + 1));
-    dir.write("bench.json", strE2EBenchJson({"xhci0", "xhci1"}, hubs));
-    dir.write("VLN642_10_bench.bin", strE2EFirmware());
-    E2ESettings st;
-    st.nAutoDevNum = HUBS;
-    st.strFirmware = "VLN642_10_bench.bin";
-    std::string strIni = strE2ESettings(st);
-    strIni.replace(strIni.find("auto_mp=1"), 9, "auto_mp=0");  // the operator presses Start
-    dir.write("vlnhub.ini", strIni);
+    vLayOutWindowRun(dir, HUBS);  // the operator presses Start
     setenv("MPTOOL_SIM", (dir.str() + "/bench.json").c_str(), 1);
     fs::current_path(dir.path());
   }
