@@ -6,7 +6,7 @@
 
 void vWireHubAccess(CVlntUSBDev& dev, CPlatformSet& platform, CUSBUtility& utility, DeviceList& devList,
                     CVlntUSBDev::EOperatorMessages eMessages) {
-  dev.vSetWalkPlatform(&platform.tree(), &platform.state(), &platform.driver(), &utility);
+  dev.vSetWalkPlatform(&platform.tree(), &platform.state(), utility.pFilterDriver(), &utility);
   dev.vSetAppPath(utility.m_szAppPath);
   dev.vSetDevList(&devList);
   dev.vSetStorageDriveFinder(&platform.drives());

@@ -105,6 +105,7 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
   CVLNTFILTER0 filter(clock);
   CVlntUSBDev dev(platform.filterDevices(), filter, clock);
   vWireHubAccess(dev, platform, utility, dlg.m_ToolsDevList, CVlntUSBDev::EOperatorMessages::Box);
+  dlg.m_pUSBDev = &dev;
 
   std::unique_ptr<IConfigForm> pForm = dlg.pNewConfigForm();
   CHubImages images(utility, ini.m_pINI, dlg.m_ToolsDevList, *pForm);
@@ -185,5 +186,6 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
       vDEBUG_ERR_printf(L, "safe removal still running at the end");
     platform.events().vStop();
   }  // the engine stops and joins its threads here
+  dlg.m_pUSBDev = nullptr;
   return nExit;
 }

@@ -73,6 +73,7 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
   CVLNTFILTER0 filter(clock);
   CVlntUSBDev dev(platform.filterDevices(), filter, clock);
   vWireHubAccess(dev, platform, utility, dlg.m_ToolsDevList, CVlntUSBDev::EOperatorMessages::FileAndStderr);
+  dlg.m_pUSBDev = &dev;
 
   CRunScreenForm form;
   CHubImages images(utility, ini.m_pINI, dlg.m_ToolsDevList, form);
@@ -118,5 +119,6 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
                 nExit == EXIT_RUN_PASSED ? "passed" : "failed", list.m_dwPassCount, list.m_dwFailCount,
                 list.m_dwTotalCount);
   }
+  dlg.m_pUSBDev = nullptr;
   return nExit;
 }

@@ -8,6 +8,7 @@
 #include "host/WindowThread.h"
 #include "platform/Clock.h"
 #include "settings/Ini.h"
+#include "support/FixedFilterDriver.h"
 #include "support/RecordingView.h"
 #include "support/TempDir.h"
 #include "ui/MPToolDlg.h"
@@ -26,4 +27,10 @@ struct DlgFixture : testing::Test {
   RecordingView view;
   CWindowThread wt;
   CMPToolDlg dlg{utility, ini, view, wt, clock};
+  FixedFilterDriver driver;
+  DlgFixture() {
+    utility.vSetFilterDriver(&driver);
+    dlg.m_strDriverBase = dir.str() + "/tmp/";
+    dlg.m_strPackageFolder = std::string(MPTOOL_BIN_DIR) + "/FilterDriver";
+  }
 };
