@@ -79,12 +79,13 @@ struct ExitBench {
 TEST(E2EExit, ExitGivesEveryHubItsPowerSettingBackAndAsksForAReplug) {
   ExitBench b;
   ASSERT_TRUE(b.bStart(2));
-  ASSERT_EQ(b.pDlg->m_ToolsDevList.m_DriverNum, 2);
-  EXPECT_EQ(b.settings(), (std::vector<int>{0, 0}));  // kept awake while the tool runs
+  // Two hub entries a hub: its USB 2.0 and its SuperSpeed half.
+  ASSERT_EQ(b.pDlg->m_ToolsDevList.m_DriverNum, 4);
+  EXPECT_EQ(b.settings(), (std::vector<int>{0, 0, 0, 0}));  // kept awake while the tool runs
   b.tmp.write("tmp/VLN318xFW/FilterDriver/70-vlntufdriver.rules", "# VLNTFilter\n");
 
   EXPECT_EQ(b.pDlg->vExitSequence(), 0);
-  EXPECT_EQ(b.settings(), (std::vector<int>{1, 1}));
+  EXPECT_EQ(b.settings(), (std::vector<int>{1, 1, 1, 1}));
   ASSERT_EQ(b.view.boxes().size(), 1u);
   EXPECT_EQ(b.view.boxes()[0].strText,
             "OK! please reboot your computer or replug your hubs to recovery registry setting of hubs");
