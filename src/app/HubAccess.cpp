@@ -10,7 +10,7 @@ CHubStack::CHubStack(CPlatformSet& platform, CUSBUtility& utility, INISettings& 
       dev(platform.filterDevices(), filter, platform.clock()),
       images(utility, settings, devList, form),
       devices(dev, images, platform.filterDevices(), devList) {
-  dev.vSetWalkPlatform(&platform.tree(), &platform.state(), &platform.driver(), &utility);
+  dev.vSetWalkPlatform(&platform.tree(), &platform.state(), utility.pFilterDriver(), &utility);
   dev.vSetAppPath(utility.m_szAppPath);
   dev.vSetDevList(&devList);
   dev.vSetStorageDriveFinder(&platform.drives());

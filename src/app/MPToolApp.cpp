@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/PlatformSet.h"
 #include "app/WindowlessRun.h"
 #include "log/DebugLog.h"
 #include "ui/CmdLine.h"
@@ -14,6 +15,10 @@ int CMPToolApp::nRun(int argc, const char* const* argv) {
   m_dlg.m_strRawCmdLine = strJoinArguments(argc, argv);
   m_dlg.m_strCmdLine = strNormaliseCmdLine(m_dlg.m_strRawCmdLine);
   m_dlg.windowThread().vBindToCurrentThread();
+  if (!m_dlg.utility().pFilterDriver()) {
+    m_pFilterDriver = CPlatformSet::pCreateFilterDriver();
+    m_dlg.utility().vSetFilterDriver(m_pFilterDriver.get());
+  }
   m_dlg.OnInitDialog();
   if (m_dlg.bExitRequested()) return *m_dlg.nExitCode();
   if (m_dlg.m_bShowGUI) {

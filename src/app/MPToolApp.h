@@ -3,8 +3,10 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "app/WindowlessRun.h"
+#include "platform/DeviceState.h"
 #include "ui/MPToolDlg.h"
 
 class CMPToolApp {
@@ -19,4 +21,6 @@ class CMPToolApp {
 
  private:
   CMPToolDlg& m_dlg;
+  // The platform's filter driver state, made here when the utility has none yet.
+  std::unique_ptr<IFilterDriverStatus> m_pFilterDriver;
 };

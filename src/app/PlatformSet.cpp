@@ -4,11 +4,13 @@
 
 #include "platform/linux/DeviceEventsUdev.h"
 #include "platform/linux/DeviceStateSysfs.h"
+#include "platform/linux/FilterDriverLinux.h"
 #include "platform/linux/LibusbFilterDevice.h"
 #include "platform/linux/ScsiSgIo.h"
 #include "platform/linux/ScsiSgIoDrives.h"
 #include "platform/linux/UsbTreeSysfs.h"
 #include "platform/sim/SimBench.h"
+#include "platform/sim/SimBenchFile.h"
 #include "platform/sim/SimDeviceEvents.h"
 #include "platform/sim/SimDeviceState.h"
 #include "platform/sim/SimFilterDevice.h"
@@ -33,7 +35,6 @@ class CSimPlatformSet : public CPlatformSet {
   IUsbTree& tree() override { return m_tree; }
   IDeviceEvents& events() override { return m_events; }
   IDeviceState& state() override { return m_state; }
-  IFilterDriverStatus& driver() override { return m_driver; }
   IScsiPassThroughPlatform& scsi() override { return *m_pScsi; }
   IStorageDriveFinder& drives() override { return *m_pScsi; }
   CSimBench* pBench() override { return m_pBench.get(); }
@@ -45,7 +46,6 @@ class CSimPlatformSet : public CPlatformSet {
   CSimUsbTree m_tree;
   CSimDeviceEvents m_events;
   CSimDeviceState m_state;
-  CSimFilterDriverStatus m_driver;
   CSimFilterDevicePlatform m_filterDevices;
   std::unique_ptr<CSimScsiPlatform> m_pScsi;
 };
@@ -60,7 +60,6 @@ class CLinuxPlatformSet : public CPlatformSet {
   IUsbTree& tree() override { return m_tree; }
   IDeviceEvents& events() override { return m_events; }
   IDeviceState& state() override { return m_state; }
-  IFilterDriverStatus& driver() override { return m_driver; }
   IScsiPassThroughPlatform& scsi() override { return m_scsi; }
   IStorageDriveFinder& drives() override { return m_drives; }
 
@@ -70,7 +69,6 @@ class CLinuxPlatformSet : public CPlatformSet {
   CUsbTreeSysfs m_tree;
   CDeviceEventsUdev m_events;
   CDeviceStateSysfs m_state;
-  CFilterDriverStatusLinux m_driver;
   CSgIoScsiPlatform m_scsi;
   CSysfsStorageDriveFinder m_drives;
 };
@@ -94,4 +92,13 @@ std::unique_ptr<CPlatformSet> CPlatformSet::pCreateSimulated(const std::string& 
 
 std::unique_ptr<CPlatformSet> CPlatformSet::pCreateLinux(IClock& machineClock) {
   return std::make_unique<CLinuxPlatformSet>(machineClock);
+}
+
+std::unique_ptr<IFilterDriverStatus> CPlatformSet::pCreateFilterDriver() {
+  const char* pszBench = std::getenv("MPTOOL_SIM");
+  if (!pszBench || !*pszBench) return std::make_unique<CFilterDriverStatusLinux>();
+  SimBenchSpec def;
+  std::string strError;
+  if (!bReadSimBenchFile(pszBench, def, strError)) return std::make_unique<CSimFilterDriverStatus>();
+  return std::make_unique<CSimFilterDriverStatus>(def.strFilterDriver);
 }

@@ -26,6 +26,11 @@ class CPlatformSet {
   static std::unique_ptr<CPlatformSet> pCreateSimulated(const std::string& strBenchPath,
                                                         std::string& strError);
   static std::unique_ptr<CPlatformSet> pCreateLinux(IClock& machineClock);
+  // The filter driver's state of the same platform, needed from start-up on (before any
+  // hub is looked at), so made on its own: the bench file's "filter_driver" (a bench that
+  // cannot be read counts as installed here; the run then reports the bench's error), or
+  // this machine's udev rules.
+  static std::unique_ptr<IFilterDriverStatus> pCreateFilterDriver();
   virtual ~CPlatformSet() = default;
 
   // The clock of every wait: the bench's (scaled) clock on the bench.
@@ -34,7 +39,6 @@ class CPlatformSet {
   virtual IUsbTree& tree() = 0;
   virtual IDeviceEvents& events() = 0;
   virtual IDeviceState& state() = 0;
-  virtual IFilterDriverStatus& driver() = 0;
   virtual IScsiPassThroughPlatform& scsi() = 0;
   virtual IStorageDriveFinder& drives() = 0;
 

@@ -103,6 +103,7 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
   CHubStack hubs(platform, utility, ini.m_pINI, dlg.m_ToolsDevList, *pForm,
                  CVlntUSBDev::EOperatorMessages::Box);
   CVlntUSBDev& dev = hubs.dev;
+  dlg.m_pUSBDev = &hubs.dev;
   CFirmwareSelection firmware(hubs.images, *pForm);
   dlg.m_pHubImages = &hubs.images;
   dlg.m_pFirmwareSelection = &firmware;
@@ -182,5 +183,6 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
       vDEBUG_ERR_printf(L, "safe removal still running at the end");
     platform.events().vStop();
   }  // the engine stops and joins its threads here
+  dlg.m_pUSBDev = nullptr;
   return nExit;
 }

@@ -70,6 +70,7 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
   CHubStack hubs(platform, utility, ini.m_pINI, dlg.m_ToolsDevList, form,
                  CVlntUSBDev::EOperatorMessages::FileAndStderr);
   hubs.images.m_strCmdLineSN = dlg.m_strCmdLineSN;
+  dlg.m_pUSBDev = &hubs.dev;
 
   CWindowThread loop;  // this thread is the window thread of the run
   CHeadlessRunView view;
@@ -109,5 +110,6 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
                 nExit == EXIT_RUN_PASSED ? "passed" : "failed", list.m_dwPassCount, list.m_dwFailCount,
                 list.m_dwTotalCount);
   }
+  dlg.m_pUSBDev = nullptr;
   return nExit;
 }

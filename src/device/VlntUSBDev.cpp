@@ -89,7 +89,8 @@ void CVlntUSBDev::vReportPermissionRefused(const std::string& strDevice) {
     if (!m_setPermissionReported.insert(strDevice).second) return;
   }
   const std::string strText = "Permission to open the hub [" + strDevice +
-                              "] was refused. Install the udev rules \"" + FILTER_DRIVER_RULES_FILE +
+                              "] was refused. Install the udev rules \"" + FILTER_DRIVER_RULES_DIR + "/" +
+                              FILTER_DRIVER_RULES_NAME +
                               "\" that grant the operator group access to the hubs, then replug the hub.";
   vDEBUG_ERR_printf("CVlntUSBDev::vReportPermissionRefused", "%s", strText.c_str());
   if (m_eMessages != EOperatorMessages::Box) {

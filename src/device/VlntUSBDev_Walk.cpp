@@ -446,16 +446,16 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
         vDEBUG_MSG_printf(L, "Find Velnor USB Hub :: Unknown series");
 
       // h. driver checks
-      if (w.pDriver) {
-        if (w.pUtility && w.pUtility->m_bAutoInstallFilterDriver && !w.pDriver->bIsRegistered()) {
-          int nInst = w.pDriver->nInstall();
-          if (nInst == 0)
+      if (w.pUtility) {
+        if (w.pUtility->m_bAutoInstallFilterDriver && !w.pUtility->bIsInstallVlntFilterDriverFromRegistry()) {
+          if (w.pUtility->InstallFilterDriver(1) == 0)
             vDEBUG_MSG_printf(L, "pUtility.InstallFilterDriver() Success");
-          else
-            vDEBUG_ERR_printf(L, "pUtility.InstallFilterDriver() Fail, dwErrodCode %d", nInst);
         }
+      }
+      if (w.pDriver) {
         std::string strVer = w.pDriver->strInstalledVersion();
-        if (strVer != "1.0.7.0") vDEBUG_ERR_printf(L, "Error! Version of Filter Driver=%s", strVer.c_str());
+        if (strVer != FILTER_DRIVER_VERSION)
+          vDEBUG_ERR_printf(L, "Error! Version of Filter Driver=%s", strVer.c_str());
       }
 
       // i. the entry

@@ -16,6 +16,7 @@
 #include "host/RunMarker.h"
 
 class IClock;
+class IFilterDriverStatus;
 
 // Module base name of the tool's executable, as the single-instance rule counts it.
 constexpr const char* MPTOOL_PROCESS_NAME = "MPTool";
@@ -102,6 +103,8 @@ class CUSBUtility {
   // Asks the process to end (SIGTERM). A Linux process cannot be given another's exit code,
   // so uExitCode is only logged. Never ends the current process.
   bool KillProcess(uint32_t dwPid, uint32_t uExitCode);
+  // Through the filter driver's platform when one is set (the bench only counts it),
+  // otherwise by the options' reboot command.
   bool RebootSystem();
 
   // The single-instance rule of start-up: a stale copy is ended, never this one and never a
@@ -139,6 +142,17 @@ class CUSBUtility {
   // 0 on success, else an errno value. See the walk rules in the implementation.
   int nDeleteFolder(const std::string& strFolder, bool bRecursive);
 
+  // ---- filter driver ----
+  // The platform's filter driver state; set once by the application before start-up. Not
+  // owned. Without one the driver counts as not installed and nothing is installed.
+  void vSetFilterDriver(IFilterDriverStatus* pDriver) { m_pFilterDriver = pDriver; }
+  IFilterDriverStatus* pFilterDriver() const { return m_pFilterDriver; }
+  // True when the filter is registered for the hubs (the udev rules are installed).
+  bool bIsInstallVlntFilterDriverFromRegistry();
+  // Starts the installer (bInstall 1) or the remover (else) and waits for it; 0 whatever
+  // happened (a missing program or a refused elevation is only logged).
+  int InstallFilterDriver(uint8_t bInstall);
+
   // ---- checksum ----
   void vInitCRC32Table();
   uint32_t dwCalcCRC32(const uint8_t* pData, size_t nLength) const;
@@ -154,6 +168,7 @@ class CUSBUtility {
   mutable std::mutex m_runHoldMutex;
   int m_nRunHolds = 0;
   std::once_flag m_crcOnce;
+  IFilterDriverStatus* m_pFilterDriver = nullptr;
 };
 
 // "FileVersion:" followed by four dot-separated numbers, as our own files carry it (for

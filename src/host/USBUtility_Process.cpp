@@ -12,6 +12,7 @@
 #include "host/USBUtility.h"
 #include "log/DebugLog.h"
 #include "platform/Clock.h"
+#include "platform/DeviceState.h"
 
 extern char** environ;
 
@@ -118,6 +119,12 @@ bool CUSBUtility::KillProcess(uint32_t dwPid, uint32_t uExitCode) {
 }
 
 bool CUSBUtility::RebootSystem() {
+  if (m_pFilterDriver) {
+    int nErr = m_pFilterDriver->nReboot();
+    if (nErr != 0)
+      vDEBUG_ERR_printf("CUSBUtility::RebootSystem", "RebootSystem: reboot failed , dwErrorCode %d", nErr);
+    return nErr == 0;
+  }
   const auto& cmd = m_options.rebootCommand;
   if (cmd.empty()) return false;
   std::vector<char*> argv;

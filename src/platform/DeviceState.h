@@ -48,21 +48,37 @@ class IDeviceState {
 };
 
 // The udev rules that stand in for the filter driver: they grant the operator group access
-// to the target hubs and their bridge disks. The deployment package installs them here.
-constexpr const char* FILTER_DRIVER_RULES_FILE = "/etc/udev/rules.d/70-vlntufdriver.rules";
+// to the target hubs and their bridge disks. The deployment scripts install the file under
+// this name in the rules folder: MPTOOL_UDEV_RULES_DIR when set (tests, a staged root),
+// otherwise FILTER_DRIVER_RULES_DIR.
+constexpr const char* FILTER_DRIVER_RULES_DIR = "/etc/udev/rules.d";
+constexpr const char* FILTER_DRIVER_RULES_NAME = "70-vlntufdriver.rules";
+// The filter's name that the installed rules carry, and the version the walk expects.
+constexpr const char* FILTER_DRIVER_NAME = "VLNTFilter";
+constexpr const char* FILTER_DRIVER_VERSION = "1.0.7.0";
 
-// The filter driver's state as the walk checks it before recording a hub. Every call may be
-// made from any thread; none throws.
+// The filter driver's state: the start-up check, the walk's check before recording a hub,
+// the installer and remover, and the machine's reboot that an installation asks for. Every
+// call may be made from any thread; none throws.
 class IFilterDriverStatus {
  public:
   virtual ~IFilterDriverStatus() = default;
-  // Whether the filter driver is registered for the hubs: Linux, whether the rules file is a
-  // regular file; the bench, always. Does not block (one stat).
+  // Whether the filter driver is registered for the hubs: Linux, whether the rules file
+  // exists and names the filter (any case); the bench, unless its "filter_driver" is
+  // "none". Does not block (one small read).
   virtual bool bIsRegistered() = 0;
-  // Installs it; 0 or an errno. Linux leaves installing to the deployment scripts and
-  // returns ENOSYS at once; the bench returns 0 at once.
-  virtual int nInstall() = 0;
+  // Installs (bInstall) or removes it; 0 or an errno (Linux also the program's non-zero
+  // exit status). Linux starts the installer or remover program beside the executable and
+  // waits until it ends (it may ask for the operator's password through the system's
+  // elevation); the bench changes its state at once.
+  virtual int nInstall(bool bInstall) = 0;
   // File version of the installed driver ("1.0.7.0"): Linux, the rules file's
-  // "# FileVersion:" line; the bench, "1.0.7.0". Empty when none can be read. Does not block.
+  // "FileVersion:" line; the bench, its "filter_driver" text. Empty when nothing is
+  // installed or no version can be read. Does not block.
   virtual std::string strInstalledVersion() = 0;
+  // Where the registration lives, for log entries (the rules file's path; on the bench
+  // "bench:filter_driver"). No I/O.
+  virtual std::string strRegistrationName() const = 0;
+  // Restarts the machine; 0 or an errno. Linux asks systemd; the bench only counts it.
+  virtual int nReboot() = 0;
 };

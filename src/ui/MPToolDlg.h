@@ -27,6 +27,7 @@
 
 class IClock;
 class CRunEngine;
+class CVlntUSBDev;
 class IRunView;
 class CFirmwareSelection;
 class CHubImages;
@@ -43,6 +44,8 @@ constexpr int CMDLINE_MODE_USAGE = 0;    // "/?"
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_BAD_ARGUMENT = -10;
 constexpr int EXIT_NO_FILTER_DRIVER = -20;
+// What the operator is told before that exit.
+constexpr const char* FILTER_DRIVER_MISSING_TEXT = "Please install Velnor Filter Driver first!!";
 
 // The window's command-line fields (m_nCmdLineMode, m_bShowGUI, m_strCmdLineSN, ...) are the
 // one CmdLineOptions value that the run engine and the command-line handler are given whole.
@@ -76,6 +79,37 @@ class CMPToolDlg : public CmdLineOptions {
   // The "/DBG" option on the upper-cased command line; returns the level set.
   int nApplyDebugOption();
 
+  // ---- filter driver package and the exit sequence (MPToolDlg_Exit.cpp) ----
+  // The device access object whose hubs get their power setting back on exit; the
+  // application's wiring sets it. Not owned.
+  CVlntUSBDev* m_pUSBDev = nullptr;
+  // Where the package files come from: the "FilterDriver" folder beside the executable
+  // unless set (tests).
+  std::string m_strPackageFolder;
+  // The folder the package is written to at start-up and removed from at exit:
+  // strTempFolder() unless set (tests).
+  std::string m_strDriverBase;
+  // Copies the driver package (the udev rules, the shim, the uninstall script) into
+  // strBase + "VLN318xFW/FilterDriver" (strBase ends in "/"), each file deleted and
+  // created anew. 0; -1 the rules or the uninstall script could not be written; -10 the
+  // shim could not be written.
+  int nLoadFilterDriverLib(const std::string& strBase);
+  // Linux has no DevCon: a hub restart writes the hub's "authorized" attribute (the device
+  // state platform), so nothing is written or deleted. What is left of the call is the
+  // check that the folder DevCon would have gone to (the program folder) is writable:
+  // 0, or -10 (logged) when it is not.
+  int nADD_Delete_DevconFile(const std::string& strFolder, uint8_t bAdd);
+  // Starts the remover when the tool installs the driver itself, deletes the flash image
+  // folder and the package files under strBase; missing files are ignored. 0.
+  int Remove_FilterDriverAndFiles(const std::string& strBase);
+  // The exit handler's work before the window closes: remove the written files, give every
+  // hub its power setting back, tell the operator to reboot or replug, and reboot when the
+  // tool installs the driver itself. Returns the power restore's result. The caller closes
+  // the window (or ends the process) afterwards.
+  int vExitSequence();
+  // The system's temporary folder with a trailing "/" ($TMPDIR, else /tmp).
+  static std::string strTempFolder();
+
   // ---- production run (MPToolDlg_Run.cpp) ----
   // The run engine the window's run handlers forward to; the application's wiring sets it.
   CRunEngine* m_pRunEngine = nullptr;
@@ -83,11 +117,9 @@ class CMPToolDlg : public CmdLineOptions {
   void OnBnClickedButtonClearcount();
   bool bDeleteAllThread();
   // The window's close request (Exit and the window manager's close): every thread is
-  // stopped, then the exit sequence runs; the caller ends the window's event loop after it.
+  // stopped first, so no worker touches a hub while its power setting is given back, then
+  // the exit sequence runs; the caller ends the window's event loop after it.
   void OnClose();
-  // The tool's own exit steps at a close (written driver files removed, hub power management
-  // switched back on, the operator told to replug); an entry in the log until they exist.
-  void vRunExitSequence();
   // The engine's view of this window (its window thread is m_windowThread itself).
   std::unique_ptr<IRunView> pNewRunView();
 

@@ -70,8 +70,20 @@ bool CMPToolDlg::OnInitDialog() {
     // 13. Settings. (Handing ucCd_rom_mode to the device access object and the PD and MCU
     // update flags to the PD engine joins here with those objects.)
     m_ini.vLoadINIFile(m_strINIFilePath);
-    // 14-20 (controls, result table, device notifications, driver files, the driver check
-    // with exit -20, the first scan, the control state) join here with their subsystems.
+    // 14-15 (controls, result table, device notifications) and 19-20 (the first scan, the
+    // control state) come with the run engine the application wires after start-up.
+    // 16.
+    if (nADD_Delete_DevconFile(m_utility.m_szAppPath, 1) != 0)
+      vDEBUG_ERR_printf("CMPToolDlg::OnInitDialog", "nADD_Delete_DevconFile Failed(%s]",
+                        m_utility.m_szAppPath.c_str());
+    // 17. Writes the package only; installing is the walk's, when the settings allow it.
+    nLoadFilterDriverLib(m_strDriverBase.empty() ? strTempFolder() : m_strDriverBase);
+    // 18.
+    if (!m_utility.m_bAutoInstallFilterDriver && !m_utility.bIsInstallVlntFilterDriverFromRegistry()) {
+      m_utility.ShowProgramMSG(FILTER_DRIVER_MISSING_TEXT, MSG_TYPE_ERROR, MB_OK, false);
+      vExitProcess(EXIT_NO_FILTER_DRIVER);
+      return true;
+    }
     if (m_bRDMode) vDEBUG_MSG_printf("CMPToolDlg::OnInitDialog", "OnInitDialog , RD mode ");
   } catch (...) {
     vDEBUG_ERR_printf("CMPToolDlg::OnInitDialog", "OnInitDialog , dwErrorCode %d", errno);

@@ -106,12 +106,8 @@ bool CMPToolDlg::bDeleteAllThread() {
 void CMPToolDlg::OnClose() {
   try {
     bDeleteAllThread();
-    vRunExitSequence();
+    vExitSequence();
   } catch (...) {
     vDEBUG_ERR_printf("CMPToolDlg::OnClose", "OnClose: dwErrorCode %d", errno);
   }
-}
-
-void CMPToolDlg::vRunExitSequence() {
-  vDEBUG_MSG_printf("CMPToolDlg::vRunExitSequence", "vRunExitSequence: no exit steps in this build");
 }

@@ -84,9 +84,11 @@ int nScan(const UtilArgs& args) {
   }
   IClock& clock = pPlatform->clock();
   CUSBUtility util(clock);
+  std::unique_ptr<IFilterDriverStatus> pDriver = CPlatformSet::pCreateFilterDriver();
+  util.vSetFilterDriver(pDriver.get());
   CVLNTFILTER0 filter(clock);
   CVlntUSBDev dev(pPlatform->filterDevices(), filter, clock);
-  dev.vSetWalkPlatform(&pPlatform->tree(), &pPlatform->state(), &pPlatform->driver(), &util);
+  dev.vSetWalkPlatform(&pPlatform->tree(), &pPlatform->state(), pDriver.get(), &util);
   dev.vSetStorageDriveFinder(&pPlatform->drives());
   dev.vSetOperatorMessages(CVlntUSBDev::EOperatorMessages::StderrOnly);  // standard output is the answer
   auto pList = std::make_unique<DeviceList>();

@@ -212,3 +212,54 @@ TEST_F(StartupTest, SingleInstanceRefusesToStartBesideACopyInARun) {
   waitpid(child, nullptr, 0);
   EXPECT_TRUE(ini.m_pINI.ucVendor_id.empty());  // start-up stopped before the settings
 }
+
+// The filter driver check of start-up: without it the tool ends with -20 unless it may
+// install the driver itself; the package is written to the driver folder either way.
+TEST_F(StartupTest, MissingFilterDriverEndsStartUpWithMinusTwentyAfterTheMessage) {
+  driver.bRegistered = false;
+  EXPECT_EQ(run({"/S"}), EXIT_NO_FILTER_DRIVER);
+  EXPECT_EQ(exits, std::vector<int>{EXIT_NO_FILTER_DRIVER});
+  EXPECT_TRUE(runModes.empty());
+  ASSERT_EQ(view.boxes().size(), 1u);
+  EXPECT_EQ(view.boxes()[0].strText, "Please install Velnor Filter Driver first!!");
+  EXPECT_TRUE(fs::exists(dir.path() / "tmp/VLN318xFW/FilterDriver/70-vlntufdriver.rules"));
+  EXPECT_TRUE(fs::exists(dir.path() / "tmp/VLN318xFW/FilterDriver/DeleteVlntufdriver.sh"));
+}
+
+TEST_F(StartupTest, InstalledOrSelfInstallingFilterDriverLetsStartUpGoOn) {
+  EXPECT_EQ(run({"/S"}), 42);
+  EXPECT_TRUE(exits.empty());
+  EXPECT_TRUE(view.boxes().empty());
+
+  driver.bRegistered = false;
+  dir.write("vlnhub.ini", "auto_install_filter_driver_enable=1\n");
+  EXPECT_EQ(run({"/S"}), 42);
+  EXPECT_TRUE(exits.empty());
+  EXPECT_EQ(driver.nInstalls, 0);  // installing is the walk's job
+}
+
+TEST_F(StartupTest, PackageIsWrittenAnewAndRemovedOnExit) {
+  EXPECT_EQ(dlg.nLoadFilterDriverLib(dir.str() + "/b/"), 0);
+  dir.write("b/VLN318xFW/FilterDriver/70-vlntufdriver.rules", "stale");
+  dir.write("b/VLN318xFW/Temp/TempBinData.bin", "image");
+  EXPECT_EQ(dlg.nLoadFilterDriverLib(dir.str() + "/b/"), 0);
+  EXPECT_NE(dir.read("b/VLN318xFW/FilterDriver/70-vlntufdriver.rules").find("VLNTFilter"), std::string::npos);
+  EXPECT_EQ(dlg.Remove_FilterDriverAndFiles(dir.str() + "/b/"), 0);
+  EXPECT_FALSE(fs::exists(dir.path() / "b/VLN318xFW/FilterDriver/70-vlntufdriver.rules"));
+  EXPECT_FALSE(fs::exists(dir.path() / "b/VLN318xFW/FilterDriver/libk4821605.so"));
+  EXPECT_FALSE(fs::exists(dir.path() / "b/VLN318xFW/Temp"));
+  EXPECT_TRUE(fs::exists(dir.path() / "b/VLN318xFW/FilterDriver"));  // the folder itself stays
+  EXPECT_EQ(driver.nRemovals, 0);
+  utility.m_bAutoInstallFilterDriver = true;  // the tool installed it: it removes it too
+  dlg.Remove_FilterDriverAndFiles(dir.str() + "/b/");
+  EXPECT_EQ(driver.nRemovals, 1);
+
+  // A package folder without the rules is -1, without the shim -10.
+  dir.write("pkg/70-vlntufdriver.rules", "# VLNTFilter\n");
+  dlg.m_strPackageFolder = dir.str() + "/pkg";
+  EXPECT_EQ(dlg.nLoadFilterDriverLib(dir.str() + "/c/"), -10);
+  dlg.m_strPackageFolder = dir.str() + "/none";
+  EXPECT_EQ(dlg.nLoadFilterDriverLib(dir.str() + "/c/"), -1);
+  EXPECT_EQ(dlg.nADD_Delete_DevconFile(dir.str(), 1), 0);
+  EXPECT_EQ(dlg.nADD_Delete_DevconFile(dir.str() + "/missing", 1), -10);
+}

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,12 +33,15 @@ class CliBench {
   int nAutoDevNum = -1;  // -1: the number of hubs
   int nSNFixLength = 0;
   bool bWithFirmware = false;
+  std::string strFilterDriver;  // the bench's "filter_driver"; empty: the field is left out
 
   std::string strDir() const { return m_tmp.str(); }
   std::string read(const std::string& f) const { return m_tmp.read(f); }
 
   void vWrite() {
-    m_tmp.write("bench.json", strE2EBenchJson({"xhci0"}, hubs));
+    nlohmann::json jsonBench = nlohmann::json::parse(strE2EBenchJson({"xhci0"}, hubs));
+    if (!strFilterDriver.empty()) jsonBench["filter_driver"] = strFilterDriver;
+    m_tmp.write("bench.json", jsonBench.dump());
     if (bWithFirmware) m_tmp.write("VLN642_10_bench.bin", strE2EFirmware(0x5800, false));
     E2ESettings st;
     st.nAutoDevNum = nAutoDevNum < 0 ? static_cast<int>(hubs.size()) : nAutoDevNum;
@@ -295,4 +299,33 @@ TEST(E2ECli, RunWaitsForAHubAndRunsItWhenItArrives) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << b.read("ProgramMSG.txt");
   EXPECT_NE(b.read("hubA.flash"), std::string(131072, '\xFF'));
+}
+
+// The filter driver as the bench has it: not installed ends start-up with -20 (236) before
+// any hub is looked at; another version is logged by the walk and the mode still answers.
+TEST(E2ECli, FilterDriverMissingOrOfAnotherVersion) {
+  {
+    CliBench b;
+    b.hubs = {hub("hubA", 1)};
+    b.strFilterDriver = "none";
+    Outcome o = b.run("/C:010203100506");
+    EXPECT_EQ(o.nExit, 236);
+    EXPECT_NE(o.strOut.find("Please install Velnor Filter Driver first!!"), std::string::npos) << o.strOut;
+  }
+  {
+    CliBench b;
+    b.hubs = {hub("hubA", 1)};
+    b.strFilterDriver = "1.0.6.0";
+    Outcome o = b.run("/C:010203100506");
+    EXPECT_EQ(o.nExit, 0);
+    EXPECT_NE(o.strErr.find("Error! Version of Filter Driver=1.0.6.0"), std::string::npos) << o.strErr;
+  }
+  {
+    CliBench b;
+    b.hubs = {hub("hubA", 1)};
+    b.strFilterDriver = "1.0.7.0";
+    Outcome o = b.run("/C:010203100506");
+    EXPECT_EQ(o.nExit, 0);
+    EXPECT_EQ(o.strErr.find("Version of Filter Driver"), std::string::npos);
+  }
 }

@@ -19,6 +19,7 @@
 #include "images/HubImages.h"
 #include "log/DebugLog.h"
 #include "platform/Clock.h"
+#include "platform/sim/SimDeviceState.h"
 #include "run/HeadlessRunView.h"
 #include "run/RunDevices.h"
 #include "run/RunEngine.h"
@@ -106,7 +107,9 @@ RunOutcome stRun(bool bInvertDepths) {
   DeviceList list;
   CVLNTFILTER0 filter(clock);
   CVlntUSBDev dev(platform.filterDevices(), filter, clock);
-  dev.vSetWalkPlatform(&platform.tree(), &platform.state(), &platform.driver(), &util);
+  CSimFilterDriverStatus driver;
+  util.vSetFilterDriver(&driver);
+  dev.vSetWalkPlatform(&platform.tree(), &platform.state(), &driver, &util);
   dev.vSetAppPath(util.m_szAppPath);
   dev.vSetDevList(&list);
   CRunScreenForm form;

@@ -8,6 +8,7 @@
 #include "host/WindowThread.h"
 #include "platform/Clock.h"
 #include "settings/Ini.h"
+#include "support/FixedFilterDriver.h"
 #include "support/RecordingView.h"
 #include "support/TempDir.h"
 #include "ui/MPToolDlg.h"
@@ -22,6 +23,15 @@ inline USBUtilityOptions stTestUtilityOptions(const TempDir& dir) {
   return o;
 }
 
+// A driver the test sets, and the driver package's folders of the window inside dir, so the
+// start-up check and the exit sequence never touch the machine's own.
+inline void vUseTestDriver(CUSBUtility& utility, CMPToolDlg& dlg, FixedFilterDriver& driver,
+                           const TempDir& dir) {
+  utility.vSetFilterDriver(&driver);
+  dlg.m_strDriverBase = dir.str() + "/tmp/";
+  dlg.m_strPackageFolder = std::string(MPTOOL_BIN_DIR) + "/FilterDriver";
+}
+
 struct DlgFixture : testing::Test {
   TempDir dir;
   CScaledClock clock{0.001};
@@ -30,4 +40,6 @@ struct DlgFixture : testing::Test {
   RecordingView view;
   CWindowThread wt;
   CMPToolDlg dlg{utility, ini, view, wt, clock};
+  FixedFilterDriver driver;
+  DlgFixture() { vUseTestDriver(utility, dlg, driver, dir); }
 };

@@ -89,6 +89,7 @@ struct BenchRig {
     o.strAppPath = tmp.str();
     util = std::make_unique<CUSBUtility>(bench->clock(), o);
     dev = std::make_unique<CVlntUSBDev>(*filterDevices, *filter, bench->clock());
+    util->vSetFilterDriver(&driver);
     dev->vSetWalkPlatform(tree.get(), state.get(), &driver, util.get());
     return true;
   }

@@ -6,9 +6,12 @@
 #include <filesystem>
 #include <thread>
 
+#include "host/USBUtility.h"
 #include "platform/Clock.h"
 #include "platform/linux/DeviceEventsUdev.h"
 #include "platform/linux/DeviceStateSysfs.h"
+#include "platform/linux/FilterDriverLinux.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -99,16 +102,69 @@ TEST(DeviceStateSysfs, RescanWaitsForUdevAndGivesUp) {
   EXPECT_GE(clock.ullNowMs() - t0, CDeviceStateSysfs::RESCAN_TIMEOUT_MS);
 }
 
-TEST(FilterDriverStatusLinux, RegisteredByRulesFileWithItsVersion) {
+TEST(FilterDriverStatusLinux, RegisteredWhenTheRulesFileNamesTheFilterInAnyCase) {
   TempDir tmp;
-  CFilterDriverStatusLinux none(tmp.str() + "/none.rules");
+  CFilterDriverStatusLinux none(tmp.str() + "/none", tmp.str());
   EXPECT_FALSE(none.bIsRegistered());
   EXPECT_EQ(none.strInstalledVersion(), "");
-  EXPECT_EQ(none.nInstall(), ENOSYS);
-  tmp.write("a.rules", "# hubs for the operator group\n# FileVersion: 1.0.7.0\nSUBSYSTEM==\"usb\"\n");
-  CFilterDriverStatusLinux a(tmp.str() + "/a.rules");
-  EXPECT_TRUE(a.bIsRegistered());
-  EXPECT_EQ(a.strInstalledVersion(), "1.0.7.0");
+  EXPECT_EQ(none.strRegistrationName(), tmp.str() + "/none/70-vlntufdriver.rules");
+
+  tmp.write("lower/70-vlntufdriver.rules",
+            "# vlntfilter rules\n# FileVersion: 1.0.7.0\nSUBSYSTEM==\"usb\"\n");
+  CFilterDriverStatusLinux lower(tmp.str() + "/lower", tmp.str());
+  EXPECT_TRUE(lower.bIsRegistered());
+  EXPECT_EQ(lower.strInstalledVersion(), "1.0.7.0");
+
+  // A rules file of another package under the same name is not the filter.
+  tmp.write("other/70-vlntufdriver.rules", "# FileVersion: 1.0.7.0\nSUBSYSTEM==\"usb\", GROUP=\"plugdev\"\n");
+  CFilterDriverStatusLinux other(tmp.str() + "/other", tmp.str());
+  EXPECT_FALSE(other.bIsRegistered());
+
+  // The check the window and the walk make, with its log entry for a missing filter.
+  CScaledClock clock(0);
+  USBUtilityOptions o;
+  o.strAppPath = tmp.str();
+  o.strRunMarkerPath = tmp.str() + "/run.lock";
+  CUSBUtility util(clock, o);
+  EXPECT_FALSE(util.bIsInstallVlntFilterDriverFromRegistry());  // none set: not installed
+  util.vSetFilterDriver(&lower);
+  EXPECT_TRUE(util.bIsInstallVlntFilterDriverFromRegistry());
+  LogCapture log;
+  util.vSetFilterDriver(&other);
+  EXPECT_FALSE(util.bIsInstallVlntFilterDriverFromRegistry());
+  EXPECT_TRUE(log.contains("The Filter driver is not installed, strRegValue[" + tmp.str() + "/other/"));
+}
+
+// The installer and remover scripts of the package, run as the tool runs them, against a
+// rules folder of the test's own. There is no udev daemon here: they must say so and succeed.
+TEST(FilterDriverPackage, InstallerAndRemoverWorkOnTheGivenRulesFolder) {
+  TempDir tmp;
+  const std::string strRules = tmp.str() + "/rules.d";
+  CFilterDriverStatusLinux driver(strRules, MPTOOL_BIN_DIR);
+  ASSERT_FALSE(driver.bIsRegistered());
+  EXPECT_EQ(driver.nInstall(true), 0);
+  EXPECT_TRUE(driver.bIsRegistered());
+  EXPECT_EQ(driver.strInstalledVersion(), FILTER_DRIVER_VERSION);
+  const std::string strText = tmp.read("rules.d/70-vlntufdriver.rules");
+  EXPECT_NE(strText.find("ATTR{idVendor}==\"2f7b\", GROUP=\"mptool\""), std::string::npos);
+  EXPECT_NE(strText.find("ATTRS{idVendor}==\"2f7b\", GROUP=\"mptool\""), std::string::npos);
+  EXPECT_EQ(strText.find("@VENDOR_RULES@"), std::string::npos);
+
+  // A second installation rewrites the file; a configured vendor id gets its hub and disk lines.
+  const std::string strProgram = std::string(MPTOOL_BIN_DIR) + "/FilterDriver/InstallVlntDriver";
+  EXPECT_EQ(nRunProgramAndWait({strProgram, "--rules-dir", strRules, "--vid", "1A2B"}, 60000), 0);
+  const std::string strWithVid = tmp.read("rules.d/70-vlntufdriver.rules");
+  EXPECT_NE(strWithVid.find("ATTR{idVendor}==\"1a2b\", GROUP=\"mptool\""), std::string::npos);
+  EXPECT_NE(strWithVid.find("ATTRS{idVendor}==\"1a2b\", GROUP=\"mptool\""), std::string::npos);
+  EXPECT_NE(nRunProgramAndWait({strProgram, "--rules-dir", strRules, "--vid", "12G4"}, 60000), 0);
+
+  EXPECT_EQ(driver.nInstall(false), 0);
+  EXPECT_FALSE(driver.bIsRegistered());
+  EXPECT_FALSE(std::filesystem::exists(strRules + "/70-vlntufdriver.rules"));
+  // Removing what is not there is no failure; a missing program is.
+  EXPECT_EQ(driver.nInstall(false), 0);
+  CFilterDriverStatusLinux nowhere(strRules, tmp.str());
+  EXPECT_EQ(nowhere.nInstall(true), ENOENT);
 }
 
 TEST(UdevClassify, HubsControllersDisksAndVolumes) {

@@ -84,26 +84,3 @@ int CDeviceStateSysfs::nSetSuspendSetting(const std::string& strHub, int nValue)
   }
   return sysfs::nWriteText(strSuspendSettingName(strHub), strWanted);
 }
-
-bool CFilterDriverStatusLinux::bIsRegistered() {
-  struct stat st {};
-  return ::stat(m_strRulesFile.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-int CFilterDriverStatusLinux::nInstall() {
-  return ENOSYS;
-}
-
-std::string CFilterDriverStatusLinux::strInstalledVersion() {
-  std::string s;
-  if (sysfs::nReadFile(m_strRulesFile, s) != 0) return {};
-  const std::string strTag = "FileVersion:";
-  size_t p = s.find(strTag);
-  if (p == std::string::npos) return {};
-  size_t e = s.find('\n', p);
-  std::string v =
-      s.substr(p + strTag.size(), e == std::string::npos ? std::string::npos : e - p - strTag.size());
-  while (!v.empty() && (v.back() == ' ' || v.back() == '\r')) v.pop_back();
-  while (!v.empty() && v.front() == ' ') v.erase(v.begin());
-  return v;
-}

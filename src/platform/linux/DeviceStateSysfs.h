@@ -39,18 +39,3 @@ class CDeviceStateSysfs : public IDeviceState {
   std::mutex m_mutex;
   std::map<std::string, std::string> m_mapFirstControl;  // hub -> power/control first seen
 };
-
-// The filter driver as Linux sees it: registered when its udev rules file is installed;
-// the version is its "# FileVersion: 1.0.7.0" line. Installing is the deployment
-// scripts' job, so nInstall reports ENOSYS.
-class CFilterDriverStatusLinux : public IFilterDriverStatus {
- public:
-  explicit CFilterDriverStatusLinux(std::string strRulesFile = FILTER_DRIVER_RULES_FILE)
-      : m_strRulesFile(std::move(strRulesFile)) {}
-  bool bIsRegistered() override;
-  int nInstall() override;
-  std::string strInstalledVersion() override;
-
- private:
-  std::string m_strRulesFile;
-};

@@ -139,6 +139,11 @@ void vParse(const std::string& strText_, const std::string& strBaseDir, SimBench
   if (j.contains("transfer_latency_us"))
     r.uTransferLatencyUs =
         static_cast<uint32_t>(ullNumber(j["transfer_latency_us"], "transfer_latency_us", 0, 10000000));
+  if (j.contains("filter_driver")) {
+    if (!j["filter_driver"].is_string() || j["filter_driver"].get<std::string>().empty())
+      vThrow("filter_driver must be a version text or \"none\"");
+    r.strFilterDriver = j["filter_driver"].get<std::string>();
+  }
   if (!j.contains("controllers") || !j["controllers"].is_array() || j["controllers"].empty())
     vThrow("\"controllers\" must be a non-empty array");
   std::set<std::string> names;

@@ -91,6 +91,8 @@ struct SimBenchSpec {
   std::vector<SimControllerSpec> vecControllers;
   std::vector<SimHubSpec> vecHubs;
   std::string strPath;  // the bench file, when read from one
+  // The installed filter driver's version, or "none": not installed.
+  std::string strFilterDriver = "1.0.7.0";
 };
 
 // Reads and checks a bench. On failure returns false and sets strError to one line naming

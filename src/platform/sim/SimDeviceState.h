@@ -3,16 +3,17 @@
 // A restart takes the hub off the bus and back at once (events as for a reset, without
 // touching its chip), and with it every hub below it, which come back after it: when its
 // setting is 0 by then, it comes back awake, so the walk's idle check settles as it does on
-// real hubs. The rescan has nothing to wait for. The filter driver counts as installed at
-// version "1.0.7.0".
+// real hubs. The rescan has nothing to wait for.
 #pragma once
 
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <string>
 
 #include "platform/DeviceState.h"
 #include "platform/sim/SimBench.h"
+#include "platform/sim/SimFilterDriver.h"
 
 class CSimDeviceState : public IDeviceState {
  public:
@@ -35,11 +36,4 @@ class CSimDeviceState : public IDeviceState {
   std::map<int, int> m_mapSetting;  // hub -> suspend setting; 1 when absent
   std::atomic<int> m_nRestarts{0};
   std::atomic<int> m_nRescans{0};
-};
-
-class CSimFilterDriverStatus : public IFilterDriverStatus {
- public:
-  bool bIsRegistered() override { return true; }
-  int nInstall() override { return 0; }
-  std::string strInstalledVersion() override { return "1.0.7.0"; }
 };

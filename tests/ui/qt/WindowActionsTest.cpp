@@ -180,13 +180,18 @@ TEST_F(WindowActionsTest, BrowseCreateConfigAboutAndCloseReachTheirHandlers) {
     vAnswerAbout(seen);
     win.pAboutAction()->trigger();
     bDone = true;
+    view.setNextAnswer(IDOK);  // the exit sequence's replug message
     win.close();
   });
   EXPECT_EQ(nRunWindow(dlg, view), 0);
   EXPECT_TRUE(bDone);
   EXPECT_EQ(seen.strTitle, "About MPTool");
-  // the close request went through the window's close handler to the exit sequence
-  EXPECT_TRUE(log.contains("vRunExitSequence"));
+  // the close request went through the window's close handler to the exit sequence: the
+  // written files removed, the operator warned (no hub here: the recovery message)
+  EXPECT_TRUE(log.contains("Remove_FilterDriverAndFiles"));
+  ASSERT_FALSE(view.boxes().empty());
+  EXPECT_EQ(view.boxes().back().strText, "RecoveryPS...");
+  EXPECT_EQ(view.boxes().back().strCaption, " ** WARNING ** ");
   // and the window's logic no longer points at what went with the window
   EXPECT_EQ(dlg.m_pFirmwareSelection, nullptr);
   EXPECT_EQ(dlg.m_pHubImages, nullptr);

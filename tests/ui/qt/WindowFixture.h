@@ -30,6 +30,8 @@ struct WindowFixture : testing::Test {
   CWindowThread wt;
   CQtMainView view{wt};
   CMPToolDlg dlg{utility, ini, view, wt, clock};
+  FixedFilterDriver driver;
+  WindowFixture() { vUseTestDriver(utility, dlg, driver, dir); }
 
   QWidget* w(int nId) { return view.pControl(nId); }
   bool bEnabled(int nId) { return w(nId) && w(nId)->isEnabled(); }

@@ -103,6 +103,7 @@ void WindowRunTest::vRunFromTheWindow(EStart eStart) {
         ADD_FAILURE() << "row " << r << ": " << strRow;
       }
       for (const auto& strBox : unexpectedBoxes) ADD_FAILURE() << "box: " << strBox;
+      view.setNextAnswer(IDOK);  // the exit sequence's replug message
       view.window().close();
       return;
     }
@@ -134,6 +135,7 @@ void WindowRunTest::vRunFromTheWindow(EStart eStart) {
                view.strGetText(IDC_EDIT_TOTAL) == std::to_string(HUBS) && bEnabled(IDC_BUTTON_START)) {
       eStep = EStep::Done;
       vScreenshot(eStart == EStart::StartButton ? "window_after_run.png" : "window_after_run_keyboard.png");
+      view.setNextAnswer(IDOK);  // the exit sequence's replug message
       view.window().close();
     }
   });
