@@ -176,7 +176,8 @@ int WideCharToMultiByte(unsigned int, uint32_t, const wchar_t* pszWide, int cchW
   if (pbUsedDefault) *pbUsedDefault = 0;
   if (cbMulti == 0) return static_cast<int>(strOut.size());
   if (!pszMulti || static_cast<size_t>(cbMulti) < strOut.size()) return 0;
-  std::memcpy(pszMulti, strOut.data(), strOut.size());
+  // The count is the caller's: the text carries its terminator only when the input did.
+  std::memcpy(pszMulti, strOut.data(), strOut.size());  // NOLINT(bugprone-not-null-terminated-result)
   return static_cast<int>(strOut.size());
 }
 

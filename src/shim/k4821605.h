@@ -12,7 +12,7 @@
 
 extern "C" {
 // Where the logged texts go; null gives back syslog. For tests, which run without a log daemon.
-typedef void (*K4821605LogSink)(int nPriority, const char* pszIdent, const char* pszText);
+using K4821605LogSink = void (*)(int nPriority, const char* pszIdent, const char* pszText);
 void k4821605_SetLogSink(K4821605LogSink pSink);
 
 const wchar_t* GetCommandLineW(void);

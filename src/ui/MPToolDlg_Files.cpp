@@ -17,7 +17,7 @@ std::string CMPToolDlg::strDialogFolder() const {
 
 std::string CMPToolDlg::strPickPath(FilePick pick) {
   pick.strInitialPath = strDialogFolder();
-  const std::string strPath = view().strPickFile(pick);
+  std::string strPath = view().strPickFile(pick);
   if (strPath.empty()) return strPath;
   if (pick.bFolder) {
     m_strLastDialogFolder = strPath;

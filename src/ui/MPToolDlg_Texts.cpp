@@ -48,6 +48,7 @@ void CMPToolDlg::vSetTextsFromTextTable() {
     v.vSetList(IDC_COMBO_IDLE_TIMER, idle);
 
     std::vector<int> widths;
+    widths.reserve(g_ResultColumns.size());
     for (const ResultColumn& c : g_ResultColumns) widths.push_back(c.nWidth);
     v.vSetTableColumns(IDC_LIST_RESULT, t.vecRange(t.m_nColumnTitles, 0, g_ResultColumns.size()), widths);
   } catch (...) {

@@ -36,7 +36,7 @@ inline std::string strCyacdRow(uint8_t ucArrayId, uint16_t wRow, const std::vect
 
 inline std::vector<uint8_t> vecRowData(size_t n, uint8_t ucSeed) {
   std::vector<uint8_t> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(ucSeed * 31 + i);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(static_cast<size_t>(ucSeed) * 31 + i);
   return v;
 }
 

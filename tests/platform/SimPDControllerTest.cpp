@@ -98,7 +98,7 @@ TEST(SimPDController, FlashOfEachFamily) {
     ASSERT_TRUE(r.ok({0xEC, 0x22, 0, 0, 0, 0, 0, 0}));
     std::vector<uint8_t> row(128, 0x3C);
     ASSERT_TRUE(r.cmd({0xEC, 0x23, 0xFF, 0x00, 0, 0, 0, 0}, 'w', row).bGood());
-    EXPECT_EQ(r.a().stPD().vecFlash[255 * 128], 0x3C);
+    EXPECT_EQ(r.a().stPD().vecFlash[255 * 128UL], 0x3C);
     EXPECT_EQ(r.read({0xEC, 0x24, 0xFF, 0x00, 0, 0, 0, 0}, 128), row);
   }
   {
@@ -107,7 +107,7 @@ TEST(SimPDController, FlashOfEachFamily) {
     ASSERT_TRUE(r.ok({0xEC, 0x2D, 0, 0, 0, 0, 0, 0}));
     std::vector<uint8_t> row(128, 0x5D);
     ASSERT_TRUE(r.cmd({0xEC, 0x2B, 0x02, 0x01, 0, 0, 0, 0}, 'w', row).bGood());
-    EXPECT_EQ(r.a().stPD().vecFlash[0x0102 * 128], 0x5D);
+    EXPECT_EQ(r.a().stPD().vecFlash[0x0102 * 128UL], 0x5D);
     EXPECT_EQ(r.read({0xEC, 0x2A, 0x02, 0x01, 0, 0, 0, 0}, 128), row);
   }
   {
@@ -117,7 +117,7 @@ TEST(SimPDController, FlashOfEachFamily) {
     std::vector<uint8_t> row(256, 0x6E);
     ASSERT_TRUE(r.cmd({0xEC, 0x2B, 0x02, 0x01, 0x01, 0x00, 0, 0}, 'w', row).bGood());
     auto flash = r.a().stPD().vecFlash;
-    EXPECT_EQ(flash[0x0102 * 256], 0x6E);
+    EXPECT_EQ(flash[0x0102 * 256UL], 0x6E);
     EXPECT_EQ(flash[0x0102 * 256 + 255], 0x6E);
   }
 }

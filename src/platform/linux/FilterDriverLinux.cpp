@@ -80,6 +80,7 @@ int CFilterDriverStatusLinux::nReboot() {
 int nRunProgramAndWait(const std::vector<std::string>& args, uint64_t ullWaitMs) {
   if (args.empty()) return EINVAL;
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (const auto& s : args) argv.push_back(const_cast<char*>(s.c_str()));
   argv.push_back(nullptr);
   pid_t pid = 0;

@@ -42,4 +42,4 @@ class CFilterDriverStatusLinux : public IFilterDriverStatus {
 // environment and waits until it ends or ullWaitMs of real time pass. 0 when it ended with
 // status 0; its exit status when it ended with another; an errno (ENOENT it could not be
 // started, ETIMEDOUT still running: it is left running) otherwise.
-int nRunProgramAndWait(const std::vector<std::string>& argv, uint64_t ullWaitMs);
+int nRunProgramAndWait(const std::vector<std::string>& args, uint64_t ullWaitMs);

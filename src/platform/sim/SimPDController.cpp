@@ -153,7 +153,7 @@ uint8_t CSimPDController::ucExecute(const ScsiRequest& req, size_t& ulTransferre
     case 0x01: {  // PD_WRITE_DATA: the word travels in CDB bytes 4..7
       if (bIn || ulLen != 0 || usA > 0x0FFF) return SIM_PD_ASC_INVALID_FIELD;
       if (!m_bFlashMode) return SIM_PD_ASC_SEQUENCE;
-      std::memcpy(&m_vecFlash[usA * 4u], &c[4], 4);
+      std::memcpy(&m_vecFlash[static_cast<size_t>(usA) * 4], &c[4], 4);
       return 0;
     }
     case 0x03:  // Richtek version, 2 bytes
