@@ -28,6 +28,7 @@
 #include "run/RunEngine.h"
 #include "settings/Ini.h"
 #include "support/E2EBench.h"
+#include "support/PeakRss.h"
 #include "support/TempDir.h"
 #include "ui/ControlIds.h"
 #include "ui/MPToolDlg.h"
@@ -38,15 +39,6 @@ namespace {
 
 constexpr int HUBS = 8;
 constexpr int RUN_LIMIT_MS = 60000;
-
-// The peak resident memory of this process so far, in kilobytes.
-long lPeakRssKB() {
-  std::ifstream in("/proc/self/status");
-  std::string strLine;
-  while (std::getline(in, strLine))
-    if (strLine.rfind("VmHWM:", 0) == 0) return std::stol(strLine.substr(6));
-  return -1;
-}
 
 double dPercentile(std::vector<double> v, double p) {
   if (v.empty()) return 0;

@@ -98,16 +98,22 @@ int CPDFirmwareImages::nReadCyacdRows(std::string_view text, std::vector<Cypress
     r.ucArrayID = static_cast<uint8_t>(dwArrayId);
     r.wRowNum = static_cast<uint16_t>(dwRowNum);
     r.dwDataLen = dwLength;
-    uint32_t dwSum = dwArrayId + dwRowNum + dwLength;
-    for (size_t i = 0; i < dwLength; ++i) {
-      r.data[i] = static_cast<uint8_t>(dwHex(field(s, 10 + 2 * i, 2)));
-      dwSum += r.data[i];
-    }
-    r.ucChecksum = static_cast<uint8_t>(dwHex(field(s, s.size() - 2, 2)));
-    const uint8_t ucExpected = ucTwosComplement(dwSum);
-    if (ucExpected != r.ucChecksum) vWarnChecksum(r.ucChecksum, ucExpected);
+    const uint32_t dwSum = dwArrayId + dwRowNum + dwLength;
+    r.ucChecksum = ucReadRecordData(s, 10, dwLength, r.data.data(), dwSum);
   }
   return 0;
+}
+
+uint8_t CPDFirmwareImages::ucReadRecordData(const std::string& s, size_t nFirst, size_t nCount,
+                                            uint8_t* pData, uint32_t dwSum) const {
+  for (size_t i = 0; i < nCount; ++i) {
+    pData[i] = static_cast<uint8_t>(dwHex(field(s, nFirst + 2 * i, 2)));
+    dwSum += pData[i];
+  }
+  const auto ucStored = static_cast<uint8_t>(dwHex(field(s, s.size() - 2, 2)));
+  const uint8_t ucExpected = ucTwosComplement(dwSum);
+  if (ucExpected != ucStored) vWarnChecksum(ucStored, ucExpected);
+  return ucStored;
 }
 
 int CPDFirmwareImages::nReadCyacd(std::string_view text, size_t nRowSize) {
@@ -153,14 +159,8 @@ int CPDFirmwareImages::nReadIntelHex(std::string_view text) {
     r.ucByteCount = static_cast<uint8_t>(dwCount);
     r.dwAddress = dwAddress;
     r.ucDataType = static_cast<uint8_t>(dwType);
-    uint32_t dwSum = dwCount + (dwAddress >> 8) + (dwAddress & 0xFFu) + dwType;
-    for (size_t i = 0; i < dwCount; ++i) {
-      r.data[i] = static_cast<uint8_t>(dwHex(field(s, 8 + 2 * i, 2)));
-      dwSum += r.data[i];
-    }
-    r.ucChecksum = static_cast<uint8_t>(dwHex(field(s, s.size() - 2, 2)));
-    const uint8_t ucExpected = ucTwosComplement(dwSum);
-    if (ucExpected != r.ucChecksum) vWarnChecksum(r.ucChecksum, ucExpected);
+    const uint32_t dwSum = dwCount + (dwAddress >> 8) + (dwAddress & 0xFFu) + dwType;
+    r.ucChecksum = ucReadRecordData(s, 8, dwCount, r.data.data(), dwSum);
   }
   return 0;
 }

@@ -105,6 +105,11 @@ class CPDFirmwareImages {
  private:
   HexFn m_fnHex;
   uint32_t dwHex(std::string_view s) const { return m_fnHex(s); }
+  // Reads nCount data bytes from hex position nFirst of a record into pData and the stored
+  // checksum from its end; warns when it differs from the one dwSum (the record's fields)
+  // and the data give. Returns the stored checksum.
+  uint8_t ucReadRecordData(const std::string& s, size_t nFirst, size_t nCount, uint8_t* pData,
+                           uint32_t dwSum) const;
   template <size_t ROW>
   int nReadCyacdRows(std::string_view text, std::vector<CypressRow<ROW>>& rows);
 };

@@ -17,6 +17,7 @@
 #include "run/ResultTable.h"
 #include "run/RunEngine.h"
 #include "support/E2EBench.h"
+#include "support/PeakRss.h"
 
 namespace fs = std::filesystem;
 
@@ -24,15 +25,6 @@ namespace {
 
 // Eight hubs, the most one run takes, on two controllers.
 constexpr int HUBS = 8;
-
-// The peak resident memory of this process so far, in kilobytes.
-long lPeakRssKB() {
-  std::ifstream in("/proc/self/status");
-  std::string strLine;
-  while (std::getline(in, strLine))
-    if (strLine.rfind("VmHWM:", 0) == 0) return std::stol(strLine.substr(6));
-  return -1;
-}
 
 // How the operator starts the run.
 enum class EStart { StartButton, EnterKey };
