@@ -37,6 +37,7 @@ class CSimPlatformSet : public CPlatformSet {
   IDeviceState& state() override { return m_state; }
   IScsiPassThroughPlatform& scsi() override { return *m_pScsi; }
   IStorageDriveFinder& drives() override { return *m_pScsi; }
+  IPowerCyclePlatform& powerCycle() override { return *m_pScsi; }
   CSimBench* pBench() override { return m_pBench.get(); }
   CSimDeviceEvents* pSimEvents() override { return &m_events; }
   CSimScsiPlatform* pSimScsi() override { return m_pScsi.get(); }
@@ -62,8 +63,14 @@ class CLinuxPlatformSet : public CPlatformSet {
   IDeviceState& state() override { return m_state; }
   IScsiPassThroughPlatform& scsi() override { return m_scsi; }
   IStorageDriveFinder& drives() override { return m_drives; }
+  IPowerCyclePlatform& powerCycle() override { return m_powerCycle; }
 
  private:
+  // Nothing on a station switches the power behind a bridge: the operator does it when asked.
+  class COperatorPowerCycle : public IPowerCyclePlatform {
+   public:
+    bool bPowerCycle(const std::string&) override { return false; }
+  };
   IClock& m_clock;
   CLibusbFilterDevicePlatform m_filterDevices;
   CUsbTreeSysfs m_tree;
@@ -71,6 +78,7 @@ class CLinuxPlatformSet : public CPlatformSet {
   CDeviceStateSysfs m_state;
   CSgIoScsiPlatform m_scsi;
   CSysfsStorageDriveFinder m_drives;
+  COperatorPowerCycle m_powerCycle;
 };
 
 }  // namespace

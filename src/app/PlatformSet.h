@@ -10,6 +10,7 @@
 #include "platform/DeviceEvents.h"
 #include "platform/DeviceState.h"
 #include "platform/FilterDevice.h"
+#include "platform/PowerCycle.h"
 #include "platform/ScsiPassThrough.h"
 #include "platform/UsbTree.h"
 
@@ -41,6 +42,8 @@ class CPlatformSet {
   virtual IDeviceState& state() = 0;
   virtual IScsiPassThroughPlatform& scsi() = 0;
   virtual IStorageDriveFinder& drives() = 0;
+  // The power behind a storage bridge (after a PD or MCU update).
+  virtual IPowerCyclePlatform& powerCycle() = 0;
 
   // The bench parts, for tests and bench tools; null on this machine.
   virtual CSimBench* pBench() { return nullptr; }

@@ -45,11 +45,12 @@ int CPDFirmware::nCreatePDSPIROMBuffer(const std::string& strPath) {
     }
     FileBytes file;
     if (!bReadWholeFile(strPath, file)) return -10;
-    if (m_ucPDFWFileType == PD_FILE_TYPE_NONE) {
-      vDEBUG_ERR_printf(LOG_LABEL, "The PD FW file is Unknow");
-      return -10;
-    }
     if (m_bPDFWEnable == 1) {
+      // (an MCU-only update names no PD file type)
+      if (m_ucPDFWFileType == PD_FILE_TYPE_NONE) {
+        vDEBUG_ERR_printf(LOG_LABEL, "The PD FW file is Unknow");
+        return -10;
+      }
       if (m_ucPDFWFileType == PD_FILE_TYPE_RICHTEK) {
         if (m_images.nReadRichtek(file.data) != 0) return -10;
       } else if (m_ucPDFWFileType == PD_FILE_TYPE_CYACD && strPath.find(".cyacd") != std::string::npos) {
@@ -59,13 +60,13 @@ int CPDFirmware::nCreatePDSPIROMBuffer(const std::string& strPath) {
         if (m_nPDChipVendor == PD_VENDOR_CCG4) nRowSize = CCG4_ROW_SIZE;
         if (nRowSize == 0) {
           // Nothing would be loaded, and an update would write an empty image.
-          vDEBUG_ERR_printf(LOG_LABEL, "The PD chip [%d] takes no .cyacd file", m_nPDChipVendor);
+          vDEBUG_ERR_printf(LOG_LABEL, "The PD chip [%d] takes no .cyacd file", m_nPDChipVendor.load());
           return -10;
         }
         if (m_images.nReadCyacd(text(file), nRowSize) != 0) return -10;
       } else {
         vDEBUG_ERR_printf(LOG_LABEL, "The PD FW file type [%d] does not match the file [%s]",
-                          m_ucPDFWFileType, strPath.c_str());
+                          m_ucPDFWFileType.load(), strPath.c_str());
         return -10;
       }
     }

@@ -3,6 +3,7 @@
 // fills them from the chosen files.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -16,21 +17,30 @@ constexpr uint8_t PD_FILE_TYPE_RICHTEK = 1;  // ".bin"
 constexpr uint8_t PD_FILE_TYPE_CYACD = 2;    // ".cyacd"
 constexpr uint8_t MCU_FILE_TYPE_HEX = 20;    // ".hex"
 
-// PD controller families as the bridge reports them.
+// Chip families as the bridge reports them, and as the flows name their targets.
+constexpr uint8_t PD_VENDOR_UNKNOWN = 0;
 constexpr uint8_t PD_VENDOR_RICHTEK = 1;
 constexpr uint8_t PD_VENDOR_CCG2 = 2;
 constexpr uint8_t PD_VENDOR_CCG3 = 4;
 constexpr uint8_t PD_VENDOR_CCG4 = 5;
+constexpr uint8_t MCU_VENDOR_ST = 20;
 
+// The selections and detected families are single bytes that the PD dialog and its workers
+// share without a lock (the last detection wins).
 class CPDFirmware {
  public:
   explicit CPDFirmware(CUSBUtility& utility);
+  virtual ~CPDFirmware() = default;
+  CPDFirmware(const CPDFirmware&) = delete;
+  CPDFirmware& operator=(const CPDFirmware&) = delete;
 
-  uint8_t m_bPDFWEnable = 0;
-  uint8_t m_bMCUFWEnable = 0;
-  uint8_t m_ucPDFWFileType = PD_FILE_TYPE_NONE;
-  uint8_t m_ucMCUFWFileType = PD_FILE_TYPE_NONE;
-  uint8_t m_nPDChipVendor = 0;
+  std::atomic<uint8_t> m_bPDFWEnable{0};
+  std::atomic<uint8_t> m_bMCUFWEnable{0};
+  std::atomic<uint8_t> m_ucPDFWFileType{PD_FILE_TYPE_NONE};
+  std::atomic<uint8_t> m_ucMCUFWFileType{PD_FILE_TYPE_NONE};
+  std::atomic<uint8_t> m_nPDChipVendor{PD_VENDOR_UNKNOWN};
+  std::atomic<uint8_t> m_nMCUChipVendor{0};
+  std::atomic<uint8_t> m_ucCCG3DeviceMode{0};
   // The chosen MCU file; empty: the MCU image is read from the file given to the loader.
   std::string m_strMCUFWFilePath;
 

@@ -113,16 +113,17 @@ CommandOutput stRunPdVersion(const std::vector<std::string>& vecArgs, bool bJson
     j["file"] = strFile;
     j["version"] = strVersion;
     j["accepted"] = bAccepted;
-    j["pd_file_type"] = fw.m_ucPDFWFileType;
-    j["mcu_file_type"] = fw.m_ucMCUFWFileType;
+    j["pd_file_type"] = fw.m_ucPDFWFileType.load();
+    j["mcu_file_type"] = fw.m_ucMCUFWFileType.load();
     j["messages"] = host.view.vecTexts();
     j["log"] = vecLog;
     r.strOut = strDumpCommandJson(j);
     return r;
   }
   r.strOut = "file: " + strFile + "\nversion: " + strPrintable(strVersion) +
-             (bAccepted ? "" : " (rejected)") + "\npd_file_type: " + std::to_string(fw.m_ucPDFWFileType) +
-             "\nmcu_file_type: " + std::to_string(fw.m_ucMCUFWFileType) + "\n";
+             (bAccepted ? "" : " (rejected)") +
+             "\npd_file_type: " + std::to_string(fw.m_ucPDFWFileType.load()) +
+             "\nmcu_file_type: " + std::to_string(fw.m_ucMCUFWFileType.load()) + "\n";
   for (const std::string& m : host.view.vecTexts()) r.strErr += "message: " + m + "\n";
   for (const std::string& l : vecLog) r.strErr += l + "\n";
   return r;
@@ -200,8 +201,8 @@ CommandOutput stRunPdLoad(const std::vector<std::string>& vecArgs, bool bJson) {
     j["file"] = strFile;
     j["family"] = strFamily;
     j["result"] = nResult;
-    j["pd_file_type"] = fw.m_ucPDFWFileType;
-    j["mcu_file_type"] = fw.m_ucMCUFWFileType;
+    j["pd_file_type"] = fw.m_ucPDFWFileType.load();
+    j["mcu_file_type"] = fw.m_ucMCUFWFileType.load();
     if (fw.m_ucPDFWFileType == PD_FILE_TYPE_CYACD) {
       j["silicon_id"] = strHex(h.dwSliconID, 8);
       j["silicon_revision"] = h.ucSiliconRev;
@@ -223,8 +224,8 @@ CommandOutput stRunPdLoad(const std::vector<std::string>& vecArgs, bool bJson) {
     return r;
   }
   std::string s = "file: " + strFile + "\nfamily: " + strFamily + "\nresult: " + std::to_string(nResult) +
-                  "\npd_file_type: " + std::to_string(fw.m_ucPDFWFileType) +
-                  "\nmcu_file_type: " + std::to_string(fw.m_ucMCUFWFileType) + "\n";
+                  "\npd_file_type: " + std::to_string(fw.m_ucPDFWFileType.load()) +
+                  "\nmcu_file_type: " + std::to_string(fw.m_ucMCUFWFileType.load()) + "\n";
   if (fw.m_ucPDFWFileType == PD_FILE_TYPE_CYACD) {
     s += "silicon_id: " + strHex(h.dwSliconID, 8) + "\nsilicon_revision: " + std::to_string(h.ucSiliconRev) +
          "\nchecksum_type: " + std::to_string(h.ucChecksumType) + "\nrow_size: " + std::to_string(nRowSize) +

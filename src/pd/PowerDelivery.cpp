@@ -5,9 +5,9 @@
 
 #include "log/DebugLog.h"
 
-namespace {
+thread_local int t_nPDLastError = 0;
 
-thread_local int t_nLastError = 0;  // "dwErrorCode" of the calling thread's last PD step
+namespace {
 
 unsigned uHandleText(const IScsiDriveHandle* h) {
   return static_cast<unsigned>(reinterpret_cast<uintptr_t>(h));
@@ -55,8 +55,9 @@ ScsiRequest stPDVendorRequest(uint8_t ucWrite, uint8_t ucSub, uint16_t usA, uint
   return r;
 }
 
-CPowerDelivery::CPowerDelivery(IScsiPassThroughPlatform& scsi, IClock& clock, const DeviceList* pDevList)
-    : m_scsi(scsi), m_clock(clock), m_pDevList(pDevList) {
+CPowerDelivery::CPowerDelivery(IScsiPassThroughPlatform& scsi, IClock& clock, CUSBUtility& utility,
+                               const DeviceList* pDevList)
+    : CPDFirmware(utility), m_scsi(scsi), m_clock(clock), m_pDevList(pDevList) {
   for (auto& b : m_bMCUBootloaderEntered) b = 0;
 }
 
@@ -68,12 +69,12 @@ int CPowerDelivery::SCSI5872_PDVendorCmd(IScsiDriveHandle* hDev, uint8_t ucWrite
   bool bNeedsBuf = bWrite ? (bCarriesData(ucSub) && dwLen > 0) || ucSub == PD_WRITE_DATA : dwLen > 0;
   if (hDev == nullptr || hDev == SCSI_INVALID_HANDLE || dwLen > PD_VENDOR_MAX_LEN ||
       (bNeedsBuf && pBuf == nullptr) || (bWrite && ucSub == PD_WRITE_DATA && dwLen < 4)) {
-    t_nLastError = EINVAL;
+    t_nPDLastError = EINVAL;
     vDEBUG_ERR_printf(
         L,
         "(hDev == NULL) or (dwTotalLen != CONFIG_BIN_SIZE)  hDev:%x , ReadWrite:%x , BufLen:%x , "
         "dwErrorCode:%x  ",
-        uHandleText(hDev), ucWrite, dwLen, t_nLastError);
+        uHandleText(hDev), ucWrite, dwLen, t_nPDLastError);
     return -10;
   }
   try {
@@ -84,7 +85,7 @@ int CPowerDelivery::SCSI5872_PDVendorCmd(IScsiDriveHandle* hDev, uint8_t ucWrite
       if (req.ulDataLen > 0) std::memcpy(data.data(), pBuf, req.ulDataLen);
       req.pData = data.data();
       hDev->bSend(req, res);
-      t_nLastError = res.nError;
+      t_nPDLastError = res.nError;
       if (!res.bGood()) {
         vDEBUG_ERR_printf(L,
                           "SCSI5872_AccessRegister: (status = Fail) hDev:%x , ReadWrite:%x , dwTotalLen:%x , "
@@ -98,7 +99,7 @@ int CPowerDelivery::SCSI5872_PDVendorCmd(IScsiDriveHandle* hDev, uint8_t ucWrite
     if (dwLen > 0) std::memset(pBuf, 0, dwLen);
     req.pData = data.data();
     hDev->bSend(req, res);
-    t_nLastError = res.nError;
+    t_nPDLastError = res.nError;
     if (!res.bGood()) {
       if (dwLen > 0) std::memset(pBuf, 0, dwLen);
       vDEBUG_ERR_printf(L,
@@ -112,7 +113,7 @@ int CPowerDelivery::SCSI5872_PDVendorCmd(IScsiDriveHandle* hDev, uint8_t ucWrite
     return 0;
   } catch (...) {
     if (!bWrite && pBuf != nullptr) std::memset(pBuf, 0, dwLen);
-    vDEBUG_ERR_printf(L, "catch %d", t_nLastError);
+    vDEBUG_ERR_printf(L, "catch %d", t_nPDLastError);
     return -1;  // a command that threw has not been carried out
   }
 }
@@ -122,24 +123,20 @@ std::unique_ptr<IScsiDriveHandle> CPowerDelivery::pOpenDrive(const char* pszLabe
   std::string strName = strPhysicalAddress(nDrive);
   auto h = m_scsi.pOpen(strName, &nErr);
   if (!h) {
-    t_nLastError = nErr;
+    t_nPDLastError = nErr;
     vDEBUG_ERR_printf(pszLabel, "CreateFile Fail , strPhysicalAddress:[%s] ,  dwErrorCode %d",
                       strName.c_str(), nErr);
   }
   return h;
 }
 
-template <typename F>
-int CPowerDelivery::nTry(IScsiDriveHandle* h, uint8_t ucWrite, uint8_t ucSub, uint16_t usA, uint16_t usB,
-                         uint8_t* pBuf, uint32_t dwLen, std::stop_token st, F fnRetry) {
-  int nResult = -1;
-  for (int nRetry = 0; nRetry < PD_CMD_TRIES; ++nRetry) {
-    nResult = SCSI5872_PDVendorCmd(h, ucWrite, ucSub, usA, usB, pBuf, dwLen);
-    if (nResult == 0) break;
-    fnRetry(nRetry);
-    if (!m_clock.bSleepMs(PD_RETRY_MS, st)) break;  // stopping: the failure stands
+bool CPowerDelivery::bDriveAnswers(int nDrive) {
+  try {
+    int nErr = 0;
+    return m_scsi.pOpen(strPhysicalAddress(nDrive), &nErr) != nullptr;
+  } catch (...) {
+    return false;
   }
-  return nResult;
 }
 
 int CPowerDelivery::nGetPDChipVendor(int nDrive, std::stop_token st) {
@@ -153,12 +150,12 @@ int CPowerDelivery::nGetPDChipVendor(int nDrive, std::stop_token st) {
       vDEBUG_ERR_printf(L,
                         "SCSI5872_PDVendorCmd PD_GET_PD_CONTROL Retry[%d] , strPhysicalAddress:[%s] ,  "
                         "dwErrorCode %d",
-                        n, strName.c_str(), t_nLastError);
+                        n, strName.c_str(), t_nPDLastError);
     });
     if (ans[0] != PD_CONTROL_SIGNATURE) {
       vDEBUG_ERR_printf(L,
                         "SCSI5872_PDVendorCmd PD_GET_PD_CONTROL  , strPhysicalAddress:[%s] ,  dwErrorCode %d",
-                        strName.c_str(), t_nLastError);
+                        strName.c_str(), t_nPDLastError);
       nResult = -3;
     }
     m_nPDChipVendor = ans[1];
@@ -167,7 +164,7 @@ int CPowerDelivery::nGetPDChipVendor(int nDrive, std::stop_token st) {
                       m_nMCUChipVendor.load());
     return nResult;
   } catch (...) {
-    vDEBUG_ERR_printf(L, "catch %d", t_nLastError);
+    vDEBUG_ERR_printf(L, "catch %d", t_nPDLastError);
     return -1;
   }
 }
@@ -184,12 +181,12 @@ int CPowerDelivery::nGetCCG3DeviceMode(int nDrive, std::stop_token st) {
           L,
           "SCSI5872_PDVendorCmd PD_GET_PD_CCG3_DeviceMode Retry[%d] , strPhysicalAddress:[%s] ,  "
           "dwErrorCode %d",
-          n, strName.c_str(), t_nLastError);
+          n, strName.c_str(), t_nPDLastError);
     });
     m_ucCCG3DeviceMode = ucMode;
     return nResult;
   } catch (...) {
-    vDEBUG_ERR_printf(L, "catch %d", t_nLastError);
+    vDEBUG_ERR_printf(L, "catch %d", t_nPDLastError);
     return -1;
   }
 }
@@ -205,7 +202,7 @@ int CPowerDelivery::nInitializedPDI2CBus(int nDrive, std::stop_token st) {
       if (nResult != 0) {
         vDEBUG_ERR_printf(
             L, "SCSI5872_PDVendorCmd PD Initialization Fail , strPhysicalAddress:[%s] ,  dwErrorCode %d",
-            strName.c_str(), t_nLastError);
+            strName.c_str(), t_nPDLastError);
         return nResult;
       }
     }  // the drive is closed before the detection opens it again
@@ -213,7 +210,7 @@ int CPowerDelivery::nInitializedPDI2CBus(int nDrive, std::stop_token st) {
     int nResult = nGetPDChipVendor(nDrive, st);
     if (nResult != 0) {
       vDEBUG_ERR_printf(L, "nGetPDChipVendor Fail , strPhysicalAddress:[%s] ,  dwErrorCode %d",
-                        strName.c_str(), t_nLastError);
+                        strName.c_str(), t_nPDLastError);
       return nResult;
     }
     uint8_t ucVendor = m_nPDChipVendor;
@@ -221,13 +218,13 @@ int CPowerDelivery::nInitializedPDI2CBus(int nDrive, std::stop_token st) {
       nResult = nGetCCG3DeviceMode(nDrive, st);
       if (nResult != 0) {
         vDEBUG_ERR_printf(L, "nGetCCG3DeviceMode Fail , strPhysicalAddress:[%s] ,  dwErrorCode %d",
-                          strName.c_str(), t_nLastError);
+                          strName.c_str(), t_nPDLastError);
         return nResult;
       }
     }
     return 0;
   } catch (...) {
-    vDEBUG_ERR_printf(L, "catch %d", t_nLastError);
+    vDEBUG_ERR_printf(L, "catch %d", t_nPDLastError);
     return -1;
   }
 }
@@ -290,7 +287,7 @@ int CPowerDelivery::nConfigMTPArea(uint8_t ucVendor, int nDrive, std::stop_token
           vDEBUG_ERR_printf(L,
                             "SCSI5872_PDVendorCmd ST_MCU_ENTER_BOOTLOADER Fail , retry[%d],  "
                             "strPhysicalAddress:[%s] ,  dwErrorCode %d",
-                            nRetry, strName.c_str(), t_nLastError);
+                            nRetry, strName.c_str(), t_nPDLastError);
           *pEntered = 0;
           if (!m_clock.bSleepMs(PD_MTP_RETRY_MS, st)) break;
           continue;
@@ -302,12 +299,12 @@ int CPowerDelivery::nConfigMTPArea(uint8_t ucVendor, int nDrive, std::stop_token
       }
       nResult = SCSI5872_PDVendorCmd(h.get(), 1, ucSub, 0, usB, nullptr, 0);
       if (nResult == 0) break;
-      vDEBUG_ERR_printf(L, pszFail, nRetry, strName.c_str(), t_nLastError);
+      vDEBUG_ERR_printf(L, pszFail, nRetry, strName.c_str(), t_nPDLastError);
       if (!m_clock.bSleepMs(PD_MTP_RETRY_MS, st)) break;
     }
     return nResult;
   } catch (...) {
-    vDEBUG_ERR_printf(L, "catch %d", t_nLastError);
+    vDEBUG_ERR_printf(L, "catch %d", t_nPDLastError);
     return -1;
   }
 }
@@ -316,8 +313,8 @@ int CPowerDelivery::nClosePDI2CBus(int nIndex) {
   const char* L = "CPowerDelivery::nClosePDI2CBus";
   try {
     if (m_pDevList == nullptr || nIndex < 0 || nIndex >= MAX_DEV_RECORDS) {
-      t_nLastError = EINVAL;
-      vDEBUG_ERR_printf(L, "no device record [%d] , dwErrorCode %d", nIndex, t_nLastError);
+      t_nPDLastError = EINVAL;
+      vDEBUG_ERR_printf(L, "no device record [%d] , dwErrorCode %d", nIndex, t_nPDLastError);
       return -10;
     }
     int nDrive = m_pDevList->dev[nIndex].ucPhysicalDrive;
@@ -328,10 +325,10 @@ int CPowerDelivery::nClosePDI2CBus(int nIndex) {
     if (nResult != 0)
       vDEBUG_ERR_printf(
           L, "SCSI5872_PDVendorCmd PD_I2C_BUS_CLOSE Fail , strPhysicalAddress:[%s] ,  dwErrorCode %d",
-          strName.c_str(), t_nLastError);
+          strName.c_str(), t_nPDLastError);
     return nResult;
   } catch (...) {
-    vDEBUG_ERR_printf(L, "catch %d", t_nLastError);
+    vDEBUG_ERR_printf(L, "catch %d", t_nPDLastError);
     return -1;
   }
 }

@@ -1,7 +1,9 @@
-// The PD/MCU update engine's transport: the one vendor SCSI command (opcode 0xEC) that reaches
-// the USB Power Delivery controller and the microcontroller behind a hub's storage bridge, and
-// the small operations built directly on it: chip detection, the CCG3/CCG4 device mode, the
-// bridge's I2C path to the controller and the switch into flash-programming mode.
+// The PD/MCU update engine: the firmware side of CPDFirmware (choices, images, loader), the
+// one vendor SCSI command (opcode 0xEC) that reaches the USB Power Delivery controller and the
+// microcontroller behind a hub's storage bridge, the small operations built directly on it
+// (chip detection, the CCG3/CCG4 device mode, the bridge's I2C path to the controller, the
+// switch into flash-programming mode), and the flows that write, read back and ask the
+// version of the images (PowerDelivery_Flows.cpp).
 //
 // Every operation that takes a drive number opens "\\.\PHYSICALDRIVE<n>" itself and closes it
 // before it returns. Waits go through the injected clock and end early on a stop request (the
@@ -15,10 +17,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <stop_token>
 #include <string>
 
 #include "host/DeviceList.h"
+#include "pd/PDFirmware.h"
 #include "platform/Clock.h"
 #include "platform/ScsiPassThrough.h"
 
@@ -58,16 +62,6 @@ enum : uint8_t {
   MCU_ST_FW_DATA_SECTOR = 0x35,
 };
 
-// Chip families as the bridge reports them (and as the flows name their targets).
-enum : uint8_t {
-  PD_VENDOR_UNKNOWN = 0,
-  PD_VENDOR_RICHTEK = 1,
-  PD_VENDOR_CCG2 = 2,
-  PD_VENDOR_CCG3 = 4,
-  PD_VENDOR_CCG4 = 5,
-  MCU_VENDOR_ST = 20,
-};
-
 // The request of one vendor command: the 8-byte CDB, direction, data length and time-out as
 // the bridge expects them. A and B travel high byte first; sub-command 0x01 carries pBuf[0..3]
 // in CDB bytes 4 to 7; byte 6 carries the length for 0x34 and 0x35, byte 7 for 0x06. Data
@@ -76,11 +70,23 @@ enum : uint8_t {
 ScsiRequest stPDVendorRequest(uint8_t ucWrite, uint8_t ucSub, uint16_t usA, uint16_t usB, const uint8_t* pBuf,
                               uint32_t dwLen);
 
-class CPowerDelivery {
+// "dwErrorCode" of the calling thread's last PD step (the error logs name it).
+extern thread_local int t_nPDLastError;
+
+// Read-back sizes of the check (the buffers the flows allocate per worker).
+constexpr size_t PD_RICHTEK_READ_SIZE = 16384;
+constexpr size_t PD_CCG3_READ_SIZE = 0x7FFF80;  // 65535 rows of 128 bytes
+constexpr size_t PD_CCG4_READ_SIZE = 0xFFFF00;  // 65535 rows of 256 bytes
+constexpr size_t PD_MCU_READ_SIZE = 0xC000;
+constexpr size_t PD_MCU_PIECE = 12;         // MCU bytes per command
+constexpr uint16_t PD_CCG2_MAX_ROW = 0xFF;  // CCG2 rows travel in one CDB byte
+
+class CPowerDelivery : public CPDFirmware {
  public:
   // pDevList: the device list whose records name the bridges' drives (nClosePDI2CBus).
-  CPowerDelivery(IScsiPassThroughPlatform& scsi, IClock& clock, const DeviceList* pDevList = nullptr);
-  virtual ~CPowerDelivery() = default;
+  CPowerDelivery(IScsiPassThroughPlatform& scsi, IClock& clock, CUSBUtility& utility,
+                 const DeviceList* pDevList = nullptr);
+  ~CPowerDelivery() override = default;
   CPowerDelivery(const CPowerDelivery&) = delete;
   CPowerDelivery& operator=(const CPowerDelivery&) = delete;
 
@@ -108,26 +114,56 @@ class CPowerDelivery {
   // outside the list.
   int nClosePDI2CBus(int nIndex);
 
+  // ---- flows (PowerDelivery_Flows.cpp) ----
+  // Writes the loaded image of target ucVendor (1, 2, 4, 5 a PD family, 20 the MCU) to drive
+  // nDrive; strPath is only logged. Every command up to 3 tries 10 ms apart; one failing
+  // three times ends the write with its code. 0 (also for another target: nothing written),
+  // -1 (not opened, a command failed), -10 (no silicon id for a Cypress image; a CCG2 image
+  // with a row above 255, which one CDB byte cannot name, refused before anything is sent).
+  int nPDFWUpdate(uint8_t ucVendor, const std::string& strPath, int nDrive, std::stop_token st = {});
+  // Reads back what the target's flash holds into pOut (at most dwSize bytes, laid out as the
+  // checks compare): Richtek 16384 bytes, CCG2/CCG3 the loaded rows at (slot - 1) x 128, the
+  // MCU image from offset 0. CCG4 and other targets read nothing (0). 0 or a negative code.
+  int nPDFWRead(uint8_t ucVendor, int nDrive, uint8_t* pOut, size_t dwSize, std::stop_token st = {});
+  // Asks drive nDrive's PD controller its firmware version (the family detected last) and
+  // stores the text (strPDFWVersion); with the MCU chosen "/FFFF" or "FFFF" joins it. 0 or -1.
+  // pstrOut, when given, receives this call's own text (several workers share the engine).
+  int nGetPDFWVersion(int nDrive, std::string* pstrOut = nullptr, std::stop_token st = {});
+  std::string strPDFWVersion() const;
+  // The drive opens now (a bridge back on the bus after its power cycle); nothing is sent or
+  // logged.
+  bool bDriveAnswers(int nDrive);
+
   // "\\.\PHYSICALDRIVE<n>".
   static std::string strPhysicalAddress(int nDrive) { return strMakeScsiDriveName(false, nDrive); }
 
-  std::atomic<uint8_t> m_nPDChipVendor{0};
-  std::atomic<uint8_t> m_nMCUChipVendor{0};
-  std::atomic<uint8_t> m_ucCCG3DeviceMode{0};
   // Per drive: the MCU's first bootloader step has been sent to that drive's MCU since its
   // controllers were last powered up. Per drive because each bridge carries its own MCU.
   std::array<std::atomic<uint8_t>, PD_PHYSICAL_DRIVES> m_bMCUBootloaderEntered{};
-  std::atomic<uint8_t> m_bPDFWEnable{0};
-  std::atomic<uint8_t> m_bMCUFWEnable{0};
 
  private:
   std::unique_ptr<IScsiDriveHandle> pOpenDrive(const char* pszLabel, int nDrive);
   // Up to PD_CMD_TRIES tries of one command, uWaitMs after each failure, logging fnRetry(try).
   template <typename F>
   int nTry(IScsiDriveHandle* h, uint8_t ucWrite, uint8_t ucSub, uint16_t usA, uint16_t usB, uint8_t* pBuf,
-           uint32_t dwLen, std::stop_token st, F fnRetry);
+           uint32_t dwLen, std::stop_token st, F fnRetry) {
+    int nResult = -1;
+    for (int nRetry = 0; nRetry < PD_CMD_TRIES; ++nRetry) {
+      nResult = SCSI5872_PDVendorCmd(h, ucWrite, ucSub, usA, usB, pBuf, dwLen);
+      if (nResult == 0) break;
+      fnRetry(nRetry);
+      if (!m_clock.bSleepMs(PD_RETRY_MS, st)) break;  // stopping: the failure stands
+    }
+    return nResult;
+  }
+  int nWriteCypress(IScsiDriveHandle* h, uint8_t ucVendor, const std::string& strName, std::stop_token st);
+  int nWriteMCU(IScsiDriveHandle* h, const std::string& strName, std::stop_token st);
+  int nReadMCU(IScsiDriveHandle* h, const std::string& strName, uint8_t* pOut, size_t dwSize,
+               std::stop_token st);
 
   IScsiPassThroughPlatform& m_scsi;
   IClock& m_clock;
   const DeviceList* m_pDevList;
+  mutable std::mutex m_versionMutex;
+  std::string m_strPDFWVersion = "NULL";
 };

@@ -90,3 +90,21 @@ constexpr int IDC_CHECK_INPUT_BARCODE = 1302;
 constexpr int IDC_CHECK_PRELOAD = 1303;
 constexpr int IDC_CHECK_SLT = 1304;
 constexpr int IDC_BUTTON_CREATE_CONFIG = 1305;
+
+// The PD dialog's controls. It is a window of its own, so some numbers repeat the main
+// window's; a view serves the controls of one window.
+constexpr int IDC_PD_CLOSE = 8;
+constexpr int IDC_CHECK_MCU_FWUPG_ENABLE = 1056;
+constexpr int IDC_CHECK_PD_FWUPG_ENABLE = 1057;
+constexpr int IDC_BUTTON_PD_FIRMWARE_FWBROWSE = 1119;
+constexpr int IDC_COMBO_PD_FIRMWARE_FWBROWSE = 1120;
+constexpr int IDC_BUTTON_PD_START = 1121;
+constexpr int IDC_STATIC_PD_FILE_VERSION = 1125;
+constexpr int IDC_BUTTON_MCU_FIRMWARE_FWBROWSE = 1127;
+constexpr int IDC_COMBO_MCU_FIRMWARE_FWBROWSE = 1128;
+constexpr int IDC_BUTTON_PD_FW_VERIFY = 1141;
+// Per port 0..3: marker picture, PD version read from the bridge, progress bar, status.
+constexpr int IDC_PD_PORT_MARKER[4] = {1124, 1129, 1130, 1131};
+constexpr int IDC_PD_PORT_VERSION[4] = {1122, 1132, 1133, 1134};
+constexpr int IDC_PD_PORT_PROGRESS[4] = {1123, 1135, 1136, 1137};
+constexpr int IDC_PD_PORT_STATUS[4] = {1126, 1138, 1139, 1140};

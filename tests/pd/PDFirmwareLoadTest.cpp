@@ -67,14 +67,17 @@ TEST_F(LoadTest, RefusedBeforeAnyImage) {
   const std::string strMissing = dir.str() + "/none.bin";
   EXPECT_EQ(fw.nCreatePDSPIROMBuffer(strMissing), -10);
   EXPECT_TRUE(log.contains("The PD FW file is not exist[" + strMissing + "]"));
-  // No PD file type: refused even when only the MCU is chosen.
-  fw.m_bPDFWEnable = 0;
+  // No PD file type: refused while the PD update is chosen; an MCU-only update needs none.
   fw.m_bMCUFWEnable = 1;
   fw.m_ucPDFWFileType = PD_FILE_TYPE_NONE;
   fw.m_ucMCUFWFileType = MCU_FILE_TYPE_HEX;
-  EXPECT_EQ(fw.nCreatePDSPIROMBuffer(strWrite("m.hex", strHexFile(2))), -10);
+  const std::string strHex = strWrite("m.hex", strHexFile(2));
+  EXPECT_EQ(fw.nCreatePDSPIROMBuffer(strHex), -10);
   EXPECT_TRUE(log.contains("The PD FW file is Unknow"));
   EXPECT_TRUE(fw.m_images.m_STMMCUFW.empty());
+  fw.m_bPDFWEnable = 0;
+  EXPECT_EQ(fw.nCreatePDSPIROMBuffer(strHex), 0);
+  EXPECT_FALSE(fw.m_images.m_STMMCUFW.empty());
 }
 
 TEST_F(LoadTest, RichtekAndMcuImages) {

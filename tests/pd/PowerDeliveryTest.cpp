@@ -8,6 +8,7 @@
 #include <deque>
 #include <stdexcept>
 
+#include "PDFixtures.h"
 #include "pd/PowerDelivery.h"
 #include "platform/sim/SimBench.h"
 #include "platform/sim/SimStorageBridge.h"
@@ -105,7 +106,8 @@ struct Recorded {
   CScaledClock clock{0};
   CRecordingScsi scsi;
   DeviceList list;
-  CPowerDelivery pd{scsi, clock, &list};
+  pdfix::Host host;
+  CPowerDelivery pd{scsi, clock, host.utility, &list};
   std::unique_ptr<IScsiDriveHandle> h = std::make_unique<CRecordingHandle>(scsi.s, "\\\\.\\PHYSICALDRIVE1");
   const Sent& last() { return scsi.s.sent.back(); }
 };
@@ -117,6 +119,7 @@ struct PDBench {
   std::unique_ptr<CSimScsiPlatform> scsi;
   std::unique_ptr<CPowerDelivery> pd;
   DeviceList list;
+  pdfix::Host host;
 
   explicit PDBench(const json& storageA, const json& storageB = {{"physical_drive", 2}}) {
     bench = pLoadSimBench(tmp, jsonBridgeBench(storageA, storageB));
@@ -125,7 +128,7 @@ struct PDBench {
     scsi = CSimScsiPlatform::pFromBench(*bench, err);
     EXPECT_NE(scsi, nullptr) << err;
     if (!scsi) return;
-    pd = std::make_unique<CPowerDelivery>(*scsi, bench->clock(), &list);
+    pd = std::make_unique<CPowerDelivery>(*scsi, bench->clock(), host.utility, &list);
   }
   CSimStorageBridge& a() { return *scsi->pBridge("hubA"); }
   CSimStorageBridge& b() { return *scsi->pBridge("hubB"); }

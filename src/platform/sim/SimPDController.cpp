@@ -20,6 +20,8 @@ bool bParseSimPDFamily(const std::string& strName, ESimPDFamily& eFamily) {
 CSimPDController::CSimPDController(SimPDSpec def, IClock& clock) : m_def(def), m_clock(clock) {
   size_t ulSize = m_def.eFamily == ESimPDFamily::kRichtek ? 16384 : ulRowSize() * ulRows();
   m_vecFlash.assign(ulSize, 0xFF);
+  if (const size_t ulAt = ulVersionOffset(); ulRowSize() > 0 && ulAt + 8 <= m_vecFlash.size())
+    std::copy(m_def.ucVersion.begin(), m_def.ucVersion.end(), m_vecFlash.begin() + static_cast<long>(ulAt));
   m_vecRunning = m_vecFlash;
   m_vecMcu.assign(m_def.bMCU ? SIM_PD_MCU_SIZE : 0, 0xFF);
 }
@@ -33,6 +35,34 @@ size_t CSimPDController::ulRowSize() const {
       return 256;
     default:
       return 0;
+  }
+}
+
+size_t CSimPDController::ulFirstRow() const {
+  const bool bMode2 = m_def.ucDeviceMode == 2;
+  switch (m_def.eFamily) {
+    case ESimPDFamily::kCCG2:
+      return 1;
+    case ESimPDFamily::kCCG3:
+      return bMode2 ? 48 : 512;
+    case ESimPDFamily::kCCG4:
+      return bMode2 ? 20 : 265;
+    default:
+      return 0;
+  }
+}
+
+size_t CSimPDController::ulVersionOffset() const {
+  const size_t ulRow = ulRowSize();
+  switch (m_def.eFamily) {
+    case ESimPDFamily::kCCG2:
+      return (ulFirstRow() + 2) * ulRow;
+    case ESimPDFamily::kCCG3:
+      return (ulFirstRow() + 1) * ulRow + 96;
+    case ESimPDFamily::kCCG4:
+      return ulFirstRow() * ulRow + 224;
+    default:
+      return 4096;
   }
 }
 
@@ -174,7 +204,7 @@ uint8_t CSimPDController::ucExecute(const ScsiRequest& req, size_t& ulTransferre
     case 0x2C:  // Cypress version, 16 bytes
       if (!bRead(0x1000, 0, 16)) return SIM_PD_ASC_INVALID_FIELD;
       std::memset(d, 0, 16);
-      std::copy(m_def.ucVersion.begin(), m_def.ucVersion.end(), d + 8);
+      std::memcpy(d + 8, &m_vecRunning[ulVersionOffset()], 8);
       ulTransferred = 16;
       return 0;
     case 0x29:  // device mode

@@ -12,7 +12,12 @@
 //   MCU      48 KiB (0xC000) at upper address 0x0800, written (0x34) and read (0x35) in pieces
 //            of 1 to 12 bytes
 // The Cypress families answer their version (0x21 for ccg2 and for ccg3/ccg4 in device mode
-// 1, 0x2C for ccg3/ccg4 in device mode 2) with the 8 version bytes in bytes 8..15.
+// 1, 0x2C for ccg3/ccg4 in device mode 2) with the 8 version bytes in bytes 8..15. Every
+// family reads its version from the image it runs, where its firmware keeps it: relative to
+// the image's first row (ccg2 1, ccg3 512 in device mode 1 and 48 in mode 2, ccg4 265 and 20),
+// ccg2 bytes 0..7 of the third row, ccg3 bytes 96..103 of the second, ccg4 bytes 224..231 of
+// the first (where the version characters of a .cyacd file with CR LF line ends land);
+// richtek bytes 4096 and 4097. The bench's "pd_version" is what the flash holds there at start.
 //
 // The controller is strict: it refuses (the bridge answers CHECK CONDITION, ILLEGAL REQUEST)
 //   - a sub-command its family does not have, MCU commands without an MCU (ASC 0x20),
@@ -42,7 +47,7 @@ struct SimPDSpec {
   ESimPDFamily eFamily = ESimPDFamily::kNone;
   uint8_t ucDeviceMode = 1;            // ccg3 and ccg4: 1 or 2
   bool bMCU = false;                   // an ST microcontroller sits behind the bridge too
-  std::array<uint8_t, 8> ucVersion{};  // Cypress version bytes
+  std::array<uint8_t, 8> ucVersion{};  // Cypress version bytes the flash holds at start
 };
 
 // Parses a family name ("richtek", "ccg2", "ccg3", "ccg4"); false for anything else.
@@ -74,6 +79,8 @@ class CSimPDController {
   const std::vector<uint8_t>& vecMcuFlash() const { return m_vecMcu; }
   size_t ulRowSize() const;  // 0 for richtek
   size_t ulRows() const;
+  size_t ulFirstRow() const;       // first row of the firmware image (the version's reference)
+  size_t ulVersionOffset() const;  // flash byte of the version
 
  private:
   SimPDSpec m_def;
