@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "PDFixtures.h"
+#include "support/PDFixtures.h"
 #include "pd/PDFirmwareCommands.h"
 #include "support/TempDir.h"
 

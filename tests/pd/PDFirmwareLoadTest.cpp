@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "PDFixtures.h"
+#include "support/PDFixtures.h"
 #include "pd/PDFirmware.h"
 #include "pd/PDFirmwareVersion.h"
 #include "support/LogCapture.h"

@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "PDFixtures.h"
+#include "support/PDFixtures.h"
 #include "pd/PDFirmwareImages.h"
 
 using namespace pdfix;

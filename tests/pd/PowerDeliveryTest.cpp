@@ -8,7 +8,7 @@
 #include <deque>
 #include <stdexcept>
 
-#include "PDFixtures.h"
+#include "support/PDFixtures.h"
 #include "pd/PowerDelivery.h"
 #include "platform/sim/SimBench.h"
 #include "platform/sim/SimStorageBridge.h"

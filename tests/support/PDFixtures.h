@@ -48,6 +48,18 @@ inline std::string strCyacdFile(const std::string& strHeader, size_t nRows, size
   return s;
 }
 
+// A .cyacd image as a controller takes it: the header line, then nRows rows from wFirstRow
+// up, CR LF line ends (so the version characters lie where the header says).
+inline std::string strCyacdImage(const std::string& strHeader, uint16_t wFirstRow, size_t nRows, size_t nRowSize,
+                                 uint8_t ucSeed = 1) {
+  std::string s = strHeader + "\r\n";
+  for (size_t i = 0; i < nRows; ++i) {
+    const auto wRow = static_cast<uint16_t>(wFirstRow + i);
+    s += strCyacdRow(0x00, wRow, vecRowData(nRowSize, static_cast<uint8_t>(ucSeed + i))) + "\r\n";
+  }
+  return s;
+}
+
 // One Intel HEX record line with its checksum (plus nChecksumDelta).
 inline std::string strHexRecord(uint8_t ucType, uint16_t wAddress, const std::vector<uint8_t>& data,
                                 int nChecksumDelta = 0) {
