@@ -2,8 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/PDFixtures.h"
 #include "pd/PDFirmwareCommands.h"
+#include "support/PDFixtures.h"
 #include "support/TempDir.h"
 
 using namespace pdfix;

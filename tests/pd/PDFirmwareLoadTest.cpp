@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "support/PDFixtures.h"
 #include "pd/PDFirmware.h"
 #include "pd/PDFirmwareVersion.h"
 #include "support/LogCapture.h"
+#include "support/PDFixtures.h"
 #include "support/TempDir.h"
 
 using namespace pdfix;

@@ -4,8 +4,8 @@
 
 #include <random>
 
-#include "support/PDFixtures.h"
 #include "pd/PDFirmwareImages.h"
+#include "support/PDFixtures.h"
 
 using namespace pdfix;
 

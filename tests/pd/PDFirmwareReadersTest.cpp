@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "support/PDFixtures.h"
 #include "pd/PDFirmwareImages.h"
 #include "support/LogCapture.h"
+#include "support/PDFixtures.h"
 
 using namespace pdfix;
 

@@ -8,11 +8,11 @@
 #include <deque>
 #include <stdexcept>
 
-#include "support/PDFixtures.h"
 #include "pd/PowerDelivery.h"
 #include "platform/sim/SimBench.h"
 #include "platform/sim/SimStorageBridge.h"
 #include "support/LogCapture.h"
+#include "support/PDFixtures.h"
 #include "support/SimBenchJson.h"
 #include "support/TempDir.h"
 
@@ -553,4 +553,59 @@ TEST(PDFaults, PowerCycleAndNoRelink) {
   StorageDriveInfo info;
   EXPECT_EQ(b.scsi->nFindStorageDrive(b.bench->strDeviceName(1, false), info), 0);
   EXPECT_FALSE(info.bFound());
+}
+
+// The flows straight on the engine: a CCG2 row one byte cannot name, the MCU's pieces, a
+// controller without read-back, and the version texts.
+TEST(PDFlows, EngineEdges) {
+  {
+    PDBench b(jsonPD("ccg2"));
+    ASSERT_TRUE(b.pd);
+    ASSERT_EQ(b.pd->nInitializedPDI2CBus(1), 0);
+    ASSERT_EQ(b.pd->m_images.nReadCyacd(pdfix::strCyacdImage("140411A40000", 254, 3, 128), 128), 0);
+    LogCapture log;
+    const auto nBefore = b.a().ullRequestCount();
+    EXPECT_EQ(b.pd->nPDFWUpdate(PD_VENDOR_CCG2, "x.cyacd", 1), -10);
+    std::vector<uint8_t> read(3 * 128);
+    EXPECT_EQ(b.pd->nPDFWRead(PD_VENDOR_CCG2, 1, read.data(), read.size()), -10);
+    EXPECT_EQ(b.a().ullRequestCount(), nBefore);  // row 256 would have landed on row 0
+    EXPECT_TRUE(log.contains("CCG2 row [100] cannot be addressed"));
+  }
+  {
+    PDBench b(jsonPD("ccg4", {{"mcu", true}, {"device_mode", 1}, {"pd_version", "0102030405060708"}}));
+    ASSERT_TRUE(b.pd);
+    ASSERT_EQ(b.pd->nInitializedPDI2CBus(1), 0);
+    ASSERT_EQ(b.pd->nConfigMTPArea(MCU_VENDOR_ST, 1), 0);
+    ASSERT_EQ(b.pd->m_images.nReadIntelHex(pdfix::strHexFile(5)), 0);  // 80 bytes
+    ASSERT_EQ(b.pd->nPDFWUpdate(MCU_VENDOR_ST, "m.hex", 1), 0);
+    std::vector<uint8_t> read(PD_MCU_READ_SIZE, 0xEE);
+    ASSERT_EQ(b.pd->nPDFWRead(MCU_VENDOR_ST, 1, read.data(), read.size()), 0);
+    for (size_t i = 0; i < 5; ++i) {
+      auto rec = pdfix::vecRowData(16, static_cast<uint8_t>(i));
+      EXPECT_TRUE(std::equal(rec.begin(), rec.end(), read.begin() + static_cast<long>(i * 16))) << i;
+    }
+    EXPECT_EQ(read[80], 0xEE);  // nothing read past the image
+    std::vector<size_t> lengths;
+    for (const auto& c : b.a().vecCommands())
+      if (c.vecCdb.size() == 8 && c.vecCdb[1] == 0x35) lengths.push_back(c.vecCdb[6]);
+    EXPECT_EQ(lengths, (std::vector<size_t>{12, 12, 12, 12, 12, 12, 8}));
+    // No read-back of a CCG4: nothing is sent, nothing is claimed.
+    const auto nBefore = b.a().ullRequestCount();
+    EXPECT_EQ(b.pd->nPDFWRead(PD_VENDOR_CCG4, 1, read.data(), read.size()), 0);
+    EXPECT_EQ(b.a().ullRequestCount(), nBefore);
+    // Version texts: the controller's, joined by the MCU's when both are chosen.
+    std::string s;
+    b.pd->m_bPDFWEnable = 1;
+    b.pd->m_bMCUFWEnable = 1;
+    EXPECT_EQ(b.pd->nGetPDFWVersion(1, &s), 0);
+    EXPECT_EQ(s, "0102030405060708/FFFF");
+    b.pd->m_bPDFWEnable = 0;
+    EXPECT_EQ(b.pd->nGetPDFWVersion(1, &s), 0);
+    EXPECT_EQ(s, "FFFF");
+    EXPECT_EQ(b.pd->strPDFWVersion(), "FFFF");
+    b.pd->m_bMCUFWEnable = 0;
+    b.pd->m_ucCCG3DeviceMode = 0;  // no mode the version command knows
+    EXPECT_EQ(b.pd->nGetPDFWVersion(1, &s), 0);
+    EXPECT_EQ(s, "0000000000000000");
+  }
 }

@@ -50,8 +50,8 @@ inline std::string strCyacdFile(const std::string& strHeader, size_t nRows, size
 
 // A .cyacd image as a controller takes it: the header line, then nRows rows from wFirstRow
 // up, CR LF line ends (so the version characters lie where the header says).
-inline std::string strCyacdImage(const std::string& strHeader, uint16_t wFirstRow, size_t nRows, size_t nRowSize,
-                                 uint8_t ucSeed = 1) {
+inline std::string strCyacdImage(const std::string& strHeader, uint16_t wFirstRow, size_t nRows,
+                                 size_t nRowSize, uint8_t ucSeed = 1) {
   std::string s = strHeader + "\r\n";
   for (size_t i = 0; i < nRows; ++i) {
     const auto wRow = static_cast<uint16_t>(wFirstRow + i);
