@@ -194,6 +194,16 @@ bool CPDFirmwareImages::bCyacdSlot(size_t nRowSize, size_t nSlot, RowView& out) 
   return false;
 }
 
+std::vector<std::pair<uint16_t, size_t>> CPDFirmwareImages::vecDataSlotsByRow(size_t nRowSize) const {
+  std::vector<std::pair<uint16_t, size_t>> order;
+  RowView rec{};
+  for (size_t k = 1; bCyacdSlot(nRowSize, k, rec) && bIsDataArrayID(rec.ucArrayID); ++k)
+    order.emplace_back(rec.wRowNum, k);
+  std::stable_sort(order.begin(), order.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  return order;
+}
+
 std::vector<uint8_t> CPDFirmwareImages::vecMCUImage(size_t& nLength, uint16_t& wExtLinearAddress) const {
   std::vector<uint8_t> image(MCU_IMAGE_SIZE, 0);
   nLength = 0;

@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Header line of a .cyacd file.
@@ -97,6 +98,11 @@ class CPDFirmwareImages {
     std::span<const uint8_t> data;
   };
   bool bCyacdSlot(size_t nRowSize, size_t nSlot, RowView& out) const;
+  // Array ids of data rows; any other id (the header's 0xFF included) ends the data rows.
+  static bool bIsDataArrayID(uint8_t ucArrayID) { return ucArrayID == 0x40 || ucArrayID == 0x00; }
+  // The data slots from slot 1 up to the first slot that is no data row, each with its row
+  // number, in the order a read-back visits them: ascending row, file order within a row.
+  std::vector<std::pair<uint16_t, size_t>> vecDataSlotsByRow(size_t nRowSize) const;
 
   // The 48 KB image the MCU flows build from the data records (0 where no record writes),
   // its length (end of the last data record) and the extended linear address of record 0.

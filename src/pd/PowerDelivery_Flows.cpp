@@ -16,10 +16,6 @@ uint16_t usRowLowFirst(uint16_t wRow) {
   return static_cast<uint16_t>(((wRow & 0xFF) << 8) | (wRow >> 8));
 }
 
-bool bIsDataRecord(uint8_t ucArrayID) {
-  return ucArrayID == 0x40 || ucArrayID == 0x00;
-}
-
 size_t nRowSizeOf(uint8_t ucVendor) {
   return ucVendor == PD_VENDOR_CCG4 ? CCG4_ROW_SIZE : CCG3_ROW_SIZE;
 }
@@ -40,7 +36,9 @@ int CPowerDelivery::nPDFWUpdate(uint8_t ucVendor, const std::string& strPath, in
     if (ucVendor == PD_VENDOR_CCG2) {
       // Row numbers above 255 would wrap onto other rows of the flash.
       CPDFirmwareImages::RowView row{};
-      for (size_t k = 1; m_images.bCyacdSlot(CCG3_ROW_SIZE, k, row) && bIsDataRecord(row.ucArrayID); ++k) {
+      for (size_t k = 1;
+           m_images.bCyacdSlot(CCG3_ROW_SIZE, k, row) && CPDFirmwareImages::bIsDataArrayID(row.ucArrayID);
+           ++k) {
         if (row.wRowNum > PD_CCG2_MAX_ROW) {
           vDEBUG_ERR_printf(L, "CCG2 row [%x] cannot be addressed, nothing written", row.wRowNum);
           return -10;
@@ -106,7 +104,7 @@ int CPowerDelivery::nWriteCypress(IScsiDriveHandle* h, uint8_t ucVendor, const s
   for (uint32_t r = 0; r <= 0xFFFF && m_images.bCyacdSlot(nRowSize, nCursor, rec); ++r) {
     if (rec.wRowNum != r) continue;
     ++nCursor;
-    if (!bIsDataRecord(rec.ucArrayID)) {
+    if (!CPDFirmwareImages::bIsDataArrayID(rec.ucArrayID)) {
       vDEBUG_WRN_printf(L, "CYPRESS_PD m_CypressFWBuf[%d].ucArrayID is not data, ucArrayID=%x",
                         static_cast<int>(nCursor - 1), rec.ucArrayID);
       continue;
@@ -189,23 +187,17 @@ int CPowerDelivery::nPDFWRead(uint8_t ucVendor, int nDrive, uint8_t* pOut, size_
       }
       case PD_VENDOR_CCG2:
       case PD_VENDOR_CCG3: {
-        // The data records in the order their rows are read: ascending row, file order within
-        // a row. The header (slot 0) is no row of the flash and is not read.
-        std::vector<std::pair<uint16_t, size_t>> order;
-        CPDFirmwareImages::RowView rec{};
-        for (size_t k = 1; m_images.bCyacdSlot(CCG3_ROW_SIZE, k, rec) && bIsDataRecord(rec.ucArrayID); ++k) {
+        const auto order = m_images.vecDataSlotsByRow(CCG3_ROW_SIZE);
+        for (const auto& [wRow, k] : order) {
           if (k * CCG3_ROW_SIZE > dwSize) {
             vDEBUG_ERR_printf(L, "read-back buffer [%x] too small", static_cast<unsigned>(dwSize));
             return -10;
           }
-          if (ucVendor == PD_VENDOR_CCG2 && rec.wRowNum > PD_CCG2_MAX_ROW) {
-            vDEBUG_ERR_printf(L, "CCG2 row [%x] cannot be addressed", rec.wRowNum);
+          if (ucVendor == PD_VENDOR_CCG2 && wRow > PD_CCG2_MAX_ROW) {
+            vDEBUG_ERR_printf(L, "CCG2 row [%x] cannot be addressed", wRow);
             return -10;
           }
-          order.emplace_back(rec.wRowNum, k);
         }
-        std::stable_sort(order.begin(), order.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
         auto h = pOpenDrive(L, nDrive);
         if (!h) return -1;
         int nResult = 0;

@@ -30,10 +30,6 @@ std::string strFormat(const char* pszFormat, int a, int b = 0) {
   return sz;
 }
 
-bool bIsDataRecord(uint8_t ucArrayID) {
-  return ucArrayID == 0x40 || ucArrayID == 0x00;
-}
-
 // Logs the first differing byte and the three after it.
 void vLogDifference(const char* pszFormat, size_t nAt, const uint8_t* pFile, const uint8_t* pRead,
                     size_t nEnd) {
@@ -343,12 +339,8 @@ int CPDUpdateDlg::nCheckCypress(uint8_t ucVendor, int nDrive, std::stop_token st
                                                        : ucMode == 2 ? CCG3_LAST_ROW_MODE2
                                                                      : 0xFFFF)
                                                     : 0xFFFF;
-  std::vector<std::pair<uint16_t, size_t>> order;
   CPDFirmwareImages::RowView rec{};
-  for (size_t j = 1; img.bCyacdSlot(CCG3_ROW_SIZE, j, rec) && bIsDataRecord(rec.ucArrayID); ++j)
-    order.emplace_back(rec.wRowNum, j);
-  std::stable_sort(order.begin(), order.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  const auto order = img.vecDataSlotsByRow(CCG3_ROW_SIZE);
   for (const auto& [wRow, j] : order) {
     if (wRow >= wStop) break;
     img.bCyacdSlot(CCG3_ROW_SIZE, j, rec);
