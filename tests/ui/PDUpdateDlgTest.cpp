@@ -224,6 +224,7 @@ TEST(PDDialog, FaultsEndAsFailures) {
     EXPECT_EQ(rig.status(), "Time Out");
     EXPECT_TRUE(rig.boxed("PO[0] Wait relink failed, Timeout"));
     EXPECT_GE(rig.bench->clock().ullNowMs() - ullStart, PD_RELINK_TIMEOUT_MS);
+    EXPECT_GE(rig.dlg->m_ucProgress, 85 + PD_RELINK_TIMEOUT_MS / PD_RELINK_POLL_MS);  // one step per poll
   }
   // A .bin on a CCG3: refused before any command reaches the controller.
   {
