@@ -206,20 +206,29 @@ void vLayOut(const std::string& strDir, const Bench& b, bool bFault, double dTim
   vWrite(strDir + "/vlnhub.ini", strE2ESettings(st));
 }
 
+// The entries of a run's result logs. The log is named by the day an entry is written, so a
+// run that crosses midnight leaves yesterday's log and maybe today's: both are read, in order.
 std::vector<std::vector<std::string>> vecLogEntries(const std::string& strDir) {
-  std::time_t t = std::time(nullptr);
-  std::tm tm = *std::localtime(&t);
-  std::ifstream in(Ini::strMPResultLogPath(strDir, tm));
+  const std::time_t t = std::time(nullptr);
+  std::vector<std::string> paths;
+  for (std::time_t day : {t - 24 * 3600, t}) {
+    std::tm tm = *std::localtime(&day);
+    const std::string strPath = Ini::strMPResultLogPath(strDir, tm);
+    if (std::find(paths.begin(), paths.end(), strPath) == paths.end()) paths.push_back(strPath);
+  }
   std::vector<std::vector<std::string>> v;
-  std::string l;
-  std::getline(in, l);  // header
-  while (std::getline(in, l)) {
-    if (!l.empty() && l.back() == '\r') l.pop_back();
-    if (l.empty()) continue;
-    std::vector<std::string> f;
-    std::stringstream s(l);
-    for (std::string x; std::getline(s, x, '\t');) f.push_back(x);
-    v.push_back(f);
+  for (const std::string& strPath : paths) {
+    std::ifstream in(strPath);
+    std::string l;
+    std::getline(in, l);  // header
+    while (std::getline(in, l)) {
+      if (!l.empty() && l.back() == '\r') l.pop_back();
+      if (l.empty()) continue;
+      std::vector<std::string> f;
+      std::stringstream s(l);
+      for (std::string x; std::getline(s, x, '\t');) f.push_back(x);
+      v.push_back(f);
+    }
   }
   return v;
 }
