@@ -18,6 +18,7 @@
 #include "run/SafeRemoval.h"
 #include "ui/CmdLine.h"
 #include "ui/ControlIds.h"
+#include "ui/PDUpdateDlg.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/QtMainView.h"
 
@@ -124,6 +125,8 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
     dlg.m_fnConfigRead = [&dev](int n, uint8_t* pBuf, uint32_t dwSize) {
       return dev.VLN318xConfigRead(n, pBuf, dwSize, 0, true);
     };
+    CPDUpdateDlg pd(platform.scsi(), clock, utility, dlg.m_ToolsDevList, platform.powerCycle());
+    dlg.m_pPDUpdateDlg = &pd;
 
     dlg.vSetTextsFromTextTable();
     dlg.vRefreshAllFields();
@@ -145,6 +148,7 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
         {IDC_BUTTON_BROWSE_FW, [&dlg] { dlg.OnBnClickedButtonDevicwfirmwareFwbrowse(); }},
         {IDC_BUTTON_BROWSE_PRELOAD, [&dlg] { dlg.OnBnClickedButtonBrowsePreload(); }},
         {IDC_BUTTON_CREATE_CONFIG, [&dlg] { dlg.OnBnClickedCreateConfig(); }},
+        {IDC_BUTTON_PD, [&dlg] { dlg.OnBnClickedButtonPD(); }},
         {IDM_ABOUTBOX, [&dlg] { dlg.OnAboutBox(); }},
     };
     view.window().vSetCommandHandler([&commands, &dlg](int nId) {
@@ -174,6 +178,7 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
     view.window().vSetCommandHandler({});
     view.window().vSetCloseHandler({});
     dlg.m_pRunEngine = nullptr;
+    dlg.m_pPDUpdateDlg = nullptr;
     dlg.m_fnConfigRead = nullptr;
     dlg.m_pFirmwareSelection = nullptr;
     dlg.m_pHubImages = nullptr;

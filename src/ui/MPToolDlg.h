@@ -31,6 +31,7 @@ class CVlntUSBDev;
 class IRunView;
 class CFirmwareSelection;
 class CHubImages;
+class CPDUpdateDlg;
 
 // Version string shown as the window's title, on the version label and in the usage text.
 constexpr const char* MPTOOL_VERSION_TEXT = "VLN6420 series 2, 0, 1, 3 ( 1.1.2.19)";
@@ -158,7 +159,7 @@ class CMPToolDlg : public CmdLineOptions {
   void OnBnClickedButtonLoadini();
   // <<< settings screen <<<
 
-  // >>> More Config, serial-number entry and configuration check (ui/MPToolDlg_Dialogs.cpp) >>>
+  // >>> More Config, serial-number entry, configuration check and PD (ui/MPToolDlg_Dialogs.cpp) >>>
   CDeviceCfgDlg m_moreConfigDlg;
   CDebugDlg m_debugDlg;
   // Reads a hub's configuration table for the check dialog; the application's wiring sets it.
@@ -171,6 +172,11 @@ class CMPToolDlg : public CmdLineOptions {
   bool bDevicePresent() const;
   // The about box (the window's context menu).
   void OnAboutBox();
+  // The PD dialog's logic, set by the application's wiring (null: the PD button does nothing).
+  CPDUpdateDlg* m_pPDUpdateDlg = nullptr;
+  // The PD button: the dialog opens with the settings' PD and MCU choices and hands back
+  // what the operator chose there.
+  void OnBnClickedButtonPD();
   // <<< dialogs <<<
 
   // >>> file choices and "Create Config" (ui/MPToolDlg_Files.cpp) >>>

@@ -1,9 +1,10 @@
-// The window's side of the More Config, serial-number entry and configuration check dialogs.
+// The window's side of the More Config, serial-number entry, configuration check and PD dialogs.
 #include <cerrno>
 
 #include "log/DebugLog.h"
 #include "ui/ControlIds.h"
 #include "ui/MPToolDlg.h"
+#include "ui/PDUpdateDlg.h"
 
 void CMPToolDlg::vSetMoreConfigGUIByINIFile() {
   m_moreConfigDlg.vFromSettings(m_ini.m_pINI);
@@ -37,5 +38,16 @@ void CMPToolDlg::OnAboutBox() {
     view().nRunModal(EModalDialog::About);
   } catch (...) {
     vDEBUG_ERR_printf("CMPToolDlg::OnAboutBox", "OnAboutBox: dwErrorCode %d", errno);
+  }
+}
+
+void CMPToolDlg::OnBnClickedButtonPD() {
+  if (m_pPDUpdateDlg == nullptr) return;
+  try {
+    m_pPDUpdateDlg->vFromSettings(m_ini.m_pINI);
+    view().nRunModal(EModalDialog::PowerDelivery);
+    m_pPDUpdateDlg->vToSettings(m_ini.m_pINI);
+  } catch (...) {
+    vDEBUG_ERR_printf("CMPToolDlg::OnBnClickedButtonPD", "OnBnClickedButtonPD: dwErrorCode %d", errno);
   }
 }

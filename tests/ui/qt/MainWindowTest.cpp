@@ -8,10 +8,12 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "WindowFixture.h"
 #include "ui/qt/LoginDialog.h"
+#include "ui/qt/QtControlView.h"
 
 namespace {
 
@@ -283,6 +285,26 @@ TEST_F(MainWindowTest, OtherThreadsReachTheWidgetsThroughTheWindowThread) {
   EXPECT_EQ(nAnswer, IDYES);
   ASSERT_EQ(view.boxes().size(), 1u);
   EXPECT_EQ(view.boxes()[0].strText, "Continue?");
+}
+
+// A dialog's view over its own widgets: the main view's scripts answer its boxes, other
+// threads reach its widgets, and a call still queued when it goes is dropped.
+TEST_F(MainWindowTest, ADialogsViewSharesTheScriptsAndDropsCallsLeftWhenItGoes) {
+  QWidget other;
+  auto* pLabel = new QLabel("FFFF", &other);
+  const int nId = IDC_PD_PORT_STATUS[0];
+  auto pView = std::make_unique<CQtControlView>(
+      wt, &other, [pLabel, nId](int n) { return n == nId ? pLabel : nullptr; }, view.scripts());
+  view.setNextAnswer(IDOK);
+  EXPECT_EQ(pView->nMessageBox("Please power cycling", "", MB_OK), IDOK);
+  ASSERT_EQ(view.boxes().size(), 1u);
+  EXPECT_EQ(view.boxes()[0].strText, "Please power cycling");
+  std::thread([&] { pView->vSetText(nId, "Ready"); }).join();
+  ASSERT_TRUE(bWaitFor([&] { return pLabel->text() == "Ready"; }));
+  std::thread([&] { pView->vSetText(nId, "late"); }).join();
+  pView.reset();
+  wt.nRunPending();
+  EXPECT_EQ(pLabel->text(), "Ready");
 }
 
 TEST_F(MainWindowTest, ScriptedFileNamesAnswerTheFileDialog) {
