@@ -148,7 +148,7 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
         {IDC_BUTTON_BROWSE_FW, [&dlg] { dlg.OnBnClickedButtonDevicwfirmwareFwbrowse(); }},
         {IDC_BUTTON_BROWSE_PRELOAD, [&dlg] { dlg.OnBnClickedButtonBrowsePreload(); }},
         {IDC_BUTTON_CREATE_CONFIG, [&dlg] { dlg.OnBnClickedCreateConfig(); }},
-        {IDC_BUTTON_PD, [&dlg] { dlg.OnBnClickedButtonPD(); }},
+        {IDC_BUTTON_PD, [&dlg] { dlg.OnBnClickedPdBtn(); }},
         {IDM_ABOUTBOX, [&dlg] { dlg.OnAboutBox(); }},
     };
     view.window().vSetCommandHandler([&commands, &dlg](int nId) {

@@ -176,7 +176,7 @@ class CMPToolDlg : public CmdLineOptions {
   CPDUpdateDlg* m_pPDUpdateDlg = nullptr;
   // The PD button: the dialog opens with the settings' PD and MCU choices and hands back
   // what the operator chose there.
-  void OnBnClickedButtonPD();
+  void OnBnClickedPdBtn();
   // <<< dialogs <<<
 
   // >>> file choices and "Create Config" (ui/MPToolDlg_Files.cpp) >>>

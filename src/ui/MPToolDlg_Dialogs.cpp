@@ -41,13 +41,13 @@ void CMPToolDlg::OnAboutBox() {
   }
 }
 
-void CMPToolDlg::OnBnClickedButtonPD() {
+void CMPToolDlg::OnBnClickedPdBtn() {
   if (m_pPDUpdateDlg == nullptr) return;
   try {
     m_pPDUpdateDlg->vFromSettings(m_ini.m_pINI);
     view().nRunModal(EModalDialog::PowerDelivery);
     m_pPDUpdateDlg->vToSettings(m_ini.m_pINI);
   } catch (...) {
-    vDEBUG_ERR_printf("CMPToolDlg::OnBnClickedButtonPD", "OnBnClickedButtonPD: dwErrorCode %d", errno);
+    vDEBUG_ERR_printf("CMPToolDlg::OnBnClickedPdBtn", "OnBnClickedPdBtn:  dwErrorCode %d", errno);
   }
 }

@@ -282,7 +282,7 @@ void CPDUpdateDlg::OnTimer() {
     ucProgress = 0;
     m_ucProgress = 0;
   }
-  for (int i = 0; i < nBridges(); ++i)
+  for (int i = 0; i < PD_PORTS; ++i)
     if (m_bRunning[i]) v->vSetProgressPos(IDC_PD_PORT_PROGRESS[i], ucProgress);
 }
 

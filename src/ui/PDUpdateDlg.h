@@ -127,4 +127,7 @@ class CPDUpdateDlg {
   mutable std::mutex m_mutex;  // the worker table
   std::array<std::jthread, PD_PORTS> m_workers;
   std::array<std::atomic<bool>, PD_PORTS> m_bRunning{};
+  // The bridges' drives as a run's start found them: the workers and the timer keep to them
+  // while the device list changes under a run (a board powered off takes its hub along).
+  std::array<std::atomic<int>, PD_PORTS> m_nRunDrive{};
 };

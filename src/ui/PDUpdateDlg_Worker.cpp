@@ -158,7 +158,9 @@ void CPDUpdateDlg::OnBnClickedButtonPdFwVerify() {
 
 void CPDUpdateDlg::vStartWorkers() {
   std::lock_guard l(m_mutex);
-  for (int i = 0; i < nBridges(); ++i) {
+  const int nCount = nBridges();
+  for (int i = 0; i < nCount; ++i) {
+    m_nRunDrive[i] = nBridgeDrive(i);
     if (IMainView* v = view()) {
       v->vSetProgressRange(IDC_PD_PORT_PROGRESS[i], 0, 100);
       v->vSetProgressColour(IDC_PD_PORT_PROGRESS[i], PD_BAR_COLOUR);
@@ -178,7 +180,7 @@ void CPDUpdateDlg::vStartWorkers() {
 
 int CPDUpdateDlg::PDFWUpdateThreadFun(uint8_t ucPort, std::stop_token st) {
   int nResult = -1;
-  const int nDrive = nBridgeDrive(ucPort);
+  const int nDrive = ucPort < PD_PORTS ? m_nRunDrive[ucPort].load() : -1;
   try {
     m_ucPDDone[ucPort] = 0;
     m_ucMCUDone[ucPort] = 0;

@@ -265,7 +265,7 @@ TEST_F(MainWindowTest, PressingAnywhereDragsTheWindowAndMinMinimises) {
 TEST_F(MainWindowTest, OtherThreadsReachTheWidgetsThroughTheWindowThread) {
   std::atomic<bool> bPosted{false};
   std::string strRead;
-  int nAnswer = 0;
+  std::atomic<int> nAnswer{0};
   view.vSetText(IDC_EDIT_VID, "2F7B");
   view.setNextAnswer(IDYES);
   std::thread worker([&] {
