@@ -114,6 +114,7 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
   CSafeRemoval removal(utility, dlg.m_ToolsDevList, *pRunView, window, platform.scsi(), clock);
   // Line mode (MPTOOL_LINE_DB): serial numbers from the line, results to it.
   const std::unique_ptr<CLineStation> pLine = CLineStation::pFromEnvironment(utility.m_szAppPath);
+  if (pLine) pLine->vConnectAhead();
   int nExit = EXIT_OK;
   {
     CRunEngine engine(utility, ini, dlg.m_ToolsDevList, hubs.devices, *pRunView, window, clock);

@@ -70,6 +70,10 @@ bool CLineDb::bConnect(const std::string& strConnInfo, std::string& strWhy, int 
   return true;
 }
 
+bool CLineDb::bAlive() const {
+  return m_pConn != nullptr && PQstatus(m_pConn) == CONNECTION_OK;
+}
+
 bool CLineDb::bExec(const std::string& strSql, const std::vector<std::string>& vecParams, std::string& strWhy,
                     std::vector<std::vector<std::string>>* pRows, std::string* pState) {
   if (m_pConn == nullptr) {
@@ -191,12 +195,13 @@ bool CLineDb::bReserve(const LineSeries& series, const std::string& strOwnSN, ui
       vRollback();
       return false;
     }
-    if (!bExec("UPDATE mptool_serial_series SET next_serial = $4, updated_at = now()"
-               " WHERE prefix = $1 AND base = $2 AND length = $3",
-               {key[0], key[1], key[2], strNext}, strWhy) ||
-        !bExec("INSERT INTO mptool_serial_reservation (prefix, base, length, first_serial, count, station)"
-               " VALUES ($1, $2, $3, $4, $5, $6)",
-               {key[0], key[1], key[2], strStart, std::to_string(ucCount), strStation}, strWhy) ||
+    // The series moves on and the reservation is noted in one statement: the row is locked
+    // for as few round trips as can be.
+    if (!bExec("WITH s AS (UPDATE mptool_serial_series SET next_serial = $4, updated_at = now()"
+               "  WHERE prefix = $1 AND base = $2 AND length = $3 RETURNING prefix)"
+               " INSERT INTO mptool_serial_reservation (prefix, base, length, first_serial, count, station)"
+               " SELECT $1, $2, $3, $5, $6, $7 FROM s",
+               {key[0], key[1], key[2], strNext, strStart, std::to_string(ucCount), strStation}, strWhy) ||
         !bExec("COMMIT", {}, strWhy)) {
       vRollback();
       return false;

@@ -42,6 +42,8 @@ class CLineDb {
   // nTimeoutSeconds unless the string names its own connect_timeout.
   bool bConnect(const std::string& strConnInfo, std::string& strWhy, int nTimeoutSeconds = 3);
   bool bConnected() const { return m_pConn != nullptr; }
+  // Connected and the connection not seen broken (a server restart breaks it).
+  bool bAlive() const;
 
   // Creates the schema or upgrades it to LINE_SCHEMA_VERSION, one version at a time, in one
   // transaction that no other station's upgrade runs beside. nFrom gets the version found

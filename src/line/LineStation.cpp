@@ -14,7 +14,6 @@
 #include <random>
 
 #include "host/FileIO.h"
-#include "line/LineDb.h"
 #include "log/DebugLog.h"
 #include "platform/FileDescriptor.h"
 
@@ -90,6 +89,26 @@ std::unique_ptr<CLineStation> CLineStation::pFromEnvironment(const std::string& 
   return std::make_unique<CLineStation>(std::move(c));
 }
 
+bool CLineStation::bWithDb(const std::function<bool(CLineDb&, std::string&)>& fn, std::string& strWhy) {
+  const bool bHad = m_db.bAlive();
+  if (!bHad && !m_db.bConnect(m_config.strConnInfo, strWhy, m_config.nConnectTimeoutSeconds)) return false;
+  if (fn(m_db, strWhy)) return true;
+  // A connection made before a server restart only shows it is broken when used.
+  if (!bHad || m_db.bAlive()) return false;
+  return m_db.bConnect(m_config.strConnInfo, strWhy, m_config.nConnectTimeoutSeconds) && fn(m_db, strWhy);
+}
+
+void CLineStation::vConnectAhead() {
+  try {
+    std::lock_guard<std::mutex> l(m_mutex);
+    std::string strWhy;
+    if (!m_db.bAlive() && !m_db.bConnect(m_config.strConnInfo, strWhy, m_config.nConnectTimeoutSeconds))
+      vDEBUG_WRN_printf(L, "line database not reached at start-up: %s", strWhy.c_str());
+  } catch (...) {
+    vDEBUG_ERR_printf(L, "line database: connecting ahead failed");
+  }
+}
+
 std::string CLineStation::strJournalPath() const {
   return m_config.strAppPath + "/" + LINE_JOURNAL_NAME;
 }
@@ -98,15 +117,17 @@ bool CLineStation::bReserveSerials(const LineSeries& series, const std::string& 
                                    const LineSerialAfterFn& fnAfter, std::string& strFirst,
                                    std::string& strWhy) {
   try {
-    CLineDb db;
-    if (!db.bConnect(m_config.strConnInfo, strWhy, m_config.nConnectTimeoutSeconds) ||
-        !db.bReserve(series, strOwnSN, ucCount, fnAfter, m_config.strStation, strFirst, strWhy))
+    std::lock_guard<std::mutex> l(m_mutex);
+    if (!bWithDb(
+            [&](CLineDb& db, std::string& strErr) {
+              return db.bReserve(series, strOwnSN, ucCount, fnAfter, m_config.strStation, strFirst, strErr);
+            },
+            strWhy))
       return false;
     vDEBUG_MSG_printf(L, "station [%s] reserved %u serial numbers from [%s]", m_config.strStation.c_str(),
                       ucCount, strFirst.c_str());
     // The database is there: rows an earlier run could not send go now.
     std::string strFlushWhy;
-    std::lock_guard<std::mutex> l(m_journalMutex);
     if (!bFlushLocked(strFlushWhy)) vDEBUG_ERR_printf(L, "journal not sent: %s", strFlushWhy.c_str());
     return true;
   } catch (...) {
@@ -143,14 +164,13 @@ std::vector<nlohmann::json> CLineStation::vecRows(const LineRun& run, const std:
 void CLineStation::vRecordRun(const LineRun& run) {
   try {
     const std::vector<nlohmann::json> rows = vecRows(run, strNewRunId(), strNowUtc());
-    std::lock_guard<std::mutex> l(m_journalMutex);
+    std::lock_guard<std::mutex> l(m_mutex);
     std::string strWhy;
     if (!bAppendJournal(rows, strWhy)) {
       // Without the journal the rows can only go straight to the database.
       vDEBUG_ERR_printf(L, "journal [%s]: %s", strJournalPath().c_str(), strWhy.c_str());
-      CLineDb db;
-      if (!db.bConnect(m_config.strConnInfo, strWhy, m_config.nConnectTimeoutSeconds) ||
-          !db.bInsertRows(rows, strWhy))
+      if (!bWithDb([&rows](CLineDb& db, std::string& strErr) { return db.bInsertRows(rows, strErr); },
+                   strWhy))
         vDEBUG_ERR_printf(L, "%zu result rows lost: %s", rows.size(), strWhy.c_str());
       return;
     }
@@ -192,7 +212,7 @@ std::vector<nlohmann::json> CLineStation::vecJournal() const {
 
 bool CLineStation::bFlushJournal(std::string& strWhy) {
   try {
-    std::lock_guard<std::mutex> l(m_journalMutex);
+    std::lock_guard<std::mutex> l(m_mutex);
     return bFlushLocked(strWhy);
   } catch (...) {
     strWhy = "the journal could not be sent";
@@ -204,9 +224,7 @@ bool CLineStation::bFlushLocked(std::string& strWhy) {
   if (access(strJournalPath().c_str(), F_OK) != 0) return true;
   const std::vector<nlohmann::json> rows = vecJournal();
   if (!rows.empty()) {
-    CLineDb db;
-    if (!db.bConnect(m_config.strConnInfo, strWhy, m_config.nConnectTimeoutSeconds) ||
-        !db.bInsertRows(rows, strWhy))
+    if (!bWithDb([&rows](CLineDb& db, std::string& strErr) { return db.bInsertRows(rows, strErr); }, strWhy))
       return false;
   }
   // The database has every row now; should the removal fail, the next send finds them there.

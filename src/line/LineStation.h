@@ -5,12 +5,14 @@
 // next run's end, and sending one twice leaves one row (each row is keyed by run and slot).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "line/LineDb.h"
 #include "run/IRunLine.h"
 
 // The journal's file name in the program folder.
@@ -29,6 +31,10 @@ class CLineStation : public IRunLine {
 
   // The station of the environment, or nothing when MPTOOL_LINE_DB is not set (or empty).
   static std::unique_ptr<CLineStation> pFromEnvironment(const std::string& strAppPath);
+  // Connects ahead of the first Start (at start-up), so that Start waits only for the
+  // reservation itself. A failure here is only logged: Start tries again.
+  void vConnectAhead();
+
   // The station's default name: host name and program folder.
   static std::string strDefaultStation(const std::string& strAppPath);
 
@@ -51,9 +57,15 @@ class CLineStation : public IRunLine {
   std::string strJournalPath() const;
   bool bAppendJournal(const std::vector<nlohmann::json>& rows, std::string& strWhy);
   bool bFlushLocked(std::string& strWhy);
+  // Runs fn on the station's connection, connecting first when there is none; a connection
+  // found broken is made again and fn tried once more. Under m_mutex.
+  bool bWithDb(const std::function<bool(CLineDb&, std::string&)>& fn, std::string& strWhy);
 
   LineStationConfig m_config;
-  mutable std::mutex m_journalMutex;  // the journal file, between Start and a run's end
+  // The journal file and the connection, between Start (window thread) and a run's end (run
+  // thread).
+  mutable std::mutex m_mutex;
+  CLineDb m_db;
 };
 
 // CRC-32 (the zip polynomial) of a file's bytes as 8 hexadecimal digits; empty when it
