@@ -231,6 +231,13 @@ TEST_F(LineDb, JournalKeepsRowsUntilTheServerIsBackAndSendsThemOnce) {
   ASSERT_TRUE(db.bReport(report, strWhy)) << strWhy;
   ASSERT_EQ(report.vecDuplicates.size(), 1u);
   EXPECT_EQ(report.vecDuplicates[0].strSerial, "A0");
+
+  // The station's connection, broken by a restart of the server, is made again.
+  ASSERT_TRUE(m_pg.bStop());
+  ASSERT_TRUE(m_pg.bStart());
+  st.vRecordRun(stRun(1, "D"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / LINE_JOURNAL_NAME));
+  EXPECT_EQ(strSql("SELECT count(*) FROM mptool_hub_result"), "8");
 }
 
 // The checksum of the firmware file each row names.
