@@ -82,7 +82,7 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
   CSafeRemoval removal(utility, dlg.m_ToolsDevList, view, loop, platform.scsi(), clock);
   // Line mode (MPTOOL_LINE_DB): serial numbers from the line, results to it.
   const std::unique_ptr<CLineStation> pLine = CLineStation::pFromEnvironment(utility.m_szAppPath);
-  if (pLine) pLine->vConnectAhead();
+  if (pLine && bProduction) pLine->vConnectAhead();
   int nExit = EXIT_RUN_FAILED;
   {
     CRunEngine engine(utility, ini, dlg.m_ToolsDevList, hubs.devices, view, loop, clock);

@@ -113,14 +113,19 @@ void CLineDb::vRollback() {
 }
 
 int CLineDb::nSchemaVersion(std::string& strWhy) {
-  std::vector<std::vector<std::string>> rows;
-  if (!bExec("SELECT to_regclass('mptool_schema_version') IS NOT NULL", {}, strWhy, &rows) || rows.empty())
+  try {
+    std::vector<std::vector<std::string>> rows;
+    if (!bExec("SELECT to_regclass('mptool_schema_version') IS NOT NULL", {}, strWhy, &rows) || rows.empty())
+      return -1;
+    if (rows[0][0] != "t") return 0;
+    if (!bExec("SELECT coalesce(max(version), 0) FROM mptool_schema_version", {}, strWhy, &rows) ||
+        rows.empty())
+      return -1;
+    return std::stoi(rows[0][0]);
+  } catch (...) {
+    strWhy = "the schema version could not be read";
     return -1;
-  if (rows[0][0] != "t") return 0;
-  if (!bExec("SELECT coalesce(max(version), 0) FROM mptool_schema_version", {}, strWhy, &rows) ||
-      rows.empty())
-    return -1;
-  return std::stoi(rows[0][0]);
+  }
 }
 
 bool CLineDb::bInitSchema(int& nFrom, std::string& strWhy) {
