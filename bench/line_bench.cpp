@@ -100,6 +100,7 @@ int main() {
     std::vector<std::vector<double>> per(kStations);
     std::vector<int> ok(kStations, 0);
     std::vector<std::thread> threads;
+    threads.reserve(kStations);
     for (int s = 0; s < kStations; ++s)
       threads.emplace_back([&, s] {
         ok[s] = bReserveMany(pg.strConnInfo(), "st" + std::to_string(s), nCount, bAhead, per[s]);

@@ -98,6 +98,7 @@ bool CLineDb::bExec(const std::string& strSql, const std::vector<std::string>& v
     pRows->clear();
     for (int i = 0; i < PQntuples(r); ++i) {
       std::vector<std::string> row;
+      row.reserve(static_cast<size_t>(PQnfields(r)));
       for (int c = 0; c < PQnfields(r); ++c)
         row.emplace_back(PQgetisnull(r, i, c) ? "" : PQgetvalue(r, i, c));
       pRows->push_back(std::move(row));
@@ -153,7 +154,7 @@ bool CLineDb::bInitSchema(int& nFrom, std::string& strWhy) {
       if (!bExec(kSchemaSteps[v], {}, strWhy) ||
           !bExec("INSERT INTO mptool_schema_version (version) VALUES ($1)", {std::to_string(v + 1)},
                  strWhy)) {
-        strWhy = "schema step to version " + std::to_string(v + 1) + ": " + strWhy;
+        strWhy.insert(0, "schema step to version " + std::to_string(v + 1) + ": ");
         vRollback();
         return false;
       }

@@ -135,6 +135,7 @@ TEST_F(LineDb, ConcurrentStationsNeverShareASerial) {
   constexpr int kStations = 8, kRuns = 30;
   std::vector<std::vector<std::string>> got(kStations);
   std::vector<std::thread> threads;
+  threads.reserve(kStations);
   const auto fnDec = fnCounting(SN_EDIT_DEC, 2);
   for (int s = 0; s < kStations; ++s)
     threads.emplace_back([&, s] {

@@ -60,6 +60,7 @@ class CStation {
   // Lays out run nRun's bench of nHubs hubs and starts MPTool on it.
   pid_t pidStart(int nRun, int nHubs) {
     std::vector<E2EHub> hubs;
+    hubs.reserve(static_cast<size_t>(nHubs));
     for (int i = 0; i < nHubs; ++i) hubs.push_back(stE2EHub(strHub(nRun, i), "xhci0", i + 1));
     std::string strBench = strE2EBenchJson({"xhci0"}, hubs);
     if (dTimeScale != 0.01)
@@ -165,11 +166,13 @@ class LineStations : public ::testing::Test {
 TEST_F(LineStations, FourStationsAtOnceNeverShareASerial) {
   constexpr int kStations = 4, kRuns = 25;
   std::vector<std::unique_ptr<CStation>> stations;
+  stations.reserve(kStations);
   for (int s = 0; s < kStations; ++s)
     stations.push_back(std::make_unique<CStation>("st" + std::to_string(s), m_pg.strConnInfo()));
   std::vector<std::vector<int>> codes(kStations);
   std::vector<int> hubs(kStations, 0);
   std::vector<std::thread> threads;
+  threads.reserve(kStations);
   for (int s = 0; s < kStations; ++s)
     threads.emplace_back([&, s] {
       for (int r = 0; r < kRuns; ++r) {
