@@ -179,9 +179,10 @@ TEST_F(LineStations, FourStationsAtOnceNeverShareASerial) {
   stations.reserve(kStations);
   for (int s = 0; s < kStations; ++s) {
     stations.push_back(std::make_unique<CStation>("st" + std::to_string(s), m_pg.strConnInfo()));
-    // Four programs at once on two cores (under the thread checker too): at 0.01 a delay of
-    // a few tens of milliseconds is seconds of tool time, beyond the tool's own time-outs.
-    stations.back()->dTimeScale = 0.03;
+    // Four programs at once on two cores (under the thread checker too): at 0.01 or 0.03 a
+    // delay of a few tens of milliseconds is seconds of tool time, beyond the tool's own
+    // time-outs (the 3 s erase poll).
+    stations.back()->dTimeScale = 0.05;
   }
   std::vector<std::vector<int>> codes(kStations);
   std::vector<int> hubs(kStations, 0);
