@@ -11,6 +11,7 @@
 #include "app/PlatformSet.h"
 #include "images/ConfigForm.h"
 #include "images/FirmwareList.h"
+#include "line/LineStation.h"
 #include "log/DebugLog.h"
 #include "platform/Text.h"
 #include "run/IRunView.h"
@@ -112,6 +113,9 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
   std::unique_ptr<IRunView> pRunView = dlg.pNewRunView();
   CWindowThread& window = dlg.windowThread();
   CSafeRemoval removal(utility, dlg.m_ToolsDevList, *pRunView, window, platform.scsi(), clock);
+  // Line mode (MPTOOL_LINE_DB): serial numbers from the line, results to it.
+  const std::unique_ptr<CLineStation> pLine = CLineStation::pFromEnvironment(utility.m_szAppPath);
+  if (pLine) pLine->vConnectAhead();
   int nExit = EXIT_OK;
   {
     CRunEngine engine(utility, ini, dlg.m_ToolsDevList, hubs.devices, *pRunView, window, clock);
@@ -120,6 +124,7 @@ int nRunWindow(CMPToolDlg& dlg, CQtMainView& view) {
     config.cmdLine.m_bShowGUI = 1;
     config.fnSafelyRemove = [&removal] { removal.OnBnClickedButtonSafelyRemove(); };
     config.pEvents = &platform.events();
+    config.pLine = pLine.get();
     engine.bConfigure(std::move(config));
     dlg.m_pRunEngine = &engine;
     dlg.m_fnConfigRead = [&dev](int n, uint8_t* pBuf, uint32_t dwSize) {

@@ -9,6 +9,7 @@
 #include "app/PlatformSet.h"
 #include "host/WindowThread.h"
 #include "images/ConfigForm.h"
+#include "line/LineStation.h"
 #include "log/DebugLog.h"
 #include "run/CmdLineHandler.h"
 #include "run/HeadlessRunView.h"
@@ -79,6 +80,9 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
   CCmdLineHandler handler(dlg.m_ToolsDevList, loop, platform.scsi(), clock);
   handler.vConfigure(dlg.cmdLine(), fnExitProcess);
   CSafeRemoval removal(utility, dlg.m_ToolsDevList, view, loop, platform.scsi(), clock);
+  // Line mode (MPTOOL_LINE_DB): serial numbers from the line, results to it.
+  const std::unique_ptr<CLineStation> pLine = CLineStation::pFromEnvironment(utility.m_szAppPath);
+  if (pLine && bProduction) pLine->vConnectAhead();
   int nExit = EXIT_RUN_FAILED;
   {
     CRunEngine engine(utility, ini, dlg.m_ToolsDevList, hubs.devices, view, loop, clock);
@@ -88,6 +92,7 @@ int nRunWithoutWindow(CMPToolDlg& dlg) {
     config.fnCmdLineHandler = [&handler] { handler.vCmdLineHandler(); };
     config.fnSafelyRemove = [&removal] { removal.OnBnClickedButtonSafelyRemove(); };
     config.pEvents = &platform.events();
+    config.pLine = pLine.get();
     engine.bConfigure(std::move(config));
     form.vBind(engine.screen());
     vScreenFromSettings(engine.screen(), ini.m_pINI, utility.m_szAppPath, dlg.m_strCmdLineSN);

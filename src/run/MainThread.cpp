@@ -67,6 +67,7 @@ int CRunEngine::MainThreadFun(std::stop_token st) {
     }
     // 2.
     for (auto& d : m_devList.dev) d.results = DevResults{};
+    const std::array<DevRecord, MAX_DEV_RECORDS> before = m_devList.dev;
     bOnWindow(
         [this] {
           m_table.vClearMainResultSubItemStatusTable();
@@ -157,7 +158,7 @@ int CRunEngine::MainThreadFun(std::stop_token st) {
       for (auto& t : done)
         if (t.joinable()) t.join();
     }
-    vFinishRun(st);
+    vFinishRun(st, before);
   } catch (...) {
     {
       CScopedLock l(m_threadsMutex);
@@ -184,7 +185,7 @@ int CRunEngine::MainThreadFun(std::stop_token st) {
   return nResult;
 }
 
-void CRunEngine::vFinishRun(std::stop_token st) {
+void CRunEngine::vFinishRun(std::stop_token st, const std::array<DevRecord, MAX_DEV_RECORDS>& before) {
   const MAIN_THREAD_INFO info = m_MainInfo;
   INISettings& ini = m_ini.m_pINI;
   // 5.
@@ -245,6 +246,8 @@ void CRunEngine::vFinishRun(std::stop_token st) {
     m_ucRunStatus = 2;
     bOnWindow([this, strWhy] { m_utility.ShowProgramMSG(strWhy, MSG_TYPE_ERROR, MB_OK, bWindowless()); }, st);
   }
+  // Line mode: the run's rows, beside the log.
+  if (m_config.pLine != nullptr) vRecordLineRun(info, before, logged, m_ucRunStatus.load() == 2);
   // 10.
   m_clock.bSleepMs(m_config.timings.uNotifyWaitMs, st);
   vRegisterDeviceNotification();

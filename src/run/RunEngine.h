@@ -32,6 +32,7 @@
 #include "run/CmdLineOptions.h"
 #include "run/Guarded.h"
 #include "run/IRunDevices.h"
+#include "run/IRunLine.h"
 #include "run/IRunView.h"
 #include "run/ResultTable.h"
 #include "run/StateChanges.h"
@@ -111,6 +112,9 @@ struct RunEngineConfig {
   std::function<void()> fnSafelyRemove;
   // Source of device-change events; the first registration starts it. Not owned.
   IDeviceEvents* pEvents = nullptr;
+  // The production line the station belongs to: serial numbers are reserved from it at
+  // Start and every hub's result goes to it at the run's end. Not owned; empty: none.
+  IRunLine* pLine = nullptr;
 };
 
 class CRunEngine {
@@ -189,10 +193,18 @@ class CRunEngine {
   // Moves the serial number on by the run's hub count and saves it (at Start). False, with
   // the reason, when the settings file could not be written.
   bool bTakeRunSerialNumbers(uint8_t ucDevCount, std::string& strWhy);
+  // Line mode: the run's serial numbers reserved from the line, the first put on the screen
+  // before the configuration blocks are built from it. False, with the reason, when none
+  // could be reserved.
+  bool bReserveLineSerials(const MAIN_THREAD_INFO& info, std::string& strWhy);
 
   // ---- run thread ----
   bool bHubPassed(const DevRecord& d) const;
-  void vFinishRun(std::stop_token st);
+  // before: the run's records as Start found the hubs.
+  void vFinishRun(std::stop_token st, const std::array<DevRecord, MAX_DEV_RECORDS>& before);
+  // Line mode: the run's rows to the line.
+  void vRecordLineRun(const MAIN_THREAD_INFO& info, const std::array<DevRecord, MAX_DEV_RECORDS>& before,
+                      const std::array<DevRecord, MAX_DEV_RECORDS>& logged, bool bFail);
   // After the run's rescan (window thread): results back onto the hubs they belong to.
   void vRestoreRunResults(const MAIN_THREAD_INFO& info, std::array<DevRecord, MAX_DEV_RECORDS>& logged);
 

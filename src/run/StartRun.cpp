@@ -227,6 +227,15 @@ EStartResult CRunEngine::OnBnClickedButtonStart() {
       std::string strWhy;
       if (!bTakeRunMark(strWhy)) return eRefuse(strWhy);
     }
+    // Line mode: the line hands out the serial numbers, before the blocks are built from them.
+    if (m_config.pLine != nullptr) {
+      std::string strWhy;
+      if (!bReserveLineSerials(info, strWhy)) {
+        if (!bWindowless()) m_view.nMessageBox(strWhy, "Error", MB_OK | MB_ICONERROR);
+        vDropRunMark();
+        return eRefuse(strWhy);
+      }
+    }
     // 14.
     if (m_screen.bIdleTimerFirst) ini.ucIdle_timer = 0;
     m_view.vShowPicture(ERunPicture::Pass, false);
