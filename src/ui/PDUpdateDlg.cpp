@@ -196,30 +196,26 @@ void CPDUpdateDlg::vOnCommand(int nId) {
 }
 
 void CPDUpdateDlg::OnBnClickedCheckMcuFwupgEnable() {
-  IMainView* v = view();
-  if (v == nullptr) return;
-  try {
-    const bool bOn = v->bGetCheck(IDC_CHECK_MCU_FWUPG_ENABLE);
-    m_engine.m_bMCUFWEnable = bOn ? 1 : 0;
-    v->vEnableControl(IDC_COMBO_MCU_FIRMWARE_FWBROWSE, bOn);
-    v->vEnableControl(IDC_BUTTON_MCU_FIRMWARE_FWBROWSE, bOn);
-  } catch (...) {
-    vDEBUG_ERR_printf("CPDUpdateDlg::OnBnClickedCheckMcuFwupgEnable", "ucMCUFw_enablel : %d , dwErrorCode %d",
-                      m_engine.m_bMCUFWEnable.load(), errno);
-  }
+  vOnGroupCheck(true);
 }
 
 void CPDUpdateDlg::OnBnClickedCheckPdFwupgEnable() {
+  vOnGroupCheck(false);
+}
+
+void CPDUpdateDlg::vOnGroupCheck(bool bMCU) {
   IMainView* v = view();
   if (v == nullptr) return;
+  std::atomic<uint8_t>& choice = bMCU ? m_engine.m_bMCUFWEnable : m_engine.m_bPDFWEnable;
   try {
-    const bool bOn = v->bGetCheck(IDC_CHECK_PD_FWUPG_ENABLE);
-    m_engine.m_bPDFWEnable = bOn ? 1 : 0;
-    v->vEnableControl(IDC_COMBO_PD_FIRMWARE_FWBROWSE, bOn);
-    v->vEnableControl(IDC_BUTTON_PD_FIRMWARE_FWBROWSE, bOn);
+    const bool bOn = v->bGetCheck(bMCU ? IDC_CHECK_MCU_FWUPG_ENABLE : IDC_CHECK_PD_FWUPG_ENABLE);
+    choice = bOn ? 1 : 0;
+    v->vEnableControl(bMCU ? IDC_COMBO_MCU_FIRMWARE_FWBROWSE : IDC_COMBO_PD_FIRMWARE_FWBROWSE, bOn);
+    v->vEnableControl(bMCU ? IDC_BUTTON_MCU_FIRMWARE_FWBROWSE : IDC_BUTTON_PD_FIRMWARE_FWBROWSE, bOn);
   } catch (...) {
-    vDEBUG_ERR_printf("CPDUpdateDlg::OnBnClickedCheckPdFwupgEnable", "ucPDFw_enablel : %d , dwErrorCode %d",
-                      m_engine.m_bPDFWEnable.load(), errno);
+    vDEBUG_ERR_printf("CPDUpdateDlg::vOnGroupCheck",
+                      bMCU ? "ucMCUFw_enablel : %d , dwErrorCode %d" : "ucPDFw_enablel : %d , dwErrorCode %d",
+                      choice.load(), errno);
   }
 }
 

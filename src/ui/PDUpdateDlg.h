@@ -104,6 +104,8 @@ class CPDUpdateDlg {
  private:
   IMainView* view() const { return m_pView.load(); }
   void vSetGroupGUIByINI(bool bMCU);
+  // A click on the MCU (or PD) update box: the choice, and the list and browse button with it.
+  void vOnGroupCheck(bool bMCU);
   void vStartWorkers();
   void vSetPortProgress(int nPort, int nPos, uint32_t rgbBar = 0);
   // The steps of one worker up to its end (step results as PDFWUpdateThreadFun returns them).
