@@ -1,0 +1,93 @@
+#!/bin/sh
+# The VM test's scenarios, run in the guest (a chroot of the host's root) by scripts/vm/init.
+# Each scenario works in a copy of its folder on the guest's tmpfs (the chip's flash is a
+# shared mapping, which the 9p share does not take) and copies its results back; the host
+# checks them (scripts/test-vm). Nothing here decides whether a scenario passed.
+out="$1"
+. "$out/env"
+up() { cut -d' ' -f1 /proc/uptime; }
+say() { echo "[guest] $* (up $(up) s)"; }
+
+mkdir -p /dev/gadget
+mount -t gadgetfs gadgetfs /dev/gadget || say "cannot mount gadgetfs"
+
+# Kernel device events of USB devices (what libudev's "kernel" monitor receives): one line
+# "ACTION DEVPATH PRODUCT" each.
+uevents() {  # file
+  UEVENTS_FILE="$1" busybox uevent sh -c \
+    '[ "$SUBSYSTEM" = usb ] && [ "$DEVTYPE" = usb_device ] && echo "$ACTION $DEVPATH $PRODUCT" >>"$UEVENTS_FILE"; exit 0' &
+  echo $! >/tmp/uevents.pid
+}
+
+# The gadget hub of a scenario folder, up and bound by the hub driver.
+hub_start() {  # folder [vmhub options]
+  dir="$1"
+  shift
+  rm -f "$dir/ready"
+  VMHUB_TRACE=1 "$BIN/vmhub" --bench "$dir/bench.json" --hub hub1 --ready "$dir/ready" "$@" 2>>"$dir/vmhub.log" &
+  pid=$!
+  echo $pid >"$dir/vmhub.pid"
+  # shell built-ins only: every program started in the guest is read over 9p
+  i=0
+  while [ $i -lt 300 ] && [ -d /proc/$pid ]; do
+    for d in /sys/devices/platform/dummy_hcd.*/usb*/*-1; do
+      if [ -e "$d/${d##*/}:1.0/driver" ] && [ -e "$dir/ready" ]; then
+        echo "${d##*/}" >"$dir/hub-path"
+        say "gadget hub bound at ${d##*/}"
+        return 0
+      fi
+    done
+    sleep 0.1
+    i=$((i + 1))
+  done
+  say "the gadget hub was not bound"
+  return 1
+}
+hub_stop() {  # folder
+  kill "$(cat "$1/vmhub.pid")" 2>/dev/null
+  wait "$(cat "$1/vmhub.pid")" 2>/dev/null
+}
+sysfs_list() {  # file: every USB device with its path, class and ids
+  for d in /sys/bus/usb/devices/*; do
+    [ -f "$d/bDeviceClass" ] || continue
+    echo "$(basename "$d") $(cat "$d/bDeviceClass") $(cat "$d/idVendor"):$(cat "$d/idProduct")"
+  done >"$1"
+}
+mptool() {  # folder: a production run there, its exit code and time kept
+  dir="$1"
+  start=$(date +%s)
+  (cd "$dir" && MPTOOL_HOME="$dir" MPTOOL_UDEV_RULES_DIR="$dir/rules" TMPDIR=/tmp \
+    timeout 240 "$BIN/MPTool" /S >"$dir/stdout.txt" 2>"$dir/stderr.txt")
+  echo $? >"$dir/rc"
+  echo $(($(date +%s) - start)) >"$dir/seconds"
+  say "MPTool /S in $dir ended with $(cat "$dir/rc") after $(cat "$dir/seconds") s"
+}
+
+# scan and one production run on the same hub
+say "scenario: scan, then MPTool /S on one gadget hub"
+cp -r "$out/run1" /tmp/run1
+mkdir -p "$out/scan"
+if hub_start /tmp/run1; then
+  cp /tmp/run1/hub-path "$out/scan/"
+  sysfs_list "$out/scan/sysfs.txt"
+  "$BIN/mptool-util" scan --json >"$out/scan/scan.json" 2>"$out/scan/stderr.txt"
+  echo $? >"$out/scan/rc"
+  uevents /tmp/run1/uevents.txt
+  mptool /tmp/run1
+  kill "$(cat /tmp/uevents.pid)" 2>/dev/null
+  "$BIN/mptool-util" scan --json >/tmp/run1/scan-after.json 2>/tmp/run1/scan-after.err
+  hub_stop /tmp/run1
+fi
+cp -r /tmp/run1/. "$out/run1/"
+
+# the hub leaves for good in the middle of its download
+say "scenario: the hub vanishes mid-run"
+cp -r "$out/vanish" /tmp/vanish
+if hub_start /tmp/vanish --vanish-after 300; then
+  mptool /tmp/vanish
+  hub_stop /tmp/vanish
+fi
+cp -r /tmp/vanish/. "$out/vanish/"
+
+touch "$out/done"
+say "scenarios done"
