@@ -72,6 +72,7 @@ if hub_start /tmp/run1; then
   sysfs_list "$out/scan/sysfs.txt"
   "$BIN/mptool-util" scan --json >"$out/scan/scan.json" 2>"$out/scan/stderr.txt"
   echo $? >"$out/scan/rc"
+  python3 "$SRC/scripts/vm/capture-sysfs.py" "$out/sysfs-tree"
   uevents /tmp/run1/uevents.txt
   mptool /tmp/run1
   kill "$(cat /tmp/uevents.pid)" 2>/dev/null
@@ -88,6 +89,45 @@ if hub_start /tmp/vanish --vanish-after 300; then
   hub_stop /tmp/vanish
 fi
 cp -r /tmp/vanish/. "$out/vanish/"
+
+# a blank chip without strings looks asleep: the scan keeps it awake through power/control
+# and restarts it through authorized; the tool puts power/control back when it ends
+say "scenario: power/control and authorized of an idle hub"
+cp -r "$out/idle" /tmp/idle
+if hub_start /tmp/idle; then
+  h=/sys/bus/usb/devices/$(cat /tmp/idle/hub-path)
+  read -r v <"$h/power/control"
+  echo "$v" >/tmp/idle/control-before
+  : >/tmp/idle/control-seen
+  (last=""; while [ -e /tmp/idle/vmhub.pid ]; do
+      read -r v <"$h/power/control" 2>/dev/null && [ "$v" != "$last" ] && echo "$v" >>/tmp/idle/control-seen && last=$v
+      sleep 0.1
+    done) &
+  sampler=$!
+  mptool /tmp/idle
+  read -r v <"$h/power/control"
+  echo "$v" >/tmp/idle/control-after
+  read -r v <"$h/authorized"
+  echo "$v" >/tmp/idle/authorized-after
+  kill $sampler 2>/dev/null
+  hub_stop /tmp/idle
+fi
+cp -r /tmp/idle/. "$out/idle/"
+
+# an operator without access to the hub: told so, and the run waits for a hub it may open
+say "scenario: no permission"
+cp -r "$out/perm" /tmp/perm
+chmod -R a+rwX /tmp/perm
+if hub_start /tmp/perm; then
+  ls -l /dev/bus/usb/*/* >/tmp/perm/nodes.txt 2>&1
+  (cd /tmp/perm && MPTOOL_HOME=/tmp/perm MPTOOL_UDEV_RULES_DIR=/tmp/perm/rules TMPDIR=/tmp/perm \
+    timeout 30 setpriv --reuid=65534 --regid=65534 --clear-groups "$BIN/MPTool" /S \
+    >/tmp/perm/stdout.txt 2>/tmp/perm/stderr.txt)
+  echo $? >/tmp/perm/rc
+  say "MPTool /S without access ended with $(cat /tmp/perm/rc)"
+  hub_stop /tmp/perm
+fi
+cp -r /tmp/perm/. "$out/perm/"
 
 touch "$out/done"
 say "scenarios done"

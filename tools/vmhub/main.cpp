@@ -197,6 +197,7 @@ class CGadgetFsHub {
     s.bIn = (c.bRequestType & USB_DIR_IN) != 0;
     std::vector<uint8_t> out;
     if (c.bRequestType == 0 && c.bRequest == USB_REQ_SET_CONFIGURATION) {
+      vLog("configuration %s", std::to_string(c.wValue));
       vConfigure(c.wValue != 0);
       vAck();
       return false;
