@@ -55,11 +55,13 @@ sysfs_list() {  # file: every USB device with its path, class and ids
 }
 mptool() {  # folder: a production run there, its exit code and time kept
   dir="$1"
-  start=$(date +%s)
+  start=$(date +%s%N)
   (cd "$dir" && MPTOOL_HOME="$dir" MPTOOL_UDEV_RULES_DIR="$dir/rules" TMPDIR=/tmp \
     timeout 240 "$BIN/MPTool" /S >"$dir/stdout.txt" 2>"$dir/stderr.txt")
   echo $? >"$dir/rc"
-  echo $(($(date +%s) - start)) >"$dir/seconds"
+  end=$(date +%s%N)
+  echo $(((end - start) / 1000000)) >"$dir/ms"
+  echo $(((end - start) / 1000000000)) >"$dir/seconds"
   say "MPTool /S in $dir ended with $(cat "$dir/rc") after $(cat "$dir/seconds") s"
 }
 
@@ -73,8 +75,14 @@ if hub_start /tmp/run1; then
   "$BIN/mptool-util" scan --json >"$out/scan/scan.json" 2>"$out/scan/stderr.txt"
   echo $? >"$out/scan/rc"
   python3 "$SRC/scripts/vm/capture-sysfs.py" "$out/sysfs-tree"
+  mkdir -p "$out/measure"
+  "$BIN/bench_vm_transfer_bench" "usb:$(cat /tmp/run1/hub-path)" 2000 >"$out/measure/transfer.json" \
+    2>"$out/measure/transfer.err"
+  n0=$(grep -c '^\[vmhub\] c0 \|^\[vmhub\] 40 ' /tmp/run1/vmhub.log)
   uevents /tmp/run1/uevents.txt
   mptool /tmp/run1
+  n1=$(grep -c '^\[vmhub\] c0 \|^\[vmhub\] 40 ' /tmp/run1/vmhub.log)
+  echo $((n1 - n0)) >"$out/measure/run-requests"
   kill "$(cat /tmp/uevents.pid)" 2>/dev/null
   "$BIN/mptool-util" scan --json >/tmp/run1/scan-after.json 2>/tmp/run1/scan-after.err
   hub_stop /tmp/run1

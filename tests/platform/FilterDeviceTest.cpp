@@ -101,6 +101,12 @@ TEST(LibusbLayer, MapsTransferResults) {
   EXPECT_EQ(eMapLibusbResult(LIBUSB_ERROR_PIPE), EFilterResult::kFailed);
   EXPECT_EQ(eMapLibusbResult(LIBUSB_ERROR_TIMEOUT), EFilterResult::kFailed);
   EXPECT_EQ(eMapLibusbResult(LIBUSB_ERROR_IO), EFilterResult::kFailed);
+  // usbfs's own control request: a device that is gone or going, else a failed request
+  EXPECT_EQ(eMapUsbfsError(ENODEV), EFilterResult::kLeftBus);
+  EXPECT_EQ(eMapUsbfsError(ESHUTDOWN), EFilterResult::kLeftBus);
+  EXPECT_EQ(eMapUsbfsError(EPIPE), EFilterResult::kFailed);
+  EXPECT_EQ(eMapUsbfsError(ETIMEDOUT), EFilterResult::kFailed);
+  EXPECT_EQ(eMapUsbfsError(EPROTO), EFilterResult::kFailed);
 }
 
 TEST(LibusbLayer, MissingPermissionNamesTheUdevRule) {

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <libusb-1.0/libusb.h>
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +11,11 @@
 
 #include "platform/FileDescriptor.h"
 #include "platform/linux/SysfsRead.h"
+
+EFilterResult eMapUsbfsError(int nErrno) {
+  // usbfs answers ENODEV once the device is gone (ESHUTDOWN while it is being removed)
+  return nErrno == ENODEV || nErrno == ESHUTDOWN ? EFilterResult::kLeftBus : EFilterResult::kFailed;
+}
 
 EFilterResult eMapLibusbResult(int nResult) {
   if (nResult >= 0) return EFilterResult::kSuccess;
@@ -31,6 +38,8 @@ std::string strLibusbOpenError(const std::string& strName, int nResult) {
 }
 
 namespace {
+constexpr uint16_t USBFS_CONTROL_MAX = 4096;  // usbfs takes no longer data stage in one control request
+
 class CLibusbFilterDeviceHandle : public IFilterDeviceHandle {
  public:
   CLibusbFilterDeviceHandle(libusb_device_handle* p, CFileDescriptor fd, std::string strName)
@@ -46,11 +55,32 @@ class CLibusbFilterDeviceHandle : public IFilterDeviceHandle {
       vSetFilterLastError(LIBUSB_ERROR_INVALID_PARAM);
       return EFilterResult::kFailed;
     }
-    // libusb writes into the data pointer for an out transfer's buffer only when reading.
-    int rc = libusb_control_transfer(m_pHandle, s.bmRequestType, s.bRequest, s.wValue, s.wIndex,
-                                     s.bIn ? pOut : const_cast<uint8_t*>(s.pData), s.wLength, s.uTimeoutMs);
-    EFilterResult e = eMapLibusbResult(rc);
-    if (e != EFilterResult::kSuccess) vSetFilterLastError(rc);
+    int rc = 0;
+    EFilterResult e = EFilterResult::kSuccess;
+    uint8_t* pData = s.bIn ? pOut : const_cast<uint8_t*>(s.pData);  // only an IN transfer writes there
+    if (s.wLength <= USBFS_CONTROL_MAX) {
+      // Straight to usbfs: one system call, where libusb's synchronous transfer takes
+      // several (submit, poll, reap) for the same request.
+      usbdevfs_ctrltransfer ct{};
+      ct.bRequestType = s.bmRequestType;
+      ct.bRequest = s.bRequest;
+      ct.wValue = s.wValue;
+      ct.wIndex = s.wIndex;
+      ct.wLength = s.wLength;
+      ct.timeout = s.uTimeoutMs;
+      ct.data = pData;
+      rc = ::ioctl(m_fd.get(), USBDEVFS_CONTROL, &ct);
+      if (rc < 0) {
+        const int nErr = errno;
+        e = eMapUsbfsError(nErr);
+        vSetFilterLastError(nErr);
+      }
+    } else {
+      rc = libusb_control_transfer(m_pHandle, s.bmRequestType, s.bRequest, s.wValue, s.wIndex, pData,
+                                   s.wLength, s.uTimeoutMs);
+      e = eMapLibusbResult(rc);
+      if (e != EFilterResult::kSuccess) vSetFilterLastError(rc);
+    }
     size_t ulDone = rc > 0 ? static_cast<size_t>(rc) : 0;
     // A short answer is no answer for a vendor read, and what the hub did not send is zero.
     if (s.bIn) e = eFinishInTransfer(dwCode, e, pOut, ulOutLen, ulDone, LIBUSB_ERROR_IO);

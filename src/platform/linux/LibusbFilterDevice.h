@@ -1,5 +1,6 @@
 // The filter device on Linux: a hub found by bus number and port path, reached with
-// libusb control transfers on endpoint 0. No interface is claimed: the kernel passes
+// control transfers on endpoint 0 (usbfs's own control request; libusb for a data stage
+// over 4 KiB, which that request does not take). No interface is claimed: the kernel passes
 // vendor requests with device recipient to an open device without one.
 //
 // The device is found through sysfs (its bus and device number at the port path) and its
@@ -13,7 +14,8 @@
 //               open (LIBUSB_ERROR_ACCESS) names the missing udev rule in its error text.
 //   eIoControl  blocks for one control transfer, at most the record's timeout.
 //               kSuccess: transfer done; kFailed: stall, time-out, I/O error, bad request;
-//               kLeftBus: the device is gone (LIBUSB_ERROR_NO_DEVICE), the handle is dead.
+//               kLeftBus: the device is gone (ENODEV, LIBUSB_ERROR_NO_DEVICE), the handle is dead.
+//               nFilterLastError() holds the errno (a libusb code for a long transfer).
 #pragma once
 
 #include <cstdint>
@@ -24,6 +26,8 @@
 
 struct libusb_context;
 
+// Maps the errno of a failed usbfs control request onto an outcome.
+EFilterResult eMapUsbfsError(int nErrno);
 // Maps a libusb transfer result (bytes moved, or a negative error) onto an outcome.
 EFilterResult eMapLibusbResult(int nResult);
 // Operator-facing text for a failed open.
