@@ -137,5 +137,44 @@ if hub_start /tmp/perm; then
 fi
 cp -r /tmp/perm/. "$out/perm/"
 
+# the station as installed: the udev rules in udev's folder, systemd-udevd running, the
+# operator in the operator group; the run needs no root
+say "scenario: udev rules and the operator group"
+cp -r "$out/udev" /tmp/udev
+chmod -R a+rwX /tmp/udev
+# the operator group as the package creates it (the host may have it already)
+gid=$(awk -F: '$1 == "mptool" {print $3; exit}' /etc/group)
+if [ -z "$gid" ]; then
+  gid=990
+  { cat /etc/group; echo "mptool:x:$gid:nobody"; } >/tmp/group
+  mount --bind /tmp/group /etc/group
+fi
+echo "$gid" >/tmp/udev/gid
+mkdir -p /tmp/rules.d
+cp "$SRC/packaging/FilterDriver/70-vlntufdriver.rules" /tmp/rules.d/
+mount --bind /tmp/rules.d /etc/udev/rules.d
+/lib/systemd/systemd-udevd --daemon
+udevadm trigger --action=add --subsystem-match=usb
+udevadm settle --timeout=30
+if hub_start /tmp/udev; then
+  udevadm settle --timeout=30
+  h=/sys/bus/usb/devices/$(cat /tmp/udev/hub-path)
+  read -r bus <"$h/busnum"
+  read -r dev <"$h/devnum"
+  stat -c '%a %g' "$(printf '/dev/bus/usb/%03d/%03d' "$bus" "$dev")" >/tmp/udev/node-before
+  stat -c '%g %a' "$h/power/control" >/tmp/udev/control-node
+  (cd /tmp/udev && MPTOOL_HOME=/tmp/udev MPTOOL_UDEV_RULES_DIR=/etc/udev/rules.d TMPDIR=/tmp/udev \
+    timeout 240 setpriv --reuid=65534 --regid=65534 --groups="$gid" "$BIN/MPTool" /S \
+    >/tmp/udev/stdout.txt 2>/tmp/udev/stderr.txt)
+  echo $? >/tmp/udev/rc
+  say "MPTool /S as an operator ended with $(cat /tmp/udev/rc)"
+  udevadm settle --timeout=30
+  read -r dev <"$h/devnum"
+  stat -c '%a %g' "$(printf '/dev/bus/usb/%03d/%03d' "$bus" "$dev")" >/tmp/udev/node-after
+  hub_stop /tmp/udev
+fi
+udevadm control --exit
+cp -r /tmp/udev/. "$out/udev/"
+
 touch "$out/done"
 say "scenarios done"
