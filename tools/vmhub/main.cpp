@@ -70,7 +70,8 @@ std::string strFindDeviceFile(const std::string& strDir) {
     while (dirent* e = ::readdir(d)) {
       std::string s = e->d_name;
       if (s.empty() || s[0] == '.' || s.rfind("ep", 0) == 0) continue;
-      strFound = strDir + "/" + s;
+      strFound = strDir;
+      strFound += "/" + s;
       break;
     }
     ::closedir(d);
@@ -87,10 +88,14 @@ std::string strFindInterruptIn(const std::string& strDir) {
       std::string s = e->d_name;
       if (s.rfind("ep", 0) != 0 || s.find("in") == std::string::npos) continue;
       if (s.find("-int") != std::string::npos) {
-        strFound = strDir + "/" + s;
+        strFound = strDir;
+        strFound += "/" + s;
         break;
       }
-      if (strBulk.empty() && s.find("-iso") == std::string::npos) strBulk = strDir + "/" + s;
+      if (strBulk.empty() && s.find("-iso") == std::string::npos) {
+        strBulk = strDir;
+        strBulk += "/" + s;
+      }
     }
     ::closedir(d);
   }
