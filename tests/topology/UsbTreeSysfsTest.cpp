@@ -157,6 +157,7 @@ TEST(UsbTreeSysfs, TreeOfARealKernelIsWalkedPortByPort) {
   std::vector<UsbHubInterface> hubs;
   ASSERT_EQ(tree.nGetHubInterfaces(hubs), 0);
   std::vector<std::string> names;
+  names.reserve(hubs.size());
   for (const auto& h : hubs) names.push_back(h.strHubName);
   EXPECT_EQ(names, (std::vector<std::string>{"1-1", "1-1.1", "3-1"}));
 }
