@@ -137,6 +137,13 @@ if hub_start /tmp/perm; then
 fi
 cp -r /tmp/perm/. "$out/perm/"
 
+# SG_IO on qemu's USB storage device (below qemu's first hub)
+say "scenario: SG_IO"
+mkdir -p "$out/storage"
+i=0
+while [ ! -e /sys/class/block/sda ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+"$BIN/vmstorage" usb:1-1 >"$out/storage/storage.json" 2>"$out/storage/stderr.txt"
+
 # the station as installed: the udev rules in udev's folder, systemd-udevd running, the
 # operator in the operator group; the run needs no root
 say "scenario: udev rules and the operator group"

@@ -106,8 +106,9 @@ TEST(UsbTreeSysfs, Usb2HubAloneIsFoundWithItsDescriptorAndStrings) {
 }
 
 // The tree a real kernel made (6.1, saved in the VM test's guest by
-// scripts/vm/capture-sysfs.py): qemu's xHCI (usb1, usb2) with two cascaded full-speed hubs,
-// and dummy_hcd (usb3, on the platform bus, not PCI) with the gadget hub on its one port.
+// scripts/vm/capture-sysfs.py): qemu's xHCI (usb1, usb2) with two cascaded full-speed hubs
+// and a USB storage device, and dummy_hcd (usb3, on the platform bus, not PCI) with the gadget hub on its one
+// port.
 TEST(UsbTreeSysfs, TreeOfARealKernelIsWalkedPortByPort) {
   CUsbTreeSysfs tree(strTree("vm_guest"), nullptr);
   std::vector<std::string> hcs;
@@ -150,6 +151,12 @@ TEST(UsbTreeSysfs, TreeOfARealKernelIsWalkedPortByPort) {
   std::string below;
   ASSERT_EQ(tree.nGetConnectionName(name, 1, below), 0);
   EXPECT_EQ(below, "1-1.1");
+  // qemu's USB storage device on its second port: connected, no hub
+  ASSERT_EQ(tree.nGetConnectionInfo(name, 2, info), 0);
+  EXPECT_EQ(info.eStatus, DeviceConnected);
+  EXPECT_FALSE(info.bDeviceIsHub);
+  EXPECT_EQ(info.desc.idVendor, 0x46F4);
+  EXPECT_EQ(tree.nGetConnectionName(name, 2, below), ENOTTY);
   ASSERT_EQ(tree.nGetRootHubName("usb2", root), 0);
   ASSERT_EQ(tree.nGetConnectionInfo(root, 1, info), 0);
   EXPECT_EQ(info.eStatus, NoDeviceConnected);
