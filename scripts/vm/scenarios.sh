@@ -98,6 +98,18 @@ if hub_start /tmp/vanish --vanish-after 300; then
 fi
 cp -r /tmp/vanish/. "$out/vanish/"
 
+# the one-hub run timed as bench/run_bench.cpp times it, with the transfer time measured above
+if [ -x "$BIN/bench_vm_run_bench" ] && [ -f "$out/measure/transfer.json" ]; then
+  say "measurement: a one-hub run against its lower bound"
+  cp -r "$out/measure-run" /tmp/mrun
+  if hub_start /tmp/mrun; then
+    us=$(sed -n 's/.*"backend_us": \([0-9.]*\).*/\1/p' "$out/measure/transfer.json")
+    "$BIN/bench_vm_run_bench" /tmp/mrun "$us" 200 500 >"$out/measure/run.json" 2>/tmp/mrun/stderr.txt
+    hub_stop /tmp/mrun
+  fi
+  cp -r /tmp/mrun/. "$out/measure-run/"
+fi
+
 # a blank chip without strings looks asleep: the scan keeps it awake through power/control
 # and restarts it through authorized; the tool puts power/control back when it ends
 say "scenario: power/control and authorized of an idle hub"
