@@ -405,9 +405,10 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
     // e. a target hub without strings is asleep: keep it awake and restart it
     std::string strIdlePath;  // the interface path the power step found for this hub
     dl.drv[dl.m_DriverNum].strDevicePath.clear();
-    if ((bEqualNoCase(w.strVID, "2F7B") ||
-         (!dl.strTargetVID.empty() && bEqualNoCase(w.strVID, dl.strTargetVID))) &&
-        w.strIManufacture.empty() && w.strIProduct.empty()) {
+    // a hub with the blank chip's or the run's vendor id may be a target; no other is
+    const bool bMayBeTarget = bEqualNoCase(w.strVID, "2F7B") ||
+                              (!dl.strTargetVID.empty() && bEqualNoCase(w.strVID, dl.strTargetVID));
+    if (bMayBeTarget && w.strIManufacture.empty() && w.strIProduct.empty()) {
       vDEBUG_MSG_printf(L,
                         "VLN6420 is Idle ?? strVID:%s , strPID:%s , strIManufacture:%s , strIProduct:%s , "
                         "strSerialNumber:%s",
@@ -507,8 +508,10 @@ bool CVlntUSBDev::GetPortData(const std::string& strHub, uint32_t ulPortCount, i
       e.ucPort = static_cast<uint8_t>(ulPort);
       e.ucDepth = static_cast<uint8_t>(iHubDepth);
       ++dl.m_DriverNum;
-    } else if (nIdentError == EACCES) {
-      // not ours to open: the operator hears it, and the scan goes on without the hub
+    } else if (nIdentError == EACCES && bMayBeTarget) {
+      // not ours to open: the operator hears it, and the scan goes on without the hub. The
+      // udev rules grant only hubs of these vendor ids: telling of any other hub of the
+      // machine (a monitor's, the computer's own) would ask for rules that are installed.
       vReportPermissionRefused("usb:" + strConnectedHubName);
     }
 

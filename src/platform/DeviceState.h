@@ -29,7 +29,9 @@ class IDeviceState {
   // finds them; nothing here waits for an arrival. The bench takes the hub off the bus and
   // back at once (removal and arrival events on this thread), the hubs below it attach again
   // on the bench's timer. Errors: ENOENT the hub is not there (the bench: it or a hub above
-  // it is off the bus); Linux the errno of a write (EACCES without root).
+  // it is off the bus); Linux the errno of a write (EACCES without root). The hub's suspend
+  // setting is the same after the restart as before (the kernel's hub driver resets it to
+  // "auto" when it binds the hub again, so Linux writes it back).
   virtual int nRestartHub(const std::string& strHub) = 0;
   // 1 = the hub may suspend when idle (power management on), 0 = it is kept awake. Linux
   // reads power/control ("auto" 1, "on" 0) and remembers the first value it sees per hub;

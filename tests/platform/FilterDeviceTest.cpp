@@ -2,6 +2,9 @@
 #include <libusb-1.0/libusb.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
 
 #include "platform/FilterDevice.h"
 #include "platform/linux/LibusbFilterDevice.h"
@@ -98,6 +101,12 @@ TEST(LibusbLayer, MapsTransferResults) {
   EXPECT_EQ(eMapLibusbResult(LIBUSB_ERROR_PIPE), EFilterResult::kFailed);
   EXPECT_EQ(eMapLibusbResult(LIBUSB_ERROR_TIMEOUT), EFilterResult::kFailed);
   EXPECT_EQ(eMapLibusbResult(LIBUSB_ERROR_IO), EFilterResult::kFailed);
+  // usbfs's own control request: a device that is gone or going, else a failed request
+  EXPECT_EQ(eMapUsbfsError(ENODEV), EFilterResult::kLeftBus);
+  EXPECT_EQ(eMapUsbfsError(ESHUTDOWN), EFilterResult::kLeftBus);
+  EXPECT_EQ(eMapUsbfsError(EPIPE), EFilterResult::kFailed);
+  EXPECT_EQ(eMapUsbfsError(ETIMEDOUT), EFilterResult::kFailed);
+  EXPECT_EQ(eMapUsbfsError(EPROTO), EFilterResult::kFailed);
 }
 
 TEST(LibusbLayer, MissingPermissionNamesTheUdevRule) {
@@ -150,4 +159,38 @@ TEST(InTransfer, ShortVendorReadFailsAndUnansweredBytesAreZero) {
             EFilterResult::kLeftBus);
   EXPECT_EQ(ulDone, 0u);
   EXPECT_EQ(std::count(std::begin(out), std::end(out), 0), 8);
+}
+
+// The node is found from sysfs at each open: a hub that re-enumerated after its reset (a new
+// device number at the same port path) is opened at its new node, whatever libusb's own
+// device list still holds.
+TEST(LibusbLayer, FindsTheUsbfsNodeOfAPortPathInSysfs) {
+  const std::filesystem::path root = std::filesystem::path(testing::TempDir()) / "usbnode";
+  std::filesystem::remove_all(root);
+  auto vDevice = [&](const std::string& strDir, const char* pszBus, const char* pszDev) {
+    std::filesystem::create_directories(root / strDir);
+    std::ofstream(root / strDir / "busnum") << pszBus << "\n";
+    std::ofstream(root / strDir / "devnum") << pszDev << "\n";
+  };
+  vDevice("3-1", "3", "2");
+  vDevice("2-1.4", "2", "17");
+  vDevice("4-2", "5", "3");  // bus number disagrees with the name
+  std::string node;
+  EXPECT_EQ(nUsbDeviceNode("usb:3-1", root.string(), "/dev/bus/usb", node), 0);
+  EXPECT_EQ(node, "/dev/bus/usb/003/002");
+  EXPECT_EQ(nUsbDeviceNode("usb:2-1.4", root.string(), "/d", node), 0);
+  EXPECT_EQ(node, "/d/002/017");
+  vDevice("3-1", "3", "9");  // back after its reset with a new device number
+  EXPECT_EQ(nUsbDeviceNode("usb:3-1", root.string(), "/d", node), 0);
+  EXPECT_EQ(node, "/d/003/009");
+  EXPECT_EQ(nUsbDeviceNode("usb:3-2", root.string(), "/d", node), ENOENT);
+  EXPECT_TRUE(node.empty());
+  EXPECT_EQ(nUsbDeviceNode("usb:4-2", root.string(), "/d", node), EINVAL);
+  EXPECT_EQ(nUsbDeviceNode("3-1", root.string(), "/d", node), EINVAL);
+  // A node that is not there: no device, and the text says so.
+  CLibusbFilterDevicePlatform p(root.string(), (root / "dev").string());
+  std::string err;
+  EXPECT_EQ(p.pOpen("usb:3-1", &err), nullptr);
+  EXPECT_NE(err.find("no device"), std::string::npos);
+  std::filesystem::remove_all(root);
 }

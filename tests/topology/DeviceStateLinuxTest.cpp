@@ -90,6 +90,24 @@ TEST(DeviceStateSysfs, RestartDeauthorizesThenAuthorizes) {
   EXPECT_EQ(strSeen, "01");
 }
 
+// The kernel's hub driver turns autosuspend on again when it binds the restarted hub; here
+// "authorized" leads to power/control, so each write of the restart lands on the setting as
+// that rebind does. The setting after the restart is the one before it, "on" or "auto".
+TEST(DeviceStateSysfs, RestartKeepsTheSuspendSetting) {
+  SysfsCopy s;
+  CScaledClock clock(0);
+  CDeviceStateSysfs st(clock, s.str(), nullptr);
+  ASSERT_EQ(st.nSetSuspendSetting("2-2", 0), 0);
+  const std::string strAuthorized = s.str() + "/2-2/authorized";
+  std::filesystem::remove(strAuthorized);
+  std::filesystem::create_symlink("power/control", strAuthorized);
+  EXPECT_EQ(st.nRestartHub("2-2"), 0);
+  EXPECT_EQ(s.tmp.read(s.dev("2-2/power/control")), "on");
+  ASSERT_EQ(st.nSetSuspendSetting("2-2", 1), 0);  // restored: "auto"
+  EXPECT_EQ(st.nRestartHub("2-2"), 0);
+  EXPECT_EQ(s.tmp.read(s.dev("2-2/power/control")), "auto");
+}
+
 TEST(DeviceStateSysfs, RescanWaitsForUdevAndGivesUp) {
   CScaledClock clock(0);
   int nCalls = 0;

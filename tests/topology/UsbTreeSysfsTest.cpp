@@ -105,6 +105,70 @@ TEST(UsbTreeSysfs, Usb2HubAloneIsFoundWithItsDescriptorAndStrings) {
   EXPECT_EQ(hw, "USB\\VID_2F7B&PID_55AB&REV_0100");
 }
 
+// The tree a real kernel made (6.1, saved in the VM test's guest by
+// scripts/vm/capture-sysfs.py): qemu's xHCI (usb1, usb2) with two cascaded full-speed hubs
+// and a USB storage device, and dummy_hcd (usb3, on the platform bus, not PCI) with the gadget hub on its one
+// port.
+TEST(UsbTreeSysfs, TreeOfARealKernelIsWalkedPortByPort) {
+  CUsbTreeSysfs tree(strTree("vm_guest"), nullptr);
+  std::vector<std::string> hcs;
+  ASSERT_EQ(tree.nGetHostControllers(hcs), 0);
+  EXPECT_EQ(hcs, (std::vector<std::string>{"usb1", "usb2", "usb3"}));
+  std::string root;
+  ASSERT_EQ(tree.nGetRootHubName("usb3", root), 0);
+  uint32_t ulPorts = 0;
+  ASSERT_EQ(tree.nGetHubPortCount(root, ulPorts), 0);
+  EXPECT_EQ(ulPorts, 1u);
+  UsbConnectionInfo info;
+  ASSERT_EQ(tree.nGetConnectionInfo(root, 1, info), 0);
+  EXPECT_EQ(info.eStatus, DeviceConnected);
+  EXPECT_TRUE(info.bDeviceIsHub);
+  EXPECT_EQ(info.desc.idVendor, 0x2F7B);
+  EXPECT_EQ(info.desc.idProduct, 0x55AA);
+  EXPECT_EQ(info.desc.bcdUSB, 0x0200);
+  EXPECT_EQ(info.eSpeed, EUsbSpeed::High);
+  std::string name;
+  ASSERT_EQ(tree.nGetConnectionName(root, 1, name), 0);
+  EXPECT_EQ(name, "3-1");
+  ASSERT_EQ(tree.nGetHubPortCount(name, ulPorts), 0);
+  EXPECT_EQ(ulPorts, 4u);
+  for (uint32_t p = 1; p <= 4; ++p) {
+    ASSERT_EQ(tree.nGetConnectionInfo(name, p, info), 0) << p;
+    EXPECT_EQ(info.eStatus, NoDeviceConnected) << p;
+  }
+  std::vector<uint8_t> v;
+  ASSERT_EQ(tree.nGetStringDescriptor(root, 1, 2, 0x409, 255, v), 0);
+  EXPECT_EQ(strText(v), "VLN6420 Hub");
+
+  // qemu's cascade: a full-speed hub on the USB 2.0 root hub's first port, another below it
+  ASSERT_EQ(tree.nGetRootHubName("usb1", root), 0);
+  ASSERT_EQ(tree.nGetConnectionInfo(root, 1, info), 0);
+  EXPECT_TRUE(info.bDeviceIsHub);
+  EXPECT_EQ(info.desc.idVendor, 0x0409);
+  EXPECT_EQ(info.eSpeed, EUsbSpeed::Full);
+  ASSERT_EQ(tree.nGetConnectionName(root, 1, name), 0);
+  EXPECT_EQ(name, "1-1");
+  std::string below;
+  ASSERT_EQ(tree.nGetConnectionName(name, 1, below), 0);
+  EXPECT_EQ(below, "1-1.1");
+  // qemu's USB storage device on its second port: connected, no hub
+  ASSERT_EQ(tree.nGetConnectionInfo(name, 2, info), 0);
+  EXPECT_EQ(info.eStatus, DeviceConnected);
+  EXPECT_FALSE(info.bDeviceIsHub);
+  EXPECT_EQ(info.desc.idVendor, 0x46F4);
+  EXPECT_EQ(tree.nGetConnectionName(name, 2, below), ENOTTY);
+  ASSERT_EQ(tree.nGetRootHubName("usb2", root), 0);
+  ASSERT_EQ(tree.nGetConnectionInfo(root, 1, info), 0);
+  EXPECT_EQ(info.eStatus, NoDeviceConnected);
+
+  std::vector<UsbHubInterface> hubs;
+  ASSERT_EQ(tree.nGetHubInterfaces(hubs), 0);
+  std::vector<std::string> names;
+  names.reserve(hubs.size());
+  for (const auto& h : hubs) names.push_back(h.strHubName);
+  EXPECT_EQ(names, (std::vector<std::string>{"1-1", "1-1.1", "3-1"}));
+}
+
 TEST(UsbTreeSysfs, Usb3HubShowsAsTwoHalvesOnTwoRootHubs) {
   CUsbTreeSysfs tree(strTree("usb3_halves"), nullptr);
   std::vector<std::string> hcs;

@@ -348,6 +348,10 @@ TEST(Walk, RefusedPermissionIsToldToTheOperatorOncePerDeviceAndTheScanGoesOn) {
   SimHubSpec& blank = r.hub("blank", "xhci0", 3, false);  // no strings: already the language table is refused
   blank.bPermissionDenied = true;
   blank.strManufacturer = blank.strProduct = blank.strSerial = "";
+  // another maker's hub: the rules never grant it, so it is passed over without a word
+  SimHubSpec& foreign = r.hub("foreign", "xhci0", 4, false);
+  foreign.usVID = 0x0409;
+  foreign.bPermissionDenied = true;
   ASSERT_TRUE(r.bStart());
   BoxView view;
   r.util->vSetMessageView(&view);

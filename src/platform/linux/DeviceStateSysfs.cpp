@@ -39,10 +39,19 @@ int CDeviceStateSysfs::nRescan() {
 
 int CDeviceStateSysfs::nRestartHub(const std::string& strHub) {
   if (!bValidHub(strHub)) return ENOENT;
+  // The hub driver turns autosuspend back on whenever it binds a hub, so the restart would
+  // undo a hub kept awake: its power/control is read first and written back afterwards.
+  std::string strControl;
+  const bool bControl = sysfs::nReadText(strSuspendSettingName(strHub), strControl) == 0 &&
+                        (strControl == "on" || strControl == "auto");
   std::string strPath = m_strRoot + "/" + strHub + "/authorized";
   int nErr = sysfs::nWriteText(strPath, "0");
   if (nErr != 0) return nErr;
-  return sysfs::nWriteText(strPath, "1");
+  nErr = sysfs::nWriteText(strPath, "1");
+  if (nErr != 0 || !bControl) return nErr;
+  std::string strNow;
+  if (sysfs::nReadText(strSuspendSettingName(strHub), strNow) == 0 && strNow == strControl) return 0;
+  return sysfs::nWriteText(strSuspendSettingName(strHub), strControl);
 }
 
 std::string CDeviceStateSysfs::strSuspendSettingName(const std::string& strHub) const {

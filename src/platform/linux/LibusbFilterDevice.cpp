@@ -1,9 +1,21 @@
 #include "platform/linux/LibusbFilterDevice.h"
 
+#include <fcntl.h>
 #include <libusb-1.0/libusb.h>
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+
+#include "platform/FileDescriptor.h"
+#include "platform/linux/SysfsRead.h"
+
+EFilterResult eMapUsbfsError(int nErrno) {
+  // usbfs answers ENODEV once the device is gone (ESHUTDOWN while it is being removed)
+  return nErrno == ENODEV || nErrno == ESHUTDOWN ? EFilterResult::kLeftBus : EFilterResult::kFailed;
+}
 
 EFilterResult eMapLibusbResult(int nResult) {
   if (nResult >= 0) return EFilterResult::kSuccess;
@@ -26,10 +38,13 @@ std::string strLibusbOpenError(const std::string& strName, int nResult) {
 }
 
 namespace {
+constexpr uint16_t USBFS_CONTROL_MAX = 4096;  // usbfs takes no longer data stage in one control request
+
 class CLibusbFilterDeviceHandle : public IFilterDeviceHandle {
  public:
-  CLibusbFilterDeviceHandle(libusb_device_handle* p, std::string strName)
-      : m_pHandle(p), m_strName(std::move(strName)) {}
+  CLibusbFilterDeviceHandle(libusb_device_handle* p, CFileDescriptor fd, std::string strName)
+      : m_pHandle(p), m_fd(std::move(fd)), m_strName(std::move(strName)) {}
+  // libusb leaves a wrapped node open: the handle's descriptor closes after it.
   ~CLibusbFilterDeviceHandle() override { libusb_close(m_pHandle); }
 
   EFilterResult eIoControl(uint32_t dwCode, const uint8_t* pIn, size_t ulInLen, uint8_t* pOut,
@@ -40,11 +55,32 @@ class CLibusbFilterDeviceHandle : public IFilterDeviceHandle {
       vSetFilterLastError(LIBUSB_ERROR_INVALID_PARAM);
       return EFilterResult::kFailed;
     }
-    // libusb writes into the data pointer for an out transfer's buffer only when reading.
-    int rc = libusb_control_transfer(m_pHandle, s.bmRequestType, s.bRequest, s.wValue, s.wIndex,
-                                     s.bIn ? pOut : const_cast<uint8_t*>(s.pData), s.wLength, s.uTimeoutMs);
-    EFilterResult e = eMapLibusbResult(rc);
-    if (e != EFilterResult::kSuccess) vSetFilterLastError(rc);
+    int rc = 0;
+    EFilterResult e = EFilterResult::kSuccess;
+    uint8_t* pData = s.bIn ? pOut : const_cast<uint8_t*>(s.pData);  // only an IN transfer writes there
+    if (s.wLength <= USBFS_CONTROL_MAX) {
+      // Straight to usbfs: one system call, where libusb's synchronous transfer takes
+      // several (submit, poll, reap) for the same request.
+      usbdevfs_ctrltransfer ct{};
+      ct.bRequestType = s.bmRequestType;
+      ct.bRequest = s.bRequest;
+      ct.wValue = s.wValue;
+      ct.wIndex = s.wIndex;
+      ct.wLength = s.wLength;
+      ct.timeout = s.uTimeoutMs;
+      ct.data = pData;
+      rc = ::ioctl(m_fd.get(), USBDEVFS_CONTROL, &ct);
+      if (rc < 0) {
+        const int nErr = errno;
+        e = eMapUsbfsError(nErr);
+        vSetFilterLastError(nErr);
+      }
+    } else {
+      rc = libusb_control_transfer(m_pHandle, s.bmRequestType, s.bRequest, s.wValue, s.wIndex, pData,
+                                   s.wLength, s.uTimeoutMs);
+      e = eMapLibusbResult(rc);
+      if (e != EFilterResult::kSuccess) vSetFilterLastError(rc);
+    }
     size_t ulDone = rc > 0 ? static_cast<size_t>(rc) : 0;
     // A short answer is no answer for a vendor read, and what the hub did not send is zero.
     if (s.bIn) e = eFinishInTransfer(dwCode, e, pOut, ulOutLen, ulDone, LIBUSB_ERROR_IO);
@@ -64,11 +100,30 @@ class CLibusbFilterDeviceHandle : public IFilterDeviceHandle {
 
  private:
   libusb_device_handle* m_pHandle;
+  CFileDescriptor m_fd;
   std::string m_strName;
 };
 }  // namespace
 
-CLibusbFilterDevicePlatform::CLibusbFilterDevicePlatform() {
+int nUsbDeviceNode(const std::string& strName, const std::string& strSysRoot, const std::string& strDevRoot,
+                   std::string& strNode) {
+  strNode.clear();
+  FilterDeviceName n;
+  if (!bParseFilterDeviceName(strName, n)) return EINVAL;
+  const std::string strDir = strSysRoot + "/" + strName.substr(4);  // after "usb:"
+  uint32_t ulBus = 0, ulDev = 0;
+  int nErr = sysfs::nReadDec(strDir + "/busnum", 255, ulBus);
+  if (nErr == 0) nErr = sysfs::nReadDec(strDir + "/devnum", 255, ulDev);
+  if (nErr != 0) return nErr;
+  if (ulBus != n.ucBus || ulDev == 0) return EINVAL;
+  char sz[16];
+  std::snprintf(sz, sizeof sz, "/%03u/%03u", static_cast<unsigned>(ulBus), static_cast<unsigned>(ulDev));
+  strNode = strDevRoot + sz;
+  return 0;
+}
+
+CLibusbFilterDevicePlatform::CLibusbFilterDevicePlatform(std::string strSysRoot, std::string strDevRoot)
+    : m_strSysRoot(std::move(strSysRoot)), m_strDevRoot(std::move(strDevRoot)) {
   if (libusb_init(&m_pContext) != 0) m_pContext = nullptr;
 }
 
@@ -87,20 +142,23 @@ std::unique_ptr<IFilterDeviceHandle> CLibusbFilterDevicePlatform::pOpen(const st
   if (!bParseFilterDeviceName(strName, want))
     return vFail(LIBUSB_ERROR_INVALID_PARAM, "not a filter device name: " + strName);
   if (!m_pContext) return vFail(LIBUSB_ERROR_OTHER, "libusb could not be started");
-  libusb_device** list = nullptr;
-  ssize_t n = libusb_get_device_list(m_pContext, &list);
-  if (n < 0) return vFail(static_cast<int>(n), strLibusbOpenError(strName, static_cast<int>(n)));
-  libusb_device* found = nullptr;
-  for (ssize_t i = 0; i < n && !found; ++i) {
-    if (libusb_get_bus_number(list[i]) != want.ucBus) continue;
-    uint8_t ports[7];
-    int depth = libusb_get_port_numbers(list[i], ports, 7);
-    if (depth == want.ucDepth && std::memcmp(ports, want.ucPorts, depth) == 0) found = list[i];
+  std::string strNode;
+  int nErr = nUsbDeviceNode(strName, m_strSysRoot, m_strDevRoot, strNode);
+  if (nErr != 0)
+    return vFail(LIBUSB_ERROR_NOT_FOUND,
+                 strLibusbOpenError(strName, nErr == ENOENT ? LIBUSB_ERROR_NOT_FOUND : LIBUSB_ERROR_IO));
+  CFileDescriptor fd(::open(strNode.c_str(), O_RDWR | O_CLOEXEC));
+  if (!fd.bValid()) {
+    const int nOpenErr = errno;
+    // A refused permission carries the same code on every platform: the caller tells the operator.
+    if (nOpenErr == EACCES || nOpenErr == EPERM)
+      return vFail(EACCES, strLibusbOpenError(strName, LIBUSB_ERROR_ACCESS));
+    return vFail(nOpenErr,
+                 strLibusbOpenError(strName, nOpenErr == ENOENT || nOpenErr == ENODEV ? LIBUSB_ERROR_NO_DEVICE
+                                                                                      : LIBUSB_ERROR_IO));
   }
   libusb_device_handle* h = nullptr;
-  int rc = found ? libusb_open(found, &h) : LIBUSB_ERROR_NOT_FOUND;
-  libusb_free_device_list(list, 1);
-  // A refused permission carries the same code on every platform: the caller tells the operator.
-  if (rc != 0) return vFail(rc == LIBUSB_ERROR_ACCESS ? EACCES : rc, strLibusbOpenError(strName, rc));
-  return std::make_unique<CLibusbFilterDeviceHandle>(h, strName);
+  int rc = libusb_wrap_sys_device(m_pContext, static_cast<intptr_t>(fd.get()), &h);
+  if (rc != 0) return vFail(rc, strLibusbOpenError(strName, rc));
+  return std::make_unique<CLibusbFilterDeviceHandle>(h, std::move(fd), strName);
 }

@@ -164,7 +164,8 @@ VLN = {'manufacturer': 'Velnor', 'product': 'USB3.2 Hub'}
 
 def make():
     for t in os.listdir(HERE):
-        if os.path.isdir(os.path.join(HERE, t)):
+        # vm_guest is a real kernel's tree (scripts/vm/capture-sysfs.py), not made here
+        if os.path.isdir(os.path.join(HERE, t)) and t != 'vm_guest':
             shutil.rmtree(os.path.join(HERE, t))
 
     t = Tree('usb2_hub')

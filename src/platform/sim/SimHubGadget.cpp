@@ -1,0 +1,137 @@
+#include "platform/sim/SimHubGadget.h"
+
+#include <algorithm>
+
+namespace {
+constexpr uint8_t REQ_GET_STATUS = 0, REQ_CLEAR_FEATURE = 1, REQ_SET_FEATURE = 3, REQ_GET_DESCRIPTOR = 6,
+                  REQ_GET_INTERFACE = 10, REQ_SET_INTERFACE = 11;
+constexpr uint8_t DT_STRING = 3, DT_HUB = 0x29;
+constexpr uint16_t PORT_FEAT_POWER = 8;
+constexpr uint16_t PORT_STAT_POWER = 0x0100;
+constexpr int MAX_PORTS = 7;  // one byte of port bits in the hub descriptor
+
+SimGadgetReply stData(std::vector<uint8_t> v, uint16_t wLength) {
+  if (v.size() > wLength) v.resize(wLength);
+  return {SimGadgetReply::EKind::kData, std::move(v)};
+}
+SimGadgetReply stAck() {
+  return {SimGadgetReply::EKind::kAck, {}};
+}
+SimGadgetReply stStall() {
+  return {};
+}
+}  // namespace
+
+int CSimHubGadget::nPorts() const {
+  return std::clamp(m_chip.def().nPorts, 1, MAX_PORTS);
+}
+
+bool CSimHubGadget::bPresent() {
+  return m_chip.stLink().bPresent;
+}
+
+void CSimHubGadget::vAttach() {
+  m_ullSession = m_chip.stLink().ullSession;
+  m_vecPortStatus.assign(static_cast<size_t>(nPorts()) + 1, 0);
+}
+
+std::vector<uint8_t> CSimHubGadget::vecDeviceDescriptor() {
+  UsbControlSetup s;
+  s.bmRequestType = 0x80;
+  s.bRequest = REQ_GET_DESCRIPTOR;
+  s.wValue = 0x0100;
+  s.wLength = 18;
+  s.bIn = true;
+  std::vector<uint8_t> d(18, 0);
+  size_t n = 0;
+  uint32_t ulWait = 0;
+  SimChipEvents ev;
+  if (m_chip.eControl(m_ullSession, false, s, d.data(), &n, ulWait, ev) != EFilterResult::kSuccess || n != 18)
+    return {};
+  return d;
+}
+
+std::vector<uint8_t> CSimHubGadget::vecEndpointDescriptor(bool bHighSpeed) const {
+  const uint8_t ucMaxPacket = static_cast<uint8_t>((nPorts() + 1 + 7) / 8);
+  // full speed counts the interval in frames (255 ms), high speed as 2^(n-1) microframes
+  return {7, 5, 0x81, 0x03, ucMaxPacket, 0, static_cast<uint8_t>(bHighSpeed ? 12 : 255)};
+}
+
+std::vector<uint8_t> CSimHubGadget::vecConfigDescriptor(bool bHighSpeed) const {
+  std::vector<uint8_t> v = {9, 2, 25, 0, 1, 1, 0, 0xC0, 0,   // self-powered
+                            9, 4, 0,  0, 1, 9, 0, 0,    0};  // one hub interface, single TT
+  std::vector<uint8_t> ep = vecEndpointDescriptor(bHighSpeed);
+  v.insert(v.end(), ep.begin(), ep.end());
+  return v;
+}
+
+SimGadgetReply CSimHubGadget::stSetup(const UsbControlSetup& s) {
+  const uint8_t ucType = (s.bmRequestType >> 5) & 3;
+  if (ucType == 2) return stChip(s);
+  if (ucType == 1) return stHubClass(s);
+  if (ucType == 0 && s.bIn && s.bRequest == REQ_GET_DESCRIPTOR && (s.wValue >> 8) == DT_STRING)
+    return stChip(s);
+  if (ucType == 0) return stStandard(s);
+  return stStall();
+}
+
+SimGadgetReply CSimHubGadget::stChip(const UsbControlSetup& s) {
+  if (((s.bmRequestType >> 5) & 3) == 2) ++m_ullVendorRequests;
+  std::vector<uint8_t> buf(s.bIn ? s.wLength : 0, 0);
+  size_t n = 0;
+  uint32_t ulWait = 0;
+  SimChipEvents ev;
+  EFilterResult e = m_chip.eControl(m_ullSession, false, s, buf.data(), &n, ulWait, ev);
+  SimGadgetReply r;
+  if (e == EFilterResult::kSuccess) {
+    if (s.bIn) {
+      buf.resize(n);
+      r = stData(std::move(buf), s.wLength);
+    } else {
+      r = stAck();
+    }
+  }
+  r.ulDelayMs = ulWait;
+  r.bLeftBus = ev.bLeft || e == EFilterResult::kLeftBus;
+  return r;
+}
+
+SimGadgetReply CSimHubGadget::stHubClass(const UsbControlSetup& s) {
+  const uint8_t ucRecipient = s.bmRequestType & 0x1F;
+  const int nPortCount = nPorts();
+  if (ucRecipient == 0) {  // the hub
+    if (s.bIn && s.bRequest == REQ_GET_DESCRIPTOR && (s.wValue >> 8) == DT_HUB) {
+      // ports individually powered and protected, power good after 2 ms, no removable ports
+      return stData({9, DT_HUB, static_cast<uint8_t>(nPortCount), 0x09, 0x00, 1, 0, 0x00, 0xFF}, s.wLength);
+    }
+    if (s.bIn && s.bRequest == REQ_GET_STATUS) return stData({0, 0, 0, 0}, s.wLength);
+    if (!s.bIn && (s.bRequest == REQ_CLEAR_FEATURE || s.bRequest == REQ_SET_FEATURE)) return stAck();
+    return stStall();
+  }
+  if (ucRecipient != 3 || s.wIndex < 1 || s.wIndex > nPortCount) return stStall();
+  uint16_t& usStatus = m_vecPortStatus[s.wIndex];
+  if (s.bIn && s.bRequest == REQ_GET_STATUS)
+    return stData({static_cast<uint8_t>(usStatus), static_cast<uint8_t>(usStatus >> 8), 0, 0}, s.wLength);
+  if (!s.bIn && (s.bRequest == REQ_SET_FEATURE || s.bRequest == REQ_CLEAR_FEATURE)) {
+    // Nothing is ever connected below: only the power bit follows what the host asks;
+    // every other feature (reset, suspend, change bits, indicators) is taken and has no effect.
+    if (s.wValue == PORT_FEAT_POWER) {
+      if (s.bRequest == REQ_SET_FEATURE)
+        usStatus |= PORT_STAT_POWER;
+      else
+        usStatus &= static_cast<uint16_t>(~PORT_STAT_POWER);
+    }
+    return stAck();
+  }
+  return stStall();
+}
+
+SimGadgetReply CSimHubGadget::stStandard(const UsbControlSetup& s) {
+  const uint8_t ucRecipient = s.bmRequestType & 0x1F;
+  if (s.bIn && s.bRequest == REQ_GET_STATUS)
+    return stData({static_cast<uint8_t>(ucRecipient == 0 ? 1 : 0), 0}, s.wLength);  // self-powered
+  if (!s.bIn && (s.bRequest == REQ_CLEAR_FEATURE || s.bRequest == REQ_SET_FEATURE)) return stAck();
+  if (s.bIn && s.bRequest == REQ_GET_INTERFACE && s.wIndex == 0) return stData({0}, s.wLength);
+  if (!s.bIn && s.bRequest == REQ_SET_INTERFACE && s.wIndex == 0 && s.wValue == 0) return stAck();
+  return stStall();
+}
