@@ -211,7 +211,7 @@ void vLayOut(const std::string& strDir, const Bench& b, bool bFault, double dTim
 std::vector<std::vector<std::string>> vecLogEntries(const std::string& strDir) {
   const std::time_t t = std::time(nullptr);
   std::vector<std::string> paths;
-  for (std::time_t day : {t - 24 * 3600, t}) {
+  for (std::time_t day : {t - std::time_t{24} * 3600, t}) {
     std::tm tm = *std::localtime(&day);
     const std::string strPath = Ini::strMPResultLogPath(strDir, tm);
     if (std::find(paths.begin(), paths.end(), strPath) == paths.end()) paths.push_back(strPath);
@@ -423,9 +423,7 @@ int nPrintFigures(std::map<std::string, Figures>& mapFig) {
   return nFindings;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int nMain(int argc, char** argv) {
   int nRuns = 200;
   bool bReplay = false;
   uint32_t uSeed = std::random_device{}();
@@ -475,4 +473,15 @@ int main(int argc, char** argv) {
   const int nFindings = nPrintFigures(mapFig);
   if (nFindings == 0) std::filesystem::remove_all(szDir);
   return nFindings ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return nMain(argc, argv);
+  } catch (...) {
+    std::fprintf(stderr, "fault campaign: stopped by an unexpected failure\n");
+    return 2;
+  }
 }

@@ -53,8 +53,8 @@ int CPowerDelivery::nPDFWUpdate(uint8_t ucVendor, const std::string& strPath, in
       case PD_VENDOR_RICHTEK: {
         vDEBUG_MSG_printf(L, "[%d]RICHMAN  nPDFWUpdate ucChipVendor=%x", nDrive, ucVendor);
         for (uint16_t usAddr = 0; usAddr < RICHTEK_IMAGE_SIZE / 4; ++usAddr) {
-          int nResult = nTry(h.get(), 1, PD_WRITE_DATA, usAddr, 0, &m_images.m_RichtekFWBuf[usAddr * 4u], 4,
-                             st, [&](int n) {
+          int nResult = nTry(h.get(), 1, PD_WRITE_DATA, usAddr, 0,
+                             &m_images.m_RichtekFWBuf[static_cast<size_t>(usAddr) * 4], 4, st, [&](int n) {
                                vDEBUG_ERR_printf(L,
                                                  "SCSI5872_PDVendorCmd PD_WRITE_DATA Retry[%d] , "
                                                  "strPhysicalAddress:[%s] ,  ucAddr=[%x], dwErrorCode %d",

@@ -566,7 +566,7 @@ TEST(PDFlows, EngineEdges) {
     LogCapture log;
     const auto nBefore = b.a().ullRequestCount();
     EXPECT_EQ(b.pd->nPDFWUpdate(PD_VENDOR_CCG2, "x.cyacd", 1), -10);
-    std::vector<uint8_t> read(3 * 128);
+    std::vector<uint8_t> read(size_t{3} * 128);
     EXPECT_EQ(b.pd->nPDFWRead(PD_VENDOR_CCG2, 1, read.data(), read.size()), -10);
     EXPECT_EQ(b.a().ullRequestCount(), nBefore);  // row 256 would have landed on row 0
     EXPECT_TRUE(log.contains("CCG2 row [100] cannot be addressed"));
