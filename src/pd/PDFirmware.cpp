@@ -55,9 +55,7 @@ int CPDFirmware::nCreatePDSPIROMBuffer(const std::string& strPath) {
         if (m_images.nReadRichtek(file.data) != 0) return -10;
       } else if (m_ucPDFWFileType == PD_FILE_TYPE_CYACD && strPath.find(".cyacd") != std::string::npos) {
         // CCG2 rows are 128 bytes, as CCG3's: the CCG2 update writes them from the same image.
-        size_t nRowSize = 0;
-        if (m_nPDChipVendor == PD_VENDOR_CCG2 || m_nPDChipVendor == PD_VENDOR_CCG3) nRowSize = CCG3_ROW_SIZE;
-        if (m_nPDChipVendor == PD_VENDOR_CCG4) nRowSize = CCG4_ROW_SIZE;
+        const size_t nRowSize = nCyacdRowSizeOf(m_nPDChipVendor);
         if (nRowSize == 0) {
           // Nothing would be loaded, and an update would write an empty image.
           vDEBUG_ERR_printf(LOG_LABEL, "The PD chip [%d] takes no .cyacd file", m_nPDChipVendor.load());

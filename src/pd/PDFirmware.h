@@ -25,6 +25,13 @@ constexpr uint8_t PD_VENDOR_CCG3 = 4;
 constexpr uint8_t PD_VENDOR_CCG4 = 5;
 constexpr uint8_t MCU_VENDOR_ST = 20;
 
+// Data bytes per .cyacd row of a PD family: 128 for CCG2 and CCG3, 256 for CCG4, 0 for a
+// family that takes no .cyacd file.
+constexpr size_t nCyacdRowSizeOf(uint8_t ucVendor) {
+  if (ucVendor == PD_VENDOR_CCG2 || ucVendor == PD_VENDOR_CCG3) return CCG3_ROW_SIZE;
+  return ucVendor == PD_VENDOR_CCG4 ? CCG4_ROW_SIZE : 0;
+}
+
 // The selections and detected families are single bytes that the PD dialog and its workers
 // share without a lock (the last detection wins).
 class CPDFirmware {

@@ -16,8 +16,20 @@ uint16_t usRowLowFirst(uint16_t wRow) {
   return static_cast<uint16_t>(((wRow & 0xFF) << 8) | (wRow >> 8));
 }
 
-size_t nRowSizeOf(uint8_t ucVendor) {
-  return ucVendor == PD_VENDOR_CCG4 ? CCG4_ROW_SIZE : CCG3_ROW_SIZE;
+// A of a Cypress row command: CCG2 takes the row in CDB byte 2, CCG3/CCG4 low byte first.
+uint16_t usCypressRowA(uint8_t ucVendor, uint16_t wRow) {
+  return ucVendor == PD_VENDOR_CCG2 ? static_cast<uint16_t>(wRow << 8) : usRowLowFirst(wRow);
+}
+
+// A CCG2 row above 255 would wrap onto another row of the flash: such an image is refused
+// (logged) before anything reaches the controller.
+bool bCCG2RowsAddressable(const CPDFirmwareImages& images, const char* pszLabel) {
+  for (const auto& [wRow, k] : images.vecDataSlotsByRow(CCG3_ROW_SIZE)) {
+    if (wRow <= PD_CCG2_MAX_ROW) continue;
+    vDEBUG_ERR_printf(pszLabel, "CCG2 row [%x] cannot be addressed", wRow);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -33,18 +45,7 @@ int CPowerDelivery::nPDFWUpdate(uint8_t ucVendor, const std::string& strPath, in
       vDEBUG_ERR_printf(L, "Cypress PD[%d]  (m_CypressFWHeader.dwSliconID=0)", nDrive);
       return -10;
     }
-    if (ucVendor == PD_VENDOR_CCG2) {
-      // Row numbers above 255 would wrap onto other rows of the flash.
-      CPDFirmwareImages::RowView row{};
-      for (size_t k = 1;
-           m_images.bCyacdSlot(CCG3_ROW_SIZE, k, row) && CPDFirmwareImages::bIsDataArrayID(row.ucArrayID);
-           ++k) {
-        if (row.wRowNum > PD_CCG2_MAX_ROW) {
-          vDEBUG_ERR_printf(L, "CCG2 row [%x] cannot be addressed, nothing written", row.wRowNum);
-          return -10;
-        }
-      }
-    }
+    if (ucVendor == PD_VENDOR_CCG2 && !bCCG2RowsAddressable(m_images, L)) return -10;
     const std::string strName = strPhysicalAddress(nDrive);
     auto h = pOpenDrive(L, nDrive);
     if (!h) return -1;
@@ -90,7 +91,7 @@ int CPowerDelivery::nPDFWUpdate(uint8_t ucVendor, const std::string& strPath, in
 int CPowerDelivery::nWriteCypress(IScsiDriveHandle* h, uint8_t ucVendor, const std::string& strName,
                                   std::stop_token st) {
   const char* L = "CPowerDelivery::nPDFWUpdate";
-  const size_t nRowSize = nRowSizeOf(ucVendor);
+  const size_t nRowSize = nCyacdRowSizeOf(ucVendor);
   const char* pszCmd = ucVendor == PD_VENDOR_CCG2   ? "CYPRESS_PD_WRITE_DATA"
                        : ucVendor == PD_VENDOR_CCG3 ? "CYPRESS_PD_CCG3_WRITE_DATA"
                                                     : "CYPRESS_PD_CCG4_WRITE_DATA";
@@ -111,7 +112,7 @@ int CPowerDelivery::nWriteCypress(IScsiDriveHandle* h, uint8_t ucVendor, const s
     }
     std::copy(rec.data.begin(), rec.data.end(), row.begin());
     const uint16_t wRow = static_cast<uint16_t>(r);
-    const uint16_t usA = ucVendor == PD_VENDOR_CCG2 ? static_cast<uint16_t>(wRow << 8) : usRowLowFirst(wRow);
+    const uint16_t usA = usCypressRowA(ucVendor, wRow);
     int nResult = nTry(h, 1, ucSub, usA, usB, row.data(), static_cast<uint32_t>(nRowSize), st, [&](int n) {
       vDEBUG_ERR_printf(L,
                         "SCSI5872_PDVendorCmd %s Retry[%d] , strPhysicalAddress:[%s] ,  nRowCnt=[%x], "
@@ -188,23 +189,18 @@ int CPowerDelivery::nPDFWRead(uint8_t ucVendor, int nDrive, uint8_t* pOut, size_
       case PD_VENDOR_CCG2:
       case PD_VENDOR_CCG3: {
         const auto order = m_images.vecDataSlotsByRow(CCG3_ROW_SIZE);
-        for (const auto& [wRow, k] : order) {
-          if (k * CCG3_ROW_SIZE > dwSize) {
-            vDEBUG_ERR_printf(L, "read-back buffer [%x] too small", static_cast<unsigned>(dwSize));
-            return -10;
-          }
-          if (ucVendor == PD_VENDOR_CCG2 && wRow > PD_CCG2_MAX_ROW) {
-            vDEBUG_ERR_printf(L, "CCG2 row [%x] cannot be addressed", wRow);
-            return -10;
-          }
+        // (the data slots are 1..n, so the last one ends at n rows)
+        if (order.size() * CCG3_ROW_SIZE > dwSize) {
+          vDEBUG_ERR_printf(L, "read-back buffer [%x] too small", static_cast<unsigned>(dwSize));
+          return -10;
         }
+        if (ucVendor == PD_VENDOR_CCG2 && !bCCG2RowsAddressable(m_images, L)) return -10;
         auto h = pOpenDrive(L, nDrive);
         if (!h) return -1;
         int nResult = 0;
         const uint8_t ucSub = ucVendor == PD_VENDOR_CCG2 ? CYPRESS_PD_READ_DATA : CYPRESS_PD_CCG3_READ_DATA;
         for (const auto& [wRow, k] : order) {
-          const uint16_t usA =
-              ucVendor == PD_VENDOR_CCG2 ? static_cast<uint16_t>(wRow << 8) : usRowLowFirst(wRow);
+          const uint16_t usA = usCypressRowA(ucVendor, wRow);
           nResult =
               nTry(h.get(), 0, ucSub, usA, 0, pOut + (k - 1) * CCG3_ROW_SIZE, CCG3_ROW_SIZE, st, [](int) {});
           if (nResult != 0)

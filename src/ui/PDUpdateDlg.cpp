@@ -52,7 +52,7 @@ CPDUpdateDlg::~CPDUpdateDlg() {
 }
 
 bool CPDUpdateDlg::bIsBridge(const DevRecord& d) {
-  return d.bOccupied() && d.ucIndex <= 16 && d.ucPhysicalDrive < PD_PHYSICAL_DRIVES - 1;
+  return d.bOccupied() && d.ucIndex <= 16 && d.ucPhysicalDrive != STORAGE_DRIVE_NONE;
 }
 
 int CPDUpdateDlg::nBridges() const {

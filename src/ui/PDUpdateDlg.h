@@ -111,8 +111,8 @@ class CPDUpdateDlg {
   // The steps of one worker up to its end (step results as PDFWUpdateThreadFun returns them).
   int nRunWorker(uint8_t ucPort, int nDrive, std::stop_token st);
   int nCheckMCU(uint8_t ucPort, int nDrive, std::stop_token st);
-  int nCheckCypress(uint8_t ucVendor, int nDrive, std::stop_token st);
-  int nCheckRichtek(int nDrive, std::stop_token st);
+  int nCheckCypress(uint8_t ucPort, uint8_t ucVendor, int nDrive, std::stop_token st);
+  int nCheckRichtek(uint8_t ucPort, int nDrive, std::stop_token st);
   int nWaitRelink(uint8_t ucPort, int nDrive, bool bCheckVersion, std::stop_token st);
   // The PD file suits the PD family the bridges reported (box and false otherwise).
   bool bFileSuitsChip(const char* pszBox);

@@ -133,8 +133,7 @@ void CPDUpdateDlg::OnBnClickedButtonPdFwVerify() {
     const uint8_t ucVendor = m_engine.m_nPDChipVendor, ucMode = m_engine.m_ucCCG3DeviceMode;
     if (m_engine.m_bPDFWEnable && (ucVendor == PD_VENDOR_CCG3 || ucVendor == PD_VENDOR_CCG4)) {
       CPDFirmwareImages::RowView row{};
-      const size_t nRowSize = ucVendor == PD_VENDOR_CCG4 ? CCG4_ROW_SIZE : CCG3_ROW_SIZE;
-      const bool bRow = m_engine.m_images.bCyacdSlot(nRowSize, 1, row);
+      const bool bRow = m_engine.m_images.bCyacdSlot(nCyacdRowSizeOf(ucVendor), 1, row);
       uint16_t wWant = 0;
       if (ucVendor == PD_VENDOR_CCG3) wWant = ucMode == 1 ? 512 : ucMode == 2 ? 48 : 0;
       if (ucVendor == PD_VENDOR_CCG4) wWant = ucMode == 1 ? 265 : ucMode == 2 ? 20 : 0;
@@ -264,7 +263,7 @@ int CPDUpdateDlg::nRunWorker(uint8_t ucPort, int nDrive, std::stop_token st) {
     }
     if (ucVendor == PD_VENDOR_CCG2 || ucVendor == PD_VENDOR_CCG3) {
       Show_Message(ucPort, PD_STATUS_READING);
-      if (const int n = nCheckCypress(ucVendor, nDrive, st); n != 0) return n;
+      if (const int n = nCheckCypress(ucPort, ucVendor, nDrive, st); n != 0) return n;
       if (bVerify) vDEBUG_MSG_printf(WORKER, "Cypress FW verification Pass!!");
     } else if (ucVendor == PD_VENDOR_CCG4) {
       vDEBUG_MSG_printf(
@@ -283,7 +282,7 @@ int CPDUpdateDlg::nRunWorker(uint8_t ucPort, int nDrive, std::stop_token st) {
   if (!m_clock.bSleepMs(PD_RELOAD_WAIT_MS, st)) return -10;
   const bool bCheckVersion = bPD && (!bVerify || !bContentChecked);
   int nResult = nWaitRelink(ucPort, nDrive, bCheckVersion, st);
-  if (nResult == 0 && bPD && ucVendor == PD_VENDOR_RICHTEK) nResult = nCheckRichtek(nDrive, st);
+  if (nResult == 0 && bPD && ucVendor == PD_VENDOR_RICHTEK) nResult = nCheckRichtek(ucPort, nDrive, st);
   return nResult;
 }
 
@@ -325,14 +324,14 @@ int CPDUpdateDlg::nCheckMCU(uint8_t ucPort, int nDrive, std::stop_token st) {
   return 0;
 }
 
-int CPDUpdateDlg::nCheckCypress(uint8_t ucVendor, int nDrive, std::stop_token st) {
+int CPDUpdateDlg::nCheckCypress(uint8_t ucPort, uint8_t ucVendor, int nDrive, std::stop_token st) {
   const CPDFirmwareImages& img = m_engine.m_images;
   const size_t nSlots = img.nCyacdSlots(CCG3_ROW_SIZE);
   // The read-back holds the loaded rows only: (slot - 1) x 128 for every data slot.
   std::vector<uint8_t> read(nSlots > 1 ? (nSlots - 1) * CCG3_ROW_SIZE : 0, 0);
   int n = m_engine.nPDFWRead(ucVendor, nDrive, read.data(), read.size(), st);
   if (n != 0) {
-    vDEBUG_ERR_printf(WORKER, " PD[%d ][%d]FW Read Failed[%d], ", nDrive, nDrive, n);
+    vDEBUG_ERR_printf(WORKER, " PD[%d ][%d]FW Read Failed[%d], ", ucPort, nDrive, n);
     return n;
   }
   m_ucProgress = 90;
@@ -411,17 +410,17 @@ int CPDUpdateDlg::nWaitRelink(uint8_t ucPort, int nDrive, bool bCheckVersion, st
   return -10;  // stopped
 }
 
-int CPDUpdateDlg::nCheckRichtek(int nDrive, std::stop_token st) {
+int CPDUpdateDlg::nCheckRichtek(uint8_t ucPort, int nDrive, std::stop_token st) {
   std::vector<uint8_t> read(PD_RICHTEK_READ_SIZE, 0);
   const int n = m_engine.nPDFWRead(PD_VENDOR_RICHTEK, nDrive, read.data(), read.size(), st);
   if (n != 0) {
-    vDEBUG_ERR_printf(WORKER, " PD[%d ][%d]FW nPDFWRead Failed[%d], ", nDrive, nDrive, -2);
+    vDEBUG_ERR_printf(WORKER, " PD[%d ][%d]FW nPDFWRead Failed[%d], ", ucPort, nDrive, -2);
     return -2;
   }
   m_ucProgress = 90;
   const FileBytes file = stReadFileBytes(m_strPDFWFilePath, PD_RICHTEK_READ_SIZE);
   if (file.eStatus != EFileRead::Ok || file.ullSize > PD_RICHTEK_READ_SIZE || file.data.empty()) {
-    vDEBUG_ERR_printf(WORKER, " PD[%d ][%d]FW Comparsion Failed[%d], ", nDrive, nDrive, -3);
+    vDEBUG_ERR_printf(WORKER, " PD[%d ][%d]FW Comparsion Failed[%d], ", ucPort, nDrive, -3);
     return -3;
   }
   const auto it = std::mismatch(file.data.begin(), file.data.end(), read.begin());

@@ -11,21 +11,21 @@ namespace {
 struct GadgetRig {
   std::filesystem::path flash;
   CScaledClock clock{0.0};
-  SimHubSpec spec;
+  SimHubSpec hubDef;
   std::unique_ptr<CSimHubChip> chip;
   std::unique_ptr<CSimHubGadget> gadget;
 
   explicit GadgetRig(int nPorts = 4) {
     flash = std::filesystem::path(testing::TempDir()) / "gadget_hub.flash";
     std::filesystem::remove(flash);
-    spec.strName = "hub1";
-    spec.bUsb3 = false;
-    spec.nPorts = nPorts;
-    spec.usPIDU2 = 0x55AB;
-    spec.strManufacturer = "Velnor";
-    spec.strFlash = flash.string();
-    spec.uResetMs = 500;
-    chip = std::make_unique<CSimHubChip>(spec, clock);
+    hubDef.strName = "hub1";
+    hubDef.bUsb3 = false;
+    hubDef.nPorts = nPorts;
+    hubDef.usPIDU2 = 0x55AB;
+    hubDef.strManufacturer = "Velnor";
+    hubDef.strFlash = flash.string();
+    hubDef.uResetMs = 500;
+    chip = std::make_unique<CSimHubChip>(hubDef, clock);
     std::string err;
     EXPECT_TRUE(chip->bOpenFlash(err)) << err;
     gadget = std::make_unique<CSimHubGadget>(*chip);

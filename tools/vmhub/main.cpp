@@ -324,11 +324,11 @@ int main(int argc, char** argv) {
     vLog("no hub %s in the bench", opt.strHub);
     return 1;
   }
-  SimHubSpec spec = *it;
-  spec.bUsb3 = false;  // a high-speed gadget: the USB 2.0 half alone
+  SimHubSpec hubDef = *it;
+  hubDef.bUsb3 = false;  // a high-speed gadget: the USB 2.0 half alone
   // The chip's waits (erase, time off the bus) pass in real time, as the tool's do on Linux.
   CScaledClock clock(1.0);
-  CSimHubChip chip(spec, clock);
+  CSimHubChip chip(hubDef, clock);
   if (!chip.bOpenFlash(strError)) {
     vLog("%s", strError);
     return 1;
