@@ -19,33 +19,47 @@ uevents() {  # file
   echo $! >/tmp/uevents.pid
 }
 
-# The gadget hub of a scenario folder, up and bound by the hub driver.
-hub_start() {  # folder [vmhub options]
+# A simulated hub of a scenario folder, up and bound by the hub driver: hub1 is a gadget on
+# dummy_hcd (GadgetFS), hub2 a device on vhci_hcd's port 0 (USB/IP). hub1's files are
+# vmhub.log, vmhub.pid, ready and hub-path; another hub's carry its name.
+hub_start() {  # folder hub [vmhub options]
   dir="$1"
-  shift
-  rm -f "$dir/ready"
-  VMHUB_TRACE=1 "$BIN/vmhub" --bench "$dir/bench.json" --hub hub1 --ready "$dir/ready" "$@" 2>>"$dir/vmhub.log" &
+  hub="$2"
+  shift 2
+  sfx="-$hub"
+  glob="/sys/devices/platform/vhci_hcd.0/usb*/*-1"
+  if [ "$hub" = hub1 ]; then
+    sfx=""
+    glob="/sys/devices/platform/dummy_hcd.*/usb*/*-1"
+  else
+    set -- --usbip 0 "$@"
+  fi
+  rm -f "$dir/ready$sfx"
+  VMHUB_TRACE=1 "$BIN/vmhub" --bench "$dir/bench.json" --hub "$hub" --ready "$dir/ready$sfx" "$@" \
+    2>>"$dir/vmhub$sfx.log" &
   pid=$!
-  echo $pid >"$dir/vmhub.pid"
+  echo $pid >"$dir/vmhub$sfx.pid"
   # shell built-ins only: every program started in the guest is read over 9p
   i=0
   while [ $i -lt 300 ] && [ -d /proc/$pid ]; do
-    for d in /sys/devices/platform/dummy_hcd.*/usb*/*-1; do
-      if [ -e "$d/${d##*/}:1.0/driver" ] && [ -e "$dir/ready" ]; then
-        echo "${d##*/}" >"$dir/hub-path"
-        say "gadget hub bound at ${d##*/}"
+    for d in $glob; do
+      if [ -e "$d/${d##*/}:1.0/driver" ] && [ -e "$dir/ready$sfx" ]; then
+        echo "${d##*/}" >"$dir/hub-path$sfx"
+        say "$hub bound at ${d##*/}"
         return 0
       fi
     done
     sleep 0.1
     i=$((i + 1))
   done
-  say "the gadget hub was not bound"
+  say "$hub was not bound"
   return 1
 }
-hub_stop() {  # folder
-  kill "$(cat "$1/vmhub.pid")" 2>/dev/null
-  wait "$(cat "$1/vmhub.pid")" 2>/dev/null
+hub_stop() {  # folder hub
+  sfx="-$2"
+  [ "$2" = hub1 ] && sfx=""
+  kill "$(cat "$1/vmhub$sfx.pid")" 2>/dev/null
+  wait "$(cat "$1/vmhub$sfx.pid")" 2>/dev/null
 }
 sysfs_list() {  # file: every USB device with its path, class and ids
   for d in /sys/bus/usb/devices/*; do
@@ -69,7 +83,7 @@ mptool() {  # folder: a production run there, its exit code and time kept
 say "scenario: scan, then MPTool /S on one gadget hub"
 cp -r "$out/run1" /tmp/run1
 mkdir -p "$out/scan"
-if hub_start /tmp/run1; then
+if hub_start /tmp/run1 hub1; then
   cp /tmp/run1/hub-path "$out/scan/"
   sysfs_list "$out/scan/sysfs.txt"
   "$BIN/mptool-util" scan --json >"$out/scan/scan.json" 2>"$out/scan/stderr.txt"
@@ -85,16 +99,29 @@ if hub_start /tmp/run1; then
   echo $((n1 - n0)) >"$out/measure/run-requests"
   kill "$(cat /tmp/uevents.pid)" 2>/dev/null
   "$BIN/mptool-util" scan --json >/tmp/run1/scan-after.json 2>/tmp/run1/scan-after.err
-  hub_stop /tmp/run1
+  hub_stop /tmp/run1 hub1
 fi
 cp -r /tmp/run1/. "$out/run1/"
+
+# two hubs on two controllers at once: the gadget on dummy_hcd, the USB/IP one on vhci_hcd
+say "scenario: MPTool /S on two hubs on two controllers"
+cp -r "$out/run2" /tmp/run2
+if hub_start /tmp/run2 hub1 && hub_start /tmp/run2 hub2; then
+  uevents /tmp/run2/uevents.txt
+  mptool /tmp/run2
+  kill "$(cat /tmp/uevents.pid)" 2>/dev/null
+  "$BIN/mptool-util" scan --json >/tmp/run2/scan-after.json 2>/tmp/run2/scan-after.err
+fi
+hub_stop /tmp/run2 hub1
+hub_stop /tmp/run2 hub2
+cp -r /tmp/run2/. "$out/run2/"
 
 # the hub leaves for good in the middle of its download
 say "scenario: the hub vanishes mid-run"
 cp -r "$out/vanish" /tmp/vanish
-if hub_start /tmp/vanish --vanish-after 300; then
+if hub_start /tmp/vanish hub1 --vanish-after 300; then
   mptool /tmp/vanish
-  hub_stop /tmp/vanish
+  hub_stop /tmp/vanish hub1
 fi
 cp -r /tmp/vanish/. "$out/vanish/"
 
@@ -102,10 +129,10 @@ cp -r /tmp/vanish/. "$out/vanish/"
 if [ -x "$BIN/bench_vm_run_bench" ] && [ -f "$out/measure/transfer.json" ]; then
   say "measurement: a one-hub run against its lower bound"
   cp -r "$out/measure-run" /tmp/mrun
-  if hub_start /tmp/mrun; then
+  if hub_start /tmp/mrun hub1; then
     us=$(sed -n 's/.*"backend_us": \([0-9.]*\).*/\1/p' "$out/measure/transfer.json")
     "$BIN/bench_vm_run_bench" /tmp/mrun "$us" 200 500 >"$out/measure/run.json" 2>/tmp/mrun/stderr.txt
-    hub_stop /tmp/mrun
+    hub_stop /tmp/mrun hub1
   fi
   cp -r /tmp/mrun/. "$out/measure-run/"
 fi
@@ -114,7 +141,7 @@ fi
 # and restarts it through authorized; the tool puts power/control back when it ends
 say "scenario: power/control and authorized of an idle hub"
 cp -r "$out/idle" /tmp/idle
-if hub_start /tmp/idle; then
+if hub_start /tmp/idle hub1; then
   h=/sys/bus/usb/devices/$(cat /tmp/idle/hub-path)
   read -r v <"$h/power/control"
   echo "$v" >/tmp/idle/control-before
@@ -130,7 +157,7 @@ if hub_start /tmp/idle; then
   read -r v <"$h/authorized"
   echo "$v" >/tmp/idle/authorized-after
   kill $sampler 2>/dev/null
-  hub_stop /tmp/idle
+  hub_stop /tmp/idle hub1
 fi
 cp -r /tmp/idle/. "$out/idle/"
 
@@ -138,14 +165,14 @@ cp -r /tmp/idle/. "$out/idle/"
 say "scenario: no permission"
 cp -r "$out/perm" /tmp/perm
 chmod -R a+rwX /tmp/perm
-if hub_start /tmp/perm; then
+if hub_start /tmp/perm hub1; then
   ls -l /dev/bus/usb/*/* >/tmp/perm/nodes.txt 2>&1
   (cd /tmp/perm && MPTOOL_HOME=/tmp/perm MPTOOL_UDEV_RULES_DIR=/tmp/perm/rules TMPDIR=/tmp/perm \
     timeout 30 setpriv --reuid=65534 --regid=65534 --clear-groups "$BIN/MPTool" /S \
     >/tmp/perm/stdout.txt 2>/tmp/perm/stderr.txt)
   echo $? >/tmp/perm/rc
   say "MPTool /S without access ended with $(cat /tmp/perm/rc)"
-  hub_stop /tmp/perm
+  hub_stop /tmp/perm hub1
 fi
 cp -r /tmp/perm/. "$out/perm/"
 
@@ -175,7 +202,7 @@ mount --bind /tmp/rules.d /etc/udev/rules.d
 /lib/systemd/systemd-udevd --daemon
 udevadm trigger --action=add --subsystem-match=usb
 udevadm settle --timeout=30
-if hub_start /tmp/udev; then
+if hub_start /tmp/udev hub1; then
   udevadm settle --timeout=30
   h=/sys/bus/usb/devices/$(cat /tmp/udev/hub-path)
   read -r bus <"$h/busnum"
@@ -190,7 +217,7 @@ if hub_start /tmp/udev; then
   udevadm settle --timeout=30
   read -r dev <"$h/devnum"
   stat -c '%a %g' "$(printf '/dev/bus/usb/%03d/%03d' "$bus" "$dev")" >/tmp/udev/node-after
-  hub_stop /tmp/udev
+  hub_stop /tmp/udev hub1
 fi
 udevadm control --exit
 cp -r /tmp/udev/. "$out/udev/"

@@ -93,6 +93,7 @@ TEST(SimHubGadget, AnswersTheHubDriversRequests) {
 // a status endpoint wide enough for the port bits.
 TEST(SimHubGadget, DescriptorsComeFromTheChip) {
   GadgetRig rig(7);
+  SimGadgetReply r;
   std::vector<uint8_t> d = rig.gadget->vecDeviceDescriptor();
   ASSERT_EQ(d.size(), 18u);
   EXPECT_EQ(d[4], 0x09);                    // hub class
@@ -110,6 +111,23 @@ TEST(SimHubGadget, DescriptorsComeFromTheChip) {
     EXPECT_EQ(c[24], bHigh ? 12 : 255);
   }
   EXPECT_EQ(GadgetRig(8).gadget->vecConfigDescriptor(true)[22], 1);  // clamped to 7 ports
+
+  // The same through endpoint 0, for a transport that leaves every request to the gadget.
+  EXPECT_EQ(rig.stIn(0x80, 6, 0x0100, 0, 64).vecData, d);
+  EXPECT_EQ(rig.stIn(0x80, 6, 0x0100, 0, 8).vecData, std::vector<uint8_t>(d.begin(), d.begin() + 8));
+  EXPECT_EQ(rig.stIn(0x80, 6, 0x0200, 0, 255).vecData, rig.gadget->vecConfigDescriptor(true));
+  EXPECT_EQ(rig.stIn(0x80, 6, 0x0200, 0, 9).vecData.size(), 9u);
+  EXPECT_EQ(rig.stIn(0x80, 6, 0x0201, 0, 255).eKind, K::kStall);  // one configuration only
+  r = rig.stIn(0x80, 6, 0x0F00, 0, 255);                          // USB 2.1: a BOS
+  ASSERT_EQ(r.eKind, K::kData);
+  EXPECT_EQ(r.vecData.size(), static_cast<size_t>(r.vecData[2] | (r.vecData[3] << 8)));
+  EXPECT_EQ(rig.stIn(0x80, 8, 0, 0, 1).vecData, std::vector<uint8_t>({0}));
+  EXPECT_EQ(rig.stOut(0x00, 9, 1, 0).eKind, K::kAck);
+  EXPECT_EQ(rig.gadget->ucConfiguration(), 1);
+  EXPECT_EQ(rig.stIn(0x80, 8, 0, 0, 1).vecData, std::vector<uint8_t>({1}));
+  EXPECT_EQ(rig.stOut(0x00, 9, 2, 0).eKind, K::kStall);
+  rig.gadget->vAttach();  // a new attach starts unconfigured
+  EXPECT_EQ(rig.gadget->ucConfiguration(), 0);
 }
 
 // Strings and vendor requests are the chip's: its identification string, its registers,

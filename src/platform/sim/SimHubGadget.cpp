@@ -3,9 +3,10 @@
 #include <algorithm>
 
 namespace {
-constexpr uint8_t REQ_GET_STATUS = 0, REQ_CLEAR_FEATURE = 1, REQ_SET_FEATURE = 3, REQ_GET_DESCRIPTOR = 6,
+constexpr uint8_t REQ_GET_STATUS = 0, REQ_CLEAR_FEATURE = 1, REQ_SET_FEATURE = 3, REQ_SET_ADDRESS = 5,
+                  REQ_GET_DESCRIPTOR = 6, REQ_GET_CONFIGURATION = 8, REQ_SET_CONFIGURATION = 9,
                   REQ_GET_INTERFACE = 10, REQ_SET_INTERFACE = 11;
-constexpr uint8_t DT_STRING = 3, DT_HUB = 0x29;
+constexpr uint8_t DT_DEVICE = 1, DT_CONFIG = 2, DT_STRING = 3, DT_BOS = 0x0F, DT_HUB = 0x29;
 constexpr uint16_t PORT_FEAT_POWER = 8;
 constexpr uint16_t PORT_STAT_POWER = 0x0100;
 constexpr int MAX_PORTS = 7;  // one byte of port bits in the hub descriptor
@@ -32,6 +33,7 @@ bool CSimHubGadget::bPresent() {
 
 void CSimHubGadget::vAttach() {
   m_ullSession = m_chip.stLink().ullSession;
+  m_ucConfiguration = 0;
   m_vecPortStatus.assign(static_cast<size_t>(nPorts()) + 1, 0);
 }
 
@@ -69,7 +71,9 @@ SimGadgetReply CSimHubGadget::stSetup(const UsbControlSetup& s) {
   const uint8_t ucType = (s.bmRequestType >> 5) & 3;
   if (ucType == 2) return stChip(s);
   if (ucType == 1) return stHubClass(s);
-  if (ucType == 0 && s.bIn && s.bRequest == REQ_GET_DESCRIPTOR && (s.wValue >> 8) == DT_STRING)
+  const uint8_t ucDesc = static_cast<uint8_t>(s.wValue >> 8);
+  if (ucType == 0 && s.bIn && s.bRequest == REQ_GET_DESCRIPTOR &&
+      (ucDesc == DT_STRING || ucDesc == DT_DEVICE))
     return stChip(s);
   if (ucType == 0) return stStandard(s);
   return stStall();
@@ -131,6 +135,19 @@ SimGadgetReply CSimHubGadget::stStandard(const UsbControlSetup& s) {
   if (s.bIn && s.bRequest == REQ_GET_STATUS)
     return stData({static_cast<uint8_t>(ucRecipient == 0 ? 1 : 0), 0}, s.wLength);  // self-powered
   if (!s.bIn && (s.bRequest == REQ_CLEAR_FEATURE || s.bRequest == REQ_SET_FEATURE)) return stAck();
+  if (s.bIn && s.bRequest == REQ_GET_DESCRIPTOR && ucRecipient == 0) {
+    if (s.wValue == DT_CONFIG << 8) return stData(vecConfigDescriptor(true), s.wLength);
+    // a USB 2.1 device: the BOS with its USB 2.0 extension, no link power management
+    if (s.wValue == DT_BOS << 8) return stData({5, DT_BOS, 12, 0, 1, 7, 0x10, 2, 0, 0, 0, 0}, s.wLength);
+    return stStall();
+  }
+  if (!s.bIn && s.bRequest == REQ_SET_CONFIGURATION && ucRecipient == 0 && s.wValue <= 1) {
+    m_ucConfiguration = static_cast<uint8_t>(s.wValue);
+    return stAck();
+  }
+  if (s.bIn && s.bRequest == REQ_GET_CONFIGURATION && ucRecipient == 0)
+    return stData({m_ucConfiguration}, s.wLength);
+  if (!s.bIn && s.bRequest == REQ_SET_ADDRESS && ucRecipient == 0) return stAck();
   if (s.bIn && s.bRequest == REQ_GET_INTERFACE && s.wIndex == 0) return stData({0}, s.wLength);
   if (!s.bIn && s.bRequest == REQ_SET_INTERFACE && s.wIndex == 0 && s.wValue == 0) return stAck();
   return stStall();

@@ -1,9 +1,11 @@
-// A simulated hub chip as a USB gadget sees it: what a gadget transport (the VM's hub gadget
-// on GadgetFS, tools/vmhub) answers on endpoint 0 for the chip. The hub class requests that
-// make the host's hub driver bind are answered here (a hub with nothing on its ports); the
-// string descriptors and the vendor requests go to the chip model, so the gadget follows the
-// chip's own registers, flash, erase, downloads, refusals and reset. The descriptors the
-// transport hands to the kernel come from the chip's identity at the time of the attach.
+// A simulated hub chip as a USB gadget sees it: what a transport of the VM's hub (tools/vmhub:
+// a gadget on GadgetFS, or a device on USB/IP) answers on endpoint 0 for the chip. Every
+// standard request is answered, for a transport that passes them all on (USB/IP); GadgetFS
+// answers the device and configuration descriptors itself from the ones it is given. The hub class requests
+// that make the host's hub driver bind are answered here (a hub with nothing on its ports); the string
+// descriptors and the vendor requests go to the chip model, so the gadget follows the chip's own registers,
+// flash, erase, downloads, refusals and reset. The descriptors the transport hands to the kernel come from
+// the chip's identity at the time of the attach.
 //
 // Not thread-safe: one transport thread calls it.
 #pragma once
@@ -47,6 +49,8 @@ class CSimHubGadget {
   SimGadgetReply stSetup(const UsbControlSetup& s);
 
   uint64_t ullVendorRequests() const { return m_ullVendorRequests; }
+  // The configuration the host set (0: none).
+  uint8_t ucConfiguration() const { return m_ucConfiguration; }
 
  private:
   SimGadgetReply stChip(const UsbControlSetup& s);
@@ -58,4 +62,5 @@ class CSimHubGadget {
   uint64_t m_ullSession = 0;
   std::vector<uint16_t> m_vecPortStatus;  // index 1..ports: wPortStatus
   uint64_t m_ullVendorRequests = 0;
+  uint8_t m_ucConfiguration = 0;
 };
