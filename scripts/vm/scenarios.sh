@@ -183,6 +183,27 @@ i=0
 while [ ! -e /sys/class/block/sda ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
 "$BIN/vmstorage" usb:1-1 >"$out/storage/storage.json" 2>"$out/storage/stderr.txt"
 
+# SG_IO on a bridge's disk: the bridge model as a USB mass-storage device on vhci_hcd
+say "scenario: SG_IO on the bridge model's disk (USB/IP)"
+mkdir -p /tmp/bridge
+"$BIN/vmbridge" --bench "$out/bridge/bench.json" --hub hub1 --usbip 1 2>/tmp/bridge/vmbridge.log &
+bridge=$!
+disk=""
+i=0
+while [ -z "$disk" ] && [ $i -lt 300 ] && [ -d /proc/$bridge ]; do
+  for b in /sys/class/block/sd*; do
+    case "$(readlink -f "$b")" in */vhci_hcd.0/*) disk="${b##*/}" ;; esac
+  done
+  sleep 0.1
+  i=$((i + 1))
+done
+say "the bridge's disk is ${disk:-missing}"
+echo "$disk" >/tmp/bridge/disk
+[ -n "$disk" ] && "$BIN/vmstorage" "$disk" >/tmp/bridge/storage.json 2>/tmp/bridge/stderr.txt
+kill $bridge 2>/dev/null
+wait $bridge 2>/dev/null
+cp -r /tmp/bridge/. "$out/bridge/"
+
 # the station as installed: the udev rules in udev's folder, systemd-udevd running, the
 # operator in the operator group; the run needs no root
 say "scenario: udev rules and the operator group"

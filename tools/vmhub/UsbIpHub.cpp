@@ -1,7 +1,5 @@
 #include "UsbIpHub.h"
 
-#include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,43 +8,17 @@
 
 #include "platform/sim/SimUsbIpLink.h"
 
-namespace {
-constexpr const char* VHCI_ATTACH = "/sys/devices/platform/vhci_hcd.0/attach";
-constexpr unsigned SPEED_HIGH = 3;  // enum usb_device_speed
-
-// Hands the socket to vhci_hcd for the port. A port the last detach has not freed yet
-// refuses an attach, so it is tried again for a while.
-bool bAttach(int nPort, int fdSocket) {
-  char sz[64];
-  std::snprintf(sz, sizeof sz, "%d %d %u %u", nPort, fdSocket, 0x10000u | static_cast<unsigned>(nPort + 1),
-                SPEED_HIGH);
-  for (int i = 0; i < 200 && !g_bVmHubStop; ++i) {
-    CFileDescriptor fd(::open(VHCI_ATTACH, O_WRONLY | O_CLOEXEC));
-    if (!fd.bValid()) {
-      vVmHubLog("cannot open %s", std::string(VHCI_ATTACH) + ": " + std::strerror(errno));
-      return false;
-    }
-    if (::write(fd.get(), sz, std::strlen(sz)) == static_cast<ssize_t>(std::strlen(sz))) return true;
-    ::usleep(50000);
-  }
-  vVmHubLog("vhci_hcd took no attach on port %s", std::to_string(nPort) + ": " + std::strerror(errno));
-  return false;
-}
-}  // namespace
-
 bool CUsbIpHub::bServe(bool& bEnd) {
   bEnd = false;
   m_gadget.vAttach();
-  int sv[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
-    vVmHubLog("socketpair: %s", std::strerror(errno));
+  std::string strError;
+  std::unique_ptr<CSimUsbIpLink> pLink =
+      CSimUsbIpLink::pAttachToVhci(m_opt.nUsbIpPort, &g_bVmHubStop, strError);
+  if (!pLink) {
+    vVmHubLog("%s", strError);
     return false;
   }
-  CSimUsbIpLink link{CFileDescriptor(sv[0])};
-  {
-    CFileDescriptor fdKernel(sv[1]);  // vhci_hcd keeps its own reference
-    if (!bAttach(m_opt.nUsbIpPort, fdKernel.get())) return false;
-  }
+  CSimUsbIpLink& link = *pLink;
   vVmHubLog("attached to vhci_hcd port %s", std::to_string(m_opt.nUsbIpPort));
   while (!g_bVmHubStop) {
     UsbIpSubmit sub;

@@ -3,6 +3,8 @@
 // FLUSH CACHE and STANDBY IMMEDIATE (ATA PASS-THROUGH (12)) as a safe removal does. Prints
 // one JSON object with what each step came to; judging it is the caller's business.
 //   vmstorage HUB        HUB: a filter device name, "usb:1-1"
+//   vmstorage DISK       DISK: a disk's name, "sdb": that disk, not looked for behind a hub
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -34,12 +36,22 @@ ScsiResult stSend(IScsiDriveHandle& h, std::initializer_list<uint8_t> cdb, EScsi
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: %s HUB\n", argv[0]);
+    std::fprintf(stderr, "usage: %s HUB|DISK\n", argv[0]);
     return 2;
   }
-  CSysfsStorageDriveFinder finder;
   StorageDriveInfo info;
-  int nErr = finder.nFindStorageDrive(argv[1], info);
+  int nErr = 0;
+  const std::string strWhat = argv[1];
+  if (strWhat.rfind("usb:", 0) == 0) {
+    CSysfsStorageDriveFinder finder;
+    nErr = finder.nFindStorageDrive(strWhat, info);
+  } else if (int nDisk = nDiskNumberFromName(strWhat); nDisk >= 0) {
+    info.bHasDisk = true;
+    info.ucPhysicalDrive = static_cast<uint8_t>(nDisk);
+    info.strDiskDevice = strWhat;
+  } else {
+    nErr = EINVAL;
+  }
   std::printf("{\"find_error\": %d, \"found\": %s, \"disk\": \"%s\", \"physical_drive\": %u", nErr,
               info.bFound() ? "true" : "false", info.strDiskDevice.c_str(), info.ucPhysicalDrive);
   if (nErr == 0 && info.bHasDisk) {

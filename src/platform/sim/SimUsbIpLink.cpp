@@ -1,10 +1,14 @@
 #include "platform/sim/SimUsbIpLink.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 uint32_t ulBe(const uint8_t* p) {
@@ -19,7 +23,35 @@ void vPutBe(std::vector<uint8_t>& v, size_t at, uint32_t x) {
 }
 // The largest transfer taken: a control request's data stage, a mass-storage transfer.
 constexpr uint32_t MAX_TRANSFER = 1u << 20;
+constexpr const char* VHCI_ATTACH = "/sys/devices/platform/vhci_hcd.0/attach";
+constexpr unsigned SPEED_HIGH = 3;  // enum usb_device_speed
 }  // namespace
+
+std::unique_ptr<CSimUsbIpLink> CSimUsbIpLink::pAttachToVhci(int nPort, const std::atomic<bool>* pStop,
+                                                            std::string& strError) {
+  int sv[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
+    strError = std::string("socketpair: ") + std::strerror(errno);
+    return nullptr;
+  }
+  auto link = std::make_unique<CSimUsbIpLink>(CFileDescriptor(sv[0]));
+  CFileDescriptor fdKernel(sv[1]);  // vhci_hcd takes its own reference
+  char sz[64];
+  std::snprintf(sz, sizeof sz, "%d %d %u %u", nPort, fdKernel.get(),
+                0x10000u | static_cast<unsigned>(nPort + 1), SPEED_HIGH);
+  for (int i = 0; i < 200 && !(pStop && *pStop); ++i) {
+    CFileDescriptor fd(::open(VHCI_ATTACH, O_WRONLY | O_CLOEXEC));
+    if (!fd.bValid()) {
+      strError = std::string("cannot open ") + VHCI_ATTACH + ": " + std::strerror(errno);
+      return nullptr;
+    }
+    if (::write(fd.get(), sz, std::strlen(sz)) == static_cast<ssize_t>(std::strlen(sz))) return link;
+    strError =
+        std::string("vhci_hcd took no attach on port ") + std::to_string(nPort) + ": " + std::strerror(errno);
+    ::usleep(50000);
+  }
+  return nullptr;
+}
 
 std::vector<uint8_t> CSimUsbIpLink::vecRetSubmit(uint32_t ulSeq, int nStatus,
                                                  const std::vector<uint8_t>& vecData) {

@@ -12,9 +12,12 @@
 // Not thread-safe: one transport thread uses it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/FileDescriptor.h"
@@ -38,6 +41,13 @@ constexpr int USBIP_STATUS_UNLINKED = -104;  // -ECONNRESET: taken back before i
 class CSimUsbIpLink {
  public:
   explicit CSimUsbIpLink(CFileDescriptor fd) : m_fd(std::move(fd)) {}
+
+  // A new device on a port of vhci_hcd's high-speed root hub (0 to 7): one end of a socket
+  // pair goes to vhci_hcd through its sysfs attach file, the link holds the other. A port the
+  // last detach has not freed yet refuses an attach, so it is tried again for up to 10 s (or
+  // until *pStop). Null with the reason when vhci_hcd takes none.
+  static std::unique_ptr<CSimUsbIpLink> pAttachToVhci(int nPort, const std::atomic<bool>* pStop,
+                                                      std::string& strError);
 
   enum class ENext {
     kSubmit,  // sub holds the next submit
