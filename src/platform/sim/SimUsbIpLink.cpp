@@ -185,7 +185,8 @@ bool CSimUsbIpLink::bReply(const UsbIpSubmit& sub, int nStatus, const std::vecto
                            uint32_t ulDelayMs) {
   std::vector<uint8_t> data;
   if (sub.bIn && nStatus == 0)
-    data.assign(vecData.begin(), vecData.begin() + std::min<size_t>(vecData.size(), sub.ulLength));
+    data.assign(vecData.begin(), vecData.begin() + static_cast<std::ptrdiff_t>(
+                                                       std::min<size_t>(vecData.size(), sub.ulLength)));
   std::vector<uint8_t> v = vecRetSubmit(sub.ulSeq, nStatus, data);
   if (!sub.bIn && nStatus == 0) vPutBe(v, 24, sub.ulLength);  // an OUT transfer took all its data
   if (!ulDelayMs) return bSend(v);
