@@ -20,14 +20,18 @@ uevents() {  # file
 }
 
 # A simulated hub of a scenario folder, up and bound by the hub driver: hub1 is a gadget on
-# dummy_hcd (GadgetFS), hub2 a device on vhci_hcd's port 0 (USB/IP). hub1's files are
-# vmhub.log, vmhub.pid, ready and hub-path; another hub's carry its name.
+# dummy_hcd (GadgetFS), hub2 a device on vhci_hcd's port 0 (USB/IP), hub3 a USB 3 hub there
+# (its two halves on the peer ports 0 of vhci_hcd's two root hubs). hub1's files are
+# vmhub.log, vmhub.pid, ready and hub-path; another hub's carry its name (a USB 3 hub's
+# hub-path is its USB 2.0 half's, hub-path-NAME-ss its SuperSpeed half's).
 hub_start() {  # folder hub [vmhub options]
   dir="$1"
   hub="$2"
   shift 2
   sfx="-$hub"
-  glob="/sys/devices/platform/vhci_hcd.0/usb*/*-1"
+  glob="/sys/devices/platform/vhci_hcd.0/usb*/*-1"  # port 0 of either root hub
+  want=1
+  [ "$hub" = hub3 ] && want=2
   if [ "$hub" = hub1 ]; then
     sfx=""
     glob="/sys/devices/platform/dummy_hcd.*/usb*/*-1"
@@ -42,13 +46,17 @@ hub_start() {  # folder hub [vmhub options]
   # shell built-ins only: every program started in the guest is read over 9p
   i=0
   while [ $i -lt 300 ] && [ -d /proc/$pid ]; do
+    bound=0
     for d in $glob; do
-      if [ -e "$d/${d##*/}:1.0/driver" ] && [ -e "$dir/ready$sfx" ]; then
-        echo "${d##*/}" >"$dir/hub-path$sfx"
-        say "$hub bound at ${d##*/}"
-        return 0
-      fi
+      [ -e "$d/${d##*/}:1.0/driver" ] || continue
+      bound=$((bound + 1))
+      read -r speed <"$d/speed"
+      if [ "$speed" -ge 5000 ]; then echo "${d##*/}" >"$dir/hub-path$sfx-ss"; else echo "${d##*/}" >"$dir/hub-path$sfx"; fi
     done
+    if [ $bound -ge $want ] && [ -e "$dir/ready$sfx" ]; then
+      say "$hub bound at $(cat "$dir/hub-path$sfx") $(cat "$dir/hub-path$sfx-ss" 2>/dev/null)"
+      return 0
+    fi
     sleep 0.1
     i=$((i + 1))
   done
@@ -115,6 +123,18 @@ fi
 hub_stop /tmp/run2 hub1
 hub_stop /tmp/run2 hub2
 cp -r /tmp/run2/. "$out/run2/"
+
+# a USB 3 hub: its SuperSpeed half takes the hub operations, both halves leave and come back
+say "scenario: MPTool /S on a USB 3 hub (USB/IP)"
+cp -r "$out/run3" /tmp/run3
+if hub_start /tmp/run3 hub3; then
+  uevents /tmp/run3/uevents.txt
+  mptool /tmp/run3
+  kill "$(cat /tmp/uevents.pid)" 2>/dev/null
+  "$BIN/mptool-util" scan --json >/tmp/run3/scan-after.json 2>/tmp/run3/scan-after.err
+fi
+hub_stop /tmp/run3 hub3
+cp -r /tmp/run3/. "$out/run3/"
 
 # the hub leaves for good in the middle of its download
 say "scenario: the hub vanishes mid-run"

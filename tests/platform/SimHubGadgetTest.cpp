@@ -15,11 +15,11 @@ struct GadgetRig {
   std::unique_ptr<CSimHubChip> chip;
   std::unique_ptr<CSimHubGadget> gadget;
 
-  explicit GadgetRig(int nPorts = 4) {
+  explicit GadgetRig(int nPorts = 4, bool bSuperSpeed = false) {
     flash = std::filesystem::path(testing::TempDir()) / "gadget_hub.flash";
     std::filesystem::remove(flash);
     hubDef.strName = "hub1";
-    hubDef.bUsb3 = false;
+    hubDef.bUsb3 = bSuperSpeed;
     hubDef.nPorts = nPorts;
     hubDef.usPIDU2 = 0x55AB;
     hubDef.strManufacturer = "Velnor";
@@ -28,7 +28,7 @@ struct GadgetRig {
     chip = std::make_unique<CSimHubChip>(hubDef, clock);
     std::string err;
     EXPECT_TRUE(chip->bOpenFlash(err)) << err;
-    gadget = std::make_unique<CSimHubGadget>(*chip);
+    gadget = std::make_unique<CSimHubGadget>(*chip, bSuperSpeed);
     gadget->vAttach();
   }
   ~GadgetRig() {
@@ -128,6 +128,45 @@ TEST(SimHubGadget, DescriptorsComeFromTheChip) {
   EXPECT_EQ(rig.stOut(0x00, 9, 2, 0).eKind, K::kStall);
   rig.gadget->vAttach();  // a new attach starts unconfigured
   EXPECT_EQ(rig.gadget->ucConfiguration(), 0);
+}
+
+// A USB 3 hub's SuperSpeed half: the chip's SuperSpeed device descriptor, the SuperSpeed hub
+// descriptor and hub depth, ports whose status carries the SuperSpeed power bit and link
+// state, a configuration with the endpoint's companion, a BOS with the SuperSpeed capability;
+// when the chip leaves the bus through the other half, this half's session is over.
+TEST(SimHubGadget, SuperSpeedHalf) {
+  GadgetRig rig(4, true);
+  SimGadgetReply r = rig.stIn(0x80, 6, 0x0100, 0, 18);
+  ASSERT_EQ(r.vecData.size(), 18u);
+  EXPECT_EQ(r.vecData[2] | (r.vecData[3] << 8), 0x0320);
+  EXPECT_EQ(r.vecData[7], 9);  // 512-byte endpoint 0
+  EXPECT_EQ(rig.stIn(0xA0, 6, 0x2900, 0, 15).eKind, K::kStall);
+  r = rig.stIn(0xA0, 6, 0x2A00, 0, 12);
+  ASSERT_EQ(r.vecData.size(), 12u);
+  EXPECT_EQ(r.vecData[1], 0x2A);
+  EXPECT_EQ(r.vecData[2], 4);
+  EXPECT_EQ(rig.stOut(0x20, 12, 1, 0).eKind, K::kAck);                                   // SET_HUB_DEPTH
+  EXPECT_EQ(rig.stIn(0xA3, 0, 0, 1, 4).vecData, std::vector<uint8_t>({0x80, 0, 0, 0}));  // SS.Disabled
+  EXPECT_EQ(rig.stOut(0x23, 3, 8, 1).eKind, K::kAck);
+  EXPECT_EQ(rig.stIn(0xA3, 0, 0, 1, 4).vecData,
+            std::vector<uint8_t>({0xA0, 0x02, 0, 0}));  // powered, Rx.Detect
+  std::vector<uint8_t> c = rig.stIn(0x80, 6, 0x0200, 0, 255).vecData;
+  ASSERT_EQ(c.size(), 31u);
+  EXPECT_EQ(c[2], 31);
+  EXPECT_EQ(c[26], 0x30);  // the companion follows the endpoint
+  r = rig.stIn(0x80, 6, 0x0F00, 0, 255);
+  ASSERT_EQ(r.vecData.size(), 22u);
+  EXPECT_EQ(r.vecData[4], 2);                            // two capabilities
+  EXPECT_EQ(r.vecData[14], 3);                           // SuperSpeed USB
+  EXPECT_EQ(rig.stOut(0x00, 49, 40, 0).eKind, K::kAck);  // SET_ISOCH_DELAY
+  EXPECT_FALSE(rig.gadget->bSessionOver());
+  CSimHubGadget usb2(*rig.chip);
+  usb2.vAttach();
+  UsbControlSetup reset;
+  reset.bmRequestType = 0x40;
+  reset.bRequest = 0x54;
+  EXPECT_TRUE(usb2.stSetup(reset).bLeftBus);
+  EXPECT_TRUE(rig.gadget->bSessionOver());
 }
 
 // Strings and vendor requests are the chip's: its identification string, its registers,

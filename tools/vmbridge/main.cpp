@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
   CScaledClock clock(1.0);  // the bridge's waits pass in real time, as on a station
   CSimStorageBridge bridge(def, clock);
   CUsbIpDisk disk(bridge);
-  std::unique_ptr<CSimUsbIpLink> pLink = CSimUsbIpLink::pAttachToVhci(nPort, &g_bStop, strError);
+  std::unique_ptr<CSimUsbIpLink> pLink = CSimUsbIpLink::pAttachToVhci(nPort, false, &g_bStop, strError);
   if (!pLink) {
     vLog(strError);
     return 1;

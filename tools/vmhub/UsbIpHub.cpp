@@ -8,21 +8,39 @@
 
 #include "platform/sim/SimUsbIpLink.h"
 
+bool CUsbIpHub::bRun() {
+  bool bOk = true;
+  while (!g_bVmHubStop) {
+    while (!m_gadget.bPresent() && !g_bVmHubStop) ::usleep(10000);
+    if (g_bVmHubStop) break;
+    bool bEnd = false;
+    bOk = bServe(bEnd);
+    if (!bOk || bEnd) break;
+  }
+  g_bVmHubStop = true;
+  return bOk;
+}
+
 bool CUsbIpHub::bServe(bool& bEnd) {
   bEnd = false;
   m_gadget.vAttach();
   std::string strError;
   std::unique_ptr<CSimUsbIpLink> pLink =
-      CSimUsbIpLink::pAttachToVhci(m_opt.nUsbIpPort, &g_bVmHubStop, strError);
+      CSimUsbIpLink::pAttachToVhci(m_opt.nUsbIpPort, m_bSuperSpeed, &g_bVmHubStop, strError);
   if (!pLink) {
     vVmHubLog("%s", strError);
     return false;
   }
   CSimUsbIpLink& link = *pLink;
-  vVmHubLog("attached to vhci_hcd port %s", std::to_string(m_opt.nUsbIpPort));
+  vVmHubLog("attached to vhci_hcd port %s",
+            std::to_string(m_opt.nUsbIpPort) + (m_bSuperSpeed ? " (SuperSpeed)" : " (high speed)"));
   while (!g_bVmHubStop) {
     UsbIpSubmit sub;
-    CSimUsbIpLink::ENext e = link.eNext(sub, 200);
+    CSimUsbIpLink::ENext e = link.eNext(sub, 50);
+    if (m_gadget.bSessionOver()) {
+      vVmHubLog("the chip left the bus through the other half");
+      break;
+    }
     if (e == CSimUsbIpLink::ENext::kIdle) continue;
     if (e == CSimUsbIpLink::ENext::kClosed) {
       vVmHubLog("the host controller closed the connection");

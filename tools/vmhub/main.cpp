@@ -2,8 +2,8 @@
 // guest (its kernel's hub driver, libusb, sysfs, udev) sees a high-speed hub whose requests
 // are answered by the project's chip model (platform/sim), with the chip's flash kept in the
 // bench file's flash file. Two transports: a gadget on dummy_hcd through GadgetFS (the
-// default), or a device on vhci_hcd through USB/IP (--usbip PORT), for a second hub on a
-// second controller.
+// default; the USB 2.0 half alone), or a device on vhci_hcd through USB/IP (--usbip PORT),
+// for a hub on a second controller, and a USB 3 hub's two halves (the bench's "usb3").
 //
 // When the chip leaves the bus (a CPU reset) the transport disconnects the hub, waits for
 // the chip to be back and attaches it again with the descriptors of the chip's new identity:
@@ -24,6 +24,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "GadgetFsHub.h"
 #include "UsbIpHub.h"
@@ -96,7 +97,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   SimHubSpec hubDef = *it;
-  hubDef.bUsb3 = false;  // a high-speed gadget: the USB 2.0 half alone
+  const bool bUsbIp = opt.nUsbIpPort >= 0;
+  // A GadgetFS gadget is a high-speed device: the USB 2.0 half alone. On USB/IP a USB 3 hub
+  // has both halves.
+  if (!bUsbIp) hubDef.bUsb3 = false;
   // The chip's waits (erase, time off the bus) pass in real time, as the tool's do on Linux.
   CScaledClock clock(1.0);
   CSimHubChip chip(hubDef, clock);
@@ -108,6 +112,19 @@ int main(int argc, char** argv) {
   sa.sa_handler = vOnSignal;
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGINT, &sa, nullptr);
+  CSimHubGadget gadget(chip);
+  if (bUsbIp) {
+    CSimHubGadget gadgetSuper(chip, true);
+    CUsbIpHub usb2(gadget, opt, false), usb3(gadgetSuper, opt, true);
+    bool bOk3 = true;
+    std::thread t;
+    if (hubDef.bUsb3) t = std::thread([&] { bOk3 = usb3.bRun(); });
+    bool bOk2 = usb2.bRun();
+    if (t.joinable()) t.join();
+    vVmHubLog("stopped after %s vendor requests",
+              std::to_string(gadget.ullVendorRequests() + gadgetSuper.ullVendorRequests()));
+    return bOk2 && bOk3 ? 0 : 1;
+  }
   // GadgetFS completes an OUT request's data stage before the program has seen the request,
   // so the host may send the next one at once; a new request while one is unanswered loses
   // it. Run before anything else in the guest: woken by a request, the program reads it and
@@ -116,14 +133,12 @@ int main(int argc, char** argv) {
   sp.sched_priority = 50;
   if (sched_setscheduler(0, SCHED_FIFO, &sp) != 0)
     vVmHubLog("no real-time priority: %s", std::strerror(errno));
-  CSimHubGadget gadget(chip);
   CGadgetFsHub gadgetFs(gadget, opt);
-  CUsbIpHub usbIp(gadget, opt);
   while (!g_bVmHubStop) {
     while (!gadget.bPresent() && !g_bVmHubStop) ::usleep(10000);
     if (g_bVmHubStop) break;
     bool bEnd = false;
-    if (!(opt.nUsbIpPort >= 0 ? usbIp.bServe(bEnd) : gadgetFs.bServe(bEnd))) return 1;
+    if (!gadgetFs.bServe(bEnd)) return 1;
     if (bEnd) break;
   }
   vVmHubLog("stopped after %s vendor requests", std::to_string(gadget.ullVendorRequests()));

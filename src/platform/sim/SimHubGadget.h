@@ -31,19 +31,26 @@ struct SimGadgetReply {
 
 class CSimHubGadget {
  public:
-  explicit CSimHubGadget(CSimHubChip& chip) : m_chip(chip) {}
+  // bSuperSpeed: the chip's SuperSpeed half (a USB 3 hub's second device), else its USB 2.0
+  // half.
+  explicit CSimHubGadget(CSimHubChip& chip, bool bSuperSpeed = false)
+      : m_chip(chip), m_bSuperSpeed(bSuperSpeed) {}
 
   // True while the chip is on the bus (a reset brings it back by itself after its time).
   bool bPresent();
   // A new attach: takes the chip's current session and powers every port off.
   void vAttach();
+  // The chip has left the bus since the attach (through the other half): detach too.
+  bool bSessionOver();
 
-  // The 18-byte device descriptor of the high-speed half, as the chip reports it.
+  // The 18-byte device descriptor of this half, as the chip reports it.
   std::vector<uint8_t> vecDeviceDescriptor();
   // Configuration, interface and status-change endpoint descriptors, for one speed.
   std::vector<uint8_t> vecConfigDescriptor(bool bHighSpeed) const;
   // The status-change endpoint alone (interrupt IN 0x81).
   std::vector<uint8_t> vecEndpointDescriptor(bool bHighSpeed) const;
+  // The SuperSpeed half's configuration, with the endpoint's companion descriptor.
+  std::vector<uint8_t> vecSuperSpeedConfigDescriptor() const;
 
   // One control request. For an OUT request with a data stage s.pData holds the data.
   SimGadgetReply stSetup(const UsbControlSetup& s);
@@ -59,6 +66,7 @@ class CSimHubGadget {
   int nPorts() const;
 
   CSimHubChip& m_chip;
+  bool m_bSuperSpeed;
   uint64_t m_ullSession = 0;
   std::vector<uint16_t> m_vecPortStatus;  // index 1..ports: wPortStatus
   uint64_t m_ullVendorRequests = 0;

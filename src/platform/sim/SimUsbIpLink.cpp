@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
 namespace {
 uint32_t ulBe(const uint8_t* p) {
@@ -24,10 +25,22 @@ void vPutBe(std::vector<uint8_t>& v, size_t at, uint32_t x) {
 // The largest transfer taken: a control request's data stage, a mass-storage transfer.
 constexpr uint32_t MAX_TRANSFER = 1u << 20;
 constexpr const char* VHCI_ATTACH = "/sys/devices/platform/vhci_hcd.0/attach";
-constexpr unsigned SPEED_HIGH = 3;  // enum usb_device_speed
+constexpr unsigned SPEED_HIGH = 3, SPEED_SUPER = 5;  // enum usb_device_speed
+constexpr const char* VHCI_STATUS = "/sys/devices/platform/vhci_hcd.0/status";
+
+// The ports of each of vhci_hcd's root hubs (the kernel's build sets it, 8 to 15): the
+// status file has a line per port, "hs" ones first, then the SuperSpeed ones numbered on.
+int nVhciRootHubPorts() {
+  std::ifstream in(VHCI_STATUS);
+  int n = 0;
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("hs ", 0) == 0) ++n;
+  return n;
+}
 }  // namespace
 
-std::unique_ptr<CSimUsbIpLink> CSimUsbIpLink::pAttachToVhci(int nPort, const std::atomic<bool>* pStop,
+std::unique_ptr<CSimUsbIpLink> CSimUsbIpLink::pAttachToVhci(int nPort, bool bSuperSpeed,
+                                                            const std::atomic<bool>* pStop,
                                                             std::string& strError) {
   int sv[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
@@ -37,8 +50,14 @@ std::unique_ptr<CSimUsbIpLink> CSimUsbIpLink::pAttachToVhci(int nPort, const std
   auto link = std::make_unique<CSimUsbIpLink>(CFileDescriptor(sv[0]));
   CFileDescriptor fdKernel(sv[1]);  // vhci_hcd takes its own reference
   char sz[64];
-  std::snprintf(sz, sizeof sz, "%d %d %u %u", nPort, fdKernel.get(),
-                0x10000u | static_cast<unsigned>(nPort + 1), SPEED_HIGH);
+  const int nRootPorts = nVhciRootHubPorts();
+  if (nPort < 0 || nPort >= nRootPorts) {
+    strError = "vhci_hcd has no port " + std::to_string(nPort) + " (" + VHCI_STATUS + ")";
+    return nullptr;
+  }
+  const int nVhciPort = nPort + (bSuperSpeed ? nRootPorts : 0);
+  std::snprintf(sz, sizeof sz, "%d %d %u %u", nVhciPort, fdKernel.get(),
+                0x10000u | static_cast<unsigned>(nVhciPort + 1), bSuperSpeed ? SPEED_SUPER : SPEED_HIGH);
   for (int i = 0; i < 200 && !(pStop && *pStop); ++i) {
     CFileDescriptor fd(::open(VHCI_ATTACH, O_WRONLY | O_CLOEXEC));
     if (!fd.bValid()) {

@@ -42,12 +42,14 @@ class CSimUsbIpLink {
  public:
   explicit CSimUsbIpLink(CFileDescriptor fd) : m_fd(std::move(fd)) {}
 
-  // A new device on a port of vhci_hcd's high-speed root hub (0 to 7): one end of a socket
-  // pair goes to vhci_hcd through its sysfs attach file, the link holds the other. A port the
-  // last detach has not freed yet refuses an attach, so it is tried again for up to 10 s (or
-  // until *pStop). Null with the reason when vhci_hcd takes none.
-  static std::unique_ptr<CSimUsbIpLink> pAttachToVhci(int nPort, const std::atomic<bool>* pStop,
-                                                      std::string& strError);
+  // A new device on port nPort (from 0) of vhci_hcd's high-speed root hub, or of its
+  // SuperSpeed one (the two root hubs' ports of one number are peers, as a USB 3 port's two
+  // halves): one end of a socket pair goes to vhci_hcd through its sysfs attach file, the
+  // link holds the other. A port the last detach has not freed yet refuses an attach, so it
+  // is tried again for up to 10 s (or until *pStop). Null with the reason when vhci_hcd takes
+  // none.
+  static std::unique_ptr<CSimUsbIpLink> pAttachToVhci(int nPort, bool bSuperSpeed,
+                                                      const std::atomic<bool>* pStop, std::string& strError);
 
   enum class ENext {
     kSubmit,  // sub holds the next submit
