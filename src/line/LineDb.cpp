@@ -221,7 +221,8 @@ bool CLineDb::bReserve(const LineSeries& series, const std::string& strOwnSN, ui
   }
 }
 
-bool CLineDb::bInsertRows(const std::vector<nlohmann::json>& vecRows, std::string& strWhy) {
+bool CLineDb::bInsertRows(const std::vector<nlohmann::json>& vecRows, std::string& strWhy, bool* pbRefused) {
+  if (pbRefused != nullptr) *pbRefused = false;
   try {
     if (vecRows.empty()) return true;
     const std::string strRows =
@@ -242,6 +243,9 @@ bool CLineDb::bInsertRows(const std::vector<nlohmann::json>& vecRows, std::strin
         {strRows}, strWhy, nullptr, &strState);
     if (!bOk && strState == "42P01")
       strWhy = "the line's database has no schema (mptool-util line-init): " + strWhy;
+    // SQLSTATE classes 22 (data exception) and 23 (integrity constraint violation)
+    if (!bOk && pbRefused != nullptr)
+      *pbRefused = strState.rfind("22", 0) == 0 || strState.rfind("23", 0) == 0;
     return bOk;
   } catch (...) {
     strWhy = "the rows could not be sent";

@@ -59,8 +59,10 @@ class CLineDb {
                 std::string& strWhy);
 
   // Inserts result rows (the journal's JSON objects); a row whose run and slot are already
-  // there is left as it is. All or none.
-  bool bInsertRows(const std::vector<nlohmann::json>& vecRows, std::string& strWhy);
+  // there is left as it is. All or none. *pbRefused: the database refused the rows
+  // themselves (a data or constraint error), so sending them again cannot help.
+  bool bInsertRows(const std::vector<nlohmann::json>& vecRows, std::string& strWhy,
+                   bool* pbRefused = nullptr);
 
   bool bReport(LineReport& report, std::string& strWhy);
 

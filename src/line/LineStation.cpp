@@ -183,16 +183,56 @@ void CLineStation::vRecordRun(const LineRun& run) {
 }
 
 bool CLineStation::bAppendJournal(const std::vector<nlohmann::json>& rows, std::string& strWhy) {
+  return bAppendTo(strJournalPath(), rows, strWhy);
+}
+
+bool CLineStation::bAppendTo(const std::string& strPath, const std::vector<nlohmann::json>& rows,
+                             std::string& strWhy) {
   std::string strText;
   for (const nlohmann::json& r : rows)
     strText += r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-  CFileDescriptor fd(open(strJournalPath().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+  CFileDescriptor fd(open(strPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
   if (!fd.bValid() || !bWriteAll(fd.get(), strText.data(), strText.size()) || fsync(fd.get()) != 0) {
     strWhy = std::strerror(errno);
     return false;
   }
   if (const int nErr = fd.nClose(); nErr != 0) {
     strWhy = std::strerror(nErr);
+    return false;
+  }
+  return true;
+}
+
+bool CLineStation::bSendEachLocked(const std::vector<nlohmann::json>& rows, std::string& strWhy) {
+  const std::string strRefusedPath = m_config.strAppPath + "/" + LINE_REFUSED_NAME;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    bool bRefused = false;
+    std::string strErr;
+    const std::vector<nlohmann::json> one = {rows[i]};
+    if (bWithDb([&](CLineDb& db, std::string& s) { return db.bInsertRows(one, s, &bRefused); }, strErr))
+      continue;
+    std::string strAsideWhy;
+    if (bRefused) {
+      nlohmann::json aside = rows[i];
+      aside["refused"] = strErr;
+      if (bAppendTo(strRefusedPath, {aside}, strAsideWhy)) {
+        vDEBUG_ERR_printf(
+            L, "result row of run [%s] slot %d refused by the line's database, set aside in [%s]: %s",
+            rows[i].value("run_id", "").c_str(), rows[i].value("slot", -1), strRefusedPath.c_str(),
+            strErr.c_str());
+        continue;
+      }
+      strErr += "; and it could not be set aside: " + strAsideWhy;
+    }
+    // What is not sent yet stays in the journal, in a new one written beside it first.
+    const std::string strNew = strJournalPath() + ".new";
+    unlink(strNew.c_str());
+    const std::vector<nlohmann::json> left(rows.begin() + static_cast<std::ptrdiff_t>(i), rows.end());
+    std::string strWriteWhy;
+    if (!bAppendTo(strNew, left, strWriteWhy) || rename(strNew.c_str(), strJournalPath().c_str()) != 0)
+      vDEBUG_ERR_printf(L, "journal not shortened (%s): rows already sent are sent again later",
+                        strWriteWhy.empty() ? std::strerror(errno) : strWriteWhy.c_str());
+    strWhy = strErr;
     return false;
   }
   return true;
@@ -223,10 +263,12 @@ bool CLineStation::bFlushJournal(std::string& strWhy) {
 bool CLineStation::bFlushLocked(std::string& strWhy) {
   if (access(strJournalPath().c_str(), F_OK) != 0) return true;
   const std::vector<nlohmann::json> rows = vecJournal();
-  if (!rows.empty()) {
-    if (!bWithDb([&rows](CLineDb& db, std::string& strErr) { return db.bInsertRows(rows, strErr); }, strWhy))
-      return false;
-  }
+  bool bRefused = false;
+  if (!rows.empty() &&
+      !bWithDb([&](CLineDb& db, std::string& strErr) { return db.bInsertRows(rows, strErr, &bRefused); },
+               strWhy) &&
+      !(bRefused && bSendEachLocked(rows, strWhy)))
+    return false;
   // The database has every row now; should the removal fail, the next send finds them there.
   if (unlink(strJournalPath().c_str()) != 0 && errno != ENOENT) {
     strWhy = "journal sent but not removed: " + std::string(std::strerror(errno));

@@ -3,6 +3,7 @@
 // Result rows go into a journal in the program folder first and leave it only once the
 // database has them: rows the database cannot take now are sent with the next Start or the
 // next run's end, and sending one twice leaves one row (each row is keyed by run and slot).
+// A row the database refuses for good is set aside (LINE_REFUSED_NAME) and the rest are sent.
 #pragma once
 
 #include <functional>
@@ -17,6 +18,9 @@
 
 // The journal's file name in the program folder.
 inline constexpr const char* LINE_JOURNAL_NAME = "line_journal.jsonl";
+// Rows the database refuses for good (a data or constraint error) are set aside here, each
+// with the database's reason in "refused", so that they no longer hold back the others.
+inline constexpr const char* LINE_REFUSED_NAME = "line_journal.refused.jsonl";
 
 struct LineStationConfig {
   std::string strConnInfo;
@@ -57,6 +61,11 @@ class CLineStation : public IRunLine {
   std::string strJournalPath() const;
   bool bAppendJournal(const std::vector<nlohmann::json>& rows, std::string& strWhy);
   bool bFlushLocked(std::string& strWhy);
+  // Sends rows one by one, setting aside those the database refuses; when the database goes
+  // away, the journal keeps what is not sent yet. True when every row is sent or set aside.
+  bool bSendEachLocked(const std::vector<nlohmann::json>& rows, std::string& strWhy);
+  // Appends rows to a file of the program folder, synced; false with the reason.
+  bool bAppendTo(const std::string& strPath, const std::vector<nlohmann::json>& rows, std::string& strWhy);
   // Runs fn on the station's connection, connecting first when there is none; a connection
   // found broken is made again and fn tried once more. Under m_mutex.
   bool bWithDb(const std::function<bool(CLineDb&, std::string&)>& fn, std::string& strWhy);

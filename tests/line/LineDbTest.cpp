@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <thread>
 
@@ -239,6 +240,33 @@ TEST_F(LineDb, JournalKeepsRowsUntilTheServerIsBackAndSendsThemOnce) {
   st.vRecordRun(stRun(1, "D"));
   EXPECT_FALSE(std::filesystem::exists(dir.path() / LINE_JOURNAL_NAME));
   EXPECT_EQ(strSql("SELECT count(*) FROM mptool_hub_result"), "8");
+}
+
+// A row the database refuses for good (a hub string with a NUL character, which PostgreSQL's
+// text cannot hold) is set aside with the reason; the rows beside it and those of later runs
+// still reach the database, and the journal is empty again.
+TEST_F(LineDb, ARowRefusedForGoodIsSetAsideAndHoldsBackNoOther) {
+  vInit();
+  TempDir dir;
+  CLineStation st = station("s1", dir);
+  LineRun run = stRun(3, "R");
+  run.vecHubs[1].after.strSerial = std::string("BAD\0SN", 6);
+  st.vRecordRun(run);
+  EXPECT_EQ(strSql("SELECT string_agg(serial_written, ',' ORDER BY serial_written) FROM mptool_hub_result"),
+            "R0,R2");
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / LINE_JOURNAL_NAME));
+  std::ifstream in(dir.path() / LINE_REFUSED_NAME);
+  std::string strLine;
+  ASSERT_TRUE(std::getline(in, strLine));
+  nlohmann::json aside = nlohmann::json::parse(strLine);
+  EXPECT_EQ(aside["serial_written"], "R1");
+  EXPECT_EQ(aside["slot"], 1);
+  EXPECT_NE(aside["refused"].get<std::string>().find("\\u0000"), std::string::npos) << aside["refused"];
+  EXPECT_FALSE(std::getline(in, strLine));
+
+  st.vRecordRun(stRun(1, "S"));
+  EXPECT_EQ(strSql("SELECT count(*) FROM mptool_hub_result"), "3");
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / LINE_JOURNAL_NAME));
 }
 
 // The checksum of the firmware file each row names.
