@@ -116,12 +116,14 @@ void CUsbIpDisk::vCommand(const std::vector<uint8_t>& cbw) {
 
 bool CUsbIpDisk::bSendIn(CSimUsbIpLink& link) {
   if (m_ePhase == EPhase::kDataIn) {
-    // The data so far, in the URB held; a short one (or none, for a command without an
-    // answer) ends the data phase.
+    // The data left, in the URB held; a URB it does not fill (or none left, for a command
+    // without an answer) ends the data phase.
     std::vector<uint8_t> v(m_vecData.begin() + static_cast<std::ptrdiff_t>(m_ulSent), m_vecData.end());
-    if (!link.bReplyHeld(EP_IN, true, 0, v)) return true;  // no URB yet
-    m_ulSent = m_vecData.size();
-    m_ePhase = EPhase::kStatus;
+    size_t ulSent = 0;
+    if (!link.bReplyHeld(EP_IN, true, 0, v, &ulSent)) return true;  // no URB yet
+    m_ulSent += ulSent;
+    if (ulSent == v.size() || m_ulSent >= m_ulExpected) m_ePhase = EPhase::kStatus;
+    return link.bOpen();
   }
   if (m_ePhase == EPhase::kStatus) {
     std::vector<uint8_t> csw;

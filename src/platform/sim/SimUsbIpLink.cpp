@@ -226,11 +226,13 @@ void CSimUsbIpLink::vHold(const UsbIpSubmit& sub) {
   m_pending.push_back(std::move(p));
 }
 
-bool CSimUsbIpLink::bReplyHeld(uint8_t ucEp, bool bIn, int nStatus, const std::vector<uint8_t>& vecData) {
+bool CSimUsbIpLink::bReplyHeld(uint8_t ucEp, bool bIn, int nStatus, const std::vector<uint8_t>& vecData,
+                               size_t* pulSent) {
   auto it = std::find_if(m_pending.begin(), m_pending.end(),
                          [&](const Pending& p) { return p.bHeld && p.sub.ucEp == ucEp && p.sub.bIn == bIn; });
   if (it == m_pending.end()) return false;
   UsbIpSubmit sub = it->sub;
   m_pending.erase(it);
+  if (pulSent != nullptr) *pulSent = std::min<size_t>(vecData.size(), sub.ulLength);
   return bReply(sub, nStatus, vecData);
 }

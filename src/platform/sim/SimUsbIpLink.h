@@ -66,8 +66,10 @@ class CSimUsbIpLink {
               uint32_t ulDelayMs = 0);
   // Keeps a submit unanswered until bReplyHeld or an unlink.
   void vHold(const UsbIpSubmit& sub);
-  // Answers the oldest held submit of an endpoint; false when none is held.
-  bool bReplyHeld(uint8_t ucEp, bool bIn, int nStatus, const std::vector<uint8_t>& vecData = {});
+  // Answers the oldest held submit of an endpoint; false when none is held. *pulSent: the
+  // data bytes that fitted its buffer.
+  bool bReplyHeld(uint8_t ucEp, bool bIn, int nStatus, const std::vector<uint8_t>& vecData = {},
+                  size_t* pulSent = nullptr);
   // Sends every late reply now (before the device leaves the bus).
   bool bFlush();
   // Closes the connection: the host controller sees the device go.
