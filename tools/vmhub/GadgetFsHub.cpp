@@ -113,6 +113,12 @@ bool CGadgetFsHub::bServe(bool& bEnd) {
         vVmHubLog("a request was overtaken by the next one");
         continue;
       }
+      if (errno == EL2HLT) {
+        // GadgetFS still held an IN request as unanswered and stalled it for this read: the
+        // host sees that one request fail, as after a lost answer, and the hub goes on
+        vVmHubLog("an unanswered IN request was stalled");
+        continue;
+      }
       vVmHubLog("read: %s", std::strerror(errno));
       bEnd = true;
       break;
