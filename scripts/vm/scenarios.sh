@@ -87,6 +87,15 @@ mptool() {  # folder: a production run there, its exit code and time kept
   say "MPTool /S in $dir ended with $(cat "$dir/rc") after $(cat "$dir/seconds") s"
 }
 
+# A production run watched from outside: the kernel's device events during it, and a scan
+# after it.
+watched_run() {  # folder
+  uevents "$1/uevents.txt"
+  mptool "$1"
+  kill "$(cat /tmp/uevents.pid)" 2>/dev/null
+  "$BIN/mptool-util" scan --json >"$1/scan-after.json" 2>"$1/scan-after.err"
+}
+
 # scan and one production run on the same hub
 say "scenario: scan, then MPTool /S on one gadget hub"
 cp -r "$out/run1" /tmp/run1
@@ -100,13 +109,7 @@ if hub_start /tmp/run1 hub1; then
   mkdir -p "$out/measure"
   "$BIN/bench_vm_transfer_bench" "usb:$(cat /tmp/run1/hub-path)" 2000 >"$out/measure/transfer.json" \
     2>"$out/measure/transfer.err"
-  n0=$(grep -c '^\[vmhub\] c0 \|^\[vmhub\] 40 ' /tmp/run1/vmhub.log)
-  uevents /tmp/run1/uevents.txt
-  mptool /tmp/run1
-  n1=$(grep -c '^\[vmhub\] c0 \|^\[vmhub\] 40 ' /tmp/run1/vmhub.log)
-  echo $((n1 - n0)) >"$out/measure/run-requests"
-  kill "$(cat /tmp/uevents.pid)" 2>/dev/null
-  "$BIN/mptool-util" scan --json >/tmp/run1/scan-after.json 2>/tmp/run1/scan-after.err
+  watched_run /tmp/run1
   hub_stop /tmp/run1 hub1
 fi
 cp -r /tmp/run1/. "$out/run1/"
@@ -115,10 +118,7 @@ cp -r /tmp/run1/. "$out/run1/"
 say "scenario: MPTool /S on two hubs on two controllers"
 cp -r "$out/run2" /tmp/run2
 if hub_start /tmp/run2 hub1 && hub_start /tmp/run2 hub2; then
-  uevents /tmp/run2/uevents.txt
-  mptool /tmp/run2
-  kill "$(cat /tmp/uevents.pid)" 2>/dev/null
-  "$BIN/mptool-util" scan --json >/tmp/run2/scan-after.json 2>/tmp/run2/scan-after.err
+  watched_run /tmp/run2
 fi
 hub_stop /tmp/run2 hub1
 hub_stop /tmp/run2 hub2
@@ -128,10 +128,7 @@ cp -r /tmp/run2/. "$out/run2/"
 say "scenario: MPTool /S on a USB 3 hub (USB/IP)"
 cp -r "$out/run3" /tmp/run3
 if hub_start /tmp/run3 hub3; then
-  uevents /tmp/run3/uevents.txt
-  mptool /tmp/run3
-  kill "$(cat /tmp/uevents.pid)" 2>/dev/null
-  "$BIN/mptool-util" scan --json >/tmp/run3/scan-after.json 2>/tmp/run3/scan-after.err
+  watched_run /tmp/run3
 fi
 hub_stop /tmp/run3 hub3
 cp -r /tmp/run3/. "$out/run3/"

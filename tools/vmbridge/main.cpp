@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
     else if (a == "--hub")
       strHub = v;
     else if (a == "--usbip")
-      nPort = std::clamp(std::atoi(v.c_str()), 0, 7);
+      nPort =
+          !v.empty() && v.find_first_not_of("0123456789") == std::string::npos ? std::atoi(v.c_str()) : -1;
   }
   if (strBench.empty() || strHub.empty() || nPort < 0 || argc % 2 == 0) {
     std::fprintf(stderr, "usage: vmbridge --bench FILE --hub NAME --usbip PORT\n");

@@ -168,10 +168,7 @@ bool CGadgetFsHub::bSetup(const usb_ctrlrequest& c, bool& bEnd) {
     out.resize(static_cast<size_t>(n));
     s.pData = out.data();
   }
-  SimGadgetReply r = m_gadget.stSetup(s);
-  if (m_opt.bTrace)
-    std::fprintf(stderr, "[vmhub] %02x %02x %04x %04x %u -> %d %zu\n", s.bmRequestType, s.bRequest, s.wValue,
-                 s.wIndex, s.wLength, static_cast<int>(r.eKind), r.vecData.size());
+  SimGadgetReply r = stVmHubRequest(m_gadget, m_opt, s);
   if (r.ulDelayMs) ::usleep(r.ulDelayMs * 1000);
   if (s.bIn || !s.wLength) {
     if (r.eKind == SimGadgetReply::EKind::kData) {
@@ -183,8 +180,7 @@ bool CGadgetFsHub::bSetup(const usb_ctrlrequest& c, bool& bEnd) {
       vStall(s.bIn);
     }
   }
-  if (m_opt.ullVanishAfter && m_gadget.ullVendorRequests() >= m_opt.ullVanishAfter) {
-    vVmHubLog("vanishing after %s vendor requests", std::to_string(m_gadget.ullVendorRequests()));
+  if (bVmHubVanishes(m_gadget, m_opt)) {
     bEnd = true;
     return true;
   }

@@ -2,10 +2,6 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include "platform/sim/SimUsbIpLink.h"
 
 bool CUsbIpHub::bRun() {
@@ -56,15 +52,11 @@ bool CUsbIpHub::bServe(bool& bEnd) {
       continue;
     }
     const UsbControlSetup& s = sub.setup;
-    SimGadgetReply r = m_gadget.stSetup(s);
-    if (m_opt.bTrace)
-      std::fprintf(stderr, "[vmhub] %02x %02x %04x %04x %u -> %d %zu\n", s.bmRequestType, s.bRequest,
-                   s.wValue, s.wIndex, s.wLength, static_cast<int>(r.eKind), r.vecData.size());
+    SimGadgetReply r = stVmHubRequest(m_gadget, m_opt, s);
     const int nStatus = r.eKind == SimGadgetReply::EKind::kStall ? USBIP_STATUS_STALL : 0;
     link.bReply(sub, nStatus, r.vecData, r.ulDelayMs);
     if (m_gadget.ucConfiguration() != 0) vVmHubReady(m_opt, m_bReadyWritten);
-    if (m_opt.ullVanishAfter && m_gadget.ullVendorRequests() >= m_opt.ullVanishAfter) {
-      vVmHubLog("vanishing after %s vendor requests", std::to_string(m_gadget.ullVendorRequests()));
+    if (bVmHubVanishes(m_gadget, m_opt)) {
       bEnd = true;
       break;
     }

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/sim/SimHubGadget.h"
+
 struct VmHubOptions {
   std::string strBench, strHub, strGadgetFs = "/dev/gadget", strReady;
   int nUsbIpPort = -1;  // a port of vhci_hcd's high-speed root hub: the USB/IP transport
@@ -18,5 +20,9 @@ extern std::atomic<bool> g_bVmHubStop;
 
 // "[vmhub] " and the text, s in place of its one %s.
 void vVmHubLog(const char* pszFormat, const std::string& s = {});
+// One control request through the chip's gadget side, on standard error when tracing.
+SimGadgetReply stVmHubRequest(CSimHubGadget& gadget, const VmHubOptions& opt, const UsbControlSetup& s);
+// True, and said, once the hub is to leave the bus for good (after --vanish-after N).
+bool bVmHubVanishes(const CSimHubGadget& gadget, const VmHubOptions& opt);
 // Writes the ready file once, when the host has configured the hub the first time.
 void vVmHubReady(const VmHubOptions& opt, bool& bWritten);

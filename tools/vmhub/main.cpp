@@ -41,6 +41,20 @@ void vVmHubLog(const char* pszFormat, const std::string& s) {
   std::fputc('\n', stderr);
 }
 
+SimGadgetReply stVmHubRequest(CSimHubGadget& gadget, const VmHubOptions& opt, const UsbControlSetup& s) {
+  SimGadgetReply r = gadget.stSetup(s);
+  if (opt.bTrace)
+    std::fprintf(stderr, "[vmhub] %02x %02x %04x %04x %u -> %d %zu\n", s.bmRequestType, s.bRequest, s.wValue,
+                 s.wIndex, s.wLength, static_cast<int>(r.eKind), r.vecData.size());
+  return r;
+}
+
+bool bVmHubVanishes(const CSimHubGadget& gadget, const VmHubOptions& opt) {
+  if (!opt.ullVanishAfter || gadget.ullVendorRequests() < opt.ullVanishAfter) return false;
+  vVmHubLog("vanishing after %s vendor requests", std::to_string(gadget.ullVendorRequests()));
+  return true;
+}
+
 void vVmHubReady(const VmHubOptions& opt, bool& bWritten) {
   if (opt.strReady.empty() || bWritten) return;
   bWritten = true;
@@ -63,8 +77,8 @@ bool bParse(int argc, char** argv, VmHubOptions& o) {
       o.strHub = v;
     else if (a == "--gadgetfs")
       o.strGadgetFs = v;
-    else if (a == "--usbip")
-      o.nUsbIpPort = std::clamp(std::atoi(v.c_str()), 0, 7);
+    else if (a == "--usbip" && !v.empty() && v.find_first_not_of("0123456789") == std::string::npos)
+      o.nUsbIpPort = std::atoi(v.c_str());
     else if (a == "--ready")
       o.strReady = v;
     else if (a == "--vanish-after")
