@@ -1,10 +1,8 @@
 // The built MPTool in every window-less mode on simulated benches, as a production script
 // runs it: a fresh program folder per test (MPTOOL_HOME, also the working folder), the bench
 // in MPTOOL_SIM, the answer in the exit code as a shell sees it (8 bits: -2 is 254).
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "support/E2EBench.h"
+#include "support/E2ESpawn.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -53,37 +52,19 @@ class CliBench {
   // Starts MPTool with one option; the caller waits for it (or ends it).
   pid_t pidStart(const std::string& strArg) {
     vWrite();
-    std::string bin = std::string(MPTOOL_BIN_DIR) + "/MPTool";
-    std::vector<std::string> all = {bin, strArg};
-    std::vector<char*> argv;
-    argv.reserve(all.size());
-    for (auto& s : all) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env = {"MPTOOL_HOME=" + strDir(), "MPTOOL_SIM=" + strDir() + "/bench.json",
-                                    "PATH=/usr/bin:/bin"};
-    std::vector<char*> envp;
-    envp.reserve(env.size());
-    for (auto& s : env) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addchdir_np(&fa, strDir().c_str());
-    std::string strOut = strDir() + "/stdout.txt", strErr = strDir() + "/stderr.txt";
-    posix_spawn_file_actions_addopen(&fa, 1, strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, bin.c_str(), &fa, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&fa);
-    return rc == 0 ? pid : -1;
+    E2ESpawn sp;
+    sp.strHome = strDir();
+    sp.strBench = strDir() + "/bench.json";
+    sp.vecArgs = {strArg};
+    sp.strOut = strDir() + "/stdout.txt";
+    sp.strErr = strDir() + "/stderr.txt";
+    sp.bBareEnv = true;
+    return pidStartMPTool(sp);
   }
 
   Outcome run(const std::string& strArg) {
     Outcome o;
-    pid_t pid = pidStart(strArg);
-    if (pid < 0) return o;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFEXITED(status)) o.nExit = WEXITSTATUS(status);
+    o.nExit = nWaitMPTool(pidStart(strArg), E2ESpawn().uLimitSeconds);
     o.strOut = read("stdout.txt");
     o.strErr = read("stderr.txt");
     return o;

@@ -41,7 +41,7 @@ class CSpawnedRun {
     E2ESpawn sp;
     sp.strBench = m_tmp.str() + "/bench.json";
     sp.strHome = m_tmp.str();
-    sp.strArg = strArg;
+    sp.vecArgs = {strArg};
     return nRunMPTool(sp);
   }
 

@@ -47,8 +47,7 @@ class CSerialRun {
     E2ESpawn sp;
     sp.strBench = m_tmp.str() + "/bench.json";
     sp.strHome = m_tmp.str();
-    sp.strArg = strArg;
-    sp.uAlarmSeconds = 60;  // a run that never ends fails the test instead of hanging it
+    sp.vecArgs = {strArg};
     const int nStatus = nRunMPTool(sp);
     return nStatus == -1000 ? nStatus : static_cast<signed char>(nStatus);
   }

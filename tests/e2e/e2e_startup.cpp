@@ -1,16 +1,12 @@
 // Runs the built MPTool with command lines that end during start-up (before the
 // single-instance rule, so no other running copy is ever touched).
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "support/E2ESpawn.h"
 #include "support/TempDir.h"
-
-extern char** environ;
 
 namespace {
 struct Outcome {
@@ -19,41 +15,14 @@ struct Outcome {
 };
 
 Outcome runMPTool(const std::vector<std::string>& args, const TempDir& home) {
-  std::string bin = std::string(MPTOOL_BIN_DIR) + "/MPTool";
-  std::vector<std::string> all = {bin};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  argv.reserve(all.size());
-  for (auto& s : all) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env = {"MPTOOL_HOME=" + home.str(), "PATH=/usr/bin:/bin"};
-  std::vector<char*> envp;
-  envp.reserve(env.size());
-  for (auto& s : env) envp.push_back(s.data());
-  envp.push_back(nullptr);
-
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-  posix_spawn_file_actions_addclose(&fa, fds[0]);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", 0, 0);
-  pid_t pid = 0;
+  E2ESpawn sp;
+  sp.strHome = home.str();
+  sp.vecArgs = args;
+  sp.strOut = home.str() + "/stdout.txt";
+  sp.bBareEnv = true;
   Outcome o;
-  int rc = posix_spawn(&pid, bin.c_str(), &fa, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&fa);
-  close(fds[1]);
-  if (rc != 0) {
-    close(fds[0]);
-    return o;
-  }
-  char buf[4096];
-  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) o.strOut.append(buf, n);
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) o.nExit = WEXITSTATUS(status);
+  o.nExit = nRunMPTool(sp);
+  o.strOut = home.read("stdout.txt");
   return o;
 }
 }  // namespace

@@ -21,6 +21,7 @@
 #include "line/LineStation.h"
 #include "platform/sim/SimBench.h"
 #include "support/E2EBench.h"
+#include "support/E2ESpawn.h"
 #include "support/PgCluster.h"
 #include "support/TempDir.h"
 
@@ -75,34 +76,19 @@ class CStation {
     const size_t ulAt = strIni.find(strKey) + strKey.size();
     strIni.replace(ulAt, strIni.find_first_not_of("0123456789", ulAt) - ulAt, std::to_string(nHubs));
     m_dir.write("vlnhub.ini", strIni);
-    const std::string strHome = m_dir.str();
-    const std::string strBenchPath = strHome + "/" + strBenchName;
-    const std::string strBin = std::string(MPTOOL_BIN_DIR) + "/MPTool";
-    const pid_t pid = fork();
-    if (pid == 0) {
-      setenv("MPTOOL_SIM", strBenchPath.c_str(), 1);
-      setenv("MPTOOL_HOME", strHome.c_str(), 1);
-      setenv("MPTOOL_STATION", strName.c_str(), 1);
-      if (strConnInfo.empty())
-        unsetenv("MPTOOL_LINE_DB");
-      else
-        setenv("MPTOOL_LINE_DB", strConnInfo.c_str(), 1);
-      if (chdir(strHome.c_str()) != 0) _exit(126);
-      if (!freopen("/dev/null", "w", stdout) ||
-          !freopen((strHome + "/MPTool_" + std::to_string(nRun) + ".stderr").c_str(), "w", stderr))
-        _exit(126);
-      alarm(60);  // a run that never ends fails the test instead of hanging it
-      execl(strBin.c_str(), strBin.c_str(), "/S", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    return pid;
+    E2ESpawn sp;
+    sp.strHome = m_dir.str();
+    sp.strBench = sp.strHome + "/" + strBenchName;
+    sp.strErr = sp.strHome + "/MPTool_" + std::to_string(nRun) + ".stderr";
+    sp.vecEnv = {{"MPTOOL_STATION", strName}};
+    if (!strConnInfo.empty()) sp.vecEnv.emplace_back("MPTOOL_LINE_DB", strConnInfo);
+    return pidStartMPTool(sp);
   }
   // The run's exit code as MPTool returned it (-3 for a refused Start), -1000 when it did
-  // not exit by itself.
+  // not exit by itself within a minute.
   static int nWait(pid_t pid) {
-    int nStatus = 0;
-    if (pid < 0 || waitpid(pid, &nStatus, 0) != pid || !WIFEXITED(nStatus)) return -1000;
-    return static_cast<signed char>(WEXITSTATUS(nStatus));
+    const int nStatus = nWaitMPTool(pid, 60);
+    return nStatus == -1000 ? nStatus : static_cast<signed char>(nStatus);
   }
   int nRun(int nRunNo, int nHubs) { return nWait(pidStart(nRunNo, nHubs)); }
   // The error entries of a run's diagnostic log, for a failure's message.

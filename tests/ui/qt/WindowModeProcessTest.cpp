@@ -1,9 +1,6 @@
 // MPTool in window mode without a display: it says what is missing and ends with -30.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -12,36 +9,14 @@
 
 namespace {
 
-// Sets or unsets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* pszName, const char* pszValue) : m_strName(pszName) {
-    if (const char* p = std::getenv(pszName)) m_old = p;
-    if (pszValue)
-      setenv(pszName, pszValue, 1);
-    else
-      unsetenv(pszName);
-  }
-  ~ScopedEnv() {
-    if (m_old)
-      setenv(m_strName.c_str(), m_old->c_str(), 1);
-    else
-      unsetenv(m_strName.c_str());
-  }
-
- private:
-  std::string m_strName;
-  std::optional<std::string> m_old;
-};
-
 int nRunWithout(const TempDir& dir, const std::string& strArg, const char* pszDisplay) {
-  ScopedEnv platform("QT_QPA_PLATFORM", nullptr), display("DISPLAY", pszDisplay),
-      wayland("WAYLAND_DISPLAY", nullptr);
   E2ESpawn s;
   s.strHome = dir.str();
-  s.strArg = strArg;
+  s.vecArgs = {strArg};
   s.strErr = dir.str() + "/stderr.txt";
-  s.uAlarmSeconds = 60;
+  s.vecEnv = {{"QT_QPA_PLATFORM", std::nullopt},
+              {"DISPLAY", pszDisplay ? std::optional<std::string>(pszDisplay) : std::nullopt},
+              {"WAYLAND_DISPLAY", std::nullopt}};
   return nRunMPTool(s);
 }
 
