@@ -259,7 +259,7 @@ TEST(E2ECli, RunWaitsForAHubAndRunsItWhenItArrives) {
   CliBench b;
   b.bWithFirmware = true;
   b.hubs = {hub("hubA", 1)};
-  b.hubs[0].nPlugAtMs = 60000;  // 600 ms of real time after the bench is loaded
+  b.hubs[0].nPlugAtMs = 60000;  // 600 ms of real time after the bench is loaded (at 0.01)
   pid_t pid = b.pidStart("/S");
   ASSERT_GT(pid, 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(250));
