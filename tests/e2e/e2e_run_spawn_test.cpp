@@ -8,7 +8,6 @@
 #include <ctime>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -46,14 +45,8 @@ class CSpawnedRun {
     return nRunMPTool(sp);
   }
 
-  // The errors and warnings of the copy's diagnostic log: why a run failed.
-  std::string strLogProblems() const {
-    std::istringstream in(m_tmp.read("stderr.txt"));
-    std::string strLine, strOut;
-    while (std::getline(in, strLine))
-      if (strLine.rfind("ERR::", 0) == 0 || strLine.rfind("WRN::", 0) == 0) strOut += strLine + "\n";
-    return strOut;
-  }
+  // Why a run failed, for the failure's message.
+  std::string strProblems() const { return strLogProblems(m_tmp.read("stderr.txt")); }
 
   std::vector<std::string> vecLogLines() const {
     std::time_t t = std::time(nullptr);
@@ -100,7 +93,7 @@ TEST(E2ERunSpawn, SlashSRunsOneFourAndEightOfNineHubsAndSavesTheSerial) {
     CSpawnedRun r;
     r.hubs = vecFlat(c.nHubs, c.bUsb3);
     r.controllers = {"xhci0", "xhci1", "xhci2"};
-    ASSERT_EQ(r.nRun("/S"), 0) << c.nHubs << " hubs\n" << r.strLogProblems();
+    ASSERT_EQ(r.nRun("/S"), 0) << c.nHubs << " hubs\n" << r.strProblems();
     EXPECT_EQ(static_cast<int>(r.vecLogLines().size()), c.nRun) << c.nHubs << " hubs";
     char sz[40];
     snprintf(sz, sizeof sz, "serial_number=%012X", 0xFE + c.nRun);
@@ -124,7 +117,7 @@ TEST(E2ERunSpawn, CascadeOfThreeLevelsPassesEveryHub) {
   CSpawnedRun r;
   r.hubs = {stE2EHub("top", "xhci0", 1), stE2EHub("mid", "top", 2), stE2EHub("leaf", "mid", 3),
             stE2EHub("side", "xhci0", 2)};
-  ASSERT_EQ(r.nRun("/S"), 0) << r.strLogProblems();
+  ASSERT_EQ(r.nRun("/S"), 0) << r.strProblems();
   EXPECT_EQ(r.vecLogLines().size(), 4u);
   for (auto& id : r.vecIdentities()) EXPECT_EQ(id.usPID, 0x5A01);
 }

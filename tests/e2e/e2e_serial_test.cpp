@@ -48,8 +48,7 @@ class CSerialRun {
     sp.strBench = m_tmp.str() + "/bench.json";
     sp.strHome = m_tmp.str();
     sp.vecArgs = {strArg};
-    const int nStatus = nRunMPTool(sp);
-    return nStatus == -1000 ? nStatus : static_cast<signed char>(nStatus);
+    return nToolExit(nRunMPTool(sp));
   }
 
   std::vector<std::string> vecSerials() const {

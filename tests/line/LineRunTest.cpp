@@ -15,7 +15,6 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "line/LineStation.h"
@@ -86,19 +85,11 @@ class CStation {
   }
   // The run's exit code as MPTool returned it (-3 for a refused Start), -1000 when it did
   // not exit by itself within a minute.
-  static int nWait(pid_t pid) {
-    const int nStatus = nWaitMPTool(pid, 60);
-    return nStatus == -1000 ? nStatus : static_cast<signed char>(nStatus);
-  }
+  static int nWait(pid_t pid) { return nToolExit(nWaitMPTool(pid, 60)); }
   int nRun(int nRunNo, int nHubs) { return nWait(pidStart(nRunNo, nHubs)); }
   // The error entries of a run's diagnostic log, for a failure's message.
   std::string strErrors(int nRunNo) const {
-    std::istringstream in(m_dir.read("MPTool_" + std::to_string(nRunNo) + ".stderr"));
-    std::string strLine, strOut;
-    while (std::getline(in, strLine))
-      if (strLine.find("ERR") != std::string::npos || strLine.find("WRN") != std::string::npos)
-        strOut += strLine + "\n";
-    return strOut;
+    return strLogProblems(m_dir.read("MPTool_" + std::to_string(nRunNo) + ".stderr"));
   }
 
   // The serial number each hub of each run reports from its flash, in run order.

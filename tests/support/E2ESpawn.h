@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -120,4 +121,18 @@ inline int nWaitMPTool(pid_t pid, unsigned uLimitSeconds) {
 // Runs the copy to its end (see nWaitMPTool).
 inline int nRunMPTool(const E2ESpawn& s) {
   return nWaitMPTool(pidStartMPTool(s), s.uLimitSeconds);
+}
+
+// An exit status of nWaitMPTool as MPTool returned it (-3 for 253); -1000 stays.
+inline int nToolExit(int nStatus) {
+  return nStatus == -1000 ? nStatus : static_cast<signed char>(nStatus);
+}
+
+// The error and warning entries of a copy's diagnostic log, for a failure's message.
+inline std::string strLogProblems(const std::string& strLog) {
+  std::istringstream in(strLog);
+  std::string strLine, strOut;
+  while (std::getline(in, strLine))
+    if (strLine.rfind("ERR::", 0) == 0 || strLine.rfind("WRN::", 0) == 0) strOut += strLine + "\n";
+  return strOut;
 }
